@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs, non-interactively, every Debian package the build and the tests
+# need. Returns at once when everything is already there.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build make g++ clang libclang-rt-14-dev googletest python3
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
+  wine wine64 xvfb xauth x11-utils fonts-ipafont-gothic locales imagemagick
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine runs the program as on a Japanese PC: code page 932 needs this locale.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
+  echo "setup: generating ja_JP.UTF-8"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
+fi

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Creates the Wine prefix of a build folder once: Japanese locale, classic
+# (unthemed) controls, as a manifest-less program has them on Windows.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/wine-env.sh" "$1"
+stamp="$WINEPREFIX/.quorbel-ready"
+[ -f "$stamp" ] && exit 0
+rm -rf "$WINEPREFIX"
+echo "wine: creating prefix $WINEPREFIX"
+wineboot -i >/dev/null 2>&1 || true
+wine64 reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive /t REG_SZ /d 0 /f >/dev/null 2>&1
+wineserver -w
+touch "$stamp"

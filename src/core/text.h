@@ -1,0 +1,52 @@
+// Portable text helpers shared by the protocol core and the Win32 front end.
+// UTF-16 text is char16_t; ANSI bytes are char. No OS headers here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorbel {
+
+using u16 = std::u16string;
+using u16view = std::u16string_view;
+
+// Conversion between UTF-16 and the thread's ANSI code page. The Win32 layer
+// implements it with WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS)
+// and MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED); tests use a fake.
+class AnsiCodec {
+public:
+    virtual ~AnsiCodec() = default;
+    // Bytes of the text without a terminator.
+    virtual std::string ToAnsi(u16view text) const = 0;
+    virtual u16 FromAnsi(std::string_view bytes) const = 0;
+};
+
+// Copies src into a fixed buffer of `capacity` units (terminator included),
+// cutting it to capacity - 1 units and zero-filling the rest.
+template <typename Ch>
+void CopyBounded(Ch* dst, std::size_t capacity, std::basic_string_view<Ch> src) {
+    if (capacity == 0) return;
+    std::size_t n = src.size() < capacity - 1 ? src.size() : capacity - 1;
+    for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
+    for (std::size_t i = n; i < capacity; ++i) dst[i] = Ch(0);
+}
+
+// Length up to the first zero, never past `capacity`.
+template <typename Ch>
+std::size_t BoundedLength(const Ch* s, std::size_t capacity) {
+    std::size_t n = 0;
+    while (n < capacity && s[n] != Ch(0)) ++n;
+    return n;
+}
+
+// ASCII text to UTF-16 (for formats built from digits and fixed ASCII words).
+inline u16 FromAscii(std::string_view s) {
+    u16 out;
+    out.reserve(s.size());
+    for (unsigned char c : s) out.push_back(char16_t(c));
+    return out;
+}
+
+}  // namespace quorbel
