@@ -73,3 +73,4 @@ TEST(SizeTextBytes, UnitsAndLimits) {
     EXPECT_EQ(SizeTextBytes(u"10239"), 10239u);
     EXPECT_EQ(SizeTextBytes(u"10K"), 10240u);
 }
+

@@ -1,0 +1,36 @@
+// The TCP connection in both roles and the binding of the protocol core to
+// Winsock, threads, files and the right pane.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// StartClient results.
+constexpr int kClientConnected = 0;
+constexpr int kClientStartupFailed = 1;
+constexpr int kClientSocketFailed = 2;
+constexpr int kClientConnectRefused = 3;  // the user chose NO
+constexpr int kClientNoPeer = 4;          // name not resolved (NO) or no thread
+constexpr int kClientLoginFailed = 5;
+constexpr int kClientRetry = -1;          // the user chose YES
+
+int StartClient(HWND mainWindow);
+bool StartServer(HWND mainWindow);
+void CloseConnection(HWND mainWindow);
+int CountPeers();
+// Fills the local host address and name ("不明" where a lookup fails).
+bool ReadHostInfo();
+
+// The operation state shared with the receive thread.
+int32_t CurrentOperationState();
+void SetOperationState(int32_t state);
+// The state's name as the status bar shows it ("Waiting", "CallDIR", ...).
+const wchar_t* OperationStateText(int32_t state);
+// Sends one message to the peer (the send target); 0 or the socket error.
+int SendFrameBytes(const char* bytes, int length);
+// "DD" plus the remote folder path.
+void SendListingRequestNow();
+// The monitor recording flag (settings key sendreadmonitor_on).
+int32_t MonitorRecording();
+void SetMonitorRecording(int32_t on);
