@@ -1,6 +1,7 @@
 #include "core/ipbatch.h"
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "core/format_rules.h"
 #include "core/path_rules.h"
