@@ -74,3 +74,12 @@ TEST(SizeTextBytes, UnitsAndLimits) {
     EXPECT_EQ(SizeTextBytes(u"10K"), 10240u);
 }
 
+TEST(IsDriveRoot, ExactlyLetterColonBackslash) {
+    EXPECT_TRUE(IsDriveRoot(u"C:\\"));
+    EXPECT_TRUE(IsDriveRoot(u"d:\\"));
+    EXPECT_FALSE(IsDriveRoot(u"C:"));
+    EXPECT_FALSE(IsDriveRoot(u"C:\\a"));
+    EXPECT_FALSE(IsDriveRoot(u"C:/"));
+    EXPECT_FALSE(IsDriveRoot(u"C\\:"));
+    EXPECT_FALSE(IsDriveRoot(u""));
+}
