@@ -8,3 +8,6 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=ja_JP.UTF-8
 export LANG=ja_JP.UTF-8
 unset _qb_build
+# Debian keeps the 64-bit loader out of PATH.
+WINE64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
+export WINE64

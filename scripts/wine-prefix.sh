@@ -9,6 +9,10 @@ stamp="$WINEPREFIX/.quorbel-ready"
 rm -rf "$WINEPREFIX"
 echo "wine: creating prefix $WINEPREFIX"
 wineboot -i >/dev/null 2>&1 || true
-wine64 reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive /t REG_SZ /d 0 /f >/dev/null 2>&1
+# The theme setting must land after wineboot has written its defaults.
+wineserver -w
+"$WINE64" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive /t REG_SZ /d 0 /f >/dev/null 2>&1
+"$WINE64" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive >/dev/null 2>&1 \
+  || { echo "wine: could not turn the theme off" >&2; exit 1; }
 wineserver -w
 touch "$stamp"

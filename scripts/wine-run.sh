@@ -11,4 +11,4 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "wine-run: no DISPLAY (run through scripts/with-display.sh)" >&2
   exit 2
 fi
-exec wine64 "$exe" "$@"
+exec "$WINE64" "$exe" "$@"
