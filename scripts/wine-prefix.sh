@@ -12,6 +12,8 @@ wineboot -i >/dev/null 2>&1 || true
 # The theme setting must land after wineboot has written its defaults.
 wineserver -w
 "$WINE64" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive /t REG_SZ /d 0 /f >/dev/null 2>&1
+# Xvfb has no window manager: Wine then draws captions and frames itself.
+"$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 "$WINE64" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive >/dev/null 2>&1 \
   || { echo "wine: could not turn the theme off" >&2; exit 1; }
 wineserver -w

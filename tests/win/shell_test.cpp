@@ -484,3 +484,23 @@ TEST(IdPwDialog, TopRightClickRevealsTheStoredPairEvenInLoginMode) {
     EXPECT_EQ(elsewhere, L"");
     EXPECT_EQ(after, L"sid/spw");
 }
+
+TEST_F(MainWindowTest, Screenshot) {
+    g_shell.serverMode = 1;
+    g_shell.connectionOpen = 1;
+    RefreshStatusBar();
+    SaveScreenshot(window, L"main_window");
+    g_shell.connectionOpen = 0;
+}
+
+TEST(IdPwDialog, Screenshot) {
+    ResetShellState();
+    g_shell.instance = GetModuleHandleW(nullptr);
+    CopyText(g_shell.storedId, L"QB2026");
+    CopyText(g_shell.storedPw, L"PW1206");
+    DriveModal([] { return RunIdPwDialog(nullptr, kIdPwFirstRegistration); },
+               [](HWND d) {
+                   SaveScreenshot(d, L"idpw_dialog");
+                   SendMessageW(d, WM_CLOSE, 0, 0);
+               });
+}

@@ -97,4 +97,9 @@ void DestroyMainWindow(HWND window);
 // Writes a minimal settings file that skips the first-start questions.
 void WriteConsentedSettings(const std::wstring& folder, const std::wstring& extraLines = L"");
 
+// When QUORBEL_SCREENSHOTS names a folder, saves what the screen shows of
+// `window` (with everything on top of it) as <name>.bmp there; `make
+// screenshots` turns them into PNGs. Tests named *Screenshot* are run by it.
+void SaveScreenshot(HWND window, const std::wstring& name);
+
 }  // namespace testing_support
