@@ -40,6 +40,9 @@ constexpr int32_t kEndRecordBytes = 32;      // header + 3 FILETIMEs
 constexpr uint64_t kMaxTransferBytes = 999997000ULL;
 constexpr int32_t kEndBlockNumber = 999999;
 constexpr int32_t kLastDataBlockNumber = 999998;
+constexpr int32_t kMaxRequestPathBytes = 257;  // "FD"/"FC" paths (260-byte request buffer)
+constexpr uint32_t kClientCloseDelayMs = 100;  // Client closes this long after "CUT"
+constexpr uint32_t kAutoListingDelayMs = 500;  // Server's own listing request after its first listing
 
 // ---- Operation state ----------------------------------------------------
 // The single busy indicator of a side. Call* belongs to the side that
@@ -296,6 +299,34 @@ public:
     void CopyDirectoryTable(char out[kDirSlots][kDirSlotBytes]) const;
 
 private:
+    // A received message, copied out of the receive buffer (zero-filled).
+    struct Message {
+        char bytes[kRecvBufferBytes] = {};
+        int32_t length = 0;      // received length, 0..1024
+        int32_t textLength = 0;  // up to the first NUL
+    };
+
+    void SetOperationState(int32_t value, bool refresh);
+    int32_t OperationStateNow() const;
+    void ShowSendError(int error, const char* bytes, std::size_t length);
+    // "NAK", Waiting without refresh, transfer file released.
+    void Refuse();
+    // Closes an open transfer file; a received one is deleted (temporary name).
+    void ReleaseTransferFile();
+    void DispatchWaiting(const Message& m);
+    void DispatchCallDir(const Message& m);
+    void DispatchRequestDir(const Message& m);
+    void DispatchSending(const Message& m, BlockKind kind);
+    void DispatchReceiving(const Message& m, BlockKind kind);
+    void DispatchFolderTo(const Message& m);
+    void SendNextTableEntry();
+    void FinishListing();
+    void StoreTableRecord(int32_t slot, std::string_view record);
+    void CheckLoginMessage(const char* bytes, int32_t length);
+    bool FinishReceivedFile(const FileTimes& times);
+    bool CreateEmptyReceivedFile(std::string_view ansiName, const FileTimes& times);
+    bool SetReceiveNames(std::string_view ansiName);
+
     ProtocolHost& host_;
     mutable std::mutex lock_;
 };
