@@ -112,38 +112,37 @@ int Protocol::SendFileBlock(BlockKind kind, int32_t n) {
         fileState.store(TransferFailed, std::memory_order_relaxed);
         return kBlockFailed;
     }
-    if (fileState.load(std::memory_order_relaxed) == TransferOpen) {
-        char data[kBlockDataBytes] = {};
-        int32_t got = host_.ReadTransfer(data, kBlockDataBytes);
-        std::string message;
-        if (got < 0 || got > kBlockDataBytes) {
-            fileState.store(TransferFailed, std::memory_order_relaxed);
-        } else if (got == 0) {
-            fileState.store(TransferDone, std::memory_order_relaxed);
-            FileTimes times;
-            if (!host_.GetTransferTimes(times)) times = FileTimes{};
-            message = EncodeEndRecord(kind, times);
-        } else {
-            message = EncodeFileBlock(kind, n, data, static_cast<std::size_t>(got));
-        }
-        if (!message.empty()) {
-            int error = host_.SendBytes(message.data(), message.size());
-            if (error != 0) {
-                ShowSendError(error, message.data(), message.size());
-                host_.CloseTransfer();
-                fileState.store(TransferFailed, std::memory_order_relaxed);
-                return kBlockFailed;
-            }
-        } else {
-            host_.CloseTransfer();  // the read failed
-            return kBlockFailed;
-        }
+    // Nothing to send from a file that is not open (never opened, or its
+    // end already went out).
+    if (fileState.load(std::memory_order_relaxed) != TransferOpen) return kBlockFailed;
+
+    char data[kBlockDataBytes] = {};
+    const int32_t got = host_.ReadTransfer(data, kBlockDataBytes);
+    if (got < 0 || got > kBlockDataBytes) {
+        host_.CloseTransfer();
+        fileState.store(TransferFailed, std::memory_order_relaxed);
+        return kBlockFailed;
     }
-    switch (fileState.load(std::memory_order_relaxed)) {
-        case TransferOpen: return kBlockSent;
-        case TransferDone: host_.CloseTransfer(); return kBlockEndSent;
-        default: return kBlockFailed;
+    std::string message;
+    if (got == 0) {
+        FileTimes times;
+        if (!host_.GetTransferTimes(times)) times = FileTimes{};
+        message = EncodeEndRecord(kind, times);
+    } else {
+        message = EncodeFileBlock(kind, n, data, static_cast<std::size_t>(got));
     }
+    // Blocks are not recorded in the send ring.
+    const int error = host_.SendBytes(message.data(), message.size());
+    if (error != 0) {
+        ShowSendError(error, message.data(), message.size());
+        host_.CloseTransfer();
+        fileState.store(TransferFailed, std::memory_order_relaxed);
+        return kBlockFailed;
+    }
+    if (got > 0) return kBlockSent;
+    host_.CloseTransfer();
+    fileState.store(TransferDone, std::memory_order_relaxed);
+    return kBlockEndSent;
 }
 
 bool Protocol::SetReceiveNames(std::string_view ansiName) {
