@@ -56,6 +56,25 @@ uint64_t FromFileTime(const FILETIME& t) {
     return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
 
+// GetCompressedFileSizeW of an entry. For a plain file (not compressed, not
+// sparse, not a folder) that is its size, which the search already gave, so
+// the path is looked up only for the others. A path that no fixed path
+// buffer could hold gets no size.
+bool SizeOnDisk(const std::wstring& fullPath, const WIN32_FIND_DATAW& data, uint64_t& size) {
+    if (fullPath.size() > static_cast<std::size_t>(kPathChars - 1)) return false;
+    constexpr DWORD kOwnSize = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE;
+    if ((data.dwFileAttributes & kOwnSize) == 0) {
+        size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        return true;
+    }
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetCompressedFileSizeW(fullPath.c_str(), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    size = (static_cast<uint64_t>(high) << 32) | low;
+    return true;
+}
+
 class WinProtocolHost : public quorbel::ProtocolHost {
 public:
     int SendBytes(const char* data, std::size_t length) override {
@@ -127,19 +146,9 @@ public:
             entry.name = AsU16(data.cFileName);
             entry.attributes = data.dwFileAttributes;
             entry.lastWrite = LocalFields(data.ftLastWriteTime);
-            if (!quorbel::SizeTextIsEmpty(entry.attributes, entry.name)) {
-                std::wstring full = base + (endsWithSeparator ? L"" : L"\\") + data.cFileName;
-                // A path that no fixed path buffer could hold gets no size.
-                if (full.size() <= static_cast<std::size_t>(kPathChars - 1)) {
-                    DWORD high = 0;
-                    SetLastError(NO_ERROR);
-                    DWORD low = GetCompressedFileSizeW(full.c_str(), &high);
-                    if (low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) {
-                        entry.sizeOnDisk = (static_cast<uint64_t>(high) << 32) | low;
-                        entry.sizeKnown = true;
-                    }
-                }
-            }
+            if (!quorbel::SizeTextIsEmpty(entry.attributes, entry.name))
+                entry.sizeKnown = SizeOnDisk(base + (endsWithSeparator ? L"" : L"\\") + data.cFileName, data,
+                                             entry.sizeOnDisk);
             if (!visit(entry)) break;
         } while (FindNextFileW(find, &data));
         FindClose(find);

@@ -488,6 +488,44 @@ TEST_F(ConnectionTest, ServerAsksForTheClientsListingHalfASecondAfterItsOwn) {
     EXPECT_EQ(PaneText(g_shell.rightPane, 0, 2), L"5");
 }
 
+TEST_F(ConnectionTest, ServerWaitingOnItsPeerMidOperationStillClosesAtOnce) {
+    OpenWindow(ServerSettings(32038));
+    PeerSocket client = ConnectToServer(32038);
+    // This side asks for a listing; the peer never answers.
+    SendMessageW(g_shell.rightPane, LVM_DELETEALLITEMS, 0, 0);
+    SetOperationState(quorbel::CallDIR);
+    SendListingRequestNow();
+    EXPECT_EQ(client.Receive(kWait), "DD" "C:\\");
+    Pump(300);
+    const DWORD start = GetTickCount();
+    CloseConnection(window);
+    EXPECT_LT(GetTickCount() - start, 1500u);
+    EXPECT_EQ(CurrentOperationState(), quorbel::Waiting);
+    EXPECT_TRUE(client.WaitClosed(kWait));
+    EXPECT_EQ(boxes.count(), 0u);
+}
+
+TEST_F(ConnectionTest, ServerTakesNewConnectionsOnceTheRunningExchangeEnds) {
+    OpenWindow(ServerSettings(32039));
+    PeerSocket client = ConnectToServer(32039);
+    SetOperationState(quorbel::CallDIR);
+    SendListingRequestNow();
+    EXPECT_EQ(client.Receive(kWait), "DD" "C:\\");
+    PeerSocket second;
+    ASSERT_TRUE(second.Connect(32039, kWait));
+    Pump(700);
+    EXPECT_EQ(CountPeers(), 1);  // the peer's answer comes first
+    std::string answer;
+    RunWhilePumping([&] {
+        client.Send("DR000000x.txt,2024/01/02 03:04,5,8");
+        answer = client.Receive(kWait);
+        client.Send("DR999999");
+    });
+    EXPECT_EQ(answer, "ACK");
+    EXPECT_TRUE(PumpUntil([] { return CountPeers() == 2; }, kWait));
+    EXPECT_EQ(PaneRowCount(g_shell.rightPane), 1);
+}
+
 // ---- Records that do not fit -------------------------------------------------
 
 TEST_F(ConnectionTest, ClientRefusesRecordsThatDoNotFitTheirFields) {
