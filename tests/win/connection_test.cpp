@@ -13,6 +13,7 @@
 
 #include "app/shell.h"
 #include "app/wintext.h"
+#include "dialogs/dialogs.h"
 #include "core/protocol.h"
 #include "net/net.h"
 #include "net_test_support.h"
@@ -524,6 +525,53 @@ TEST_F(ConnectionTest, ServerTakesNewConnectionsOnceTheRunningExchangeEnds) {
     EXPECT_EQ(answer, "ACK");
     EXPECT_TRUE(PumpUntil([] { return CountPeers() == 2; }, kWait));
     EXPECT_EQ(PaneRowCount(g_shell.rightPane), 1);
+}
+
+TEST_F(ConnectionTest, ServerOnATakenPortSaysBindErrorAndStaysClosed) {
+    OpenWindow(ServerSettings(32040));
+    SOCKET taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(32040);
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    EXPECT_FALSE(StartServer(window));
+    closesocket(taken);
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().caption, L"bind_Error");
+    EXPECT_EQ(boxes.last().text, L"Err No.10048");
+    EXPECT_EQ(boxes.last().owner, window);
+    EXPECT_EQ(g_shell.connectionOpen, 0);
+    EXPECT_EQ(g_shell.setupInProgress, 0);
+    // Nothing is left half open: the port can be taken now.
+    EXPECT_TRUE(StartServer(window));
+    CloseConnection(window);
+}
+
+TEST_F(ConnectionTest, DestroyingTheWindowWhileServingClosesTheConnection) {
+    OpenWindow(ServerSettings(32041));
+    PeerSocket client = ConnectToServer(32041);
+    DestroyMainWindow(window);
+    EXPECT_EQ(g_shell.connectionOpen, 0);
+    EXPECT_TRUE(client.WaitClosed(kWait));
+    PeerSocket late;
+    EXPECT_FALSE(late.Connect(32041, 200));
+}
+
+TEST_F(ConnectionTest, ProgressNoteSaysWhatTheClientWaitsFor) {
+    OpenWindow(ClientSettings(32042));
+    HWND note = ShowProgressNotice(window, 2);
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(TextOf(note), L"Connection");
+    EXPECT_EQ(ControlText(note, IDC_STATIC_501), L"只今接続中\r\nしばらくお待ちください");
+    EXPECT_EQ(GetWindow(note, GW_OWNER), window);
+    EXPECT_EQ(VisibleNotice(), note);
+    CloseProgressNotice();
+    EXPECT_FALSE(IsWindow(note));  // destroyed, not just hidden
+    CloseProgressNotice();         // again: harmless
+    note = ShowProgressNotice(window, 1);
+    EXPECT_EQ(ControlText(note, IDC_STATIC_501), L"只今IPアドレス取得中\r\nしばらくお待ちください");
+    CloseProgressNotice();
 }
 
 // ---- Records that do not fit -------------------------------------------------
