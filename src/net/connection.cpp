@@ -497,6 +497,7 @@ void CloseConnection(HWND mainWindow) {
         WaitServingSentMessages(g_conn.thread);
         CloseHandle(g_conn.thread);
         g_conn.thread = nullptr;
+        g_conn.threadId = 0;
     }
     // One accepted while the thread was ending.
     for (auto& slot : g_conn.slots) CloseSocketNow(slot.exchange(INVALID_SOCKET));

@@ -29,8 +29,6 @@ LRESULT CALLBACK RelayProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-std::wstring WideOf(quorbel::u16view text) { return ToWide(text); }
-
 quorbel::LocalTimeFields LocalFields(const FILETIME& utc) {
     quorbel::LocalTimeFields fields;
     FILETIME local;
@@ -92,7 +90,7 @@ public:
     }
 
     void ShowMessage(quorbel::u16view text, quorbel::u16view caption) override {
-        ShowMessageBox(nullptr, WideOf(text).c_str(), WideOf(caption).c_str(), MB_OK);
+        ShowMessageBox(nullptr, ToWide(text).c_str(), ToWide(caption).c_str(), MB_OK);
     }
 
     void RefreshStatusBar() override { ::RefreshStatusBar(); }
@@ -109,12 +107,13 @@ public:
                          int32_t image, int32_t rowParam) override {
         HWND pane = g_shell.rightPane;
         if (!pane) return;
-        std::wstring nameText = WideOf(name), dateText = WideOf(date), sizeText = WideOf(size);
+        std::wstring nameText = ToWide(name), dateText = ToWide(date), sizeText = ToWide(size);
         LVITEMW item = {};
         item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
         item.iItem = position;
         item.pszText = nameText.data();
-        item.iImage = image;
+        // A negative kind from the peer would ask this window for the image.
+        item.iImage = image >= 0 ? image : I_IMAGENONE;
         item.lParam = rowParam;
         const int row = static_cast<int>(SendMessageW(pane, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
         if (row < 0) return;
@@ -130,13 +129,13 @@ public:
         SendMessageW(pane, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&column));
     }
 
-    void CreateFolder(quorbel::u16view path) override { CreateDirectoryW(WideOf(path).c_str(), nullptr); }
+    void CreateFolder(quorbel::u16view path) override { CreateDirectoryW(ToWide(path).c_str(), nullptr); }
 
-    int DriveTypeOf(quorbel::u16view root) override { return static_cast<int>(GetDriveTypeW(WideOf(root).c_str())); }
+    int DriveTypeOf(quorbel::u16view root) override { return static_cast<int>(GetDriveTypeW(ToWide(root).c_str())); }
 
     bool ListFolder(quorbel::u16view folder,
                     const std::function<bool(const quorbel::FolderEntry&)>& visit) override {
-        const std::wstring base = WideOf(folder);
+        const std::wstring base = ToWide(folder);
         WIN32_FIND_DATAW data;
         HANDLE find = FindFirstFileW((base + L"\\*").c_str(), &data);
         if (find == INVALID_HANDLE_VALUE) return false;
@@ -157,7 +156,7 @@ public:
 
     bool OpenTransferForRead(quorbel::u16view path, uint64_t& size) override {
         CloseTransfer();
-        file_ = CreateFileW(WideOf(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+        file_ = CreateFileW(ToWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (file_ == INVALID_HANDLE_VALUE) return false;
         LARGE_INTEGER length = {};
@@ -187,7 +186,7 @@ public:
 
     bool CreateTransferForWrite(quorbel::u16view path) override {
         CloseTransfer();
-        file_ = CreateFileW(WideOf(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        file_ = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         return file_ != INVALID_HANDLE_VALUE;
     }
@@ -211,10 +210,10 @@ public:
         file_ = INVALID_HANDLE_VALUE;
     }
 
-    bool RemoveFile(quorbel::u16view path) override { return DeleteFileW(WideOf(path).c_str()) != FALSE; }
+    bool RemoveFile(quorbel::u16view path) override { return DeleteFileW(ToWide(path).c_str()) != FALSE; }
 
     bool RenameFile(quorbel::u16view from, quorbel::u16view to) override {
-        return MoveFileW(WideOf(from).c_str(), WideOf(to).c_str()) != FALSE;
+        return MoveFileW(ToWide(from).c_str(), ToWide(to).c_str()) != FALSE;
     }
 
     const quorbel::AnsiCodec& Codec() const override { return AnsiCodecForThread(); }
