@@ -4,11 +4,6 @@
 #include "net/net.h"
 #include "panes/panes.h"
 
-void ListLocalFolder(HWND) { SetHeaderText(g_shell.localHeader, g_shell.localPath); }
-void SortPane(HWND, int) {}
-void OpenLocalRow(HWND) {}
-void OpenRemoteRow(HWND) {}
-void RequestRemoteListing(HWND) {}
 bool ReadHostInfo() { return false; }
 INT_PTR RunFolderDialog(HWND) { g_shell.folderName[0] = L'\0'; return 1; }
 INT_PTR RunEnvironmentDialog(HWND) { return 1; }
