@@ -672,3 +672,15 @@ TEST_F(PaneTest, Screenshot) {
     SaveScreenshot(window, L"main_window_listing");
     SetOperationState(0);
 }
+
+TEST_F(PaneTest, DocumentCommandWithoutTheManualShowsNothing) {
+    // The manual is looked for in the current folder, which has none here.
+    int dialogs = 0;
+    DriveModals([&] { Command(window, IDM_DOCUMENT); }, [&](HWND d, int) {
+        ++dialogs;
+        SendMessageW(d, WM_CLOSE, 0, 0);
+    }, 3000);
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_TRUE(IsWindow(window));
+}
