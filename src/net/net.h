@@ -6,6 +6,10 @@
 
 #include <cstdint>
 
+namespace quorbel {
+class Protocol;
+}
+
 // StartClient results.
 constexpr int kClientConnected = 0;
 constexpr int kClientStartupFailed = 1;
@@ -14,6 +18,10 @@ constexpr int kClientConnectRefused = 3;  // the user chose NO
 constexpr int kClientNoPeer = 4;          // name not resolved (NO) or no thread
 constexpr int kClientLoginFailed = 5;
 constexpr int kClientRetry = -1;          // the user chose YES
+
+// The one protocol object of the program (src/core/protocol.h): operation
+// state, rings, directory table, transfer state.
+quorbel::Protocol& TheProtocol();
 
 int StartClient(HWND mainWindow);
 bool StartServer(HWND mainWindow);
