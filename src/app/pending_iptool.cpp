@@ -2,5 +2,4 @@
 #include "dialogs/dialogs.h"
 #include "iptool/iptool.h"
 
-HWND OpenMonitorWindow(HWND, MonitorKind) { return nullptr; }
 INT_PTR RunIpAddressDialog(HWND) { return 1; }
