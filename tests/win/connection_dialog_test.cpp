@@ -268,6 +268,25 @@ TEST_F(ConnectionDialogTest, RegistrationChangesThePairEvenWhenCancelled) {
     EXPECT_STREQ(g_shell.storedPw, L"newpw");
 }
 
+TEST_F(ConnectionDialogTest, AdapterIpButtonOpensTheIpToolOwnedByTheDialog) {
+    std::wstring title;
+    HWND settings = nullptr, owner = nullptr;
+    Run([&](HWND d, int ordinal) {
+        if (ordinal == 0) {
+            settings = d;
+            Click(d, IDC_BUTTON_203);
+            EXPECT_TRUE(IsWindowVisible(d));  // its result is ignored
+            SendMessageW(d, WM_CLOSE, 0, 0);
+        } else {
+            title = TextOf(d);
+            owner = GetWindow(d, GW_OWNER);
+            SendMessageW(d, WM_CLOSE, 0, 0);
+        }
+    });
+    EXPECT_EQ(title, L"IP Address Setting");
+    EXPECT_EQ(owner, settings);
+}
+
 TEST_F(ConnectionDialogTest, Screenshot) {
     g_shell.serverMode = 0;
     g_settings.usePcName = 0;
