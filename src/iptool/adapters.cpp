@@ -1,10 +1,5 @@
 // The network adapters of this PC by friendly name, for the Add-IP dialog.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
-#include <iphlpapi.h>
-
-#include <string>
+#include "iptool/adapters.h"
 
 #include "app/wintext.h"
 #include "core/adapter_rules.h"
@@ -68,20 +63,26 @@ private:
 
 }  // namespace
 
-void ListNetworkAdapters(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_LISTBOX_451);
-    SendMessageW(list, LB_RESETCONTENT, 0, 0);
-    // A failed query (or a PC without adapters) leaves the list empty.
-    AdapterQuery query;
-    for (const IP_ADAPTER_ADDRESSES* a = query.first(); a; a = a->Next) {
+std::vector<std::wstring> AdapterRows(const IP_ADAPTER_ADDRESSES* first) {
+    std::vector<std::wstring> rows;
+    for (const IP_ADAPTER_ADDRESSES* a = first; a; a = a->Next) {
         const wchar_t* name = a->FriendlyName ? a->FriendlyName : L"";
         const wchar_t* description = a->Description ? a->Description : L"";
         const std::wstring address = LastUnicastAddress(a);
         // Nameless and over-long names are skipped: there is nothing to
         // write into a batch file for them.
-        if (quorbel::ClassifyAdapter(AsU16View(name), AsU16View(description), AsU16View(address.c_str())) !=
+        if (quorbel::ClassifyAdapter(AsU16View(name), AsU16View(description), AsU16View(address.c_str())) ==
             quorbel::AdapterListing::kListed)
-            continue;
-        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+            rows.push_back(name);
     }
+    return rows;
+}
+
+void ListNetworkAdapters(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_LISTBOX_451);
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    // A failed query (or a PC without adapters) leaves the list empty.
+    AdapterQuery query;
+    for (const std::wstring& row : AdapterRows(query.first()))
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.c_str()));
 }

@@ -14,6 +14,7 @@
 
 #include "app/shell.h"
 #include "app/wintext.h"
+#include "iptool/adapters.h"
 #include "iptool/iptool.h"
 #include "res/resource.h"
 #include "win_test_support.h"
@@ -259,6 +260,56 @@ TEST_F(IpToolTest, AddIpRefusesMissingFieldsNoSelectionAndOverlongNames) {
     EXPECT_FALSE(Exists(BatchFolder()));
 }
 
+TEST_F(IpToolTest, AddIpRefusesNamesLinesAndPathsOverTheirLimits) {
+    struct Case {
+        std::wstring row;
+        bool dhcp;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        // 130 characters of two bytes each: 260 ANSI bytes.
+        {std::wstring(130, L'\u65e5'), true, L"The adapter name is too long."},
+        // A name that fits, but whose fixed netsh line would pass 255 bytes.
+        {std::wstring(200, L'a'), false, L"The adapter name is too long."},
+    };
+    for (const Case& c : cases) {
+        boxes.clear();
+        RunAddIp([&](HWND d) {
+            AddAndSelect(d, c.row);
+            if (c.dhcp) Press(d, IDC_CHECK_521);
+            SetDlgItemTextW(d, IDC_EDIT_233, L"1");
+            SetDlgItemTextW(d, IDC_EDIT_234, L"10");
+            Click(d, IDC_BUTTON_202);
+        });
+        ASSERT_EQ(boxes.count(), 1u);
+        EXPECT_EQ(boxes.last().text, c.text);
+        EXPECT_EQ(boxes.last().caption, L"input");
+    }
+    // The same 200-character name fits as a DHCP line.
+    boxes.clear();
+    RunAddIp([&](HWND d) {
+        AddAndSelect(d, std::wstring(200, L'a'));
+        Press(d, IDC_CHECK_521);
+        Click(d, IDC_BUTTON_202);
+    });
+    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(ReadFileBytes(Batch(std::wstring(200, L'a') + L"_auto.bat")).size(), 240u);
+
+    // A path past 259 characters under a deep start-up folder.
+    boxes.clear();
+    const std::wstring deep = folder.path() + L"\\" + std::wstring(240 - folder.path().size(), L'x');
+    CopyText(g_shell.startupFolder, deep.c_str());
+    RunAddIp([&](HWND d) {
+        AddAndSelect(d, L"Ethernet");
+        Press(d, IDC_CHECK_521);
+        Click(d, IDC_BUTTON_202);
+    });
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().text, L"The file path is too long.");
+    EXPECT_EQ(boxes.last().caption, L"file error");
+    EXPECT_EQ(boxes.last().type, static_cast<UINT>(MB_OK | MB_ICONWARNING));
+}
+
 TEST_F(IpToolTest, AddIpAutoKeepsTheFieldTextsAndSearchKeepsTheFields) {
     RunAddIp([&](HWND d) {
         SetDlgItemTextW(d, IDC_EDIT_233, L"42");
@@ -316,6 +367,71 @@ TEST_F(IpToolTest, AdapterListLeavesOutTheLoopbackAndNeverDoublesRows) {
     }
     EXPECT_EQ(second_rows.size(), named.size());
     EXPECT_FALSE(sorted);  // the rows keep the system's order
+}
+
+namespace {
+
+// Adapter records built by hand, chained in order.
+struct FakeAdapters {
+    struct Address {
+        sockaddr_in v4{};
+        sockaddr_in6 v6{};
+        IP_ADAPTER_UNICAST_ADDRESS unicast{};
+    };
+    std::vector<IP_ADAPTER_ADDRESSES> adapters;
+    std::vector<std::vector<Address>> addresses;
+    std::vector<std::wstring> texts;
+
+    FakeAdapters() {
+        adapters.reserve(32);
+        addresses.reserve(32);
+        texts.reserve(64);
+    }
+    // `chain` holds "v4:a.b.c.d" or "v6:text" items; null name or
+    // description stays null.
+    void Add(const wchar_t* name, const wchar_t* description, std::vector<std::string> chain = {}) {
+        adapters.push_back({});
+        IP_ADAPTER_ADDRESSES& a = adapters.back();
+        if (name) a.FriendlyName = const_cast<wchar_t*>(texts.emplace_back(name).c_str());
+        if (description) a.Description = const_cast<wchar_t*>(texts.emplace_back(description).c_str());
+        auto& list = addresses.emplace_back(chain.size());
+        for (size_t i = 0; i < chain.size(); ++i) {
+            Address& x = list[i];
+            const std::string text = chain[i].substr(3);
+            if (chain[i].rfind("v4:", 0) == 0) {
+                x.v4.sin_family = AF_INET;
+                inet_pton(AF_INET, text.c_str(), &x.v4.sin_addr);
+                x.unicast.Address.lpSockaddr = reinterpret_cast<SOCKADDR*>(&x.v4);
+            } else {
+                x.v6.sin6_family = AF_INET6;
+                inet_pton(AF_INET6, text.c_str(), &x.v6.sin6_addr);
+                x.unicast.Address.lpSockaddr = reinterpret_cast<SOCKADDR*>(&x.v6);
+            }
+            if (i > 0) list[i - 1].unicast.Next = &x.unicast;
+        }
+        a.FirstUnicastAddress = list.empty() ? nullptr : &list[0].unicast;
+        if (adapters.size() > 1) adapters[adapters.size() - 2].Next = &a;
+    }
+};
+
+}  // namespace
+
+TEST(AdapterRows, KeepTheSystemOrderAndLeaveOutWifiDirectLoopbackAndUnusableNames) {
+    FakeAdapters f;
+    f.Add(L"Ethernet", L"Intel(R) Ethernet", {"v4:192.168.1.10"});
+    f.Add(L"Local Area Connection* 1", L"microsoft wi-fi direct virtual adapter #2", {"v4:169.254.1.1"});
+    f.Add(L"Wi-Fi", L"Intel Wireless with Microsoft Wi-Fi Direct", {"v6:fe80::1", "v4:10.0.0.2"});
+    f.Add(L"", L"nameless", {"v4:10.0.0.3"});  // skipped; the rest still listed
+    f.Add(nullptr, nullptr);
+    f.Add(std::wstring(512, L'n').c_str(), L"too long", {});
+    f.Add(L"Loopback Pseudo-Interface 1", L"Software Loopback Interface 1", {"v6:::1", "v4:127.0.0.1"});
+    f.Add(L"lo15", L"", {"v4:127.0.0.15"});
+    f.Add(L"v4 then v6", L"", {"v4:127.0.0.1", "v6:::1"});
+    f.Add(L"No address", L"Bluetooth");
+    f.Add(std::wstring(511, L'm').c_str(), L"longest name", {"v4:10.0.0.9"});
+    EXPECT_EQ(AdapterRows(&f.adapters[0]),
+              (std::vector<std::wstring>{L"Ethernet", L"Wi-Fi", L"v4 then v6", L"No address", std::wstring(511, L'm')}));
+    EXPECT_TRUE(AdapterRows(nullptr).empty());
 }
 
 // ---- IP Address Setting ----
@@ -451,6 +567,28 @@ TEST_F(IpToolTest, AddIpFromTheToolListsTheNewFile) {
     });
     EXPECT_EQ(addOwner, tool);
     EXPECT_EQ(rows, std::vector<std::wstring>{L"Ethernet_auto.bat"});
+}
+
+TEST_F(IpToolTest, RowsWhosePathWouldPassTheLimitAreRefusedNotCut) {
+    WriteBatch(L"a_auto.bat", "rem\r\n");
+    const std::wstring longName = std::wstring(260 - folder.path().size(), L'z') + L".bat";
+    RunIpTool([&](HWND d, int) {
+        AddAndSelect(d, longName);
+        Click(d, IDC_BUTTON_203);
+        EXPECT_TRUE(IsWindowVisible(d));
+        SendMessageW(d, WM_CLOSE, 0, 0);
+    });
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().text, L"The file path is too long.");
+    boxes.clear();
+    INT_PTR r = RunIpTool([&](HWND d, int) {
+        AddAndSelect(d, longName);
+        Click(d, IDC_BUTTON_201);
+    });
+    EXPECT_EQ(r, 1);
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().text, L"The file path is too long.");
+    EXPECT_TRUE(Exists(Batch(L"a_auto.bat")));
 }
 
 TEST_F(IpToolTest, ChangeWithoutSelectionWarnsAndCloses) {
