@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/credentials.h"
 #include "app/shell.h"
 #include "app/wintext.h"
 #include "dialogs/dialogs.h"
@@ -285,6 +286,38 @@ TEST_F(ConnectionDialogTest, AdapterIpButtonOpensTheIpToolOwnedByTheDialog) {
     });
     EXPECT_EQ(title, L"IP Address Setting");
     EXPECT_EQ(owner, settings);
+}
+
+TEST(ConnectionSettingsCommand, SavesAfterCancelSoARegisteredPasswordIsKept) {
+    TempFolder folder;
+    BoxRecorder boxes;
+    WriteConsentedSettings(folder.path(), L"port_no=1050\r\n");
+    HWND window = CreateMainWindowIn(folder.path());
+    ASSERT_NE(window, nullptr);
+    HWND owner = nullptr;
+    DriveModals([&] { OnMainCommand(window, IDM_CONN_SETTINGS); },
+                [&](HWND d, int ordinal) {
+                    if (ordinal == 0) {
+                        owner = GetWindow(d, GW_OWNER);
+                        SetDlgItemTextW(d, IDC_EDIT_235, L"2222");  // not taken: cancelled
+                        Click(d, IDC_BUTTON_205);
+                        Click(d, IDC_BUTTON_206);
+                        Click(d, IDC_BUTTON_202);
+                    } else if (ordinal == 1) {
+                        Click(d, IDC_BUTTON_201);
+                    } else {
+                        SetDlgItemTextW(d, IDC_EDIT_241, L"changed");
+                        Click(d, IDC_BUTTON_201);
+                    }
+                });
+    EXPECT_EQ(owner, window);
+    const std::wstring ini = folder.file(L"Quorbel.ini");
+    EXPECT_EQ(IniValue(ini, L"port_no"), L"1050");
+    std::wstring pw;
+    ASSERT_TRUE(UnprotectCredential(IniValue(ini, L"wppa"), pw));
+    EXPECT_EQ(pw, L"changed");
+    EXPECT_EQ(boxes.count(), 0u);
+    DestroyMainWindow(window);
 }
 
 TEST_F(ConnectionDialogTest, Screenshot) {

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "app/shell.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/monitors.h"
 #include "net/net.h"
+#include "res/resource.h"
 #include "win_test_support.h"
 
 using namespace testing_support;
@@ -215,6 +218,39 @@ TEST_F(MonitorTest, SlotsWithoutTerminatorsPaintBoundedInEveryWindow) {
     std::vector<MonitorRow> rows = MonitorRows(kMonitorDirectoryTable);
     EXPECT_EQ(rows[5].text, std::wstring(128, L'表'));
     EXPECT_EQ(rows[6].text, L"DR999999");
+}
+
+TEST(MonitorCommands, OpenAWindowPerChoiceOwnedByTheMainWindowAndGoneWithIt) {
+    TempFolder folder;
+    BoxRecorder boxes;
+    WriteConsentedSettings(folder.path());
+    HWND main = CreateMainWindowIn(folder.path());
+    ASSERT_NE(main, nullptr);
+    struct Found {
+        HWND main;
+        std::vector<std::wstring> titles;
+        std::vector<HWND> windows;
+    } found{main, {}, {}};
+    OnMainCommand(main, IDM_MON_RECEIVED);
+    OnMainCommand(main, IDM_MON_RECEIVED);
+    OnMainCommand(main, IDM_MON_SENT);
+    OnMainCommand(main, IDM_MON_DIRTABLE);
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* f = reinterpret_cast<Found*>(p);
+            if (GetWindow(w, GW_OWNER) == f->main && IsWindowVisible(w)) {
+                f->titles.push_back(TextOf(w));
+                f->windows.push_back(w);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    std::multiset<std::wstring> titles(found.titles.begin(), found.titles.end());
+    EXPECT_EQ(titles, (std::multiset<std::wstring>{L"受信データー表示", L"受信データー表示", L"送信データー表示",
+                                                   L"DIRテーブル表示"}));
+    DestroyMainWindow(main);
+    for (HWND w : found.windows) EXPECT_FALSE(IsWindow(w));
 }
 
 TEST_F(MonitorTest, Screenshot) {
