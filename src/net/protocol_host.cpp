@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
 #include <string>
 
 #include "app/msgbox.h"
@@ -280,3 +281,33 @@ void SendListingRequestNow() {
 int32_t MonitorRecording() { return TheProtocol().state.monitorRecording.load(); }
 
 void SetMonitorRecording(int32_t on) { TheProtocol().state.monitorRecording.store(on != 0 ? 1 : 0); }
+
+// ---- The monitor stores ------------------------------------------------------
+
+static_assert(kMonitorRingSlots == quorbel::kRingSlots && kMonitorRingSlotBytes == quorbel::kRingSlotBytes,
+              "the monitors show the protocol's rings");
+static_assert(kMonitorTableSlots == quorbel::kDirSlots && kMonitorTableSlotBytes == quorbel::kDirSlotBytes,
+              "the monitors show the protocol's directory table");
+
+void CopyReceiveRingSlots(char (*out)[kMonitorRingSlotBytes]) { TheProtocol().CopyReceiveRing(out); }
+
+void CopySendRingSlots(char (*out)[kMonitorRingSlotBytes]) { TheProtocol().CopySendRing(out); }
+
+void CopyDirectoryTableSlots(char (*out)[kMonitorTableSlotBytes]) { TheProtocol().CopyDirectoryTable(out); }
+
+void SetMonitorSlotForTest(int store, int slot, const char* bytes, int length) {
+    quorbel::ProtocolState& state = TheProtocol().state;
+    char* target = nullptr;
+    int size = 0;
+    if ((store == 0 || store == 1) && slot >= 0 && slot < kMonitorRingSlots) {
+        target = store == 0 ? state.recvRing[slot] : state.sendRing[slot];
+        size = kMonitorRingSlotBytes;
+    } else if (store == 2 && slot >= 0 && slot < kMonitorTableSlots) {
+        target = state.dirTable[slot];
+        size = kMonitorTableSlotBytes;
+    }
+    if (!target) return;
+    const int n = bytes == nullptr || length < 0 ? 0 : (length > size ? size : length);
+    std::memset(target, 0, static_cast<size_t>(size));
+    if (n > 0) std::memcpy(target, bytes, static_cast<size_t>(n));
+}
