@@ -1,10 +1,12 @@
 // The listing measurement against the real program: Quorbel.exe (started
 // as Server with "/CMD" in a folder of its own) lists a folder of 1023
-// entries to this program, which acknowledges every record; then two
-// sockets of this program make 1024 bare 3/256-byte exchanges over the same
-// loopback. Prints both times and their ratio.
+// entries to this program, which acknowledges every record; a Quorbel.exe
+// started as Client serves the same listing; and a second process of this
+// program answers 1024 bare 3/256-byte exchanges over the same loopback.
+// Prints the times and the ratios, round by round interleaved.
 //
-// Usage: win_listing.exe [path of Quorbel.exe] (default: beside this one)
+// Usage: win_listing.exe [path of Quorbel.exe] (default: beside this one);
+// "--echo PORT" is the bare exchanges' other end, started by the bench.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -18,10 +20,11 @@
 
 namespace {
 
+// Fixed ports: run one bench at a time.
 constexpr int kPort = 32990;
 constexpr int kEntries = 1023;  // "." and ".." included
 constexpr int kExchanges = 1024;
-constexpr int kRounds = 15;
+constexpr int kRounds = 21;
 
 std::wstring TempFolder(const wchar_t* tag) {
     wchar_t base[MAX_PATH] = {};
@@ -131,14 +134,22 @@ int RecvOne(SOCKET s, std::string& out) {
 // False unless all records came. `first` is the time to the first record
 // (the building of the table), `total` the whole listing.
 bool ListOnce(SOCKET peer, const std::string& request, double& first, double& total) {
-    std::string message;
+    std::string message, firstMessage;
     int records = 0;
     const LARGE_INTEGER start = Now();
     send(peer, request.data(), static_cast<int>(request.size()), 0);
     for (;;) {
         if (RecvOne(peer, message) <= 0) return false;
-        if (records == 0) first = Ms(start, Now());
+        if (records == 0) {
+            first = Ms(start, Now());
+            firstMessage = message;
+        }
         if (message == "DR999999") break;
+        if (message.rfind("DR", 0) != 0 || message.size() < 8) {
+            std::fprintf(stderr, "unexpected after %d records: %.40s (%zu bytes), first record was %.60s\n",
+                         records, message.c_str(), message.size(), firstMessage.c_str());
+            return false;
+        }
         ++records;
         send(peer, "ACK", 3, 0);
     }
@@ -147,25 +158,28 @@ bool ListOnce(SOCKET peer, const std::string& request, double& first, double& to
     return records == kEntries;
 }
 
-// 1024 exchanges of 3 bytes one way and 256 bytes back.
-double BareExchanges(SOCKET asker, SOCKET answerer) {
-    std::thread echo([&] {
-        char in[8], out[256];
-        memset(out, 'r', sizeof out);
-        for (int i = 0; i < kExchanges; ++i) {
-            if (recv(answerer, in, 3, MSG_WAITALL) != 3) return;
-            send(answerer, out, sizeof out, 0);
-        }
-    });
+// 1024 exchanges of 3 bytes one way and 256 bytes back, with the echo
+// process on the other end.
+double BareExchanges(SOCKET asker) {
     const LARGE_INTEGER start = Now();
     char reply[256];
     for (int i = 0; i < kExchanges; ++i) {
         send(asker, "ACK", 3, 0);
         if (recv(asker, reply, sizeof reply, MSG_WAITALL) != 256) break;
     }
-    const double ms = Ms(start, Now());
-    echo.join();
-    return ms;
+    return Ms(start, Now());
+}
+
+// The other end of the bare exchanges, in a process of its own like
+// Quorbel.exe: 256 bytes for every 3 until the connection ends.
+int Echo(int port) {
+    SOCKET s = ConnectLoopback(port);
+    if (s == INVALID_SOCKET) return 1;
+    char in[8], out[256];
+    memset(out, 'r', sizeof out);
+    while (recv(s, in, 3, MSG_WAITALL) == 3) send(s, out, sizeof out, 0);
+    closesocket(s);
+    return 0;
 }
 
 SOCKET ListenLoopback(int port) {
@@ -246,11 +260,25 @@ int Run(const std::wstring& exe, const std::wstring& listed, const std::wstring&
         return 1;
     }
     SetReceiveTimeout(toClient);
-    // Two sockets of this program for the bare exchanges.
+    // The bare exchanges go to a second process of this program.
     SOCKET bareListener = ListenLoopback(kPort + 2);
-    SOCKET asker = ConnectLoopback(kPort + 2);
-    SOCKET answerer = AcceptWithin(bareListener, 5);
+    Process echo;
+    {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --echo " + std::to_wstring(kPort + 2);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+            return 1;
+        echo.handle = info.hProcess;
+        CloseHandle(info.hThread);
+    }
+    SOCKET asker = AcceptWithin(bareListener, 30);
     closesocket(bareListener);
+    if (asker == INVALID_SOCKET) return 1;
+    SetReceiveTimeout(asker);
 
     const std::string request = "DD" + Ansi(listed);
     std::string message;
@@ -268,18 +296,24 @@ int Run(const std::wstring& exe, const std::wstring& listed, const std::wstring&
     // each of them alike; the ratios are taken round by round.
     std::vector<double> bare, serverTotal, serverFirst, clientTotal, clientFirst, serverRatio, clientRatio;
     for (int round = 0; round < kRounds; ++round) {
-        const double b = BareExchanges(asker, answerer);
-        if (!ListOnce(toServer, request, first, total)) return 1;
+        const double b = BareExchanges(asker);
+        if (!ListOnce(toServer, request, first, total)) {
+            std::fprintf(stderr, "Server, round %d\n", round);
+            return 1;
+        }
         serverTotal.push_back(total);
         serverFirst.push_back(first);
         serverRatio.push_back(total / b);
-        if (!ListOnce(toClient, request, first, total)) return 1;
+        if (!ListOnce(toClient, request, first, total)) {
+            std::fprintf(stderr, "Client, round %d\n", round);
+            return 1;
+        }
         clientTotal.push_back(total);
         clientFirst.push_back(first);
         clientRatio.push_back(total / b);
         bare.push_back(b);
     }
-    for (SOCKET s : {toServer, toClient, asker, answerer}) closesocket(s);
+    for (SOCKET s : {toServer, toClient, asker}) closesocket(s);
 
     std::printf("Quorbel.exe: %d bare 3/256-byte exchanges: %.2f ms (median of %d rounds)\n", kExchanges,
                 Median(bare), kRounds);
@@ -297,6 +331,7 @@ int Run(const std::wstring& exe, const std::wstring& listed, const std::wstring&
 int wmain(int argc, wchar_t** argv) {
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
+    if (argc > 2 && wcscmp(argv[1], L"--echo") == 0) return Echo(_wtoi(argv[2]));
     std::wstring exe;
     if (argc > 1) {
         exe = argv[1];
