@@ -19,7 +19,6 @@
 namespace {
 
 constexpr int32_t kWaiting = 0;
-constexpr int32_t kFolderTO = 7;
 constexpr uint64_t kLargestCopy = 999997000ULL;  // keeps block numbers in six digits
 constexpr size_t kFolderRequestBytes = 276;
 
@@ -131,15 +130,15 @@ void CreateRemoteFolder(HWND window) {
         RefusePathTooLong(window, L"相手フォルダ作成");
         return;
     }
-    char request[kFolderRequestBytes] = {};
-    request[0] = 'C';
-    request[1] = 'D';
-    memcpy(request + 2, ansi.data(), ansi.size());
-    SendMessageW(g_shell.rightPane, LVM_DELETEALLITEMS, 0, 0);
+    // The protocol empties the right pane, enters FolderTO and sends "CD";
+    // it refuses a path that the peer could not take (over 259 bytes).
+    quorbel::Protocol& protocol = TheProtocol();
+    protocol.SetRemoteFolderPath(AsU16View(g_shell.remotePath));
+    if (protocol.StartCreateFolder(AsU16View(path.c_str())) == quorbel::kRequestTooLong) {
+        RefusePathTooLong(window, L"相手フォルダ作成");
+        return;
+    }
     SetHeaderText(g_shell.remoteHeader, g_shell.remotePath);
-    SetOperationState(kFolderTO);
-    RefreshStatusBar();
-    SendFrameBytes(request, static_cast<int>(2 + ansi.size()));
 }
 
 void Connect(HWND window) {

@@ -27,6 +27,15 @@ int StartClient(HWND mainWindow);
 bool StartServer(HWND mainWindow);
 void CloseConnection(HWND mainWindow);
 int CountPeers();
+// The receive threads: the Client's (no parameter) and the Server's (a
+// pointer to the listening socket).
+DWORD WINAPI Read1Thread(LPVOID unused);
+DWORD WINAPI ServerThread(LPVOID listeningSocket);
+// Looks up the four PC names in order: 0 resolved (the target address
+// holds it), -1 the user chose YES after a failure, 1 NO.
+int ResolvePeerName(HWND owner);
+// The Client's login exchange inside StartClient; true when accepted.
+bool SendLogin(HWND mainWindow);
 // Fills the local host address and name ("不明" where a lookup fails).
 bool ReadHostInfo();
 

@@ -1,0 +1,273 @@
+// The program's one protocol object and its Win32 host: Winsock sends, the
+// right pane, message boxes, folder listing and the transfer file.
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "app/msgbox.h"
+#include "app/shell.h"
+#include "app/wintext.h"
+#include "core/format_rules.h"
+#include "core/protocol.h"
+#include "net/net.h"
+#include "net/net_internal.h"
+
+namespace {
+
+constexpr UINT kArmCloseTimerMessage = WM_APP + 1;
+const wchar_t kRelayClass[] = L"QuorbelTimerRelay";
+
+HWND g_relay;
+
+LRESULT CALLBACK RelayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kArmCloseTimerMessage) {
+        if (g_shell.mainWindow) SetTimer(g_shell.mainWindow, kCloseTimer, static_cast<UINT>(wParam), nullptr);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+std::wstring WideOf(quorbel::u16view text) { return ToWide(text); }
+
+quorbel::LocalTimeFields LocalFields(const FILETIME& utc) {
+    quorbel::LocalTimeFields fields;
+    FILETIME local;
+    SYSTEMTIME st;
+    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &st)) {
+        fields.year = st.wYear;
+        fields.month = st.wMonth;
+        fields.day = st.wDay;
+        fields.hour = st.wHour;
+        fields.minute = st.wMinute;
+    }
+    return fields;
+}
+
+FILETIME ToFileTime(uint64_t value) {
+    FILETIME t;
+    t.dwLowDateTime = static_cast<DWORD>(value);
+    t.dwHighDateTime = static_cast<DWORD>(value >> 32);
+    return t;
+}
+
+uint64_t FromFileTime(const FILETIME& t) {
+    return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+class WinProtocolHost : public quorbel::ProtocolHost {
+public:
+    int SendBytes(const char* data, std::size_t length) override {
+        const SOCKET target = SendTargetSocket();
+        std::size_t sent = 0;
+        // One call sends a whole message on a blocking socket; the loop only
+        // guards against a short count so that a message is never cut.
+        do {
+            int n = send(target, data + sent, static_cast<int>(length - sent), 0);
+            if (n == SOCKET_ERROR) return WSAGetLastError();
+            sent += static_cast<std::size_t>(n);
+        } while (sent < length);
+        return 0;
+    }
+
+    void ShowMessage(quorbel::u16view text, quorbel::u16view caption) override {
+        ShowMessageBox(nullptr, WideOf(text).c_str(), WideOf(caption).c_str(), MB_OK);
+    }
+
+    void RefreshStatusBar() override { ::RefreshStatusBar(); }
+
+    void ArmCloseTimer(uint32_t milliseconds) override { ArmMainCloseTimer(milliseconds); }
+
+    void SleepMs(uint32_t milliseconds) override { Sleep(milliseconds); }
+
+    void ClearRemotePane() override {
+        if (g_shell.rightPane) SendMessageW(g_shell.rightPane, LVM_DELETEALLITEMS, 0, 0);
+    }
+
+    void InsertRemoteRow(int32_t position, quorbel::u16view name, quorbel::u16view date, quorbel::u16view size,
+                         int32_t image, int32_t rowParam) override {
+        HWND pane = g_shell.rightPane;
+        if (!pane) return;
+        std::wstring nameText = WideOf(name), dateText = WideOf(date), sizeText = WideOf(size);
+        LVITEMW item = {};
+        item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+        item.iItem = position;
+        item.pszText = nameText.data();
+        item.iImage = image;
+        item.lParam = rowParam;
+        const int row = static_cast<int>(SendMessageW(pane, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+        if (row < 0) return;
+        // The row the pane gave (the end of the pane when records skip numbers).
+        LVITEMW column = {};
+        column.mask = LVIF_TEXT;
+        column.iItem = row;
+        column.iSubItem = 1;
+        column.pszText = dateText.data();
+        SendMessageW(pane, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&column));
+        column.iSubItem = 2;
+        column.pszText = sizeText.data();
+        SendMessageW(pane, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&column));
+    }
+
+    void CreateFolder(quorbel::u16view path) override { CreateDirectoryW(WideOf(path).c_str(), nullptr); }
+
+    int DriveTypeOf(quorbel::u16view root) override { return static_cast<int>(GetDriveTypeW(WideOf(root).c_str())); }
+
+    bool ListFolder(quorbel::u16view folder,
+                    const std::function<bool(const quorbel::FolderEntry&)>& visit) override {
+        const std::wstring base = WideOf(folder);
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((base + L"\\*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return false;
+        const bool endsWithSeparator = !base.empty() && base.back() == L'\\';
+        do {
+            quorbel::FolderEntry entry;
+            entry.name = AsU16(data.cFileName);
+            entry.attributes = data.dwFileAttributes;
+            entry.lastWrite = LocalFields(data.ftLastWriteTime);
+            if (!quorbel::SizeTextIsEmpty(entry.attributes, entry.name)) {
+                std::wstring full = base + (endsWithSeparator ? L"" : L"\\") + data.cFileName;
+                // A path that no fixed path buffer could hold gets no size.
+                if (full.size() <= static_cast<std::size_t>(kPathChars - 1)) {
+                    DWORD high = 0;
+                    SetLastError(NO_ERROR);
+                    DWORD low = GetCompressedFileSizeW(full.c_str(), &high);
+                    if (low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) {
+                        entry.sizeOnDisk = (static_cast<uint64_t>(high) << 32) | low;
+                        entry.sizeKnown = true;
+                    }
+                }
+            }
+            if (!visit(entry)) break;
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+        return true;
+    }
+
+    bool OpenTransferForRead(quorbel::u16view path, uint64_t& size) override {
+        CloseTransfer();
+        file_ = CreateFileW(WideOf(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file_ == INVALID_HANDLE_VALUE) return false;
+        LARGE_INTEGER length = {};
+        if (!GetFileSizeEx(file_, &length)) {
+            CloseTransfer();
+            return false;
+        }
+        size = static_cast<uint64_t>(length.QuadPart);
+        return true;
+    }
+
+    int32_t ReadTransfer(char* buffer, int32_t maxBytes) override {
+        DWORD got = 0;
+        if (file_ == INVALID_HANDLE_VALUE || maxBytes < 0) return -1;
+        if (!ReadFile(file_, buffer, static_cast<DWORD>(maxBytes), &got, nullptr)) return -1;
+        return static_cast<int32_t>(got);
+    }
+
+    bool GetTransferTimes(quorbel::FileTimes& times) override {
+        FILETIME creation, access, write;
+        if (file_ == INVALID_HANDLE_VALUE || !GetFileTime(file_, &creation, &access, &write)) return false;
+        times.creation = FromFileTime(creation);
+        times.lastAccess = FromFileTime(access);
+        times.lastWrite = FromFileTime(write);
+        return true;
+    }
+
+    bool CreateTransferForWrite(quorbel::u16view path) override {
+        CloseTransfer();
+        file_ = CreateFileW(WideOf(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        return file_ != INVALID_HANDLE_VALUE;
+    }
+
+    bool WriteTransfer(const char* data, int32_t length) override {
+        if (file_ == INVALID_HANDLE_VALUE || length < 0) return false;
+        DWORD written = 0;
+        return WriteFile(file_, data, static_cast<DWORD>(length), &written, nullptr) &&
+               written == static_cast<DWORD>(length);
+    }
+
+    bool SetTransferTimes(const quorbel::FileTimes& times) override {
+        if (file_ == INVALID_HANDLE_VALUE) return false;
+        FILETIME creation = ToFileTime(times.creation), access = ToFileTime(times.lastAccess),
+                 write = ToFileTime(times.lastWrite);
+        return SetFileTime(file_, &creation, &access, &write) != FALSE;
+    }
+
+    void CloseTransfer() override {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+    }
+
+    bool RemoveFile(quorbel::u16view path) override { return DeleteFileW(WideOf(path).c_str()) != FALSE; }
+
+    bool RenameFile(quorbel::u16view from, quorbel::u16view to) override {
+        return MoveFileW(WideOf(from).c_str(), WideOf(to).c_str()) != FALSE;
+    }
+
+    const quorbel::AnsiCodec& Codec() const override { return AnsiCodecForThread(); }
+
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+// The window side owns the remote folder path; the protocol keeps its own
+// copy for the listing requests that the receive thread sends.
+void HandRemotePathToProtocol() { TheProtocol().SetRemoteFolderPath(AsU16View(g_shell.remotePath)); }
+
+}  // namespace
+
+quorbel::Protocol& TheProtocol() {
+    static WinProtocolHost host;
+    static quorbel::Protocol protocol(host);
+    return protocol;
+}
+
+void EnsureTimerRelay() {
+    if (g_relay && IsWindow(g_relay)) return;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = RelayProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = kRelayClass;
+    RegisterClassExW(&wc);  // already registered on a second call: harmless
+    g_relay = CreateWindowExW(0, kRelayClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+}
+
+void ArmMainCloseTimer(UINT milliseconds) {
+    HWND main = g_shell.mainWindow;
+    if (!main) return;
+    if (GetWindowThreadProcessId(main, nullptr) == GetCurrentThreadId()) {
+        SetTimer(main, kCloseTimer, milliseconds, nullptr);
+    } else if (g_relay) {
+        PostMessageW(g_relay, kArmCloseTimerMessage, milliseconds, 0);
+    }
+}
+
+void EndOperationWithConnection() {
+    TheProtocol().state.operationState.store(quorbel::Waiting);
+    RefreshStatusBar();
+}
+
+int32_t CurrentOperationState() { return TheProtocol().state.operationState.load(); }
+
+void SetOperationState(int32_t state) { TheProtocol().state.operationState.store(state); }
+
+const wchar_t* OperationStateText(int32_t state) { return AsWide(quorbel::OperationStateName(state)); }
+
+int SendFrameBytes(const char* bytes, int length) {
+    HandRemotePathToProtocol();
+    return TheProtocol().SendFrame(bytes, length);
+}
+
+void SendListingRequestNow() {
+    HandRemotePathToProtocol();
+    TheProtocol().SendListingRequest();
+}
+
+int32_t MonitorRecording() { return TheProtocol().state.monitorRecording.load(); }
+
+void SetMonitorRecording(int32_t on) { TheProtocol().state.monitorRecording.store(on != 0 ? 1 : 0); }
