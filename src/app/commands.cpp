@@ -124,9 +124,8 @@ void CreateRemoteFolder(HWND window) {
     std::string ansi;
     if (JoinFolderPath(g_shell.remotePath, g_shell.folderName, path))
         ansi = AnsiCodecForThread().ToAnsi(AsU16View(path.c_str()));
-    // The peer takes at most 259 bytes of path from a "CD" request and
-    // refuses a longer one, so such a request is not sent at all.
-    if (path.size() > kPathChars - 1 || ansi.empty() || ansi.size() > static_cast<size_t>(quorbel::kMaxPathBytes)) {
+    // "CD", the path and a terminator must fit the request buffer.
+    if (path.size() > kPathChars - 1 || ansi.empty() || 2 + ansi.size() + 1 > kFolderRequestBytes) {
         RefusePathTooLong(window, L"相手フォルダ作成");
         return;
     }
