@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "app/shell.h"
 #include "app/wintext.h"
+#include "core/command_rules.h"
 #include "core/format_rules.h"
 #include "core/protocol.h"
 #include "dialogs/dialogs.h"
@@ -19,7 +20,6 @@
 namespace {
 
 constexpr int32_t kWaiting = 0;
-constexpr uint64_t kLargestCopy = 999997000ULL;  // keeps block numbers in six digits
 constexpr size_t kFolderRequestBytes = 276;
 
 bool IsWaiting() { return CurrentOperationState() == kWaiting; }
@@ -49,8 +49,10 @@ std::wstring RowText(HWND pane, int row, int column, int maxChars) {
 // Folder path + "\" + name, joined exactly so (also at a drive root); false
 // when the result would not fit a path buffer.
 bool JoinFolderPath(const wchar_t* folder, const wchar_t* name, std::wstring& path) {
-    path = std::wstring(folder) + L"\\" + name;
-    return path.size() <= kPathChars - 1;
+    auto joined = quorbel::NewFolderPath(AsU16View(folder), AsU16View(name));
+    if (!joined) return false;
+    path = ToWide(*joined);
+    return true;
 }
 
 void RefusePathTooLong(HWND window, const wchar_t* caption) {
@@ -74,7 +76,7 @@ void CopySelectedRows(HWND window, int direction) {
         int row = FirstSelectedRow(pane);
         if (row == -1) break;
         std::wstring size = RowText(pane, row, 2, 63);
-        if (quorbel::SizeTextBytes(AsU16View(size.c_str())) > kLargestCopy) {
+        if (!quorbel::CopySizeAllowed(AsU16View(size.c_str()))) {
             ShowMessageBox(nullptr, L"953Mbyteは出来ません", L"サイズ越え", MB_OK);
             Deselect(pane, row);
             continue;

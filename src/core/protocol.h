@@ -3,10 +3,12 @@
 // directory table ("DR" records), the file blocks ("FR"/"FB") and the login.
 //
 // The Win32 layer implements ProtocolHost (socket, boxes, panes, files) and
-// owns one Protocol object for the whole run. The receive thread puts each
-// received message into state.recvBuf / state.recvLength and calls
-// DispatchReceived(); the window thread starts operations with the Start*
-// calls (or SendFrame) while the state is Waiting.
+// owns one Protocol object for the whole run. The receive thread zero-fills
+// state.recvBuf, recv's at most 1024 bytes into it, stores the count in
+// state.recvLength and calls DispatchReceived() (or hands the bytes to
+// Receive()); the window thread starts operations with the Start* calls (or
+// SendFrame) while the state is Waiting. Sends leave the receive buffer alone:
+// the dispatcher works on its own copy of the message.
 #pragma once
 
 #include <atomic>
@@ -119,7 +121,9 @@ public:
     virtual void SleepMs(uint32_t milliseconds) = 0;
 
     // Right pane: delete all rows; insert one row (column 0 name with the
-    // image and the row parameter, then columns 1 and 2 text only).
+    // image and the row parameter, then columns 1 and 2 text only). The
+    // image is the record's kind as the peer sent it, normally 0..9; the
+    // position and row parameter are its record number (0..999999).
     virtual void ClearRemotePane() = 0;
     virtual void InsertRemoteRow(int32_t position, u16view name, u16view date, u16view size,
                                  int32_t image, int32_t rowParam) = 0;
@@ -288,6 +292,8 @@ public:
     // The connection ended (peer closed, or this side closed it): closes a
     // transfer file left open, deleting a half-received temporary file, and
     // clears the auto-listing flag. The operation state is left as it is.
+    // Call it on the receive thread when the peer goes, or on the window
+    // thread once the receive thread has ended.
     void OnConnectionLost();
 
     // ---- Window-side access to guarded values ----
