@@ -721,3 +721,167 @@ TEST_F(RawClientOfServer, TemporaryNamesStopAndCutKeepTheOlderFile) {
     EXPECT_EQ(FileSha256(finalName), Sha256Hex(fresh));
     EXPECT_TRUE(server->Boxes().empty());
 }
+
+namespace {
+
+// This process's main window as the Client of a scripted Server: the
+// script runs on its own thread while the window thread serves dialogs.
+class RawServerOfWindow : public ::testing::Test {
+protected:
+    void SetUp() override { ResetProtocolForTest(); }
+    void TearDown() override {
+        peer.Close();
+        if (g_shell.connectionOpen == 1 && window && IsWindow(window)) CloseConnection(window);
+        DestroyMainWindow(window);
+        ResetProtocolForTest();
+    }
+    // Listens, lets the window connect in command mode and answers its
+    // first listing request with these records (without "DR999999").
+    void Connect(int port, const std::vector<std::string>& records) {
+        ASSERT_TRUE(listener.Listen(port));
+        WriteConsentedSettings(clientFiles.path(), ClientSettings(port));
+        window = CreateMainWindowIn(clientFiles.path(), true);
+        ASSERT_NE(window, nullptr);
+        CopyText(g_shell.remotePath, remoteFolder.c_str());
+        ASSERT_TRUE(PumpUntil([] { return g_shell.connectionOpen == 1; }, 10000));
+        peer = listener.Accept(kWait);
+        ASSERT_TRUE(peer.valid());
+        bool listed = false;
+        RunWhilePumping([&] {
+            if (peer.Receive(kWait) != "DD" + Ansi(remoteFolder)) return;
+            for (const auto& r : records) {
+                peer.Send(r);
+                if (peer.Receive(kWait) != "ACK") return;
+            }
+            listed = peer.Send("DR999999");
+        });
+        ASSERT_TRUE(listed);
+        ASSERT_TRUE(PumpUntil([] { return State() == quorbel::Waiting; }, kWait));
+    }
+
+    WinsockSession winsock;
+    BoxRecorder boxes;
+    TempFolder clientFiles;
+    PeerSocket listener, peer;
+    const std::wstring remoteFolder = L"D:\\far away";
+    HWND window = nullptr;
+};
+
+}  // namespace
+
+TEST_F(RawServerOfWindow, ConnectionCutDuringACopyFromThePeerDeletesTheTemporaryFile) {
+    Connect(33012, {"DR000000far.bin,2024/01/02 03:04,2500,8"});
+    ASSERT_TRUE(SelectRows(g_shell.rightPane, {L"far.bin"}));
+    std::atomic<bool> requestRight{false}, temporarySeen{false}, cut{false};
+    std::thread script([&] {
+        requestRight = peer.Receive(kWait) == "FC" + Ansi(remoteFolder + L"\\far.bin");
+        for (int n = 0; n < 2 && requestRight; ++n) {
+            peer.Send(Block("FB", n, RandomBytes(1000, static_cast<uint32_t>(n))));
+            if (peer.Receive(kWait) != "ACK") return;
+        }
+        temporarySeen = FileExists(clientFiles.file(L"far.$TEMP"));
+        peer.Close();
+        cut = true;
+    });
+    BatchWatch watch = RunBatch(window, IDM_COPY_FROM, 20000, 200);
+    script.join();
+    EXPECT_TRUE(requestRight);
+    EXPECT_TRUE(temporarySeen);
+    ASSERT_TRUE(cut);
+    // The lost connection ended the copy: the dialog closed by itself, the
+    // half-received file is gone and no final file was made.
+    ASSERT_EQ(watch.dialogs.size(), 1u);
+    EXPECT_EQ(State(), quorbel::Waiting);
+    EXPECT_FALSE(FileExists(clientFiles.file(L"far.$TEMP")));
+    EXPECT_FALSE(FileExists(clientFiles.file(L"far.bin")));
+    EXPECT_EQ(FindRow(g_shell.leftPane, L"far.bin"), -1);
+    EXPECT_EQ(boxes.count(), 0u);
+}
+
+TEST_F(RawServerOfWindow, StartAndCloseAreRefusedWhileThePeerFetchesAFileFromThisSide) {
+    Connect(33013, {});
+    TestFile out = MakeFile(clientFiles.path(), L"out.bin", 2500, 21);
+    TestFile asked = MakeFile(clientFiles.path(), L"asked.bin", 3000, 22);
+    ListLocalFolder(window);
+    ASSERT_TRUE(SelectRows(g_shell.leftPane, {L"out.bin"}));
+
+    std::atomic<bool> dialogUp{false}, fetching{false}, refused{false}, fetched{false}, done{false};
+    std::string fetchedBytes, fetchedEnd, sentBytes, sentEnd, request, relist;
+    std::thread script([&] {
+        const DWORD end = GetTickCount() + 20000;
+        auto waitFor = [&](std::atomic<bool>& flag) {
+            while (!flag && GetTickCount() < end) Sleep(10);
+            return flag.load();
+        };
+        // The peer fetches a file from this side while the dialog waits.
+        if (!waitFor(dialogUp)) return;
+        peer.Send("FC" + Ansi(clientFiles.file(L"asked.bin")));
+        std::string block = peer.Receive(kWait);
+        fetchedBytes += block.size() > 8 ? block.substr(8) : "";
+        fetching = true;
+        if (!waitFor(refused)) return;
+        for (int n = 1; n < 4; ++n) {
+            peer.Send("ACK");
+            block = peer.Receive(kWait);
+            if (block.compare(0, 8, "FB999999") == 0) {
+                fetchedEnd = block;
+                break;
+            }
+            fetchedBytes += block.size() > 8 ? block.substr(8) : "";
+        }
+        if (fetchedEnd.empty()) fetchedEnd = peer.Receive(kWait);
+        fetched = true;
+        // Then the dialog's own copy to this peer.
+        request = peer.Receive(10000);
+        peer.Send("ACK");
+        for (int n = 0; n < 10; ++n) {
+            block = peer.Receive(kWait);
+            if (block.compare(0, 8, "FR999999") == 0) {
+                sentEnd = block;
+                break;
+            }
+            if (block.compare(0, 8, Block("FR", n, "")) != 0) return;
+            sentBytes += block.substr(8);
+            peer.Send("ACK");
+        }
+        // The batch lists this folder again.
+        relist = peer.Receive(kWait);
+        peer.Send("DR999999");
+        done = true;
+    });
+
+    BatchWatch watch;
+    watch.actions.push_back({0, [](const DialogRecord& r) { return GetTickCount() - r.opened > 200; },
+                             [&](HWND) { dialogUp = true; }});
+    watch.actions.push_back({0, [&](const DialogRecord&) { return fetching && State() == quorbel::RequestCopyFrom; },
+                             [&](HWND d) {
+                                 Click(d, IDC_BUTTON_202);
+                                 Click(d, IDC_BUTTON_201);
+                                 refused = true;
+                             }});
+    watch.actions.push_back({0, [&](const DialogRecord&) { return fetched && State() == quorbel::Waiting; },
+                             [](HWND d) { Click(d, IDC_BUTTON_202); }});
+    watch.Run([&] { OnMainCommand(window, IDM_COPY_TO); }, 30000);
+    script.join();
+
+    ASSERT_EQ(watch.dialogs.size(), 1u);
+    // Both refusals, owned by the dialog, and no request while refused.
+    auto shown = boxes.boxes();
+    ASSERT_EQ(shown.size(), 2u);
+    for (const auto& b : shown) {
+        EXPECT_EQ(b.text, L"転送中は操作不可！");
+        EXPECT_EQ(b.caption, L"画面閉じる");
+        EXPECT_EQ(b.owner, watch.dialogs[0].dialog);
+    }
+    // The fetched file: its bytes, then its times in the end record.
+    EXPECT_EQ(Sha256Hex(fetchedBytes), asked.sha);
+    ASSERT_EQ(fetchedEnd.size(), 32u);
+    EXPECT_EQ(Describe(TimesOfEndRecord(fetchedEnd)), Describe(asked.times));
+    // The dialog's copy, started only once this side was Waiting again.
+    EXPECT_EQ(request, "FD" + Ansi(remoteFolder + L"\\out.bin"));
+    EXPECT_EQ(Sha256Hex(sentBytes), out.sha);
+    ASSERT_EQ(sentEnd.size(), 32u);
+    EXPECT_EQ(Describe(TimesOfEndRecord(sentEnd)), Describe(out.times));
+    EXPECT_EQ(relist, "DD" + Ansi(remoteFolder));
+    EXPECT_TRUE(done);
+}
