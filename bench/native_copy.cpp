@@ -4,7 +4,7 @@
 // set against the same number of bare 1008-byte / 3-byte ping-pongs over the
 // same kind of connection. Prints the times, their ratio and the peak memory.
 //
-//   native_copy [megabytes=20] [rounds=3]
+//   native_copy [megabytes=20] [rounds=7]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -370,7 +370,7 @@ double Best(const std::vector<double>& v) {
 
 int main(int argc, char** argv) {
     const long megabytes = argc > 1 ? std::atol(argv[1]) : 20;
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
     const long bytes = megabytes * 1000 * 1000;
 
     char folderTemplate[] = "/tmp/quorbel_bench_XXXXXX";
