@@ -115,10 +115,10 @@ void OnInitDialog(HWND dialog, LPARAM batchPosition) {
 void OnDestroy(HWND dialog) {
     KillTimer(dialog, kAutoStartTimer);
     KillTimer(dialog, kPollTimer);
-    // A stop that no transfer took up must not cut off a later one (for
-    // example the peer fetching a file from this side).
-    int expected = 1;
-    if (IsWaiting()) TheProtocol().state.stopFlag.compare_exchange_strong(expected, 0);
+    // Once nothing runs, a stop that no transfer took up (or whose answer
+    // never came) must not cut off a later one, such as the peer fetching a
+    // file from this side.
+    if (IsWaiting()) TheProtocol().state.stopFlag.store(0);
 }
 
 INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -195,6 +195,14 @@ TEST_F(CopyDialogTest, AStopNoTransferTookUpIsWithdrawnWhenTheDialogCloses) {
     });
     EXPECT_EQ(TheProtocol().state.stopFlag.load(), 0);
 
+    // A stop record whose answer never came (the copy ended by a NAK or
+    // with the connection) is withdrawn as well.
+    Open(0, L"a.bin", 0, [](HWND d) {
+        TheProtocol().state.stopFlag = 2;
+        Click(d, IDC_BUTTON_201);
+    });
+    EXPECT_EQ(TheProtocol().state.stopFlag.load(), 0);
+
     // Closed while a copy to the peer still runs: the stop stays for it.
     TheProtocol().state.operationState = quorbel::CallCopyTO;
     Open(0, L"a.bin", 0, [](HWND d) {
