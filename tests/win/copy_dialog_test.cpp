@@ -77,6 +77,11 @@ TEST_F(CopyDialogTest, ShowsTheSourcePathAndTheDestinationFolder) {
     EXPECT_EQ(g_shell.copyCancelled, 1);  // "閉じる": no dialog for the rest of the batch
     EXPECT_EQ(boxes.count(), 0u);
 
+    // Esc answers as "閉じる" does.
+    g_shell.copyCancelled = 0;
+    Open(0, L"report.txt", 0, [](HWND d) { SendMessageW(d, WM_COMMAND, IDCANCEL, 0); });
+    EXPECT_EQ(g_shell.copyCancelled, 1);
+
     // From the peer: the peer's root is not doubled, the local folder is the destination.
     CopyText(g_shell.remotePath, L"D:\\");
     Open(1, L"x.bin", 0, [&](HWND d) {

@@ -305,12 +305,13 @@ TEST_F(TransferPair, CopiesBatchesBothWaysByteForByteWithTheSendersTimes) {
         EXPECT_FALSE(r.sourceEnabled);
         EXPECT_FALSE(r.destinationEnabled);
     }
+    // The peer's folder is listed again after the batch (it has finished
+    // the last file before it answers).
+    ASSERT_TRUE(PumpUntil([] { return State() == quorbel::Waiting; }, kWait));
     for (const auto& f : files) ExpectCopyOf(f, serverFiles.file(f.name));
     EXPECT_TRUE(TemporaryFiles(serverFiles.path()).empty());
     EXPECT_EQ(SelectedCount(g_shell.leftPane), 0);
     EXPECT_EQ(g_shell.copyCancelled, 0);
-    // The peer's folder was listed again after the batch.
-    ASSERT_TRUE(PumpUntil([] { return State() == quorbel::Waiting; }, kWait));
     for (const auto& f : files) EXPECT_GE(FindRow(g_shell.rightPane, f.name), 0) << Narrow(f.name);
 
     // Back from the peer into an empty local folder.
@@ -344,6 +345,11 @@ TEST_F(TransferPair, TwentyMegabytesGoToThePeerAndComeBack) {
     ASSERT_EQ(to.dialogs.size(), 1u);
     // The running count was shown once a second.
     EXPECT_GE(to.dialogs[0].steps.size(), 2u);
+    for (const auto& step : to.dialogs[0].steps) {
+        EXPECT_EQ(step.size(), 11u) << Narrow(step);
+        EXPECT_EQ(step.rfind(L"Step:", 0), 0u) << Narrow(step);
+    }
+    ASSERT_TRUE(PumpUntil([] { return State() == quorbel::Waiting; }, kWait));  // the peer's new listing
     ExpectCopyOf(big, serverFiles.file(L"big.dat"));
 
     TestFile onServer = AsSource(big, serverFiles.file(L"big.dat"));
@@ -400,6 +406,41 @@ TEST_F(TransferPair, StopDuringACopyToThePeerKeepsItsOlderFileAndLeavesNoTempora
     ASSERT_TRUE(PumpUntil([] { return State() == quorbel::Waiting; }, kWait));
     EXPECT_GE(FindRow(g_shell.rightPane, L"big.dat"), 0);
     EXPECT_TRUE(ServerBoxes().empty());
+}
+
+TEST_F(TransferPair, TheCloseBoxLeavesARunningCopyGoingAndCallsOffTheRestOfTheBatch) {
+    Connect(33008);
+    TestFile big = MakeFile(clientFiles.path(), L"big.dat", 6000000, 8);
+    MakeFile(clientFiles.path(), L"next.dat", 100, 9);
+    Relist();
+    ASSERT_TRUE(SelectRows(g_shell.leftPane, {L"big.dat", L"next.dat"}));
+    BatchWatch watch;
+    watch.actions.push_back({0, [](const DialogRecord& r) { return GetTickCount() - r.opened > 200; },
+                             [](HWND d) { Click(d, IDC_BUTTON_202); }});
+    watch.actions.push_back({0,
+                             [](const DialogRecord&) {
+                                 return State() == quorbel::CallCopyTO &&
+                                        TheProtocol().state.blockCounter.load() > 200;
+                             },
+                             [](HWND d) { PostMessageW(d, WM_CLOSE, 0, 0); }});
+    watch.Run([&] { OnMainCommand(window, IDM_COPY_TO); }, 30000);
+    ASSERT_EQ(watch.dialogs.size(), 1u);
+    EXPECT_EQ(SelectedCount(g_shell.leftPane), 0);
+    EXPECT_EQ(g_shell.copyCancelled, 0);
+    // The copy goes on without its dialog and ends complete.
+    EXPECT_EQ(State(), quorbel::CallCopyTO);
+    ASSERT_TRUE(PumpUntil([] { return State() == quorbel::Waiting; }, 30000));
+    // This side is Waiting once the end record is out; the peer then
+    // finishes the file.
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            FileTimes t;
+            return GetTimes(serverFiles.file(L"big.dat"), t) && AsNumber(t.lastWrite) == AsNumber(big.times.lastWrite);
+        },
+        kWait));
+    ExpectCopyOf(big, serverFiles.file(L"big.dat"));
+    EXPECT_FALSE(FileExists(serverFiles.file(L"next.dat")));
+    EXPECT_EQ(boxes.count(), 0u);
 }
 
 TEST_F(TransferPair, CopyFromThePeerOfALockedFileOrAFolderEndsWithNakOnBothSides) {
