@@ -42,7 +42,7 @@ struct Connection {
     std::atomic<int32_t> currentSlot{0};
     std::atomic<int32_t> serverRole{0};
     HANDLE thread = nullptr;
-    DWORD threadId = 0;
+    std::atomic<DWORD> threadId{0};
     bool winsockStarted = false;
 
     Connection() {
@@ -146,7 +146,8 @@ void PeerLeft(int slot) {
 
 void ReceiveFromSlot(int slot) {
     g_conn.currentSlot = slot;
-    g_shell.activeSlotNumber = slot + 1;
+    // The status bar names the slot that spoke last.
+    if (g_shell.activeSlotNumber.exchange(slot + 1) != slot + 1) RefreshStatusBar();
     char buffer[quorbel::kRecvBufferBytes] = {};
     int n = recv(g_conn.slots[slot].load(), buffer, quorbel::kMaxMessageBytes, 0);
     if (n > 0) {
@@ -188,6 +189,10 @@ void ReleaseFailedStart(SOCKET s, bool shutdownFirst) {
 }
 
 }  // namespace
+
+bool ReceiveThreadIsClosing() {
+    return g_shell.connectionOpen == 0 && GetCurrentThreadId() == g_conn.threadId.load();
+}
 
 SOCKET SendTargetSocket() {
     return g_conn.serverRole.load() == 1 ? g_conn.slots[0].load() : g_conn.socket.load();
@@ -384,7 +389,9 @@ int StartClient(HWND mainWindow) {
     protocol.OnConnectionLost();  // nothing of an earlier connection stays open
     g_conn.winsockStarted = true;
     g_shell.connectionOpen = 1;
-    g_conn.thread = CreateThread(nullptr, 0, Read1Thread, nullptr, 0, &g_conn.threadId);
+    DWORD threadId = 0;
+    g_conn.thread = CreateThread(nullptr, 0, Read1Thread, nullptr, 0, &threadId);
+    g_conn.threadId = threadId;
     if (!g_conn.thread) {
         g_shell.connectionOpen = 0;
         g_conn.winsockStarted = false;
@@ -443,7 +450,9 @@ bool StartServer(HWND mainWindow) {
     g_conn.socket.store(s);
     g_conn.winsockStarted = true;
     g_shell.connectionOpen = 1;
-    g_conn.thread = CreateThread(nullptr, 0, ServerThread, &g_conn.socket, 0, &g_conn.threadId);
+    DWORD threadId = 0;
+    g_conn.thread = CreateThread(nullptr, 0, ServerThread, &g_conn.socket, 0, &threadId);
+    g_conn.threadId = threadId;
     if (!g_conn.thread) {
         g_shell.connectionOpen = 0;
         g_conn.winsockStarted = false;
@@ -470,9 +479,6 @@ void CloseConnection(HWND mainWindow) {
     }
     if (g_conn.thread) {
         WaitServingSentMessages(g_conn.thread);
-        DWORD code = 0;
-        GetExitCodeThread(g_conn.thread, &code);
-        g_conn.threadId = code;
         CloseHandle(g_conn.thread);
         g_conn.thread = nullptr;
     }

@@ -9,6 +9,9 @@
 // Where every message of this side goes: the Client's connection socket, or
 // the Server's peer slot 0. INVALID_SOCKET when there is none.
 SOCKET SendTargetSocket();
+// True on the receive thread once the connection is being closed: its last
+// answers have nowhere to go and are dropped without an error box.
+bool ReceiveThreadIsClosing();
 
 // Arms the main window's close timer (id 1) from any thread: directly on the
 // window thread, through the relay window from the receive thread (a timer

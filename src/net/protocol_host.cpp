@@ -59,6 +59,7 @@ uint64_t FromFileTime(const FILETIME& t) {
 class WinProtocolHost : public quorbel::ProtocolHost {
 public:
     int SendBytes(const char* data, std::size_t length) override {
+        if (ReceiveThreadIsClosing()) return 0;
         const SOCKET target = SendTargetSocket();
         std::size_t sent = 0;
         // One call sends a whole message on a blocking socket; the loop only

@@ -432,3 +432,15 @@ TEST_F(PairTest, RefusedClientAsksAndTriesAgainTwoSecondsLater) {
     EXPECT_TRUE(PumpUntil([] { return CurrentOperationState() == quorbel::Waiting; }, 3000));
     EXPECT_EQ(TextOf(g_shell.connectionHeader).rfind(L"OPEN<127,0,0,1>:", 0), 0u);
 }
+
+TEST_F(PairTest, ClientAfterFirstListingsScreenshot) {
+    QuorbelProcess server(ServerSettings(32013) + L"currentdirectory_r=" + shared.path() + L"\r\n");
+    ASSERT_TRUE(WaitListening(32013, 30000));
+    OpenClientWindow(32013, true);
+    CopyText(g_shell.remotePath, shared.path().c_str());
+    SetHeaderText(g_shell.remoteHeader, g_shell.remotePath);
+    ASSERT_TRUE(PumpUntil([] { return ListingServed() && CurrentOperationState() == quorbel::Waiting; }, 15000));
+    Pump(300);
+    EXPECT_EQ(PaneRowCount(g_shell.rightPane), 6);
+    SaveScreenshot(window, L"client_after_first_listings");
+}
