@@ -35,17 +35,6 @@ void Deselect(HWND pane, int row) {
     SendMessageW(pane, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
 }
 
-std::wstring RowText(HWND pane, int row, int column, int maxChars) {
-    std::wstring buf(static_cast<size_t>(maxChars) + 1, L'\0');
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = buf.data();
-    item.cchTextMax = maxChars + 1;
-    int n = static_cast<int>(SendMessageW(pane, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
-    buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return buf;
-}
-
 // Folder path + "\" + name, joined exactly so (also at a drive root); false
 // when the result would not fit a path buffer.
 bool JoinFolderPath(const wchar_t* folder, const wchar_t* name, std::wstring& path) {
@@ -75,13 +64,13 @@ void CopySelectedRows(HWND window, int direction) {
     for (int pass = 0; pass < rows; ++pass) {
         int row = FirstSelectedRow(pane);
         if (row == -1) break;
-        std::wstring size = RowText(pane, row, 2, 63);
+        std::wstring size = PaneCellText(pane, row, 2, 63);
         if (!quorbel::CopySizeAllowed(AsU16View(size.c_str()))) {
             ShowMessageBox(nullptr, L"953Mbyteは出来ません", L"サイズ越え", MB_OK);
             Deselect(pane, row);
             continue;
         }
-        std::wstring name = RowText(pane, row, 0, kPathChars - 1);
+        std::wstring name = PaneCellText(pane, row, 0, kPathChars - 1);
         CopyText(g_shell.copyItemName, name.c_str());
         if (quorbel::IsDriveRoot(AsU16View(g_shell.copyItemName))) {
             ShowMessageBox(window, L"ドライブは選べません", L"複写操作", MB_OK);
@@ -102,7 +91,7 @@ void CopySelectedRows(HWND window, int direction) {
 void ProposeFolderName(HWND pane) {
     g_shell.folderName[0] = L'\0';
     int row = FirstSelectedRow(pane);
-    if (row >= 0) CopyText(g_shell.folderName, RowText(pane, row, 0, kPathChars - 1).c_str());
+    if (row >= 0) CopyText(g_shell.folderName, PaneCellText(pane, row, 0, kPathChars - 1).c_str());
 }
 
 void CreateLocalFolder(HWND window) {
@@ -175,7 +164,7 @@ void CopyRowNameForPaste(HWND window, HWND pane) {
     int rows = static_cast<int>(SendMessageW(pane, LVM_GETITEMCOUNT, 0, 0));
     int row = FirstSelectedRow(pane);
     if (row < 0 || row >= rows) return;
-    CopyText(g_shell.pasteName, RowText(pane, row, 0, kPathChars - 1).c_str());
+    CopyText(g_shell.pasteName, PaneCellText(pane, row, 0, kPathChars - 1).c_str());
     ShowMessageBox(window, L"コピーしました", g_shell.pasteName, MB_OK);
 }
 

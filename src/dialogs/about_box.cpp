@@ -10,7 +10,7 @@
 #include "res/resource.h"
 
 #ifndef QUORBEL_BUILD_DATE
-#define QUORBEL_BUILD_DATE __DATE__
+#define QUORBEL_BUILD_DATE __DATE__  // "Mmm dd yyyy", the day the box was compiled
 #endif
 
 namespace {

@@ -51,3 +51,19 @@ void SendListingRequestNow();
 // The monitor recording flag (settings key sendreadmonitor_on).
 int32_t MonitorRecording();
 void SetMonitorRecording(int32_t on);
+
+// The monitor stores, copied for painting (the receive thread writes them
+// while a monitor repaints): the receive and send rings, 32 slots of 272
+// bytes, and the directory table, 1024 slots of 256 bytes. A slot holds ANSI
+// text, zero-ended when shorter than the slot.
+constexpr int kMonitorRingSlots = 32;
+constexpr int kMonitorRingSlotBytes = 272;
+constexpr int kMonitorTableSlots = 1024;
+constexpr int kMonitorTableSlotBytes = 256;
+void CopyReceiveRingSlots(char (*out)[kMonitorRingSlotBytes]);  // kMonitorRingSlots rows
+void CopySendRingSlots(char (*out)[kMonitorRingSlotBytes]);     // kMonitorRingSlots rows
+void CopyDirectoryTableSlots(char (*out)[kMonitorTableSlotBytes]);  // kMonitorTableSlots rows
+// Tests only: overwrites one slot of a store (0 receive ring, 1 send ring,
+// 2 directory table) with `length` bytes, at most the slot's size, the rest
+// zero.
+void SetMonitorSlotForTest(int store, int slot, const char* bytes, int length);

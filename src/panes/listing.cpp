@@ -154,12 +154,13 @@ void SortPane(HWND pane, int column) {
         ShowMessageBox(g_shell.mainWindow, L"ソート失敗。", L"Error", MB_OK);
 }
 
-void PaneRowName(HWND pane, int row, wchar_t (&name)[260]) {
-    ZeroMemory(name, sizeof name);
+std::wstring PaneCellText(HWND pane, int row, int column, int maxChars) {
+    std::wstring text(static_cast<size_t>(maxChars) + 1, L'\0');
     LVITEMW item = {};
-    item.iSubItem = 0;
-    item.pszText = name;
-    item.cchTextMax = ARRAYSIZE(name);
-    SendMessageW(pane, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    name[ARRAYSIZE(name) - 1] = L'\0';
+    item.iSubItem = column;
+    item.pszText = text.data();
+    item.cchTextMax = maxChars + 1;
+    int n = static_cast<int>(SendMessageW(pane, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
 }

@@ -22,9 +22,8 @@ bool OpenRow(HWND mainWindow, HWND pane, wchar_t (&path)[kPathChars]) {
     int row = static_cast<int>(SendMessageW(pane, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
     // Rows but none selected: there is no name to act on.
     if (row < 0) return false;
-    wchar_t name[kPathChars];
-    PaneRowName(pane, row, name);
-    quorbel::RowOpenResult result = quorbel::OpenRowPath(AsU16View(path), AsU16View(name));
+    std::wstring name = PaneCellText(pane, row, 0, kPathChars - 1);
+    quorbel::RowOpenResult result = quorbel::OpenRowPath(AsU16View(path), AsU16View(name.c_str()));
     switch (result.outcome) {
         case quorbel::RowOpenOutcome::kNewPath:
             CopyText(path, AsWide(result.path.c_str()));

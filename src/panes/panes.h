@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 void ListLocalFolder(HWND mainWindow);
 // Flips the column's direction flag of that pane and sorts it.
 void SortPane(HWND pane, int column);
@@ -11,5 +13,5 @@ void OpenRemoteRow(HWND mainWindow);
 // Empties the right pane, shows the remote path, sets CallDIR and asks the
 // peer for the listing of the remote folder path.
 void RequestRemoteListing(HWND mainWindow);
-// Column-0 text of a pane row (at most 259 characters).
-void PaneRowName(HWND pane, int row, wchar_t (&name)[260]);
+// Text of a pane cell, at most maxChars characters (names: 259).
+std::wstring PaneCellText(HWND pane, int row, int column, int maxChars);

@@ -186,7 +186,7 @@ TEST_F(MainWindowDialogs, AboutBoxShowsVersionBuildAndPictureAndIsDestroyed) {
     EXPECT_EQ(ControlText(box, IDC_STATIC_501), L"Version 1.060");
     const std::string build = Narrow(ControlText(box, IDC_STATIC_502));
     EXPECT_TRUE(std::regex_match(build, std::regex("Build: (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-                                                   "[0-3][0-9] 20[0-9][0-9]")))
+                                                   "[ 0-3][0-9] 20[0-9][0-9]")))
         << build;
     EXPECT_EQ(boxes.count(), 0u);
 

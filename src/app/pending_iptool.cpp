@@ -1,7 +1,0 @@
-// Placeholders until the settings dialog, monitors and IP tool land.
-#include "dialogs/dialogs.h"
-#include "iptool/iptool.h"
-
-INT_PTR RunConnectionSettingsDialog(HWND) { return 1; }
-HWND OpenMonitorWindow(HWND, MonitorKind) { return nullptr; }
-INT_PTR RunIpAddressDialog(HWND) { return 1; }

@@ -1,0 +1,220 @@
+// zelvane.exe: the companion of Quorbel's IP address tool. While Windows
+// asks for administrator rights to run a batch file, it keeps the
+// administrator ID on the clipboard, then the password, then clears the
+// clipboard and ends. Its settings come from zelvane.ini next to it.
+#include <windows.h>
+
+#include <cstdint>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"ZelvaneWindow";
+constexpr wchar_t kTitle[] = L"zelvane";
+constexpr wchar_t kSection[] = L"Setting";
+constexpr int kTextChars = 256;
+constexpr int kWindowWidth = 340;
+constexpr int kWindowHeight = 90;
+constexpr UINT_PTR kTickTimer = 1;
+constexpr UINT kTickMs = 200;
+constexpr int kLabelId = 100;
+
+struct Config {
+    int x = 0, y = 0;
+    int32_t idTime = 5000, pwTime = 5000;  // milliseconds
+    wchar_t id[kTextChars] = L"ID";
+    wchar_t pw[kTextChars] = L"PW";
+};
+
+enum Step { kStepId, kStepPw, kStepDone };
+
+struct State {
+    Config config;
+    Step step = kStepId;
+    bool placed = false;  // this step's text is on the clipboard
+    ULONGLONG stepStart = 0;
+    HWND label = nullptr;
+};
+State g_state;
+
+std::wstring OwnFolder() {
+    std::wstring path(32768, L'\0');
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0 || n >= path.size()) return L".";
+    path.resize(n);
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? L"." : path.substr(0, slash);
+}
+
+Config ReadConfig() {
+    Config c;
+    const std::wstring file = OwnFolder() + L"\\zelvane.ini";
+    const wchar_t* f = file.c_str();
+    c.x = static_cast<int>(GetPrivateProfileIntW(kSection, L"moto_x", 0, f));
+    c.y = static_cast<int>(GetPrivateProfileIntW(kSection, L"moto_y", 0, f));
+    c.idTime = static_cast<int32_t>(GetPrivateProfileIntW(kSection, L"id_time", 5000, f));
+    c.pwTime = static_cast<int32_t>(GetPrivateProfileIntW(kSection, L"pw_time", 5000, f));
+    if (c.idTime < 0) c.idTime = 0;
+    if (c.pwTime < 0) c.pwTime = 0;
+    GetPrivateProfileStringW(kSection, L"id_wcs", L"ID", c.id, kTextChars, f);
+    GetPrivateProfileStringW(kSection, L"pw_wcs", L"PW", c.pw, kTextChars, f);
+    return c;
+}
+
+bool PutOnClipboard(HWND window, const wchar_t* text) {
+    const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!memory) return false;
+    void* target = GlobalLock(memory);
+    if (!target) {
+        GlobalFree(memory);
+        return false;
+    }
+    memcpy(target, text, bytes);
+    GlobalUnlock(memory);
+    // Another program may hold the clipboard open for a moment: the next
+    // tick tries again.
+    if (!OpenClipboard(window)) {
+        GlobalFree(memory);
+        return false;
+    }
+    EmptyClipboard();
+    const bool ok = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    if (!ok) GlobalFree(memory);
+    CloseClipboard();
+    return ok;
+}
+
+// Clears the clipboard only while it still holds what this program put
+// there, so a text the user copied since then survives.
+void ClearOwnClipboard(HWND window) {
+    if (!g_state.placed) return;
+    const wchar_t* mine = g_state.step == kStepId ? g_state.config.id : g_state.config.pw;
+    if (!OpenClipboard(window)) return;
+    bool ours = false;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* text = static_cast<const wchar_t*>(GlobalLock(data))) {
+            const size_t capacity = GlobalSize(data) / sizeof(wchar_t);
+            ours = wcsnlen(text, capacity) < capacity && wcscmp(text, mine) == 0;
+            GlobalUnlock(data);
+        }
+    }
+    if (ours) EmptyClipboard();
+    CloseClipboard();
+    g_state.placed = false;
+}
+
+void ShowStep(ULONGLONG now) {
+    if (!g_state.placed) {
+        SetWindowTextW(g_state.label, L"Waiting for the clipboard...");
+        return;
+    }
+    const int32_t period = g_state.step == kStepId ? g_state.config.idTime : g_state.config.pwTime;
+    const ULONGLONG elapsed = now - g_state.stepStart;
+    const unsigned left = elapsed >= static_cast<ULONGLONG>(period)
+                              ? 0u
+                              : static_cast<unsigned>((static_cast<ULONGLONG>(period) - elapsed + 999) / 1000);
+    wchar_t text[128];
+    if (g_state.step == kStepId)
+        swprintf(text, ARRAYSIZE(text), L"Step 1/2: the ID is on the clipboard.\r\nThe password follows in %u s.", left);
+    else
+        swprintf(text, ARRAYSIZE(text), L"Step 2/2: the password is on the clipboard.\r\nIt is cleared in %u s.", left);
+    SetWindowTextW(g_state.label, text);
+}
+
+void Tick(HWND window) {
+    const ULONGLONG now = GetTickCount64();
+    if (!g_state.placed) {
+        const wchar_t* text = g_state.step == kStepId ? g_state.config.id : g_state.config.pw;
+        if (PutOnClipboard(window, text)) {
+            g_state.placed = true;
+            g_state.stepStart = now;
+        }
+    }
+    const int32_t period = g_state.step == kStepId ? g_state.config.idTime : g_state.config.pwTime;
+    if (g_state.placed && now - g_state.stepStart >= static_cast<ULONGLONG>(period)) {
+        if (g_state.step == kStepId) {
+            g_state.step = kStepPw;
+            g_state.placed = false;
+            Tick(window);  // the password at once, not one tick later
+            return;
+        }
+        ClearOwnClipboard(window);
+        g_state.step = kStepDone;
+        DestroyWindow(window);
+        return;
+    }
+    ShowStep(now);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE: {
+            g_state.label = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT, 10, 8,
+                                            kWindowWidth - 30, kWindowHeight - 45, window,
+                                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kLabelId)), nullptr, nullptr);
+            SendMessageW(g_state.label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+            SetTimer(window, kTickTimer, kTickMs, nullptr);
+            return 0;
+        }
+        case WM_TIMER:
+            if (wParam == kTickTimer && g_state.step != kStepDone) Tick(window);
+            return 0;
+        case WM_CLOSE:
+            // Closed early: the ID or password must not stay behind.
+            ClearOwnClipboard(window);
+            DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            KillTimer(window, kTickTimer);
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// Keeps the window on the screen whatever position the settings give.
+POINT PlaceOnScreen(int x, int y) {
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int right = left + GetSystemMetrics(SM_CXVIRTUALSCREEN) - kWindowWidth;
+    const int bottom = top + GetSystemMetrics(SM_CYVIRTUALSCREEN) - kWindowHeight;
+    if (x > right) x = right;
+    if (y > bottom) y = bottom;
+    if (x < left) x = left;
+    if (y < top) y = top;
+    return {x, y};
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    g_state.config = ReadConfig();
+
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    if (!RegisterClassExW(&wc)) return 1;
+
+    const POINT at = PlaceOnScreen(g_state.config.x, g_state.config.y);
+    // On top, but without taking the focus from the prompt it helps with.
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, kClassName, kTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, at.x,
+                                  at.y, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
+    if (!window) return 1;
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    UpdateWindow(window);
+    // The ID goes to the clipboard at once, not one tick later.
+    SendMessageW(window, WM_TIMER, kTickTimer, 0);
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}
