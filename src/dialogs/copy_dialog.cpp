@@ -145,8 +145,11 @@ INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
                 case IDC_BUTTON_203:
                     TheProtocol().state.stopFlag.store(1);
                     return TRUE;
+                case IDCANCEL:
+                    // Esc answers as the close button does, while it is enabled.
+                    if (!IsWindowEnabled(GetDlgItem(dialog, IDC_BUTTON_201))) return TRUE;
+                    [[fallthrough]];
                 case IDC_BUTTON_201:
-                case IDCANCEL:  // Esc: the same as the close button
                     if (!IsWaiting()) {
                         RefuseDuringTransfer(dialog);
                         return TRUE;
