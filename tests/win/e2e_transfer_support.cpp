@@ -219,12 +219,6 @@ bool ClientHandshake(testing_support::PeerSocket& peer, const std::string& folde
     return peer.Send("DR999999");
 }
 
-bool ServerHandshake(testing_support::PeerSocket& peer) {
-    std::string request = peer.Receive(10000);
-    if (request.compare(0, 2, "DD") != 0) return false;
-    return peer.Send("DR999999");
-}
-
 std::string Block(const char* kind, int number, const std::string& data) {
     char header[16];
     std::snprintf(header, sizeof header, "%s%06d", kind, number);

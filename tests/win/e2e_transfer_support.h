@@ -42,9 +42,6 @@ std::string Describe(const FileTimes& t);
 // being the Client of Quorbel.exe: "DD" + folder, an ACK per record up to
 // "DR999999", then the Server's own request answered with an empty listing.
 bool ClientHandshake(testing_support::PeerSocket& peer, const std::string& folderAnsi);
-// The scripted peer being the Server: the Client's "DD" answered with an
-// empty listing.
-bool ServerHandshake(testing_support::PeerSocket& peer);
 
 // "FR%06d"/"FB%06d" + data.
 std::string Block(const char* kind, int number, const std::string& data);
