@@ -159,6 +159,15 @@ void ReceiveFromSlot(int slot) {
     if (g_shell.connectionOpen == 1) PeerLeft(slot);
 }
 
+// While an operation with the peer runs, the peer's answer is the next
+// message that matters: the loop waits on slot 0 alone with a plain recv
+// (a select pass per message costs about as much again as the exchange).
+// New connections and the other slots wait until the state is Waiting.
+bool ExchangeWithPeerRunning() {
+    return TheProtocol().state.operationState.load() != quorbel::Waiting &&
+           g_conn.slots[0].load() != INVALID_SOCKET;
+}
+
 // ---- Client ----------------------------------------------------------------
 
 void CopyPeerHostName(const sockaddr_in& address) {
@@ -294,6 +303,10 @@ DWORD WINAPI ServerThread(LPVOID listeningSocket) {
     setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&noTimeout), sizeof noTimeout);
 
     while (g_shell.connectionOpen == 1) {
+        if (ExchangeWithPeerRunning()) {
+            ReceiveFromSlot(0);
+            continue;
+        }
         fd_set readSet;
         FD_ZERO(&readSet);
         FD_SET(listener, &readSet);
@@ -477,12 +490,16 @@ void CloseConnection(HWND mainWindow) {
             return;
         }
     }
+    // A Server thread may wait in recv on its peer: closing the accepted
+    // sockets wakes it (a shutdown alone does not everywhere).
+    for (auto& slot : g_conn.slots) CloseSocketNow(slot.exchange(INVALID_SOCKET));
     if (g_conn.thread) {
         WaitServingSentMessages(g_conn.thread);
         CloseHandle(g_conn.thread);
         g_conn.thread = nullptr;
+        g_conn.threadId = 0;
     }
-    // The Server's accepted sockets: the thread has ended, nothing reads them.
+    // One accepted while the thread was ending.
     for (auto& slot : g_conn.slots) CloseSocketNow(slot.exchange(INVALID_SOCKET));
     g_shell.peerPresent = 0;
     TheProtocol().OnConnectionLost();

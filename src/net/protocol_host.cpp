@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
 #include <string>
 
 #include "app/msgbox.h"
@@ -28,8 +29,6 @@ LRESULT CALLBACK RelayProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
-
-std::wstring WideOf(quorbel::u16view text) { return ToWide(text); }
 
 quorbel::LocalTimeFields LocalFields(const FILETIME& utc) {
     quorbel::LocalTimeFields fields;
@@ -56,6 +55,25 @@ uint64_t FromFileTime(const FILETIME& t) {
     return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
 
+// GetCompressedFileSizeW of an entry. For a plain file (not compressed, not
+// sparse, not a folder) that is its size, which the search already gave, so
+// the path is looked up only for the others. A path that no fixed path
+// buffer could hold gets no size.
+bool SizeOnDisk(const std::wstring& fullPath, const WIN32_FIND_DATAW& data, uint64_t& size) {
+    if (fullPath.size() > static_cast<std::size_t>(kPathChars - 1)) return false;
+    constexpr DWORD kOwnSize = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE;
+    if ((data.dwFileAttributes & kOwnSize) == 0) {
+        size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        return true;
+    }
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetCompressedFileSizeW(fullPath.c_str(), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    size = (static_cast<uint64_t>(high) << 32) | low;
+    return true;
+}
+
 class WinProtocolHost : public quorbel::ProtocolHost {
 public:
     int SendBytes(const char* data, std::size_t length) override {
@@ -73,7 +91,7 @@ public:
     }
 
     void ShowMessage(quorbel::u16view text, quorbel::u16view caption) override {
-        ShowMessageBox(nullptr, WideOf(text).c_str(), WideOf(caption).c_str(), MB_OK);
+        ShowMessageBox(nullptr, ToWide(text).c_str(), ToWide(caption).c_str(), MB_OK);
     }
 
     void RefreshStatusBar() override { ::RefreshStatusBar(); }
@@ -90,12 +108,13 @@ public:
                          int32_t image, int32_t rowParam) override {
         HWND pane = g_shell.rightPane;
         if (!pane) return;
-        std::wstring nameText = WideOf(name), dateText = WideOf(date), sizeText = WideOf(size);
+        std::wstring nameText = ToWide(name), dateText = ToWide(date), sizeText = ToWide(size);
         LVITEMW item = {};
         item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
         item.iItem = position;
         item.pszText = nameText.data();
-        item.iImage = image;
+        // A negative kind from the peer would ask this window for the image.
+        item.iImage = image >= 0 ? image : I_IMAGENONE;
         item.lParam = rowParam;
         const int row = static_cast<int>(SendMessageW(pane, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
         if (row < 0) return;
@@ -111,13 +130,13 @@ public:
         SendMessageW(pane, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&column));
     }
 
-    void CreateFolder(quorbel::u16view path) override { CreateDirectoryW(WideOf(path).c_str(), nullptr); }
+    void CreateFolder(quorbel::u16view path) override { CreateDirectoryW(ToWide(path).c_str(), nullptr); }
 
-    int DriveTypeOf(quorbel::u16view root) override { return static_cast<int>(GetDriveTypeW(WideOf(root).c_str())); }
+    int DriveTypeOf(quorbel::u16view root) override { return static_cast<int>(GetDriveTypeW(ToWide(root).c_str())); }
 
     bool ListFolder(quorbel::u16view folder,
                     const std::function<bool(const quorbel::FolderEntry&)>& visit) override {
-        const std::wstring base = WideOf(folder);
+        const std::wstring base = ToWide(folder);
         WIN32_FIND_DATAW data;
         HANDLE find = FindFirstFileW((base + L"\\*").c_str(), &data);
         if (find == INVALID_HANDLE_VALUE) return false;
@@ -127,19 +146,9 @@ public:
             entry.name = AsU16(data.cFileName);
             entry.attributes = data.dwFileAttributes;
             entry.lastWrite = LocalFields(data.ftLastWriteTime);
-            if (!quorbel::SizeTextIsEmpty(entry.attributes, entry.name)) {
-                std::wstring full = base + (endsWithSeparator ? L"" : L"\\") + data.cFileName;
-                // A path that no fixed path buffer could hold gets no size.
-                if (full.size() <= static_cast<std::size_t>(kPathChars - 1)) {
-                    DWORD high = 0;
-                    SetLastError(NO_ERROR);
-                    DWORD low = GetCompressedFileSizeW(full.c_str(), &high);
-                    if (low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) {
-                        entry.sizeOnDisk = (static_cast<uint64_t>(high) << 32) | low;
-                        entry.sizeKnown = true;
-                    }
-                }
-            }
+            if (!quorbel::SizeTextIsEmpty(entry.attributes, entry.name))
+                entry.sizeKnown = SizeOnDisk(base + (endsWithSeparator ? L"" : L"\\") + data.cFileName, data,
+                                             entry.sizeOnDisk);
             if (!visit(entry)) break;
         } while (FindNextFileW(find, &data));
         FindClose(find);
@@ -148,7 +157,7 @@ public:
 
     bool OpenTransferForRead(quorbel::u16view path, uint64_t& size) override {
         CloseTransfer();
-        file_ = CreateFileW(WideOf(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+        file_ = CreateFileW(ToWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (file_ == INVALID_HANDLE_VALUE) return false;
         LARGE_INTEGER length = {};
@@ -178,7 +187,7 @@ public:
 
     bool CreateTransferForWrite(quorbel::u16view path) override {
         CloseTransfer();
-        file_ = CreateFileW(WideOf(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        file_ = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         return file_ != INVALID_HANDLE_VALUE;
     }
@@ -202,10 +211,10 @@ public:
         file_ = INVALID_HANDLE_VALUE;
     }
 
-    bool RemoveFile(quorbel::u16view path) override { return DeleteFileW(WideOf(path).c_str()) != FALSE; }
+    bool RemoveFile(quorbel::u16view path) override { return DeleteFileW(ToWide(path).c_str()) != FALSE; }
 
     bool RenameFile(quorbel::u16view from, quorbel::u16view to) override {
-        return MoveFileW(WideOf(from).c_str(), WideOf(to).c_str()) != FALSE;
+        return MoveFileW(ToWide(from).c_str(), ToWide(to).c_str()) != FALSE;
     }
 
     const quorbel::AnsiCodec& Codec() const override { return AnsiCodecForThread(); }
@@ -272,3 +281,33 @@ void SendListingRequestNow() {
 int32_t MonitorRecording() { return TheProtocol().state.monitorRecording.load(); }
 
 void SetMonitorRecording(int32_t on) { TheProtocol().state.monitorRecording.store(on != 0 ? 1 : 0); }
+
+// ---- The monitor stores ------------------------------------------------------
+
+static_assert(kMonitorRingSlots == quorbel::kRingSlots && kMonitorRingSlotBytes == quorbel::kRingSlotBytes,
+              "the monitors show the protocol's rings");
+static_assert(kMonitorTableSlots == quorbel::kDirSlots && kMonitorTableSlotBytes == quorbel::kDirSlotBytes,
+              "the monitors show the protocol's directory table");
+
+void CopyReceiveRingSlots(char (*out)[kMonitorRingSlotBytes]) { TheProtocol().CopyReceiveRing(out); }
+
+void CopySendRingSlots(char (*out)[kMonitorRingSlotBytes]) { TheProtocol().CopySendRing(out); }
+
+void CopyDirectoryTableSlots(char (*out)[kMonitorTableSlotBytes]) { TheProtocol().CopyDirectoryTable(out); }
+
+void SetMonitorSlotForTest(int store, int slot, const char* bytes, int length) {
+    quorbel::ProtocolState& state = TheProtocol().state;
+    char* target = nullptr;
+    int size = 0;
+    if ((store == 0 || store == 1) && slot >= 0 && slot < kMonitorRingSlots) {
+        target = store == 0 ? state.recvRing[slot] : state.sendRing[slot];
+        size = kMonitorRingSlotBytes;
+    } else if (store == 2 && slot >= 0 && slot < kMonitorTableSlots) {
+        target = state.dirTable[slot];
+        size = kMonitorTableSlotBytes;
+    }
+    if (!target) return;
+    const int n = bytes == nullptr || length < 0 ? 0 : (length > size ? size : length);
+    std::memset(target, 0, static_cast<size_t>(size));
+    if (n > 0) std::memcpy(target, bytes, static_cast<size_t>(n));
+}

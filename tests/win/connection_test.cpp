@@ -13,6 +13,7 @@
 
 #include "app/shell.h"
 #include "app/wintext.h"
+#include "dialogs/dialogs.h"
 #include "core/protocol.h"
 #include "net/net.h"
 #include "net_test_support.h"
@@ -486,6 +487,93 @@ TEST_F(ConnectionTest, ServerAsksForTheClientsListingHalfASecondAfterItsOwn) {
     EXPECT_EQ(PaneText(g_shell.rightPane, 0, 0), L"peer.txt");
     EXPECT_EQ(PaneText(g_shell.rightPane, 0, 1), L"2024/01/02 03:04");
     EXPECT_EQ(PaneText(g_shell.rightPane, 0, 2), L"5");
+}
+
+TEST_F(ConnectionTest, ServerWaitingOnItsPeerMidOperationStillClosesAtOnce) {
+    OpenWindow(ServerSettings(32038));
+    PeerSocket client = ConnectToServer(32038);
+    // This side asks for a listing; the peer never answers.
+    SendMessageW(g_shell.rightPane, LVM_DELETEALLITEMS, 0, 0);
+    SetOperationState(quorbel::CallDIR);
+    SendListingRequestNow();
+    EXPECT_EQ(client.Receive(kWait), "DD" "C:\\");
+    Pump(300);
+    const DWORD start = GetTickCount();
+    CloseConnection(window);
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_EQ(CurrentOperationState(), quorbel::Waiting);
+    EXPECT_TRUE(client.WaitClosed(kWait));
+    EXPECT_EQ(boxes.count(), 0u);
+}
+
+TEST_F(ConnectionTest, ServerTakesNewConnectionsOnceTheRunningExchangeEnds) {
+    OpenWindow(ServerSettings(32039));
+    PeerSocket client = ConnectToServer(32039);
+    SetOperationState(quorbel::CallDIR);
+    SendListingRequestNow();
+    EXPECT_EQ(client.Receive(kWait), "DD" "C:\\");
+    // The first record: from here on the Server waits on its peer alone.
+    std::string answer;
+    RunWhilePumping([&] {
+        client.Send("DR000000x.txt,2024/01/02 03:04,5,8");
+        answer = client.Receive(kWait);
+    });
+    EXPECT_EQ(answer, "ACK");
+    PeerSocket second;
+    ASSERT_TRUE(second.Connect(32039, kWait));
+    Pump(700);
+    EXPECT_EQ(CountPeers(), 1);  // the peer's answer comes first
+    client.Send("DR999999");
+    EXPECT_TRUE(PumpUntil([] { return CountPeers() == 2; }, kWait));
+    EXPECT_EQ(CurrentOperationState(), quorbel::Waiting);
+    EXPECT_EQ(PaneRowCount(g_shell.rightPane), 1);
+}
+
+TEST_F(ConnectionTest, ServerOnATakenPortSaysBindErrorAndStaysClosed) {
+    OpenWindow(ServerSettings(32040));
+    SOCKET taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(32040);
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    EXPECT_FALSE(StartServer(window));
+    closesocket(taken);
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.last().caption, L"bind_Error");
+    EXPECT_EQ(boxes.last().text, L"Err No.10048");
+    EXPECT_EQ(boxes.last().owner, window);
+    EXPECT_EQ(g_shell.connectionOpen, 0);
+    EXPECT_EQ(g_shell.setupInProgress, 0);
+    // Nothing is left half open: the port can be taken now.
+    EXPECT_TRUE(StartServer(window));
+    CloseConnection(window);
+}
+
+TEST_F(ConnectionTest, DestroyingTheWindowWhileServingClosesTheConnection) {
+    OpenWindow(ServerSettings(32041));
+    PeerSocket client = ConnectToServer(32041);
+    DestroyMainWindow(window);
+    EXPECT_EQ(g_shell.connectionOpen, 0);
+    EXPECT_TRUE(client.WaitClosed(kWait));
+    PeerSocket late;
+    EXPECT_FALSE(late.Connect(32041, 200));
+}
+
+TEST_F(ConnectionTest, ProgressNoteSaysWhatTheClientWaitsFor) {
+    OpenWindow(ClientSettings(32042));
+    HWND note = ShowProgressNotice(window, 2);
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(TextOf(note), L"Connection");
+    EXPECT_EQ(ControlText(note, IDC_STATIC_501), L"只今接続中\r\nしばらくお待ちください");
+    EXPECT_EQ(GetWindow(note, GW_OWNER), window);
+    EXPECT_EQ(VisibleNotice(), note);
+    CloseProgressNotice();
+    EXPECT_FALSE(IsWindow(note));  // destroyed, not just hidden
+    CloseProgressNotice();         // again: harmless
+    note = ShowProgressNotice(window, 1);
+    EXPECT_EQ(ControlText(note, IDC_STATIC_501), L"只今IPアドレス取得中\r\nしばらくお待ちください");
+    CloseProgressNotice();
 }
 
 // ---- Records that do not fit -------------------------------------------------
