@@ -41,7 +41,7 @@ test-native: native
 
 test-win: win64
 	scripts/wine-prefix.sh $(WIN64)
-	scripts/with-display.sh sh -c 'cd $(WIN64) && ctest --output-on-failure -j $(JOBS)'
+	scripts/with-display.sh scripts/wine-session.sh $(WIN64) sh -c 'cd $(WIN64) && ctest --output-on-failure -j $(JOBS)'
 
 fuzz-smoke: fuzz-build
 	scripts/run-fuzz.sh $(FUZZ) $(FUZZ_SECONDS)
