@@ -115,6 +115,13 @@ void Protocol::Refuse() {
     SetOperationState(Waiting, false);
     // An operation ended by a refusal keeps no file open or locked.
     ReleaseTransferFile();
+    ForgetSentStop();
+}
+
+void Protocol::ForgetSentStop() {
+    // A stop record that no ACK will ever answer now: the transfer is over.
+    int32_t sent = 2;
+    state.stopFlag.compare_exchange_strong(sent, 0, std::memory_order_relaxed);
 }
 
 void Protocol::ReleaseTransferFile() {
@@ -129,6 +136,9 @@ void Protocol::ReleaseTransferFile() {
 void Protocol::OnConnectionLost() {
     ReleaseTransferFile();
     state.autoListing.store(0, std::memory_order_relaxed);
+    // A stop that was asked for or sent belonged to the transfer just cut;
+    // left standing it would cut the next, unrelated one.
+    state.stopFlag.store(0, std::memory_order_relaxed);
 }
 
 // ---- Operations started by the user ---------------------------------------
@@ -205,6 +215,7 @@ void Protocol::DispatchReceived() {
     if (StartsWith(m.bytes, "NAK")) {
         SetOperationState(Waiting, false);
         ReleaseTransferFile();
+        ForgetSentStop();
         return;
     }
     switch (OperationStateNow()) {

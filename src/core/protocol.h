@@ -319,6 +319,8 @@ private:
     void Refuse();
     // Closes an open transfer file; a received one is deleted (temporary name).
     void ReleaseTransferFile();
+    // Clears a stop flag of 2 (stop record sent) once the transfer has ended.
+    void ForgetSentStop();
     void DispatchWaiting(const Message& m);
     void DispatchCallDir(const Message& m);
     void DispatchRequestDir(const Message& m);

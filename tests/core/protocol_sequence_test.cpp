@@ -308,6 +308,33 @@ TEST_F(Sequence, ConnectionLostMidCopyLeavesNothingOpen) {
     EXPECT_EQ(server.op(), RequestCopyTO);
 }
 
+TEST_F(Sequence, AStopLeftByAnEndedTransferDoesNotCutTheNextOne) {
+    // The stop record went out, but a NAK ended the transfer instead of its ACK.
+    client.host.files[u"C:\\a.bin"] = FakeFile{Pattern(5000), {}};
+    client.protocol.StartCopyTo(u"C:\\a.bin", u"C:\\a.bin");
+    for (int i = 0; i < 4; ++i) link.Step();  // FD, ACK, block 0, ACK
+    client.state().stopFlag = 2;
+    client.protocol.Receive("NAK", 3);
+    EXPECT_EQ(client.state().stopFlag.load(), 0);
+
+    // A stop asked for during a transfer that the connection's end cut.
+    client.state().stopFlag = 1;
+    client.protocol.OnConnectionLost();
+    EXPECT_EQ(client.state().stopFlag.load(), 0);
+
+}
+
+TEST_F(Sequence, APeerFetchRunsToItsEndAfterAStopThatANakEnded) {
+    client.state().stopFlag = 2;  // left by a stopped copy that a NAK ended
+    client.protocol.Receive("NAK", 3);
+    client.host.files[u"C:\\b.bin"] = FakeFile{Pattern(2500), {}};
+    server.protocol.StartCopyFrom(u"C:\\b.bin", u"C:\\got.bin");
+    link.Pump();
+    EXPECT_EQ(server.host.files[u"C:\\got.bin"].data, Pattern(2500));
+    EXPECT_EQ(client.op(), Waiting);
+    EXPECT_EQ(server.op(), Waiting);
+}
+
 TEST_F(Sequence, RequestsThatDoNotFitAreNotSent) {
     const u16 longWide(258, u'p');
     EXPECT_EQ(client.protocol.StartCopyTo(u"C:\\a", longWide), kRequestTooLong);

@@ -50,16 +50,17 @@ protected:
         g_shell.commandMode = 1;  // no login exchange
         int result = -99;
         PeerSocket accepted;
-        std::atomic<bool> started{false};
+        std::atomic<bool> done{false};
         std::thread peer([&] {
             accepted = server.Accept(kWait);
-            started = true;
             std::string request = accepted.Receive(kWait);
             if (firstRequest) *firstRequest = request;
+            done = true;
         });
         result = StartClient(window);
-        PumpUntil([&] { return started.load(); }, kWait);
-        PumpUntil([] { return false; }, 300);
+        // The receive thread's first request waits for this thread to serve
+        // its pane and status-bar updates: keep pumping until it is read.
+        PumpUntil([&] { return done.load(); }, 2 * kWait);
         peer.join();
         EXPECT_EQ(result, kClientConnected);
         return accepted;
@@ -203,9 +204,13 @@ TEST_F(ConnectionTest, LoginSendsIdAndPwJoinedAndStartsOnAck) {
     PeerSocket listener;
     ASSERT_TRUE(listener.Listen(32024));
     LoginServer server;
-    std::thread peer([&] { server.Run(listener, "ACK"); });
+    std::atomic<bool> done{false};
+    std::thread peer([&] {
+        server.Run(listener, "ACK");
+        done = true;
+    });
     int result = StartClient(window);
-    PumpUntil([] { return false; }, 1700);
+    PumpUntil([&] { return done.load(); }, 2 * kWait);
     peer.join();
     EXPECT_EQ(result, kClientConnected);
     EXPECT_EQ(server.request, "PWuser\x93\xfa\x96\x7b");
