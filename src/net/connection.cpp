@@ -337,6 +337,24 @@ DWORD WINAPI ServerThread(LPVOID listeningSocket) {
     return 0;
 }
 
+// Winsock 2.2 and a stream socket for either role, each failure shown with
+// its box: kClientConnected, kClientStartupFailed or kClientSocketFailed.
+static int OpenSetupSocket(HWND mainWindow, SOCKET& s) {
+    WSADATA data;
+    int rc = WSAStartup(MAKEWORD(2, 2), &data);
+    if (rc != 0) {
+        ShowNumberBox(mainWindow, L"%d", rc, L"WSAStartup_Error");
+        return kClientStartupFailed;
+    }
+    s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) {
+        ShowNumberBox(mainWindow, L"Err No.%d", WSAGetLastError(), L"sockRecv_Error");
+        WSACleanup();
+        return kClientSocketFailed;
+    }
+    return kClientConnected;
+}
+
 int StartClient(HWND mainWindow) {
     // One connection at a time: a second start leaves the open one alone.
     if (g_shell.connectionOpen == 1) return kClientConnected;
@@ -344,19 +362,11 @@ int StartClient(HWND mainWindow) {
     g_shell.setupInProgress = 1;
     EnsureTimerRelay();
 
-    WSADATA data;
-    int rc = WSAStartup(MAKEWORD(2, 2), &data);
-    if (rc != 0) {
-        ShowNumberBox(mainWindow, L"%d", rc, L"WSAStartup_Error");
+    SOCKET s = INVALID_SOCKET;
+    const int failed = OpenSetupSocket(mainWindow, s);
+    if (failed != kClientConnected) {
         g_shell.setupInProgress = 0;
-        return kClientStartupFailed;
-    }
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) {
-        ShowNumberBox(mainWindow, L"Err No.%d", WSAGetLastError(), L"sockRecv_Error");
-        WSACleanup();
-        g_shell.setupInProgress = 0;
-        return kClientSocketFailed;
+        return failed;
     }
 
     if (g_settings.usePcName) {
@@ -423,17 +433,8 @@ bool StartServer(HWND mainWindow) {
     g_conn.mainWindow = mainWindow;
     EnsureTimerRelay();
 
-    WSADATA data;
-    int rc = WSAStartup(MAKEWORD(2, 2), &data);
-    if (rc != 0) {
-        ShowNumberBox(mainWindow, L"%d", rc, L"WSAStartup_Error");
-        g_shell.setupInProgress = 0;
-        return false;
-    }
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) {
-        ShowNumberBox(mainWindow, L"Err No.%d", WSAGetLastError(), L"sockRecv_Error");
-        WSACleanup();
+    SOCKET s = INVALID_SOCKET;
+    if (OpenSetupSocket(mainWindow, s) != kClientConnected) {
         g_shell.setupInProgress = 0;
         return false;
     }
