@@ -494,4 +494,14 @@ TEST_F(PairTest, ClientAfterFirstListingsScreenshot) {
     Pump(300);
     EXPECT_EQ(PaneRowCount(g_shell.rightPane), 6);
     SaveScreenshot(window, L"client_after_first_listings");
+
+    // The Server lists this side 500 ms after its own first listing.
+    HWND serverWindow = server.MainWindow();
+    ASSERT_NE(serverWindow, nullptr);
+    Pump(2000);
+    RECT r;
+    GetWindowRect(window, &r);
+    SetWindowPos(window, nullptr, 1920, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);  // out of the picture
+    SetWindowPos(serverWindow, HWND_TOP, r.left, r.top, 0, 0, SWP_NOSIZE);
+    SaveScreenshot(serverWindow, L"server_after_first_listings");
 }
