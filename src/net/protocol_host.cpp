@@ -170,10 +170,26 @@ public:
     }
 
     int32_t ReadTransfer(char* buffer, int32_t maxBytes) override {
-        DWORD got = 0;
         if (file_ == INVALID_HANDLE_VALUE || maxBytes < 0) return -1;
-        if (!ReadFile(file_, buffer, static_cast<DWORD>(maxBytes), &got, nullptr)) return -1;
-        return static_cast<int32_t>(got);
+        // Blocks go out 1000 bytes at a time; the file is read ahead in larger
+        // pieces so that each exchange does not cost a read of its own. A
+        // block is always filled whole, across pieces, until the file ends.
+        int32_t copied = 0;
+        while (copied < maxBytes) {
+            if (readPos_ == readLength_) {
+                DWORD got = 0;
+                if (!ReadFile(file_, readAhead_, sizeof readAhead_, &got, nullptr)) return -1;
+                readPos_ = 0;
+                readLength_ = got;
+                if (got == 0) break;
+            }
+            DWORD n = readLength_ - readPos_;
+            if (n > static_cast<DWORD>(maxBytes - copied)) n = static_cast<DWORD>(maxBytes - copied);
+            std::memcpy(buffer + copied, readAhead_ + readPos_, n);
+            readPos_ += n;
+            copied += static_cast<int32_t>(n);
+        }
+        return copied;
     }
 
     bool GetTransferTimes(quorbel::FileTimes& times) override {
@@ -209,6 +225,7 @@ public:
     void CloseTransfer() override {
         if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
         file_ = INVALID_HANDLE_VALUE;
+        readPos_ = readLength_ = 0;
     }
 
     bool RemoveFile(quorbel::u16view path) override { return DeleteFileW(ToWide(path).c_str()) != FALSE; }
@@ -221,6 +238,8 @@ public:
 
 private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
+    char readAhead_[64 * 1024];
+    DWORD readPos_ = 0, readLength_ = 0;
 };
 
 // The window side owns the remote folder path; the protocol keeps its own
