@@ -355,6 +355,23 @@ static int OpenSetupSocket(HWND mainWindow, SOCKET& s) {
     return kClientConnected;
 }
 
+// Marks the connection open (the thread loops only while it is) and starts
+// the role's receive thread; on failure everything opened is released.
+static bool StartReceiveThread(HWND mainWindow, SOCKET s, LPTHREAD_START_ROUTINE procedure, void* parameter) {
+    g_conn.winsockStarted = true;
+    g_shell.connectionOpen = 1;
+    DWORD threadId = 0;
+    g_conn.thread = CreateThread(nullptr, 0, procedure, parameter, 0, &threadId);
+    g_conn.threadId = threadId;
+    if (g_conn.thread) return true;
+    g_shell.connectionOpen = 0;
+    g_conn.winsockStarted = false;
+    ShowNumberBox(mainWindow, L"Thread Error No.%d", static_cast<int>(GetLastError()), L"CreateThread");
+    g_conn.socket.store(INVALID_SOCKET);
+    ReleaseFailedStart(s, true);
+    return false;
+}
+
 int StartClient(HWND mainWindow) {
     // One connection at a time: a second start leaves the open one alone.
     if (g_shell.connectionOpen == 1) return kClientConnected;
@@ -410,19 +427,7 @@ int StartClient(HWND mainWindow) {
 
     protocol.SetRemoteFolderPath(AsU16View(g_shell.remotePath));
     protocol.OnConnectionLost();  // nothing of an earlier connection stays open
-    g_conn.winsockStarted = true;
-    g_shell.connectionOpen = 1;
-    DWORD threadId = 0;
-    g_conn.thread = CreateThread(nullptr, 0, Read1Thread, nullptr, 0, &threadId);
-    g_conn.threadId = threadId;
-    if (!g_conn.thread) {
-        g_shell.connectionOpen = 0;
-        g_conn.winsockStarted = false;
-        ShowNumberBox(mainWindow, L"Thread Error No.%d", static_cast<int>(GetLastError()), L"CreateThread");
-        g_conn.socket.store(INVALID_SOCKET);
-        ReleaseFailedStart(s, true);
-        return kClientNoPeer;
-    }
+    if (!StartReceiveThread(mainWindow, s, Read1Thread, nullptr)) return kClientNoPeer;
     g_shell.setupInProgress = 0;
     return kClientConnected;
 }
@@ -462,19 +467,7 @@ bool StartServer(HWND mainWindow) {
     for (auto& slot : g_conn.slots) slot.store(INVALID_SOCKET);
     g_conn.serverRole = 1;
     g_conn.socket.store(s);
-    g_conn.winsockStarted = true;
-    g_shell.connectionOpen = 1;
-    DWORD threadId = 0;
-    g_conn.thread = CreateThread(nullptr, 0, ServerThread, &g_conn.socket, 0, &threadId);
-    g_conn.threadId = threadId;
-    if (!g_conn.thread) {
-        g_shell.connectionOpen = 0;
-        g_conn.winsockStarted = false;
-        ShowNumberBox(mainWindow, L"Thread Error No.%d", static_cast<int>(GetLastError()), L"CreateThread");
-        g_conn.socket.store(INVALID_SOCKET);
-        ReleaseFailedStart(s, true);
-        return false;
-    }
+    if (!StartReceiveThread(mainWindow, s, ServerThread, &g_conn.socket)) return false;
     g_shell.setupInProgress = 0;
     return true;
 }

@@ -286,20 +286,4 @@ void ResetProtocolForTest() {
     TheProtocol().OnConnectionLost();
 }
 
-void SetFixedFileTime(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour, WORD minute) {
-    SYSTEMTIME local = {};
-    local.wYear = year;
-    local.wMonth = month;
-    local.wDay = day;
-    local.wHour = hour;
-    local.wMinute = minute;
-    FILETIME localTime, utc;
-    SystemTimeToFileTime(&local, &localTime);
-    LocalFileTimeToFileTime(&localTime, &utc);
-    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    SetFileTime(f, &utc, &utc, &utc);
-    CloseHandle(f);
-}
-
 }  // namespace testing_support

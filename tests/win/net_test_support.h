@@ -104,7 +104,5 @@ std::string DefaultLoginText();
 // left from an earlier test of this process.
 void ResetProtocolForTest();
 
-// Sets a file's times (all three) to a fixed local date and time.
-void SetFixedFileTime(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour, WORD minute);
 
 }  // namespace testing_support

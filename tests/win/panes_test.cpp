@@ -124,24 +124,6 @@ void InsertRemoteRow(const std::wstring& name, const std::wstring& date, const s
     SendMessageW(pane, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&sub));
 }
 
-// Sets the last-write time of a file or folder from local calendar fields.
-void SetLocalWriteTime(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour, WORD minute) {
-    SYSTEMTIME st = {};
-    st.wYear = year;
-    st.wMonth = month;
-    st.wDay = day;
-    st.wHour = hour;
-    st.wMinute = minute;
-    FILETIME local, utc;
-    SystemTimeToFileTime(&st, &local);
-    LocalFileTimeToFileTime(&local, &utc);
-    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    SetFileTime(f, nullptr, nullptr, &utc);
-    CloseHandle(f);
-}
-
 std::wstring StatusPart(int part) {
     wchar_t buf[256] = {};
     SendMessageW(g_shell.statusBar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(buf));
@@ -208,7 +190,7 @@ TEST_F(PaneTest, ListsEveryEntryInFileSystemOrderWithTextsImagesAndParameters) {
     ASSERT_TRUE(SetFileAttributesW(data.file(L"plain").c_str(), FILE_ATTRIBUTE_NORMAL));
     // Wine keeps the archive bit on every file; Windows clears it here.
     const int plainImage = (GetFileAttributesW(data.file(L"plain").c_str()) & FILE_ATTRIBUTE_ARCHIVE) ? 8 : 9;
-    SetLocalWriteTime(data.file(L"ten.bin"), 2024, 3, 5, 9, 7);
+    ASSERT_TRUE(SetFixedFileTime(data.file(L"ten.bin"), 2024, 3, 5, 9, 7));
 
     ListIn(data.path());
 
@@ -355,9 +337,9 @@ TEST_F(PaneTest, ColumnSortAlternatesPerPaneAndComparesTexts) {
     data.write(L"nine", std::string(9, 'n'));
     data.write(L"hundred", std::string(100, 'h'));
     data.write(L"tenk", std::string(10240, 't'));
-    SetLocalWriteTime(data.file(L"nine"), 2020, 1, 1, 0, 0);
-    SetLocalWriteTime(data.file(L"tenk"), 2021, 1, 1, 0, 0);
-    SetLocalWriteTime(data.file(L"hundred"), 2022, 1, 1, 0, 0);
+    ASSERT_TRUE(SetFixedFileTime(data.file(L"nine"), 2020, 1, 1, 0, 0));
+    ASSERT_TRUE(SetFixedFileTime(data.file(L"tenk"), 2021, 1, 1, 0, 0));
+    ASSERT_TRUE(SetFixedFileTime(data.file(L"hundred"), 2022, 1, 1, 0, 0));
     ListIn(data.path());
     const std::vector<std::wstring> fileOrder = FileSystemOrder(data.path());
     ASSERT_EQ(Names(left), fileOrder);

@@ -72,6 +72,10 @@ private:
 // Recursively deletes a folder.
 void RemoveTree(const std::wstring& path);
 
+// Sets the three times of a file or folder from local calendar fields;
+// false when it cannot be opened.
+bool SetFixedFileTime(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour, WORD minute);
+
 // Reads a whole file (empty when missing).
 std::string ReadFileBytes(const std::wstring& path);
 
