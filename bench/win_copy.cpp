@@ -19,7 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "win_bench_support.h"
+
 namespace {
+
+using bench::Ansi;
+using bench::MakeTempFolder;
+using bench::RemoveFolder;
 
 constexpr int kCopyPort = 33990;
 constexpr int kEchoPort = 33991;
@@ -37,34 +43,6 @@ double Now() {
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::wstring MakeTempFolder(const wchar_t* tag) {
-    wchar_t base[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, base);
-    std::wstring folder = std::wstring(base) + L"qb_bench_" + tag + L"_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
-void RemoveFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (data.cFileName[0] != L'.') DeleteFileW((folder + L"\\" + data.cFileName).c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
-std::string Ansi(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
 }
 
 std::string ReadAll(const std::wstring& path) {

@@ -18,33 +18,19 @@
 #include <thread>
 #include <vector>
 
+#include "win_bench_support.h"
+
 namespace {
+
+using bench::Ansi;
+using bench::MakeTempFolder;
+using bench::RemoveFolder;
 
 // Fixed ports: run one bench at a time.
 constexpr int kPort = 32990;
 constexpr int kEntries = 1023;  // "." and ".." included
 constexpr int kExchanges = 1024;
 constexpr int kRounds = 21;
-
-std::wstring TempFolder(const wchar_t* tag) {
-    wchar_t base[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, base);
-    std::wstring folder = std::wstring(base) + L"qb_bench_" + tag + L"_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
-void RemoveFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            if (data.cFileName[0] != L'.') DeleteFileW((folder + L"\\" + data.cFileName).c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -57,14 +43,6 @@ std::string Utf8(const std::wstring& text) {
     int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
-
-std::string Ansi(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
     out.resize(static_cast<size_t>(n - 1));
     return out;
 }
@@ -341,13 +319,13 @@ int wmain(int argc, wchar_t** argv) {
         exe = self;
         exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"Quorbel.exe";
     }
-    const std::wstring listed = TempFolder(L"listed");
+    const std::wstring listed = MakeTempFolder(L"listed");
     for (int i = 0; i < kEntries - 2; ++i) {
         wchar_t name[64];
         swprintf(name, 64, L"\\file_%04d_with_a_longer_name.txt", i);
         WriteBytes(listed + name, std::to_string(i));
     }
-    const std::wstring serverHome = TempFolder(L"server"), clientHome = TempFolder(L"client");
+    const std::wstring serverHome = MakeTempFolder(L"server"), clientHome = MakeTempFolder(L"client");
     const int status = Run(exe, listed, serverHome, clientHome);
     Sleep(300);  // the programs have ended; their files can go
     for (const std::wstring& folder : {listed, serverHome, clientHome}) RemoveFolder(folder);
