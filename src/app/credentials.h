@@ -1,10 +1,13 @@
-// The stored ID and PW are written to the settings file only protected with
-// the current Windows user's data protection, as single-line Base64.
+// The stored ID and PW as Quorbel.ini keeps them: protected for the current
+// Windows user (DPAPI, description "ap_id"), as one line of Base64.
 #pragma once
 
-#include <string>
+#include <windows.h>
 
-// The protected text, or an empty text when protection fails.
-std::wstring ProtectCredential(const std::wstring& plain);
-// On success fills `plain` and returns true; otherwise leaves it untouched.
-bool UnprotectCredential(const std::wstring& protectedText, std::wstring& plain);
+#include "core/settings.h"
+
+class DpapiVault : public quorbel::CredentialVault {
+public:
+    quorbel::u16 Protect(quorbel::u16view plain) override;
+    bool Unprotect(quorbel::u16view text, quorbel::u16& plain) override;
+};

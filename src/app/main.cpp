@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "app/shell.h"
+#include "app/run.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
-    return RunQuorbel(instance, commandLine, showCommand);
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int showCommand) {
+    return RunQuorbel(commandLine, showCommand);
 }

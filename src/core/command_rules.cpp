@@ -1,11 +1,10 @@
 #include "core/command_rules.h"
 
 #include "core/format_rules.h"
-#include "core/path_rules.h"
 
 namespace quorbel {
 
-bool CopySizeAllowed(u16view sizeText) { return SizeTextBytes(sizeText) <= kMaxCopyBytes; }
+bool CopySizeAllowed(u16view sizeText, uint64_t maxBytes) { return SizeTextBytes(sizeText) <= maxBytes; }
 
 FolderNameCheck CheckFolderName(u16view name, std::size_t localFolderPathLength) {
     if (name.empty()) return FolderNameCheck::kEmpty;
@@ -16,22 +15,14 @@ FolderNameCheck CheckFolderName(u16view name, std::size_t localFolderPathLength)
     return FolderNameCheck::kAccepted;
 }
 
-u16view FolderNameMessage(FolderNameCheck check) {
+BoxText FolderNameMessage(FolderNameCheck check) {
     switch (check) {
-        case FolderNameCheck::kEmpty: return u"文字を入力して下さい";
+        case FolderNameCheck::kEmpty: return texts::kFolderNameEmpty;
         case FolderNameCheck::kBadCharacter:
-        case FolderNameCheck::kTooLong: return u"入力文字にエラー！";
+        case FolderNameCheck::kTooLong: return texts::kFolderNameBad;
         case FolderNameCheck::kAccepted: break;
     }
-    return u"";
-}
-
-std::optional<u16> NewFolderPath(u16view folder, u16view name) {
-    if (folder.size() + 1 + name.size() > kMaxPathChars) return std::nullopt;
-    u16 out;
-    out.reserve(folder.size() + 1 + name.size());
-    out.append(folder).append(u"\\").append(name);
-    return out;
+    return {nullptr, nullptr};
 }
 
 }  // namespace quorbel

@@ -1,26 +1,11 @@
 #include "core/ipbatch.h"
 
 #include <cstdio>
-#include <initializer_list>
 
 #include "core/format_rules.h"
 #include "core/path_rules.h"
 
 namespace quorbel {
-
-namespace {
-
-std::optional<u16> BoundedJoin(std::initializer_list<u16view> parts) {
-    std::size_t n = 0;
-    for (u16view p : parts) n += p.size();
-    if (n > kMaxPathChars) return std::nullopt;
-    u16 out;
-    out.reserve(n);
-    for (u16view p : parts) out.append(p);
-    return out;
-}
-
-}  // namespace
 
 std::optional<int32_t> ReadOctetField(u16view text) {
     if (text.empty()) return std::nullopt;
@@ -59,16 +44,11 @@ std::string StaticBatchLine(std::string_view ansiAdapter, const std::array<int32
     return line;
 }
 
-std::optional<u16> BatchFolderPath(u16view startupFolder) {
-    return BoundedJoin({startupFolder, u"\\", kBatchFolderName});
-}
-
-std::optional<u16> BatchSearchPattern(u16view startupFolder) {
-    return BoundedJoin({startupFolder, u"\\", kBatchFolderName, u"\\*.bat"});
-}
+std::optional<u16> BatchFolderPath(u16view startupFolder) { return JoinPath(startupFolder, kBatchFolderName); }
 
 std::optional<u16> BatchFilePath(u16view startupFolder, u16view fileName) {
-    return BoundedJoin({startupFolder, u"\\", kBatchFolderName, u"\\", fileName});
+    auto folder = BatchFolderPath(startupFolder);
+    return folder ? JoinPath(*folder, fileName) : std::nullopt;
 }
 
 BatchFile MakeIpBatchFile(u16view startupFolder, u16view adapterRow, bool dhcp,
@@ -134,20 +114,14 @@ BatchFile MakeIpBatchFile(u16view startupFolder, u16view adapterRow, bool dhcp,
 
 BatchMessage BatchStatusMessage(BatchStatus status) {
     switch (status) {
-        case BatchStatus::kNoAdapter: return {u"Please select an item.", u"listbox", true};
-        case BatchStatus::kMissingField: return {u"Please enter all addresses.", u"input", false};
+        case BatchStatus::kNoAdapter: return {texts::kSelectItem, true};
+        case BatchStatus::kMissingField: return {texts::kEnterAllAddresses, false};
         case BatchStatus::kNameTooLong:
-        case BatchStatus::kLineTooLong: return {u"The adapter name is too long.", u"input", true};
-        case BatchStatus::kPathTooLong: return {u"The file path is too long.", u"file error", true};
+        case BatchStatus::kLineTooLong: return {texts::kAdapterNameTooLong, true};
+        case BatchStatus::kPathTooLong: return {texts::kBatchPathTooLong, true};
         case BatchStatus::kOk: break;
     }
-    return {};
-}
-
-u16 RunAsFailureText(u16view fullPath) {
-    u16 out(fullPath);
-    out.append(u" could not be started as administrator");
-    return out;
+    return {{nullptr, nullptr}, false};
 }
 
 }  // namespace quorbel

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "core/text.h"
+#include "core/texts.h"
 
 namespace quorbel {
 
@@ -34,10 +34,9 @@ std::string DhcpBatchLine(std::string_view ansiAdapter);
 std::string StaticBatchLine(std::string_view ansiAdapter, const std::array<int32_t, 4>& address,
                             const std::array<int32_t, 4>& mask);
 
-// Start-up folder + "\ipaddress", + "\ipaddress\*.bat", + "\ipaddress\" +
-// file name; nullopt when the path passes 259 characters.
+// Start-up folder + "\ipaddress", and + "\ipaddress\" + a file name (or
+// the pattern "*.bat"); nullopt when the path passes 259 characters.
 std::optional<u16> BatchFolderPath(u16view startupFolder);
-std::optional<u16> BatchSearchPattern(u16view startupFolder);
 std::optional<u16> BatchFilePath(u16view startupFolder, u16view fileName);
 
 enum class BatchStatus {
@@ -62,15 +61,11 @@ struct BatchFile {
 BatchFile MakeIpBatchFile(u16view startupFolder, u16view adapterRow, bool dhcp,
                           const std::array<u16view, 8>& fields, const AnsiCodec& codec);
 
-// Message box of a refusal; empty text for kOk.
+// Message box of a refusal; null text for kOk.
 struct BatchMessage {
-    u16view text;
-    u16view caption;
+    BoxText box;
     bool warningIcon = false;
 };
 BatchMessage BatchStatusMessage(BatchStatus status);
-
-// "<path> could not be started as administrator", whole whatever the path's length.
-u16 RunAsFailureText(u16view fullPath);
 
 }  // namespace quorbel

@@ -1,5 +1,6 @@
 // The login text (ID bytes followed by PW bytes), the Server's check of a
-// "PW" message and the Client's reading of the answer.
+// "PW" message with the fast mode's marker, and the Client's reading of the
+// answer.
 #include <cstring>
 
 #include "core/protocol.h"
@@ -8,12 +9,16 @@ namespace quorbel {
 
 namespace {
 
+constexpr std::size_t kLoginHalfBytes = 128;  // one half with its terminator
+// "ACK", NUL and the marker: our Server's answer to a Client that offered it.
+constexpr char kFastAnswer[] = {'A', 'C', 'K', '\0', 'Q', 'B', 'X', '1'};
+
 // A half whose ANSI form with its terminator needs 128 bytes or more is
 // left empty rather than cut.
 std::string LoginHalf(u16view text, const AnsiCodec& codec) {
     text = text.substr(0, BoundedLength(text.data(), text.size()));
     std::string ansi = codec.ToAnsi(text);
-    if (ansi.size() + 1 >= static_cast<std::size_t>(kLoginHalfBytes)) return std::string();
+    if (ansi.size() + 1 >= kLoginHalfBytes) return std::string();
     return ansi;
 }
 
@@ -23,42 +28,52 @@ std::string MakeLoginText(u16view id, u16view pw, const AnsiCodec& codec) {
     return LoginHalf(id, codec) + LoginHalf(pw, codec);
 }
 
-void Protocol::BuildLoginText(u16view id, u16view pw) {
-    CopyBounded<char>(state.loginText, kLoginTextBytes, MakeLoginText(id, pw, host_.Codec()));
-}
+void Protocol::BuildLoginText(u16view id, u16view pw) { loginText_ = MakeLoginText(id, pw, host_.Codec()); }
 
-void Protocol::CheckLogin() {
-    int32_t length = state.recvLength;
-    if (length < 0) length = 0;
-    if (length > kMaxMessageBytes) length = kMaxMessageBytes;
-    char message[kRecvBufferBytes] = {};
-    std::memcpy(message, state.recvBuf, static_cast<std::size_t>(length));
-    CheckLoginMessage(message, length);
-}
-
-void Protocol::CheckLoginMessage(const char* bytes, int32_t length) {
-    char received[kMaxMessageBytes + 1] = {};
-    if (length > 2) std::memcpy(received, bytes + 2, static_cast<std::size_t>(length - 2));
-    const std::size_t receivedLength = BoundedLength(received, sizeof received);
-    const std::size_t expectedLength = BoundedLength(state.loginText, kLoginTextBytes);
-    const bool accepted = receivedLength == expectedLength &&
-                          std::memcmp(received, state.loginText, expectedLength) == 0;
-    SendReply(accepted ? "ACK" : "NAK");
-    SetOperationState(Waiting, false);
+void Protocol::CheckLogin(const Message& m, bool fromPeer) {
+    // The text is compared up to its first NUL; what follows the NUL is the
+    // fast mode's marker, which a Server that does not know it never sees.
+    const char* text = m.bytes + 2;
+    const std::size_t textLength = m.textLength - 2;
+    const bool accepted = std::string_view(text, textLength) == loginText_;
+    const std::size_t markerAt = 2 + textLength + 1;
+    const bool markerOffered = m.length == markerAt + std::strlen(kFastMarker) &&
+                               std::memcmp(m.bytes + markerAt, kFastMarker, std::strlen(kFastMarker)) == 0;
+    if (accepted) loggedIn_ = true;
+    if (accepted && markerOffered && fastAllowed_ && fromPeer) {
+        const int error = host_.SendBytes(kFastAnswer, sizeof kFastAnswer);
+        if (error != 0) {
+            ShowSendError(error, kFastAnswer, sizeof kFastAnswer);
+        } else {
+            fast_.store(true);
+            host_.RefreshStatusBar();  // the front end shows the mode
+        }
+    } else {
+        const char* answer = accepted ? "ACK" : "NAK";
+        const int error = host_.SendBytes(answer, 3);
+        if (error != 0) ShowSendError(error, answer, 3);
+    }
+    SetState(Waiting, false);
+    Report(Operation::Login, false, u"", 0, accepted ? Outcome::Done : Outcome::Refused);
 }
 
 int Protocol::SendLoginRequest() {
-    std::memset(state.recvBuf, 0, sizeof state.recvBuf);
-    char request[kRingSlotBytes] = {'P', 'W'};
-    const std::size_t textLength = BoundedLength(state.loginText, kLoginTextBytes);
-    std::memcpy(request + 2, state.loginText, textLength);
-    return SendFrame(request, static_cast<int32_t>(2 + textLength));
+    std::string request = "PW" + loginText_;
+    markerSent_ = fastAllowed_;
+    if (markerSent_) {
+        request.push_back('\0');
+        request.append(kFastMarker);
+    }
+    return SendFrame(request.data(), request.size());
 }
 
-LoginAnswer Protocol::CheckLoginAnswer(int32_t received) const {
+LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
     // 0 bytes means the Server closed before answering: not a login.
     if (received <= 0) return LoginAnswer::CommunicationError;
-    if (std::memcmp(state.recvBuf, "NAK", 3) == 0) return LoginAnswer::Rejected;
+    if (received >= 3 && std::memcmp(data, "NAK", 3) == 0) return LoginAnswer::Rejected;
+    if (markerSent_ && received == int32_t(sizeof kFastAnswer) &&
+        std::memcmp(data, kFastAnswer, sizeof kFastAnswer) == 0)
+        fast_.store(true);
     return LoginAnswer::Accepted;
 }
 

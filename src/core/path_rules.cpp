@@ -6,15 +6,31 @@ namespace quorbel {
 
 namespace {
 
-std::optional<u16> JoinBounded(u16view a, u16view b, u16view c) {
-    if (a.size() + b.size() + c.size() > kMaxPathChars) return std::nullopt;
+std::optional<u16> JoinBounded(u16view folder, u16view separator, u16view name) {
+    if (folder.size() + separator.size() + name.size() > kMaxPath) return std::nullopt;
     u16 out;
-    out.reserve(a.size() + b.size() + c.size());
-    out.append(a).append(b).append(c);
+    out.reserve(folder.size() + separator.size() + name.size());
+    out.append(folder).append(separator).append(name);
     return out;
 }
 
+u16view FolderSeparator(u16view path) {
+    switch (path.size()) {
+        case 0:
+        case 3: return u"";
+        case 1: return u":\\";
+        default: return u"\\";
+    }
+}
+
 }  // namespace
+
+std::optional<u16> JoinPath(u16view folder, u16view name) { return JoinBounded(folder, u"\\", name); }
+
+std::optional<u16> JoinEntryPath(u16view folder, u16view name) {
+    const bool hasSeparator = !folder.empty() && folder.back() == u'\\';
+    return JoinBounded(folder, hasSeparator ? u"" : u"\\", name);
+}
 
 u16 ParentPath(u16view path) {
     u16 out;
@@ -29,21 +45,8 @@ u16 ParentPath(u16view path) {
 }
 
 bool LooksLikeFile(u16view name) {
-    std::size_t from = name.size() > 4 ? name.size() - 4 : 0;
+    const std::size_t from = name.size() > 4 ? name.size() - 4 : 0;
     return name.substr(from).find(u'.') != u16view::npos;
-}
-
-u16view FolderSeparator(u16view path) {
-    switch (path.size()) {
-        case 0:
-        case 3: return u"";
-        case 1: return u":\\";
-        default: return u"\\";
-    }
-}
-
-std::optional<u16> JoinIntoFolder(u16view path, u16view name) {
-    return JoinBounded(path, FolderSeparator(path), name);
 }
 
 RowOpenResult OpenRowPath(u16view path, u16view name) {
@@ -58,7 +61,7 @@ RowOpenResult OpenRowPath(u16view path, u16view name) {
         r.path = ParentPath(path);
     } else if (LooksLikeFile(name)) {
         r.outcome = RowOpenOutcome::kFileWarning;
-    } else if (auto joined = JoinIntoFolder(path, name)) {
+    } else if (auto joined = JoinBounded(path, FolderSeparator(path), name)) {
         r.outcome = RowOpenOutcome::kNewPath;
         r.path = std::move(*joined);
     } else {
@@ -67,13 +70,9 @@ RowOpenResult OpenRowPath(u16view path, u16view name) {
     return r;
 }
 
-std::optional<u16> JoinEntryPath(u16view folder, u16view name) {
-    bool hasSeparator = !folder.empty() && folder.back() == u'\\';
-    return JoinBounded(folder, hasSeparator ? u"" : u"\\", name);
-}
-
-std::optional<u16> ListingPattern(u16view folder) {
-    return JoinBounded(folder, u"\\*", u"");
+u16view FileNameOf(u16view path) {
+    const std::size_t slash = path.rfind(u'\\');
+    return slash == u16view::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace quorbel

@@ -1,18 +1,22 @@
-// Folder path rules of both panes: going up, going into a folder, telling a
-// file row from a folder row, and joining entry paths for listings. A folder
-// path is either a drive root "C:\" or a path without trailing backslash.
-// Every path fits the 260-unit buffers of the Win32 side: 259 characters at
-// most; a join that would be longer is refused, never cut.
+// Folder path rules of both panes and the one bounded join every path of the
+// program goes through. A folder path is either a drive root "C:\" or a path
+// without trailing backslash. A join that would pass kMaxPath characters is
+// refused, never cut.
 #pragma once
 
 #include <optional>
 
+#include "core/limits.h"
 #include "core/text.h"
 
 namespace quorbel {
 
-// Longest path a 260-unit buffer holds (terminator excluded).
-constexpr std::size_t kMaxPathChars = 259;
+// folder, "\", name: joined exactly so, also after a drive root ("C:\\new"),
+// as the settings file, the batch files and new folders are named.
+std::optional<u16> JoinPath(u16view folder, u16view name);
+// folder and name with one "\" between them: none is added after a folder
+// that ends with one (entries of a listing, a copy's file).
+std::optional<u16> JoinEntryPath(u16view folder, u16view name);
 
 // Parent folder: removes the last backslash and what follows it, then turns a
 // bare "C:" back into "C:\". The first character is never looked at, so a
@@ -25,20 +29,11 @@ u16 ParentPath(u16view path);
 // file, README and page.html as folders.
 bool LooksLikeFile(u16view name);
 
-// Separator between an old path and a folder name: "\" after a path longer
-// than three characters or of exactly two ("C:"), ":\" after a bare drive
-// letter, nothing after a drive root or an empty path.
-u16view FolderSeparator(u16view path);
-
-// Old path, separator and name. nullopt when the result would pass
-// kMaxPathChars.
-std::optional<u16> JoinIntoFolder(u16view path, u16view name);
-
 // What a double-click on a pane row does to the pane's path.
 enum class RowOpenOutcome {
     kNewPath,      // path holds the folder to list
     kFileWarning,  // the row looks like a file: warn, list the unchanged path again
-    kTooLong,      // the joined path would pass kMaxPathChars: the pane stays
+    kTooLong,      // the joined path would pass kMaxPath: the pane stays
     kIgnored,      // no name (nothing selected): nothing happens
 };
 
@@ -49,16 +44,12 @@ struct RowOpenResult {
 
 // Applies a double-click on the row `name` to the folder `path`: a drive row
 // becomes the path, "." and ".." both go up one level, a file-like name gives
-// the warning, any other name is entered.
+// the warning, any other name is entered ("\" after a path longer than three
+// characters or of exactly two, ":\" after a bare drive letter, nothing
+// after a drive root or an empty path).
 RowOpenResult OpenRowPath(u16view path, u16view name);
 
-// Full path of an entry inside a folder: "\" between them unless the folder
-// already ends with one. nullopt when it would pass kMaxPathChars.
-std::optional<u16> JoinEntryPath(u16view folder, u16view name);
-
-// Search pattern of a listing: the folder with "\*" appended directly (at a
-// drive root this gives two backslashes, which the search accepts).
-// nullopt when it would pass kMaxPathChars.
-std::optional<u16> ListingPattern(u16view folder);
+// The file name of a path: what follows its last "\" (all of it without one).
+u16view FileNameOf(u16view path);
 
 }  // namespace quorbel

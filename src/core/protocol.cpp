@@ -1,11 +1,9 @@
-// Framing, the monitor rings, the operations the user starts and the
+// Sending, the monitor rings, the operations the user starts and the
 // dispatcher that answers every received message by the operation state.
 #include "core/protocol.h"
 
 #include <cstring>
 #include <string>
-
-#include "core/protocol_internal.h"
 
 namespace quorbel {
 
@@ -14,19 +12,14 @@ namespace {
 constexpr char kWriteEndMarker[] = "***** WRITE-END *****";
 constexpr char kReadEndMarker[] = "***** READ-END *****";
 
-bool StartsWith(const char* bytes, const char* prefix) {
-    return std::memcmp(bytes, prefix, std::strlen(prefix)) == 0;
-}
-
-// Writes one message into the ring slot at `pos`, moves on and marks the
-// next slot as the end.
-void RecordInRing(char ring[kRingSlots][kRingSlotBytes], int32_t& pos, const char* bytes,
-                  int32_t length, const char* marker) {
-    int32_t slot = ((pos % kRingSlots) + kRingSlots) % kRingSlots;
-    int32_t n = length < kRingSlotBytes ? length : kRingSlotBytes;
-    if (n < 0) n = 0;
+// Writes one message into the ring slot at `pos` (zero-padded), moves on
+// and marks the next slot as the end.
+void RecordInRing(char ring[kRingSlots][kRingSlotBytes], int32_t& pos, const char* bytes, std::size_t length,
+                  const char* marker) {
+    int32_t slot = pos;
+    const std::size_t n = length < std::size_t(kRingSlotBytes) ? length : std::size_t(kRingSlotBytes);
     std::memset(ring[slot], 0, kRingSlotBytes);
-    std::memcpy(ring[slot], bytes, static_cast<std::size_t>(n));
+    std::memcpy(ring[slot], bytes, n);
     slot = (slot + 1) % kRingSlots;
     std::memset(ring[slot], 0, kRingSlotBytes);
     std::memcpy(ring[slot], marker, std::strlen(marker));
@@ -40,406 +33,499 @@ const char16_t* OperationStateName(int32_t state) {
         u"Waiting", u"CallDIR", u"RequestDIR", u"CallCopyTO", u"RequestCopyTO", u"CallCopyFrom",
         u"RequestCopyFrom", u"FolderTO", u"FolderFrom", u"StopTO", u"StopFrom",
     };
-    if (state < 0 || state > StopFrom) return u"Unknown";
+    if (state < Waiting || state > StopFrom) return u"Unknown";
     return kNames[state];
 }
 
-Protocol::Protocol(ProtocolHost& host) : host_(host) {
-    CopyBounded<char16_t>(state.remoteFolder, kPathUnits, u"C:\\");
+bool Protocol::Message::StartsWith(const char* prefix) const {
+    const std::size_t n = std::strlen(prefix);
+    return length >= n && std::memcmp(bytes, prefix, n) == 0;
 }
 
-void Protocol::SetOperationState(int32_t value, bool refresh) {
-    state.operationState.store(value, std::memory_order_relaxed);
-    if (refresh) host_.RefreshStatusBar();
-}
+Protocol::Protocol(ProtocolHost& host)
+    : host_(host), remoteFolder_(u"C:\\"), frames_(kBlockHeaderBytes + kFastBlockBytes) {}
 
-int32_t Protocol::OperationStateNow() const { return state.operationState.load(std::memory_order_relaxed); }
+// ---- Set-up ---------------------------------------------------------------
 
-// ---- Sending --------------------------------------------------------------
+void Protocol::SetRole(Role role) { role_.store(role); }
+Role Protocol::GetRole() const { return role_.load(); }
+void Protocol::SetFastModeAllowed(bool allowed) { fastAllowed_ = allowed; }
+void Protocol::SetLoginRequired(bool required) { loginRequired_ = required; }
+void Protocol::SetMonitorRecording(int32_t value) { monitorRecording_.store(value); }
+int32_t Protocol::MonitorRecording() const { return monitorRecording_.load(); }
+bool Protocol::FastMode() const { return fast_.load(); }
 
-void Protocol::ShowSendError(int error, const char* bytes, std::size_t length) {
-    std::size_t textLength = BoundedLength(bytes, length);
-    u16 text = u"ERR=" + AsciiNumber(error) + u":C0/S1=" +
-               AsciiNumber(state.serverMode.load(std::memory_order_relaxed)) + u":Sel=0\r\n" +
-               host_.Codec().FromAnsi(std::string_view(bytes, textLength));
-    host_.ShowMessage(text, u"WSAGetLastError");
-}
-
-int Protocol::SendFrame(const char* bytes, int32_t length) {
-    if (bytes == nullptr || length < 0) length = 0;
-    static const char kNothing[1] = {0};
-    if (bytes == nullptr) bytes = kNothing;
-    int error = host_.SendBytes(bytes, static_cast<std::size_t>(length));
-    if (state.monitorRecording.load(std::memory_order_relaxed) == 1) {
-        std::lock_guard<std::mutex> guard(lock_);
-        RecordInRing(state.sendRing, state.sendRingPos, bytes, length, kWriteEndMarker);
-    }
-    if (length >= 3 && StartsWith(bytes, "NAK")) {
-        int32_t index = state.dirSendIndex.load(std::memory_order_relaxed);
-        int32_t count = state.dirCount.load(std::memory_order_relaxed);
-        std::string entry;
-        if (index >= 0 && index < kDirSlots) {
-            std::lock_guard<std::mutex> guard(lock_);
-            entry.assign(state.dirTable[index], BoundedLength(state.dirTable[index], kDirSlotBytes));
-        }
-        u16 text = u"CONT=" + AsciiNumber(index) + u"/" + AsciiNumber(count) + u"\r\n" +
-                   host_.Codec().FromAnsi(entry);
-        host_.ShowMessage(text, u"SEND-NAK");
-    }
-    if (error != 0) {
-        ShowSendError(error, bytes, static_cast<std::size_t>(length));
-        return error;
-    }
-    return 0;
-}
-
-int Protocol::SendReply(const char* threeBytes) {
-    int error = host_.SendBytes(threeBytes, 3);
-    if (error != 0) ShowSendError(error, threeBytes, 3);
-    return error;
-}
-
-int Protocol::SendListingRequest() {
-    std::string path = host_.Codec().ToAnsi(RemoteFolderPath());
-    if (path.size() > static_cast<std::size_t>(kMaxPathBytes)) {
-        // The request could not carry it; nothing will answer a CallDIR.
-        SetOperationState(Waiting, true);
-        return kRequestTooLong;
-    }
-    std::string message = "DD" + path;
-    return SendFrame(message.data(), static_cast<int32_t>(message.size()));
-}
-
-void Protocol::Refuse() {
-    SendFrame("NAK", 3);
-    SetOperationState(Waiting, false);
-    // An operation ended by a refusal keeps no file open or locked.
-    ReleaseTransferFile();
-    ForgetSentStop();
-}
-
-void Protocol::ForgetSentStop() {
-    // A stop record that no ACK will ever answer now: the transfer is over.
-    int32_t sent = 2;
-    state.stopFlag.compare_exchange_strong(sent, 0, std::memory_order_relaxed);
-}
-
-void Protocol::ReleaseTransferFile() {
-    if (state.transferState.load(std::memory_order_relaxed) == TransferOpen) {
-        host_.CloseTransfer();
-        if (state.transferWriting) host_.RemoveFile(u16view(state.tempName, BoundedLength(state.tempName, kPathUnits)));
-        state.transferState.store(TransferDone, std::memory_order_relaxed);
-    }
-    state.transferStarted = 0;
-}
+void Protocol::OnConnectionStarted() { OnConnectionLost(); }
 
 void Protocol::OnConnectionLost() {
     ReleaseTransferFile();
-    state.autoListing.store(0, std::memory_order_relaxed);
-    // A stop that was asked for or sent belonged to the transfer just cut;
-    // left standing it would cut the next, unrelated one.
-    state.stopFlag.store(0, std::memory_order_relaxed);
+    // A stop asked for or sent belonged to the transfer just cut; left
+    // standing it would cut the next, unrelated one.
+    stop_.store(0);
+    autoListed_ = false;
+    loggedIn_ = false;
+    markerSent_ = false;
+    frames_.Reset();
+    const bool wasFast = fast_.exchange(false);
+    if (OperationState() != Waiting) End(Outcome::Lost, true);
+    else if (wasFast) host_.RefreshStatusBar();
 }
 
-// ---- Operations started by the user ---------------------------------------
+// ---- What the front end shows --------------------------------------------
 
-int Protocol::StartListing() {
-    if (host_.Codec().ToAnsi(RemoteFolderPath()).size() > static_cast<std::size_t>(kMaxPathBytes))
-        return kRequestTooLong;
+int32_t Protocol::OperationState() const { return state_.load(); }
+int32_t Protocol::Step() const { return step_.load(); }
+uint64_t Protocol::MaxCopyBytes() const { return FastMode() ? kMaxFastCopyBytes : kMaxPlainCopyBytes; }
+const BoxText& Protocol::CopyTooLargeBox() const {
+    return FastMode() ? texts::kCopyTooLargeFast : texts::kCopyTooLarge;
+}
+Outcome Protocol::LastOutcome() const { return static_cast<Outcome>(lastOutcome_.load()); }
+uint64_t Protocol::TransferredBytes() const { return transferred_.load(); }
+
+void Protocol::SetRemoteFolderPath(u16view path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    remoteFolder_.assign(path);
+}
+
+u16 Protocol::RemoteFolderPath() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return remoteFolder_;
+}
+
+void Protocol::CopySendRing(char out[kRingSlots][kRingSlotBytes]) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::memcpy(out, sendRing_, sizeof sendRing_);
+}
+
+void Protocol::CopyReceiveRing(char out[kRingSlots][kRingSlotBytes]) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::memcpy(out, recvRing_, sizeof recvRing_);
+}
+
+void Protocol::CopyDirectoryTable(char out[kDirSlots][kDirSlotBytes]) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::memcpy(out, dirTable_, sizeof dirTable_);
+}
+
+// ---- State changes and reports ------------------------------------------
+
+void Protocol::SetState(int32_t value, bool refresh) {
+    state_.store(value);
+    if (refresh) host_.RefreshStatusBar();
+}
+
+void Protocol::BeginOperation(Operation operation, bool ours, u16view path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    operation_ = operation;
+    operationOurs_ = ours;
+    operationPath_.assign(path);
+    rowsReceived_ = 0;
+    transferred_.store(0);
+}
+
+void Protocol::Report(Operation operation, bool ours, u16view path, uint64_t bytes, Outcome outcome) {
+    if (ours) lastOutcome_.store(static_cast<int>(outcome));
+    OperationReport report;
+    report.operation = operation;
+    report.ours = ours;
+    report.path.assign(path);
+    report.bytes = bytes;
+    report.outcome = outcome;
+    host_.OperationEnded(report);
+}
+
+void Protocol::End(Outcome outcome, bool refresh) {
+    Operation operation;
+    bool ours;
+    u16 path;
+    uint64_t bytes;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        operation = operation_;
+        ours = operationOurs_;
+        path = operationPath_;
+        bytes = operation == Operation::List ? uint64_t(ours ? rowsReceived_ : dirCount_ - 1) : transferred_.load();
+        operation_ = Operation::Unknown;
+    }
+    SetState(Waiting, refresh);
+    Report(operation, ours, path, bytes, outcome);
+}
+
+// ---- Sending ------------------------------------------------------------------
+
+int Protocol::SendMessage(const char* bytes, std::size_t length, bool recorded) {
+    int error;
+    if (FastMode()) {
+        std::string frame(kFrameHeaderBytes, '\0');
+        PutFrameHeader(frame.data(), static_cast<uint32_t>(length));
+        frame.append(bytes, length);
+        error = host_.SendBytes(frame.data(), frame.size());
+    } else {
+        error = host_.SendBytes(bytes, length);
+    }
+    if (recorded && MonitorRecording() == 1) {
+        std::lock_guard<std::mutex> guard(lock_);
+        RecordInRing(sendRing_, sendRingPos_, bytes, length, kWriteEndMarker);
+    }
+    return error;
+}
+
+void Protocol::ShowSendError(int error, const char* bytes, std::size_t length) {
+    const std::size_t textLength = BoundedLength(bytes, length);
+    const u16 message = host_.Codec().FromAnsi(std::string_view(bytes, textLength));
+    host_.ShowMessage(FormatText(texts::kSendFailed.text,
+                                 {error, GetRole() == Role::Server ? 1 : 0, 0, u16view(message)}),
+                      texts::kSendFailed.caption);
+}
+
+int Protocol::SendFrame(const char* bytes, std::size_t length) {
+    const int error = SendMessage(bytes, length, true);
+    if (length >= 3 && std::memcmp(bytes, "NAK", 3) == 0) {
+        // Where the directory table stood when this side refused.
+        int32_t index, count;
+        std::string entry;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            index = dirSendIndex_;
+            count = dirCount_;
+            if (index >= 0 && index < kDirSlots)
+                entry.assign(dirTable_[index], BoundedLength(dirTable_[index], kDirSlotBytes));
+        }
+        const u16 wide = host_.Codec().FromAnsi(entry);
+        host_.ShowSentNak(FormatText(texts::kSentNak.text, {index, count, u16view(wide)}));
+    }
+    if (error != 0) ShowSendError(error, bytes, length);
+    return error;
+}
+
+void Protocol::SendNak(bool notice) {
+    if (notice) {
+        SendFrame("NAK", 3);
+        return;
+    }
+    // A stop the user asked for is no refusal worth a note.
+    const int error = SendMessage("NAK", 3, true);
+    if (error != 0) ShowSendError(error, "NAK", 3);
+}
+
+void Protocol::Refuse() {
+    SendNak(true);
+    ReleaseTransferFile();
+    ForgetSentStop();
+    End(Outcome::Failed, false);
+}
+
+void Protocol::ForgetSentStop() {
+    // A stop record that no ACK will answer now: the transfer is over.
+    int32_t sent = 2;
+    stop_.compare_exchange_strong(sent, 0);
+}
+
+// ---- Operations started by the user -----------------------------------------
+
+int Protocol::StartRequest(int32_t state, const std::string& message) {
+    SetState(state, true);
+    const int error = SendFrame(message.data(), message.size());
+    // A request that did not leave leaves nothing waiting for its answer.
+    if (error != 0) End(Outcome::Failed, true);
+    return error;
+}
+
+int Protocol::BeginListing() {
+    const u16 folder = RemoteFolderPath();
+    const std::string ansi = host_.Codec().ToAnsi(folder);
+    if (ansi.size() > kMaxPath) return kRequestTooLong;
     host_.ClearRemotePane();
-    SetOperationState(CallDIR, true);
-    return SendListingRequest();
+    BeginOperation(Operation::List, true, folder);
+    return StartRequest(CallDIR, "DD" + ansi);
 }
 
-int Protocol::StartCopyTo(u16view source, u16view destinationOnPeer) {
-    std::string dest = host_.Codec().ToAnsi(destinationOnPeer);
-    if (source.empty() || source.size() > static_cast<std::size_t>(kMaxPathBytes) ||
-        dest.size() > static_cast<std::size_t>(kMaxRequestPathBytes))
-        return kRequestTooLong;
-    CopyBounded<char16_t>(state.sourceName, kPathUnits, source);
-    state.blockCounter.store(0, std::memory_order_relaxed);
-    SetOperationState(CallCopyTO, true);
-    std::string message = "FD" + dest;
-    return SendFrame(message.data(), static_cast<int32_t>(message.size()));
+int Protocol::StartListing(u16view folder) {
+    if (folder.size() > kMaxPath || host_.Codec().ToAnsi(folder).size() > kMaxPath) return kRequestTooLong;
+    SetRemoteFolderPath(folder);
+    return BeginListing();
 }
 
-int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view destination) {
-    std::string source = host_.Codec().ToAnsi(sourceOnPeer);
-    std::string dest = host_.Codec().ToAnsi(destination);
-    if (source.size() > static_cast<std::size_t>(kMaxRequestPathBytes) || dest.empty() ||
-        dest.size() > static_cast<std::size_t>(kMaxPathBytes))
+int Protocol::StartListing() { return StartListing(RemoteFolderPath()); }
+
+int Protocol::StartCopyTo(u16view localSource, u16view destinationOnPeer) {
+    const std::string dest = host_.Codec().ToAnsi(destinationOnPeer);
+    if (localSource.empty() || localSource.size() > kMaxPath || dest.size() > kMaxRequestPath)
         return kRequestTooLong;
-    CopyBounded<char>(state.destName, kPathUnits, dest);
-    state.transferStarted = 0;
-    SetOperationState(CallCopyFrom, true);
-    std::string message = "FC" + source;
-    return SendFrame(message.data(), static_cast<int32_t>(message.size()));
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        sourceName_.assign(localSource);
+    }
+    step_.store(0);
+    BeginOperation(Operation::Send, true, destinationOnPeer);
+    return StartRequest(CallCopyTO, "FD" + dest);
+}
+
+int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
+    const std::string source = host_.Codec().ToAnsi(sourceOnPeer);
+    if (source.size() > kMaxRequestPath || localDestination.empty() || localDestination.size() > kMaxPath)
+        return kRequestTooLong;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        receiveName_.assign(localDestination);
+    }
+    blockArrived_ = false;
+    step_.store(0);
+    BeginOperation(Operation::Receive, true, sourceOnPeer);
+    return StartRequest(CallCopyFrom, "FC" + source);
 }
 
 int Protocol::StartCreateFolder(u16view pathOnPeer) {
-    std::string path = host_.Codec().ToAnsi(pathOnPeer);
-    if (path.size() > static_cast<std::size_t>(kMaxPathBytes)) return kRequestTooLong;
+    const std::string path = host_.Codec().ToAnsi(pathOnPeer);
+    if (pathOnPeer.size() > kMaxPath || path.size() > kMaxPath) return kRequestTooLong;
     host_.ClearRemotePane();
-    SetOperationState(FolderTO, true);
-    std::string message = "CD" + path;
-    return SendFrame(message.data(), static_cast<int32_t>(message.size()));
+    BeginOperation(Operation::MakeFolder, true, pathOnPeer);
+    return StartRequest(FolderTO, "CD" + path);
 }
 
 int Protocol::SendCut() { return SendFrame("CUT", 3); }
 
-// ---- Receiving ------------------------------------------------------------
+void Protocol::RequestStop() { stop_.store(1); }
+void Protocol::ClearStop() { stop_.store(0); }
 
-void Protocol::Receive(const char* data, int32_t length) {
-    std::memset(state.recvBuf, 0, sizeof state.recvBuf);
-    if (data == nullptr || length < 0) length = 0;
-    if (length > kMaxMessageBytes) length = kMaxMessageBytes;
-    std::memcpy(state.recvBuf, data == nullptr ? "" : data, static_cast<std::size_t>(length));
-    state.recvLength = length;
-    DispatchReceived();
+// ---- Receiving ------------------------------------------------------------------
+
+char* Protocol::ReceiveSpace(bool fromPeer) { return FastMode() && fromPeer ? frames_.Space() : plainBuffer_; }
+
+std::size_t Protocol::ReceiveSpaceBytes(bool fromPeer) {
+    return FastMode() && fromPeer ? frames_.SpaceBytes() : std::size_t(kMaxPlainMessageBytes);
 }
 
-void Protocol::DispatchReceived() {
-    // Work on a copy: the buffer belongs to the receive loop, and whatever
-    // length it reports, nothing past the 1024 received bytes is read.
-    Message m;
-    m.length = state.recvLength;
-    if (m.length < 0) m.length = 0;
-    if (m.length > kMaxMessageBytes) m.length = kMaxMessageBytes;
-    std::memcpy(m.bytes, state.recvBuf, static_cast<std::size_t>(m.length));
-    m.textLength = static_cast<int32_t>(BoundedLength(m.bytes, static_cast<std::size_t>(m.length)));
-
-    if (state.monitorRecording.load(std::memory_order_relaxed) == 1) {
-        std::lock_guard<std::mutex> guard(lock_);
-        RecordInRing(state.recvRing, state.recvRingPos, m.bytes, kRingSlotBytes, kReadEndMarker);
+bool Protocol::Received(std::size_t n, bool fromPeer) {
+    if (!(FastMode() && fromPeer)) {
+        Dispatch(plainBuffer_, n < std::size_t(kMaxPlainMessageBytes) ? n : kMaxPlainMessageBytes, fromPeer);
+        return true;
     }
-    if (StartsWith(m.bytes, "NAK")) {
-        SetOperationState(Waiting, false);
+    frames_.Commit(n);
+    const char* message;
+    std::size_t length;
+    while (frames_.Next(message, length)) Dispatch(message, length, true);
+    // Nothing of an impossible frame is dispatched; the connection ends.
+    return !frames_.Failed();
+}
+
+void Protocol::Receive(const char* data, int32_t length) {
+    std::size_t n = data == nullptr || length < 0 ? 0 : std::size_t(length);
+    if (n > std::size_t(kMaxPlainMessageBytes)) n = kMaxPlainMessageBytes;
+    if (n > 0) std::memcpy(plainBuffer_, data, n);
+    Dispatch(plainBuffer_, n, true);
+}
+
+bool Protocol::ReceiveStream(const char* data, std::size_t n) {
+    if (!FastMode()) {
+        Receive(data, static_cast<int32_t>(n < std::size_t(kMaxPlainMessageBytes) ? n : kMaxPlainMessageBytes));
+        return true;
+    }
+    while (n > 0) {
+        const std::size_t room = ReceiveSpaceBytes();
+        if (room == 0) return false;
+        const std::size_t take = n < room ? n : room;
+        std::memcpy(ReceiveSpace(), data, take);
+        if (!Received(take)) return false;
+        data += take;
+        n -= take;
+    }
+    return true;
+}
+
+void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
+    const Message m{bytes, length, BoundedLength(bytes, length)};
+    if (MonitorRecording() == 1) {
+        std::lock_guard<std::mutex> guard(lock_);
+        RecordInRing(recvRing_, recvRingPos_, bytes, length, kReadEndMarker);
+    }
+    if (m.StartsWith("NAK")) {
+        // A refusal ends the operation on this side too; it is never answered.
         ReleaseTransferFile();
         ForgetSentStop();
+        End(Outcome::Refused, false);
         return;
     }
-    switch (OperationStateNow()) {
-        case Waiting: DispatchWaiting(m); break;
+    switch (OperationState()) {
+        case Waiting: DispatchWaiting(m, fromPeer); break;
         case CallDIR: DispatchCallDir(m); break;
         case RequestDIR: DispatchRequestDir(m); break;
-        case CallCopyTO: DispatchSending(m, BlockKind::FR); break;
-        case RequestCopyFrom: DispatchSending(m, BlockKind::FB); break;
-        case RequestCopyTO: DispatchReceiving(m, BlockKind::FR); break;
-        case CallCopyFrom: DispatchReceiving(m, BlockKind::FB); break;
+        case CallCopyTO: DispatchSending(m, true); break;
+        case RequestCopyFrom: DispatchSending(m, false); break;
+        case RequestCopyTO: DispatchReceiving(m, true); break;
+        case CallCopyFrom: DispatchReceiving(m, false); break;
         case FolderTO: DispatchFolderTo(m); break;
         default: Refuse(); break;  // FolderFrom, StopTO, StopFrom
     }
 }
 
-void Protocol::DispatchWaiting(const Message& m) {
-    const char* b = m.bytes;
-    const int32_t pathLength = m.textLength - 2;
-    const std::string_view path(b + 2, pathLength > 0 ? static_cast<std::size_t>(pathLength) : 0);
-
-    if (StartsWith(b, "DD") && m.textLength > 4) {
-        if (pathLength > kMaxPathBytes) return Refuse();
-        u16 folder = host_.Codec().FromAnsi(path);
-        if (folder.size() > static_cast<std::size_t>(kMaxPathBytes)) return Refuse();
-        BuildDirectoryTable(folder);
-        SetOperationState(RequestDIR, true);
-        state.dirSendIndex.store(0, std::memory_order_relaxed);
-        SendNextTableEntry();
-        return;
-    }
-    if (StartsWith(b, "FD") && m.textLength > 4) {
-        if (pathLength > kMaxPathBytes) return Refuse();
-        CopyBounded<char>(state.requestName, kPathUnits, path);
-        state.transferStarted = 0;
-        SendFrame("ACK", 3);
-        SetOperationState(RequestCopyTO, true);
-        return;
-    }
-    if (StartsWith(b, "FC") && m.textLength > 4) {
-        if (pathLength > kMaxPathBytes) return Refuse();
-        u16 source = host_.Codec().FromAnsi(path);
-        if (source.size() > static_cast<std::size_t>(kMaxPathBytes)) return Refuse();
-        CopyBounded<char>(state.requestName, kPathUnits, path);
-        CopyBounded<char16_t>(state.sourceName, kPathUnits, source);
-        SetOperationState(RequestCopyFrom, true);
-        state.blockCounter.store(0, std::memory_order_relaxed);
-        int result = SendFileBlock(BlockKind::FB, 0);
-        if (result == kBlockSent) {
-            state.blockCounter.store(1, std::memory_order_relaxed);
-        } else if (result == kBlockEndSent) {
-            // An empty file: its end record is the whole copy.
-            SetOperationState(Waiting, true);
-        } else {
-            SendFrame("NAK", 3);
-            SetOperationState(Waiting, true);
-        }
-        return;
-    }
-    if (StartsWith(b, "CD") && m.textLength > 2) {
-        // The bytes up to the first NUL are what CreateDirectoryW would see.
-        if (pathLength > kMaxPathBytes) return Refuse();
-        u16 folder = host_.Codec().FromAnsi(path);
-        if (folder.size() > static_cast<std::size_t>(kMaxPathBytes)) return Refuse();
-        SetOperationState(FolderFrom, true);
-        host_.CreateFolder(folder);
-        SendFrame("ACK", 3);
-        SetOperationState(Waiting, true);
-        return;
-    }
-    if (StartsWith(b, "PW") && m.textLength > 2) {
-        CheckLoginMessage(m.bytes, m.length);
-        return;
-    }
-    if (StartsWith(b, "CUT") && m.textLength == 3) {
-        if (state.serverMode.load(std::memory_order_relaxed) == 1) return Refuse();
+void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
+    if (m.StartsWith("PW") && m.textLength > 2) return CheckLogin(m, fromPeer);
+    if (m.StartsWith("CUT") && m.textLength == 3 && GetRole() == Role::Client) {
         host_.ArmCloseTimer(kClientCloseDelayMs);
         return;
     }
-    Refuse();
+
+    PeerRequest request;
+    Operation operation;
+    if (m.StartsWith("DD") && m.textLength > 4) {
+        request = PeerRequest::List;
+        operation = Operation::List;
+    } else if (m.StartsWith("FD") && m.textLength > 4) {
+        request = PeerRequest::TakeFile;
+        operation = Operation::Receive;
+    } else if (m.StartsWith("FC") && m.textLength > 4) {
+        request = PeerRequest::SendMeFile;
+        operation = Operation::Send;
+    } else if (m.StartsWith("CD") && m.textLength > 2) {
+        request = PeerRequest::MakeFolder;
+        operation = Operation::MakeFolder;
+    } else {
+        BeginOperation(Operation::Unknown, false, u"");
+        return Refuse();
+    }
+    const std::string_view ansi(m.bytes + 2, m.textLength - 2);
+    const u16 path = host_.Codec().FromAnsi(ansi);
+    BeginOperation(operation, false, path);
+    if (ansi.size() > kMaxPath || path.size() > kMaxPath || (loginRequired_ && !loggedIn_) ||
+        !host_.AcceptsPeerRequest(request, path))
+        return Refuse();
+
+    switch (request) {
+        case PeerRequest::List:
+            BuildDirectoryTable(path);
+            SetState(RequestDIR, true);
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                dirSendIndex_ = 0;
+            }
+            SendNextTableEntry();
+            return;
+        case PeerRequest::TakeFile:
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                receiveName_ = path;
+            }
+            blockArrived_ = false;
+            SendFrame("ACK", 3);
+            SetState(RequestCopyTO, true);
+            return;
+        case PeerRequest::SendMeFile: {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                sourceName_ = path;
+            }
+            SetState(RequestCopyFrom, true);
+            step_.store(0);
+            const int result = OpenSource() ? SendNextBlock(false) : 2;
+            if (result == 1) {
+                step_.store(1);
+            } else if (result == 0) {
+                End(Outcome::Done, true);  // an empty file: its end record is the whole copy
+            } else {
+                SendNak(true);
+                End(Outcome::Failed, true);
+            }
+            return;
+        }
+        case PeerRequest::MakeFolder: {
+            SetState(FolderFrom, true);
+            const bool created = host_.CreateFolder(path);
+            // Answered "ACK" whatever happened: the peer lists the folder again.
+            SendFrame("ACK", 3);
+            End(created ? Outcome::Done : Outcome::Failed, true);
+            return;
+        }
+    }
 }
 
 void Protocol::DispatchCallDir(const Message& m) {
-    if (StartsWith(m.bytes, "DR999999")) {
-        SetOperationState(Waiting, true);
-        return;
-    }
-    if (StartsWith(m.bytes, "DR") && m.textLength > 11) {
-        int32_t number = ParseHeaderNumber(m.bytes + 2);
-        if (number < 0) return Refuse();
-        state.lastRecordNumber.store(number, std::memory_order_relaxed);
-        if (AddRemoteRow(m.bytes + kBlockHeaderBytes, m.textLength - kBlockHeaderBytes)) {
+    if (m.StartsWith("DR999999")) return End(Outcome::Done, true);
+    if (m.StartsWith("DR") && m.textLength > 11) {
+        const int32_t number = ParseHeaderNumber(m.bytes + 2);
+        if (number >= 0 && AddRemoteRow(number, m.bytes + kBlockHeaderBytes, m.textLength - kBlockHeaderBytes)) {
             SendFrame("ACK", 3);
-        } else {
-            Refuse();
+            return;
         }
-        return;
     }
     Refuse();
 }
 
-void Protocol::SendNextTableEntry() {
-    int32_t index = state.dirSendIndex.load(std::memory_order_relaxed);
-    int32_t count = state.dirCount.load(std::memory_order_relaxed);
-    if (index < 0 || index >= count || index >= kDirSlots) return;
-    char entry[kDirSlotBytes];
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        std::memcpy(entry, state.dirTable[index], sizeof entry);
-    }
-    SendFrame(entry, static_cast<int32_t>(BoundedLength(entry, sizeof entry)));
-    state.dirSendIndex.store(index + 1, std::memory_order_relaxed);
-    if (index + 1 == count) FinishListing();
-}
-
-void Protocol::FinishListing() {
-    // The end record has gone out and is not answered.
-    SetOperationState(Waiting, true);
-    if (state.serverMode.load(std::memory_order_relaxed) == 1 &&
-        state.autoListing.load(std::memory_order_relaxed) == 0) {
-        // The Server lists the Client's folder once per peer, after the
-        // Client's own first listing.
-        host_.SleepMs(kAutoListingDelayMs);
-        host_.ClearRemotePane();
-        SetOperationState(CallDIR, true);
-        SendListingRequest();
-        state.autoListing.store(1, std::memory_order_relaxed);
-    }
-}
-
 void Protocol::DispatchRequestDir(const Message& m) {
-    if (!StartsWith(m.bytes, "ACK")) return Refuse();
+    if (!m.StartsWith("ACK")) return Refuse();
     SendNextTableEntry();
 }
 
-void Protocol::DispatchSending(const Message& m, BlockKind kind) {
-    if (!StartsWith(m.bytes, "ACK")) return Refuse();
-    switch (state.stopFlag.load(std::memory_order_relaxed)) {
+void Protocol::DispatchSending(const Message& m, bool fr) {
+    if (!m.StartsWith("ACK")) return Refuse();
+    switch (stop_.load()) {
         case 2:
-            state.stopFlag.store(0, std::memory_order_relaxed);
-            SetOperationState(Waiting, true);
-            return;
+            stop_.store(0);
+            return End(Outcome::Stopped, true);
         case 1:
-            SendFrame(kind == BlockKind::FR ? "FRDTSTOP" : "FBDTSTOP", 8);
-            state.stopFlag.store(2, std::memory_order_relaxed);
-            SendFileBlock(kind, -1);
+            SendFrame(fr ? "FRDTSTOP" : "FBDTSTOP", 8);
+            stop_.store(2);
+            ReleaseTransferFile();
             return;
         default:
             break;
     }
-    int result = SendFileBlock(kind, state.blockCounter.load(std::memory_order_relaxed));
-    if (result == kBlockSent) {
-        state.blockCounter.fetch_add(1, std::memory_order_relaxed);
-    } else if (result == kBlockEndSent) {
-        SetOperationState(Waiting, true);
+    // A copy to the peer opens its file at the peer's first answer.
+    int result = fr && step_.load() == 0 && !OpenSource() ? 2 : SendNextBlock(fr);
+    if (result == 1) {
+        step_.fetch_add(1);
+    } else if (result == 0) {
+        End(Outcome::Done, true);
     } else {
-        if (kind == BlockKind::FR) SendFrame("NAK", 3);
-        SetOperationState(Waiting, true);
+        if (fr) SendNak(true);
+        End(Outcome::Failed, true);
     }
 }
 
-void Protocol::DispatchReceiving(const Message& m, BlockKind kind) {
-    const bool fr = kind == BlockKind::FR;
-    const char* name = fr ? state.requestName : state.destName;
-    const std::string_view ansiName(name, BoundedLength(name, kPathUnits));
-    const char* b = m.bytes;
+void Protocol::DispatchReceiving(const Message& m, bool fr) {
+    const char* bytes = m.bytes;
+    const std::size_t dataBytes = m.length > std::size_t(kBlockHeaderBytes) ? m.length - kBlockHeaderBytes : 0;
+    // This side's user asked for the stop of a copy from the peer: the
+    // next block is refused, quietly, and nothing of the file stays.
+    const bool stopAsked = !fr && stop_.load() == 1;
 
-    if (StartsWith(b, fr ? "FRDTSTOP" : "FBDTSTOP") && m.length > 7) {
-        // Stopped: the half-received file is dropped, an older final file stays.
+    if (m.StartsWith(fr ? "FRDTSTOP" : "FBDTSTOP")) {
         ReleaseTransferFile();
-        SetOperationState(Waiting, true);
+        End(Outcome::Stopped, true);
         SendFrame("ACK", 3);
         return;
     }
-    if (StartsWith(b, fr ? "FR999999" : "FB999999") && m.length > 7) {
-        WriteFileBlock(ansiName, b + kBlockHeaderBytes, m.length - kBlockHeaderBytes, kEndBlockNumber);
-        SetOperationState(Waiting, true);
+    if (m.StartsWith(fr ? "FR999999" : "FB999999")) {
+        if (stopAsked) {
+            stop_.store(0);
+            ReleaseTransferFile();
+            return End(Outcome::Stopped, true);
+        }
+        FinishReceiving(bytes + kBlockHeaderBytes, dataBytes);
         return;
     }
-    if (StartsWith(b, fr ? "FR" : "FB") && m.length > 7) {
-        int32_t number = ParseHeaderNumber(b + 2);
-        if (number < 0) return Refuse();
-        if (WriteFileBlock(ansiName, b + kBlockHeaderBytes, m.length - kBlockHeaderBytes, number) == 1) {
-            SendFrame("ACK", 3);
-        } else {
-            Refuse();
+    if (m.StartsWith(fr ? "FR" : "FB") && m.length > std::size_t(kBlockHeaderBytes - 1)) {
+        const int32_t number = ParseHeaderNumber(bytes + 2);
+        if (number >= 0 && stopAsked) {
+            stop_.store(0);
+            SendNak(false);
+            ReleaseTransferFile();
+            return End(Outcome::Stopped, true);
         }
-        return;
+        if (number >= 0 && WriteBlock(bytes + kBlockHeaderBytes, dataBytes, number)) {
+            if (!fr) step_.store(number);
+            SendFrame("ACK", 3);
+            return;
+        }
     }
     Refuse();
 }
 
 void Protocol::DispatchFolderTo(const Message& m) {
-    if (!StartsWith(m.bytes, "ACK")) return;  // ignored until the answer comes
-    SetOperationState(Waiting, true);
-    host_.ClearRemotePane();
-    SetOperationState(CallDIR, true);
-    SendListingRequest();
-}
-
-// ---- Window-side access -----------------------------------------------------
-
-void Protocol::SetRemoteFolderPath(u16view path) {
-    std::lock_guard<std::mutex> guard(lock_);
-    CopyBounded<char16_t>(state.remoteFolder, kPathUnits, path);
-}
-
-u16 Protocol::RemoteFolderPath() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return u16(state.remoteFolder, BoundedLength(state.remoteFolder, kPathUnits));
-}
-
-void Protocol::CopySendRing(char out[kRingSlots][kRingSlotBytes]) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    std::memcpy(out, state.sendRing, sizeof state.sendRing);
-}
-
-void Protocol::CopyReceiveRing(char out[kRingSlots][kRingSlotBytes]) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    std::memcpy(out, state.recvRing, sizeof state.recvRing);
-}
-
-void Protocol::CopyDirectoryTable(char out[kDirSlots][kDirSlotBytes]) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    std::memcpy(out, state.dirTable, sizeof state.dirTable);
+    if (!m.StartsWith("ACK")) return;  // ignored until the answer comes
+    End(Outcome::Done, true);
+    // The right pane shows the peer's folder again, with the new folder.
+    BeginListing();
 }
 
 }  // namespace quorbel

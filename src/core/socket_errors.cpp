@@ -90,10 +90,10 @@ u16view SocketErrorText(int32_t code) {
     return kOtherError;
 }
 
-bool SocketErrorText(int32_t code, char16_t* buffer, std::size_t capacity) {
-    u16view text = SocketErrorText(code);
-    CopyBounded(buffer, capacity, text);
-    return capacity > text.size();
+std::vector<int32_t> SocketErrorCodes() {
+    std::vector<int32_t> codes;
+    for (const auto& e : kSocketErrors) codes.push_back(e.code);
+    return codes;
 }
 
 }  // namespace quorbel

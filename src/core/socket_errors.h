@@ -2,6 +2,8 @@
 // connection attempt fails.
 #pragma once
 
+#include <vector>
+
 #include "core/text.h"
 
 namespace quorbel {
@@ -13,9 +15,7 @@ constexpr std::size_t kSocketErrorTextUnits = 32;
 // The view points to static, NUL-terminated text.
 u16view SocketErrorText(int32_t code);
 
-// The same text written NUL-terminated into a caller buffer of `capacity`
-// units (at least kSocketErrorTextUnits). A smaller buffer gets the text cut
-// instead of overrun; the result tells whether the whole text fitted.
-bool SocketErrorText(int32_t code, char16_t* buffer, std::size_t capacity);
+// Every code of the table, in its order.
+std::vector<int32_t> SocketErrorCodes();
 
 }  // namespace quorbel

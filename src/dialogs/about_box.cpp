@@ -1,13 +1,11 @@
 // The about box: a modeless window with the picture, the version and the
 // build date. Each box holds its own picture, so several may be open.
-#include <windows.h>
-
 #include <cstdio>
 
-#include "app/msgbox.h"
-#include "app/shell.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
+#include "winbase/msgbox.h"
+#include "winbase/wintext.h"
 
 #ifndef QUORBEL_BUILD_DATE
 #define QUORBEL_BUILD_DATE __DATE__  // "Mmm dd yyyy", the day the box was compiled
@@ -15,28 +13,25 @@
 
 namespace {
 
+namespace texts = quorbel::texts;
+
 constexpr int kPictureX = 40;
-constexpr int kPictureY = 0;
 constexpr int kPictureWidth = 128;
 constexpr int kPictureHeight = 64;
 
 HBITMAP Picture(HWND box) { return reinterpret_cast<HBITMAP>(GetWindowLongPtrW(box, DWLP_USER)); }
 
 void OnInit(HWND box) {
-    HANDLE picture = LoadImageW(g_shell.instance, MAKEINTRESOURCEW(IDB_ABOUT), IMAGE_BITMAP, 0, 0,
+    HANDLE picture = LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(IDB_ABOUT), IMAGE_BITMAP, 0, 0,
                                 LR_CREATEDIBSECTION);
     SetWindowLongPtrW(box, DWLP_USER, reinterpret_cast<LONG_PTR>(picture));
-    if (!picture) ShowMessageBox(box, L"画像が読み込み出来ません。", L"ImageLoad", MB_OK);
-
+    if (!picture) ShowBox(box, texts::kPictureNotLoaded, MB_OK);
     char version[32] = {};
     snprintf(version, sizeof version, "Version %s", QUORBEL_VERSION_TEXT);
-    wchar_t versionText[32] = {};
-    MultiByteToWideChar(CP_THREAD_ACP, 0, version, -1, versionText, ARRAYSIZE(versionText) - 1);
-    SetDlgItemTextW(box, IDC_STATIC_501, versionText);
-
+    SetDlgItemTextW(box, IDC_ABOUT_VERSION, ToWide(AnsiCodecForThread().FromAnsi(version)).c_str());
     wchar_t build[64] = {};
     _snwprintf(build, ARRAYSIZE(build) - 1, L"Build: %hs", QUORBEL_BUILD_DATE);
-    SetDlgItemTextW(box, IDC_STATIC_502, build);
+    SetDlgItemTextW(box, IDC_ABOUT_BUILD, build);
 }
 
 void OnPaint(HWND box) {
@@ -45,13 +40,12 @@ void OnPaint(HWND box) {
     HDC memory = CreateCompatibleDC(nullptr);
     if (!memory) {
         EndPaint(box, &ps);
-        ShowMessageBox(box, L"失敗しました。", L"CreateCompatibleDC", MB_OK);
+        ShowBox(box, texts::kNoMemoryDc, MB_OK);
         return;
     }
-    HBITMAP picture = Picture(box);
-    if (picture) {
+    if (HBITMAP picture = Picture(box)) {
         HGDIOBJ previous = SelectObject(memory, picture);
-        BitBlt(target, kPictureX, kPictureY, kPictureWidth, kPictureHeight, memory, 0, 0, SRCCOPY);
+        BitBlt(target, kPictureX, 0, kPictureWidth, kPictureHeight, memory, 0, 0, SRCCOPY);
         SelectObject(memory, previous);
     }
     if (!DeleteDC(memory)) DeleteObject(memory);
@@ -68,19 +62,15 @@ INT_PTR CALLBACK AboutBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM) {
             return TRUE;
         case WM_COMMAND:
             // A modeless box is destroyed, not merely ended (which would only hide it).
-            if (LOWORD(wParam) == IDC_BUTTON_201 || LOWORD(wParam) == IDCANCEL) {
-                DestroyWindow(box);
-                return TRUE;
-            }
-            return FALSE;
+            if (LOWORD(wParam) != IDC_ABOUT_OK && LOWORD(wParam) != IDCANCEL) return FALSE;
+            DestroyWindow(box);
+            return TRUE;
         case WM_CLOSE:
             DestroyWindow(box);
             return TRUE;
         case WM_DESTROY:
-            if (HBITMAP picture = Picture(box)) {
-                DeleteObject(picture);
-                SetWindowLongPtrW(box, DWLP_USER, 0);
-            }
+            if (HBITMAP picture = Picture(box)) DeleteObject(picture);
+            SetWindowLongPtrW(box, DWLP_USER, 0);
             return TRUE;
         default:
             return FALSE;
@@ -90,7 +80,7 @@ INT_PTR CALLBACK AboutBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM) {
 }  // namespace
 
 HWND ShowAboutBox(HWND owner) {
-    HWND box = CreateDialogParamW(g_shell.instance, MAKEINTRESOURCEW(IDD_ABOUT), owner, AboutBoxProc, 0);
+    HWND box = CreateDialogParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_ABOUT), owner, AboutBoxProc, 0);
     if (box) ShowWindow(box, SW_SHOWNORMAL);
     return box;
 }

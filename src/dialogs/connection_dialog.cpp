@@ -3,133 +3,124 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cwchar>
-
-#include "app/msgbox.h"
-#include "app/shell.h"
-#include "app/wintext.h"
 #include "core/format_rules.h"
+#include "dialogs/dialog_state.h"
 #include "dialogs/dialogs.h"
-#include "iptool/iptool.h"
 #include "res/resource.h"
+#include "winbase/msgbox.h"
+#include "winbase/wintext.h"
 
 namespace {
 
-constexpr int kOctetEdits[4] = {IDC_EDIT_231, IDC_EDIT_232, IDC_EDIT_233, IDC_EDIT_234};
-constexpr int kPcNameEdits[4] = {IDC_EDIT_236, IDC_EDIT_237, IDC_EDIT_238, IDC_EDIT_239};
+constexpr int kOctetEdits[4] = {IDC_CONN_OCTET1, IDC_CONN_OCTET2, IDC_CONN_OCTET3, IDC_CONN_OCTET4};
+constexpr int kPcNameEdits[4] = {IDC_CONN_PCNAME1, IDC_CONN_PCNAME2, IDC_CONN_PCNAME3, IDC_CONN_PCNAME4};
 constexpr int kOctetReadChars = 3;
 constexpr int kPortReadChars = 5;
 constexpr int kPcNameReadChars = 253;
 
 void Enable(HWND dialog, int id, bool on) { EnableWindow(GetDlgItem(dialog, id), on ? TRUE : FALSE); }
-
-void SetNumber(HWND dialog, int id, int32_t value) {
-    wchar_t text[16];
-    swprintf(text, ARRAYSIZE(text), L"%d", static_cast<int>(value));
-    SetDlgItemTextW(dialog, id, text);
-}
-
-// Reads at most `maxChars` characters of an edit as _wtoi does.
-int32_t ReadNumber(HWND dialog, int id, int maxChars) {
-    wchar_t text[8] = {};
-    GetDlgItemTextW(dialog, id, text, maxChars + 1);
-    return quorbel::ParseLeadingInt(AsU16View(text));
-}
-
 bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+int32_t ReadNumber(HWND dialog, int id, int maxChars) {
+    return quorbel::ParseLeadingInt(AsU16View(ItemText(dialog, id, maxChars)));
+}
 
 // The ID and PW edits only display, and "S" stays off until "L" succeeds
 // again; a Server only listens, so it needs neither address nor PC names.
 void ApplyEnabling(HWND dialog) {
-    Enable(dialog, IDC_EDIT_240, false);
-    Enable(dialog, IDC_EDIT_241, false);
-    Enable(dialog, IDC_BUTTON_206, false);
-    const bool server = Checked(dialog, IDC_RADIO_222);
-    const bool byAddress = Checked(dialog, IDC_RADIO_223);
-    Enable(dialog, IDC_RADIO_223, !server);
-    Enable(dialog, IDC_RADIO_224, !server);
+    Enable(dialog, IDC_CONN_ID, false);
+    Enable(dialog, IDC_CONN_PW, false);
+    Enable(dialog, IDC_CONN_CHANGE_PAIR, false);
+    const bool server = Checked(dialog, IDC_CONN_SERVER);
+    const bool byAddress = Checked(dialog, IDC_CONN_BY_ADDRESS);
+    Enable(dialog, IDC_CONN_BY_ADDRESS, !server);
+    Enable(dialog, IDC_CONN_BY_NAME, !server);
     for (int id : kOctetEdits) Enable(dialog, id, !server && byAddress);
     for (int id : kPcNameEdits) Enable(dialog, id, !server && !byAddress);
 }
 
-void ShowStoredPair(HWND dialog) {
-    SetDlgItemTextW(dialog, IDC_EDIT_240, g_shell.storedId);
-    SetDlgItemTextW(dialog, IDC_EDIT_241, g_shell.storedPw);
+void ShowStoredPair(HWND dialog, const quorbel::Settings& s) {
+    SetDlgItemTextW(dialog, IDC_CONN_ID, ToWide(s.storedId).c_str());
+    SetDlgItemTextW(dialog, IDC_CONN_PW, ToWide(s.storedPw).c_str());
 }
 
-void Initialise(HWND dialog) {
-    CheckRadioButton(dialog, IDC_RADIO_221, IDC_RADIO_222, g_shell.serverMode == 1 ? IDC_RADIO_222 : IDC_RADIO_221);
-    CheckRadioButton(dialog, IDC_RADIO_223, IDC_RADIO_224, g_settings.usePcName == 1 ? IDC_RADIO_224 : IDC_RADIO_223);
-    for (int i = 0; i < 4; ++i) SetNumber(dialog, kOctetEdits[i], g_settings.targetAddress[i]);
-    SetNumber(dialog, IDC_EDIT_235, g_settings.port);
-    for (int i = 0; i < 4; ++i) SetDlgItemTextW(dialog, kPcNameEdits[i], g_settings.pcNames[i]);
-    SetDlgItemTextW(dialog, IDC_EDIT_240, L"********");
-    SetDlgItemTextW(dialog, IDC_EDIT_241, L"********");
+void Initialise(HWND dialog, const quorbel::Settings& s) {
+    CheckRadioButton(dialog, IDC_CONN_CLIENT, IDC_CONN_SERVER, s.serverMode == 1 ? IDC_CONN_SERVER : IDC_CONN_CLIENT);
+    CheckRadioButton(dialog, IDC_CONN_BY_ADDRESS, IDC_CONN_BY_NAME,
+                     s.usePcName == 1 ? IDC_CONN_BY_NAME : IDC_CONN_BY_ADDRESS);
+    for (int i = 0; i < 4; ++i) SetDlgItemTextW(dialog, kOctetEdits[i], Decimal(s.targetAddress[i]).c_str());
+    SetDlgItemTextW(dialog, IDC_CONN_PORT, Decimal(s.port).c_str());
+    for (int i = 0; i < 4; ++i) SetDlgItemTextW(dialog, kPcNameEdits[i], ToWide(s.pcNames[i]).c_str());
+    SetDlgItemTextW(dialog, IDC_CONN_ID, L"********");
+    SetDlgItemTextW(dialog, IDC_CONN_PW, L"********");
     ApplyEnabling(dialog);
 }
 
-void TakeSettings(HWND dialog) {
-    g_shell.serverMode = Checked(dialog, IDC_RADIO_221) ? 0 : 1;
-    g_settings.usePcName = Checked(dialog, IDC_RADIO_223) ? 0 : 1;
-    for (int i = 0; i < 4; ++i) g_settings.targetAddress[i] = ReadNumber(dialog, kOctetEdits[i], kOctetReadChars);
-    g_settings.port = ReadNumber(dialog, IDC_EDIT_235, kPortReadChars);
-    for (int i = 0; i < 4; ++i) {
-        wchar_t(&slot)[kPcNameChars] = g_settings.pcNames[i];
-        SecureZeroMemory(slot, sizeof slot);
-        GetDlgItemTextW(dialog, kPcNameEdits[i], slot, kPcNameReadChars + 1);
-    }
+void TakeSettings(HWND dialog, ConnectionDialogValues& v) {
+    quorbel::Settings& s = v.settings;
+    s.serverMode = Checked(dialog, IDC_CONN_CLIENT) ? 0 : 1;
+    s.usePcName = Checked(dialog, IDC_CONN_BY_ADDRESS) ? 0 : 1;
+    for (int i = 0; i < 4; ++i) s.targetAddress[i] = ReadNumber(dialog, kOctetEdits[i], kOctetReadChars);
+    s.port = ReadNumber(dialog, IDC_CONN_PORT, kPortReadChars);
+    for (int i = 0; i < 4; ++i) s.pcNames[i] = AsU16View(ItemText(dialog, kPcNameEdits[i], kPcNameReadChars));
     // The next connection looks the peer's name up afresh.
-    SecureZeroMemory(g_shell.peerHostName, sizeof g_shell.peerHostName);
+    v.peerHostName.clear();
 }
 
-void OnLogin(HWND dialog) {
-    // Only an OK in the login dialog (0) reveals the pair.
-    if (RunIdPwDialog(dialog, kIdPwLogin) != 0) {
-        ShowMessageBox(dialog, L"IDまたはPWが違いますので接続しません", L"Login確認", MB_OK | MB_ICONQUESTION);
+// "L": the stored pair is shown, and "S" offered, to whoever types it.
+void OnShowPair(HWND dialog, ConnectionDialogValues& v) {
+    const bool typed = RunIdPwDialog(dialog, IdPwMode::Login, {v.settings.storedId, v.settings.storedPw}, v.login) == 0;
+    if (!typed || v.login.id != v.settings.storedId || v.login.pw != v.settings.storedPw) {
+        ShowBox(dialog, quorbel::texts::kLoginNotConfirmed, MB_OK | MB_ICONQUESTION);
         return;
     }
-    ShowStoredPair(dialog);
-    Enable(dialog, IDC_BUTTON_206, true);
+    ShowStoredPair(dialog, v.settings);
+    Enable(dialog, IDC_CONN_CHANGE_PAIR, true);
 }
 
-INT_PTR CALLBACK ConnectionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK ConnectionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        KeepDialogState(dialog, reinterpret_cast<ConnectionDialogValues*>(lParam));
+        Initialise(dialog, DialogState<ConnectionDialogValues>(dialog).settings);
+        return TRUE;
+    }
+    if (GetWindowLongPtrW(dialog, DWLP_USER) == 0) return FALSE;
+    ConnectionDialogValues& v = DialogState<ConnectionDialogValues>(dialog);
     switch (message) {
-        case WM_INITDIALOG:
-            Initialise(dialog);
-            return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case IDC_RADIO_221:
-                case IDC_RADIO_222:
-                case IDC_RADIO_223:
-                case IDC_RADIO_224: {
-                    // 223 and 224 sit in different groups, so each radio
+                case IDC_CONN_CLIENT:
+                case IDC_CONN_SERVER:
+                case IDC_CONN_BY_ADDRESS:
+                case IDC_CONN_BY_NAME: {
+                    // The two pairs sit in different groups, so each radio
                     // clears its partner itself.
-                    static const int kPartner[] = {IDC_RADIO_222, IDC_RADIO_221, IDC_RADIO_224, IDC_RADIO_223};
-                    const int partner = kPartner[LOWORD(wParam) - IDC_RADIO_221];
+                    static const int kPartner[] = {IDC_CONN_SERVER, IDC_CONN_CLIENT, IDC_CONN_BY_NAME,
+                                                   IDC_CONN_BY_ADDRESS};
+                    const int partner = kPartner[LOWORD(wParam) - IDC_CONN_CLIENT];
                     CheckRadioButton(dialog, partner, partner, 0);
                     ApplyEnabling(dialog);
                     return FALSE;
                 }
-                case IDC_BUTTON_201:
-                    TakeSettings(dialog);
-                    EndDialog(dialog, IDC_BUTTON_201);
+                case IDC_CONN_OK:
+                    TakeSettings(dialog, v);
+                    EndDialog(dialog, IDC_CONN_OK);
                     return FALSE;
-                case IDC_BUTTON_202:
-                    EndDialog(dialog, IDC_BUTTON_202);
+                case IDC_CONN_CANCEL:
+                    EndDialog(dialog, IDC_CONN_CANCEL);
                     return FALSE;
-                case IDC_BUTTON_203:
-                    RunIpAddressDialog(dialog);
+                case IDC_CONN_ADAPTER_IP:
+                    if (v.openIpTool) v.openIpTool(dialog);
                     return FALSE;
-                case IDC_BUTTON_204:
+                case IDC_CONN_ADAPTER_LIST:
                     ShellExecuteW(dialog, L"open", L"control.exe", L"ncpa.cpl", nullptr, SW_SHOWNORMAL);
                     return FALSE;
-                case IDC_BUTTON_205:
-                    OnLogin(dialog);
+                case IDC_CONN_SHOW_PAIR:
+                    OnShowPair(dialog, v);
                     return FALSE;
-                case IDC_BUTTON_206:
-                    RunIdPwDialog(dialog, kIdPwRegistration);
-                    ShowStoredPair(dialog);
+                case IDC_CONN_CHANGE_PAIR:
+                    RunIdPwDialog(dialog, IdPwMode::Registration, {v.settings.storedId, v.settings.storedPw}, v.login);
+                    ShowStoredPair(dialog, v.settings);
                     return FALSE;
                 default:
                     return FALSE;
@@ -144,6 +135,7 @@ INT_PTR CALLBACK ConnectionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
 
 }  // namespace
 
-INT_PTR RunConnectionSettingsDialog(HWND owner) {
-    return DialogBoxParamW(g_shell.instance, MAKEINTRESOURCEW(IDD_CONNECTION), owner, ConnectionDialogProc, 0);
+INT_PTR RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values) {
+    return DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_CONNECTION), owner, ConnectionDialogProc,
+                           reinterpret_cast<LPARAM>(&values));
 }

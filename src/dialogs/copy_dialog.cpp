@@ -1,179 +1,150 @@
 // The copy dialog: shows the file about to be copied and its destination
 // folder, starts the copy (by "開始", or by itself for the later rows of a
-// batch), shows the block counter and closes once the transfer is over.
-#include <windows.h>
-
-#include <cstdio>
-#include <string>
-
-#include "app/msgbox.h"
-#include "app/shell.h"
-#include "app/wintext.h"
-#include "core/protocol.h"
+// batch), shows the step and closes once the transfer is over.
+#include "core/limits.h"
+#include "core/path_rules.h"
+#include "dialogs/dialog_state.h"
 #include "dialogs/dialogs.h"
-#include "net/net.h"
 #include "res/resource.h"
+#include "winbase/msgbox.h"
+#include "winbase/wintext.h"
 
 namespace {
+
+namespace texts = quorbel::texts;
 
 constexpr UINT_PTR kAutoStartTimer = 1;  // later rows of a batch start by themselves
 constexpr UINT_PTR kPollTimer = 2;       // closes the dialog once the state is Waiting
 constexpr UINT kTimerPeriodMs = 1000;
 
-// The source text is read back with room to spare, so that a path longer than
-// a path buffer is noticed instead of being cut into another file's name.
-constexpr int kSourceReadChars = 1024;
+struct CopyState {
+    CopyRequest& request;
+    bool started = false;  // the request of this dialog went out; a start is not repeated
+};
 
-// Set once the request of this dialog has gone out; a start is not repeated.
-bool g_started;
-
-bool IsWaiting() { return TheProtocol().state.operationState.load() == quorbel::Waiting; }
-
-// Folder, then "\" unless the folder already ends with one, then the name.
-std::wstring JoinPath(const wchar_t* folder, const std::wstring& name) {
-    std::wstring path(folder);
-    if (path.empty() || path.back() != L'\\') path += L'\\';
-    return path + name;
-}
-
-void RefuseDuringTransfer(HWND dialog) {
-    ShowMessageBox(dialog, L"転送中は操作不可！", L"画面閉じる", MB_OK);
-}
-
-void ShowStep(HWND dialog) {
+void ShowStep(HWND dialog, const quorbel::Protocol& protocol) {
     wchar_t text[32];
-    swprintf(text, ARRAYSIZE(text), L"Step:%06d", static_cast<int>(TheProtocol().state.blockCounter.load()));
-    SetDlgItemTextW(dialog, IDC_STATIC_501, text);
+    swprintf(text, ARRAYSIZE(text), L"Step:%06d", static_cast<int>(protocol.Step()));
+    SetDlgItemTextW(dialog, IDC_COPY_STEP, text);
 }
 
-void StartCopy(HWND dialog) {
+void StartCopy(HWND dialog, CopyState& s) {
+    CopyRequest& r = s.request;
     KillTimer(dialog, kAutoStartTimer);
-    EnableWindow(GetDlgItem(dialog, IDC_BUTTON_201), FALSE);
-    EnableWindow(GetDlgItem(dialog, IDC_BUTTON_202), FALSE);
+    EnableWindow(GetDlgItem(dialog, IDC_COPY_CLOSE), FALSE);
+    EnableWindow(GetDlgItem(dialog, IDC_COPY_START), FALSE);
 
-    const std::wstring source = WindowText(GetDlgItem(dialog, IDC_EDIT_231), kSourceReadChars);
-    const size_t slash = source.rfind(L'\\');
-    const std::wstring fileName = slash == std::wstring::npos ? source : source.substr(slash + 1);
-    const bool toPeer = g_shell.copyDirection == 0;
-    const std::wstring destination = JoinPath(toPeer ? g_shell.remotePath : g_shell.localPath, fileName);
-
-    // The names, the block counter and the Call state are all set before the
-    // request leaves: the peer's answer is handled on the receive thread.
+    // The source as shown, read back with room to spare so that a longer
+    // text is noticed instead of being cut into another file's name.
+    const std::wstring source = ItemText(dialog, IDC_COPY_SOURCE, 1024);
+    const auto destination =
+        quorbel::JoinEntryPath(AsU16View(r.destinationFolder), quorbel::FileNameOf(AsU16View(source)));
+    // The names and the Call state are set before the request leaves: the
+    // peer's answer is handled on the receive thread.
     int result = quorbel::kRequestTooLong;
-    if (source.size() <= kPathChars - 1 && destination.size() <= kPathChars - 1) {
-        quorbel::Protocol& protocol = TheProtocol();
-        result = toPeer ? protocol.StartCopyTo(AsU16View(source.c_str()), AsU16View(destination.c_str()))
-                        : protocol.StartCopyFrom(AsU16View(source.c_str()), AsU16View(destination.c_str()));
-    }
+    if (destination && source.size() <= quorbel::kMaxPath)
+        result = r.toPeer ? r.protocol.StartCopyTo(AsU16View(source), *destination)
+                          : r.protocol.StartCopyFrom(AsU16View(source), *destination);
     if (result == quorbel::kRequestTooLong) {
-        // Nothing was sent and the state is still Waiting: this row is
-        // skipped, the rest of the batch goes on.
-        ShowMessageBox(dialog, L"パスが長すぎるため複写できません", L"複写操作", MB_OK | MB_ICONWARNING);
+        // Nothing was sent: this row is skipped, the batch goes on.
+        ShowBox(dialog, texts::kCopyPathTooLong, MB_OK | MB_ICONWARNING);
         EndDialog(dialog, 1);
         return;
     }
     if (result != 0) {
-        // The request did not leave (the send has shown its box): no answer
-        // can come, so this side is not left busy with a dialog that only the
-        // close box could end, and the rest of the batch, which would fail
-        // the same way, gets no dialog.
-        TheProtocol().state.operationState.store(quorbel::Waiting);
-        RefreshStatusBar();
-        g_shell.copyCancelled = 1;
+        // The request did not leave (its send showed a box) and nothing will
+        // answer it: the batch ends here, without a listing on the broken
+        // connection.
+        r.requestFailed = true;
         EndDialog(dialog, 1);
         return;
     }
-    g_started = true;
+    s.started = true;
     SetTimer(dialog, kPollTimer, kTimerPeriodMs, nullptr);
 }
 
 // "開始" or the automatic start: refused while another operation runs.
-void OnStart(HWND dialog, bool automatic) {
-    if (g_started) return;
-    if (!IsWaiting()) {
-        // A batch row waits its turn; the user gets the same answer as "閉じる".
-        if (!automatic) RefuseDuringTransfer(dialog);
+void OnStart(HWND dialog, CopyState& s, bool automatic) {
+    if (s.started) return;
+    if (!s.request.protocol.IsWaiting()) {
+        // A batch row waits its turn; the user gets the answer "閉じる" gets.
+        if (!automatic) ShowBox(dialog, texts::kCloseDuringTransfer, MB_OK);
         return;
     }
-    StartCopy(dialog);
+    StartCopy(dialog, s);
 }
 
-void OnInitDialog(HWND dialog, LPARAM batchPosition) {
-    g_started = false;
-    EnableWindow(GetDlgItem(dialog, IDC_EDIT_231), FALSE);
-    EnableWindow(GetDlgItem(dialog, IDC_EDIT_232), FALSE);
-    const bool toPeer = g_shell.copyDirection == 0;
-    const std::wstring source = JoinPath(toPeer ? g_shell.localPath : g_shell.remotePath, g_shell.copyItemName);
-    SetDlgItemTextW(dialog, IDC_EDIT_231, source.c_str());
-    SetDlgItemTextW(dialog, IDC_EDIT_232, toPeer ? g_shell.remotePath : g_shell.localPath);
-    TheProtocol().state.stopFlag.store(0);
-    EnableWindow(GetDlgItem(dialog, IDC_BUTTON_201), TRUE);
-    EnableWindow(GetDlgItem(dialog, IDC_BUTTON_202), TRUE);
-    if (batchPosition > 0) SetTimer(dialog, kAutoStartTimer, kTimerPeriodMs, nullptr);
+void OnInitDialog(HWND dialog, CopyState& s) {
+    const CopyRequest& r = s.request;
+    EnableWindow(GetDlgItem(dialog, IDC_COPY_SOURCE), FALSE);
+    EnableWindow(GetDlgItem(dialog, IDC_COPY_DESTINATION), FALSE);
+    const auto source = quorbel::JoinEntryPath(AsU16View(r.sourceFolder), AsU16View(r.name));
+    if (!source) {
+        ShowBox(dialog, texts::kCopyPathTooLong, MB_OK | MB_ICONWARNING);
+        EndDialog(dialog, 1);
+        return;
+    }
+    SetDlgItemTextW(dialog, IDC_COPY_SOURCE, ToWide(*source).c_str());
+    SetDlgItemTextW(dialog, IDC_COPY_DESTINATION, r.destinationFolder.c_str());
+    r.protocol.ClearStop();
+    if (r.batchPosition > 0) SetTimer(dialog, kAutoStartTimer, kTimerPeriodMs, nullptr);
 }
 
-void OnDestroy(HWND dialog) {
-    KillTimer(dialog, kAutoStartTimer);
-    KillTimer(dialog, kPollTimer);
-    // Once nothing runs, a stop that no transfer took up (or whose answer
-    // never came) must not cut off a later one, such as the peer fetching a
-    // file from this side.
-    if (IsWaiting()) TheProtocol().state.stopFlag.store(0);
+void Close(HWND dialog, CopyState& s) {
+    s.request.cancelled = true;
+    EndDialog(dialog, 1);
 }
 
 INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        KeepDialogState(dialog, reinterpret_cast<CopyState*>(lParam));
+        OnInitDialog(dialog, DialogState<CopyState>(dialog));
+        return TRUE;
+    }
+    if (GetWindowLongPtrW(dialog, DWLP_USER) == 0) return FALSE;
+    CopyState& s = DialogState<CopyState>(dialog);
+    quorbel::Protocol& protocol = s.request.protocol;
     switch (message) {
-        case WM_INITDIALOG:
-            OnInitDialog(dialog, lParam);
-            return TRUE;
         case WM_TIMER:
             if (wParam == kAutoStartTimer) {
-                OnStart(dialog, true);
+                OnStart(dialog, s, true);
             } else if (wParam == kPollTimer) {
-                if (IsWaiting()) {
-                    EndDialog(dialog, 1);
-                    return TRUE;
-                }
-                ShowStep(dialog);
+                if (protocol.IsWaiting()) EndDialog(dialog, 1);
+                else ShowStep(dialog, protocol);
             }
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case IDC_BUTTON_202:
-                    OnStart(dialog, false);
+                case IDC_COPY_START:
+                    OnStart(dialog, s, false);
                     return TRUE;
-                case IDC_BUTTON_203:
-                    TheProtocol().state.stopFlag.store(1);
+                case IDC_COPY_STOP:
+                    protocol.RequestStop();
                     return TRUE;
-                case IDCANCEL:
-                    // Esc answers as the close button does, while it is enabled.
-                    if (!IsWindowEnabled(GetDlgItem(dialog, IDC_BUTTON_201))) return TRUE;
-                    [[fallthrough]];
-                case IDC_BUTTON_201:
-                    if (!IsWaiting()) {
-                        RefuseDuringTransfer(dialog);
+                case IDC_COPY_CLOSE:
+                    if (!protocol.IsWaiting()) {
+                        ShowBox(dialog, texts::kCloseDuringTransfer, MB_OK);
                         return TRUE;
                     }
-                    g_shell.copyCancelled = 1;
-                    EndDialog(dialog, 1);
+                    Close(dialog, s);
+                    return TRUE;
+                case IDCANCEL:
+                    // The dialog has no cancel button: Escape does nothing.
                     return TRUE;
                 default:
                     return FALSE;
             }
         case WM_CLOSE:
             // Always allowed: a running transfer goes on without a dialog.
-            g_shell.copyCancelled = 1;
-            EndDialog(dialog, 1);
+            Close(dialog, s);
             return TRUE;
         case WM_DESTROY:
-            OnDestroy(dialog);
+            KillTimer(dialog, kAutoStartTimer);
+            KillTimer(dialog, kPollTimer);
+            // Once nothing runs, a stop that no transfer took up must not cut
+            // off a later one, such as the peer fetching a file from this side.
+            if (protocol.IsWaiting()) protocol.ClearStop();
             return TRUE;
-        case WM_PAINT: {
-            PAINTSTRUCT paint;
-            BeginPaint(dialog, &paint);
-            EndPaint(dialog, &paint);
-            return TRUE;
-        }
         default:
             return FALSE;
     }
@@ -181,7 +152,8 @@ INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-INT_PTR RunCopyDialog(HWND owner, int batchPosition) {
-    DialogBoxParamW(g_shell.instance, MAKEINTRESOURCEW(IDD_COPY), owner, CopyDialogProc, batchPosition);
-    return 1;
+void RunCopyDialog(HWND owner, CopyRequest& request) {
+    CopyState state{request};
+    DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_COPY), owner, CopyDialogProc,
+                    reinterpret_cast<LPARAM>(&state));
 }

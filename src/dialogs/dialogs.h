@@ -1,28 +1,64 @@
-// The program's dialogs. Modal ones return their fixed result codes; their
-// decisions go back through the program state.
+// The program's dialogs. Each takes what it shows and edits as values or
+// references, kept in the dialog's own window while it runs, and hands its
+// decisions back through them.
 #pragma once
 
 #include <windows.h>
 
-// ID/PW dialog: mode 0 first registration, 1 login, 2 registration.
-// 0 after OK, 1 when closed without OK.
-constexpr int kIdPwFirstRegistration = 0;
-constexpr int kIdPwLogin = 1;
-constexpr int kIdPwRegistration = 2;
-INT_PTR RunIdPwDialog(HWND owner, int mode);
+#include <functional>
+#include <string>
 
-// Copy dialog for the row in the copy item name; position in the batch.
-INT_PTR RunCopyDialog(HWND owner, int batchPosition);
-// Folder-creation dialog; the accepted name (or nothing) in the folder-name buffer.
-INT_PTR RunFolderDialog(HWND owner);
-// Connection settings: 201 OK, 202 cancel, 1 closed.
-INT_PTR RunConnectionSettingsDialog(HWND owner);
-// Environment settings (monitor recording).
-INT_PTR RunEnvironmentDialog(HWND owner);
-// Modeless windows owned by the main window.
+#include "core/protocol.h"
+#include "core/settings.h"
+
+// ---- ID/PW dialog ----------------------------------------------------------
+enum class IdPwMode { FirstRegistration = 0, Login = 1, Registration = 2 };
+struct IdPwPair {
+    quorbel::u16& id;
+    quorbel::u16& pw;
+};
+// OK stores the edits (at most 125 characters each) into `login` in login
+// mode, into `stored` otherwise, and gives 0; WM_CLOSE gives 1. A click in
+// the top right corner shows the stored pair in every mode.
+INT_PTR RunIdPwDialog(HWND owner, IdPwMode mode, IdPwPair stored, IdPwPair login);
+
+// ---- Copy dialog ------------------------------------------------------------
+struct CopyRequest {
+    quorbel::Protocol& protocol;
+    bool toPeer;                    // left pane to the peer, or right pane from it
+    std::wstring sourceFolder;      // the folder of the row: local to the peer, remote from it
+    std::wstring destinationFolder;
+    std::wstring name;              // the row's name
+    int batchPosition = 0;          // 0 waits for "開始", later rows start by themselves
+    bool cancelled = false;         // out: the user closed it; no more dialogs for the batch
+    bool requestFailed = false;     // out: the request could not be sent; the batch ends
+};
+void RunCopyDialog(HWND owner, CopyRequest& request);
+
+// ---- Folder-creation dialog ---------------------------------------------------
+struct FolderRequest {
+    std::wstring name;               // in: the proposal; out: the accepted name, or empty
+    std::wstring pasteName;          // offered by "ペースト"
+    std::size_t localFolderLength;   // bounds the name, whichever side the folder is for
+};
+void RunFolderDialog(HWND owner, FolderRequest& request);
+
+// ---- Connection settings --------------------------------------------------------
+struct ConnectionDialogValues {
+    quorbel::Settings& settings;     // mode, address, port, PC names; the stored pair via "S"
+    IdPwPair login;                  // what "L" asks for
+    std::wstring& peerHostName;      // forgotten on OK
+    std::function<void(HWND)> openIpTool;
+};
+// 201 after OK (the settings taken), 202 after cancel, 1 after the close box.
+INT_PTR RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values);
+
+// ---- Small dialogs and windows -----------------------------------------------------
+// Monitor recording: OK sets it to 1 or 0, cancel keeps it.
+void RunEnvironmentDialog(HWND owner, int32_t& monitorRecording);
 HWND ShowAboutBox(HWND owner);
-enum MonitorKind { kMonitorReceived = 0, kMonitorSent = 1, kMonitorDirectoryTable = 2 };
-HWND OpenMonitorWindow(HWND owner, MonitorKind kind);
-// The progress notice while the Client resolves (1) or connects (2).
-HWND ShowProgressNotice(HWND owner, int mode);
-void CloseProgressNotice();
+enum class MonitorKind { Received, Sent, DirectoryTable };
+HWND OpenMonitorWindow(HWND owner, MonitorKind kind, const quorbel::Protocol& protocol);
+// The note while the Client looks up the Server's PC name (1) or connects
+// (2); one at a time, 0 closes it.
+void ShowProgressNotice(HWND owner, int mode);

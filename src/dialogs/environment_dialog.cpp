@@ -1,26 +1,24 @@
 // The environment settings dialog: whether the traffic monitors record.
-#include <windows.h>
-
-#include "app/shell.h"
+#include "dialogs/dialog_state.h"
 #include "dialogs/dialogs.h"
-#include "net/net.h"
 #include "res/resource.h"
+#include "winbase/wintext.h"
 
 namespace {
 
-INT_PTR CALLBACK EnvironmentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK EnvironmentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
-            CheckDlgButton(dialog, IDC_CHECK_521, BST_UNCHECKED);
-            if (MonitorRecording() != 0) CheckDlgButton(dialog, IDC_CHECK_521, BST_CHECKED);
+            KeepDialogState(dialog, reinterpret_cast<int32_t*>(lParam));
+            CheckDlgButton(dialog, IDC_ENV_RECORD, DialogState<int32_t>(dialog) != 0 ? BST_CHECKED : BST_UNCHECKED);
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case IDC_BUTTON_201:
-                    SetMonitorRecording(IsDlgButtonChecked(dialog, IDC_CHECK_521) == BST_CHECKED ? 1 : 0);
+                case IDC_ENV_OK:
+                    DialogState<int32_t>(dialog) = IsDlgButtonChecked(dialog, IDC_ENV_RECORD) == BST_CHECKED ? 1 : 0;
                     EndDialog(dialog, 1);
                     return TRUE;
-                case IDC_BUTTON_202:
+                case IDC_ENV_CANCEL:
                 case IDCANCEL:  // Escape cancels like the cancel button
                     EndDialog(dialog, 1);
                     return TRUE;
@@ -37,6 +35,7 @@ INT_PTR CALLBACK EnvironmentDialogProc(HWND dialog, UINT message, WPARAM wParam,
 
 }  // namespace
 
-INT_PTR RunEnvironmentDialog(HWND owner) {
-    return DialogBoxParamW(g_shell.instance, MAKEINTRESOURCEW(IDD_ENVIRONMENT), owner, EnvironmentDialogProc, 0);
+void RunEnvironmentDialog(HWND owner, int32_t& monitorRecording) {
+    DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_ENVIRONMENT), owner, EnvironmentDialogProc,
+                    reinterpret_cast<LPARAM>(&monitorRecording));
 }

@@ -1,60 +1,56 @@
 // The folder-creation dialog: asks for the new folder's name, checks it and
-// hands it back in the folder-name buffer (empty when the user closed it).
-#include <windows.h>
-
-#include "app/msgbox.h"
-#include "app/shell.h"
-#include "app/wintext.h"
+// hands it back (empty when the user closed the dialog).
 #include "core/command_rules.h"
+#include "dialogs/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
+#include "winbase/msgbox.h"
+#include "winbase/wintext.h"
 
 namespace {
 
 // The name is read with at most this many characters.
 constexpr int kFolderNameReadChars = 255;
 
-void Create(HWND dialog) {
-    wchar_t name[kFolderNameReadChars + 1] = {};
-    GetDlgItemTextW(dialog, IDC_EDIT_231, name, ARRAYSIZE(name));
-    const size_t localLength = quorbel::BoundedLength(g_shell.localPath, kPathChars);
-    quorbel::FolderNameCheck check = quorbel::CheckFolderName(AsU16View(name), localLength);
+void Create(HWND dialog, FolderRequest& request) {
+    const std::wstring name = ItemText(dialog, IDC_FOLDER_NAME, kFolderNameReadChars);
+    const quorbel::FolderNameCheck check = quorbel::CheckFolderName(AsU16View(name), request.localFolderLength);
     if (check != quorbel::FolderNameCheck::kAccepted) {
-        const std::wstring text = ToWide(quorbel::FolderNameMessage(check));
-        ShowMessageBox(dialog, text.c_str(), AsWide(quorbel::kFolderNameCaption), MB_OK);
+        ShowBox(dialog, quorbel::FolderNameMessage(check), MB_OK);
         return;
     }
-    CopyText(g_shell.folderName, name);
+    request.name = name;
     EndDialog(dialog, 1);
 }
 
-void Close(HWND dialog) {
-    CopyText(g_shell.folderName, L"");
+void Close(HWND dialog, FolderRequest& request) {
+    request.name.clear();
     EndDialog(dialog, 1);
 }
 
-INT_PTR CALLBACK FolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK FolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
-            SetDlgItemTextW(dialog, IDC_EDIT_231, g_shell.folderName);
+            KeepDialogState(dialog, reinterpret_cast<FolderRequest*>(lParam));
+            SetDlgItemTextW(dialog, IDC_FOLDER_NAME, DialogState<FolderRequest>(dialog).name.c_str());
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case IDC_BUTTON_202:
-                    Create(dialog);
+                case IDC_FOLDER_CREATE:
+                    Create(dialog, DialogState<FolderRequest>(dialog));
                     return TRUE;
-                case IDC_BUTTON_203:
-                    SetDlgItemTextW(dialog, IDC_EDIT_231, g_shell.pasteName);
+                case IDC_FOLDER_PASTE:
+                    SetDlgItemTextW(dialog, IDC_FOLDER_NAME, DialogState<FolderRequest>(dialog).pasteName.c_str());
                     return TRUE;
-                case IDC_BUTTON_201:
+                case IDC_FOLDER_CLOSE:
                 case IDCANCEL:  // Escape closes like the close button
-                    Close(dialog);
+                    Close(dialog, DialogState<FolderRequest>(dialog));
                     return TRUE;
                 default:
                     return FALSE;
             }
         case WM_CLOSE:
-            Close(dialog);
+            Close(dialog, DialogState<FolderRequest>(dialog));
             return TRUE;
         default:
             return FALSE;
@@ -63,6 +59,7 @@ INT_PTR CALLBACK FolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
-INT_PTR RunFolderDialog(HWND owner) {
-    return DialogBoxParamW(g_shell.instance, MAKEINTRESOURCEW(IDD_FOLDER), owner, FolderDialogProc, 0);
+void RunFolderDialog(HWND owner, FolderRequest& request) {
+    DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_FOLDER), owner, FolderDialogProc,
+                    reinterpret_cast<LPARAM>(&request));
 }

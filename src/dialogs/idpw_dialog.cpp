@@ -1,67 +1,59 @@
 // The ID/PW dialog: first registration, login, registration on request.
-#include <windows.h>
-
-#include "app/shell.h"
-#include "app/wintext.h"
+#include "core/limits.h"
+#include "dialogs/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
+#include "winbase/wintext.h"
 
 namespace {
 
-int g_idPwMode;
+struct IdPwState {
+    IdPwMode mode;
+    IdPwPair stored, login;
+};
 
-// Each field keeps at most 125 characters.
-constexpr int kIdPwReadChars = 125;
-
-void ReadField(HWND dialog, int id, wchar_t (&credential)[kCredentialChars]) {
-    wchar_t text[kIdPwReadChars + 1] = {};
-    GetDlgItemTextW(dialog, id, text, ARRAYSIZE(text));
-    CopyText(credential, text);
+void ShowStored(HWND dialog, const IdPwState& s) {
+    SetDlgItemTextW(dialog, IDC_IDPW_ID, ToWide(s.stored.id).c_str());
+    SetDlgItemTextW(dialog, IDC_IDPW_PW, ToWide(s.stored.pw).c_str());
 }
 
-void ShowStored(HWND dialog) {
-    SetDlgItemTextW(dialog, IDC_EDIT_240, g_shell.storedId);
-    SetDlgItemTextW(dialog, IDC_EDIT_241, g_shell.storedPw);
+void Initialise(HWND dialog, const IdPwState& s) {
+    if (s.mode == IdPwMode::Login) {
+        SetWindowTextW(dialog, L"Login操作画面");
+        SetDlgItemTextW(dialog, IDC_IDPW_PROMPT, L"IDとPWでログインして下さい。");
+        return;
+    }
+    SetWindowTextW(dialog, s.mode == IdPwMode::FirstRegistration ? L"初期設定のお願い" : L"ID&PWの登録画面");
+    SetDlgItemTextW(dialog, IDC_IDPW_PROMPT, L"IDとPWの登録をお願います。");
+    ShowStored(dialog, s);
+}
+
+void TakeEdits(HWND dialog, const IdPwState& s) {
+    const IdPwPair& target = s.mode == IdPwMode::Login ? s.login : s.stored;
+    const int chars = static_cast<int>(quorbel::kCredentialEditChars);
+    target.id = AsU16View(ItemText(dialog, IDC_IDPW_ID, chars));
+    target.pw = AsU16View(ItemText(dialog, IDC_IDPW_PW, chars));
 }
 
 INT_PTR CALLBACK IdPwDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
-            g_idPwMode = static_cast<int>(lParam);
-            if (g_idPwMode == kIdPwLogin) {
-                SetWindowTextW(dialog, L"Login操作画面");
-                SetDlgItemTextW(dialog, IDC_STATIC_501, L"IDとPWでログインして下さい。");
-                SetDlgItemTextW(dialog, IDC_EDIT_240, L"");
-                SetDlgItemTextW(dialog, IDC_EDIT_241, L"");
-            } else {
-                SetWindowTextW(dialog, g_idPwMode == kIdPwFirstRegistration ? L"初期設定のお願い" : L"ID&PWの登録画面");
-                SetDlgItemTextW(dialog, IDC_STATIC_501, L"IDとPWの登録をお願います。");
-                ShowStored(dialog);
-            }
+            KeepDialogState(dialog, reinterpret_cast<IdPwState*>(lParam));
+            Initialise(dialog, DialogState<IdPwState>(dialog));
             return TRUE;
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDC_BUTTON_201) {
-                if (g_idPwMode == kIdPwLogin) {
-                    ReadField(dialog, IDC_EDIT_240, g_shell.loginId);
-                    ReadField(dialog, IDC_EDIT_241, g_shell.loginPw);
-                } else {
-                    ReadField(dialog, IDC_EDIT_240, g_shell.storedId);
-                    ReadField(dialog, IDC_EDIT_241, g_shell.storedPw);
-                }
-                EndDialog(dialog, 0);
-                return TRUE;
-            }
-            return FALSE;
+            // Only OK leaves; there is no cancel (Escape does nothing).
+            if (LOWORD(wParam) != IDC_IDPW_OK) return FALSE;
+            TakeEdits(dialog, DialogState<IdPwState>(dialog));
+            EndDialog(dialog, 0);
+            return TRUE;
         case WM_CLOSE:
             EndDialog(dialog, 1);
             return TRUE;
-        case WM_LBUTTONDOWN: {
+        case WM_LBUTTONDOWN:
             // A click in the top right corner shows the stored pair.
-            unsigned x = LOWORD(lParam);
-            unsigned y = HIWORD(lParam);
-            if (x > 310 && y < 10) ShowStored(dialog);
+            if (LOWORD(lParam) > 310 && HIWORD(lParam) < 10) ShowStored(dialog, DialogState<IdPwState>(dialog));
             return TRUE;
-        }
         default:
             return FALSE;
     }
@@ -69,6 +61,8 @@ INT_PTR CALLBACK IdPwDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-INT_PTR RunIdPwDialog(HWND owner, int mode) {
-    return DialogBoxParamW(g_shell.instance, MAKEINTRESOURCEW(IDD_IDPW), owner, IdPwDialogProc, mode);
+INT_PTR RunIdPwDialog(HWND owner, IdPwMode mode, IdPwPair stored, IdPwPair login) {
+    IdPwState state{mode, stored, login};
+    return DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_IDPW), owner, IdPwDialogProc,
+                           reinterpret_cast<LPARAM>(&state));
 }

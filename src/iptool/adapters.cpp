@@ -1,10 +1,8 @@
 // The network adapters of this PC by friendly name, for the Add-IP dialog.
 #include "iptool/adapters.h"
 
-#include "app/wintext.h"
 #include "core/adapter_rules.h"
-#include "iptool/iptool.h"
-#include "res/resource.h"
+#include "winbase/wintext.h"
 
 namespace {
 
@@ -78,8 +76,7 @@ std::vector<std::wstring> AdapterRows(const IP_ADAPTER_ADDRESSES* first) {
     return rows;
 }
 
-void ListNetworkAdapters(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_LISTBOX_451);
+void ListNetworkAdapters(HWND list) {
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     // A failed query (or a PC without adapters) leaves the list empty.
     AdapterQuery query;

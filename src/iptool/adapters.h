@@ -15,3 +15,7 @@
 // virtual adapters and the loopback (last unicast address 127.0.0.1...)
 // are left out.
 std::vector<std::wstring> AdapterRows(const IP_ADAPTER_ADDRESSES* first);
+
+// Refills the list box with the rows of this PC's adapters; a failed query
+// (or a PC without adapters) leaves it empty.
+void ListNetworkAdapters(HWND list);

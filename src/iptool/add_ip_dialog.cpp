@@ -1,32 +1,26 @@
 // "Add IP Address": writes one netsh batch file that sets the selected
 // adapter to DHCP or to a fixed address and mask.
-#include <windows.h>
-
 #include <array>
 #include <string>
 
-#include "app/msgbox.h"
-#include "app/shell.h"
-#include "app/wintext.h"
 #include "core/ipbatch.h"
+#include "iptool/adapters.h"
 #include "iptool/iptool.h"
 #include "res/resource.h"
+#include "winbase/msgbox.h"
+#include "winbase/wintext.h"
 
 namespace {
 
-constexpr int kAddressFields[8] = {IDC_EDIT_231, IDC_EDIT_232, IDC_EDIT_233, IDC_EDIT_234,
-                                   IDC_EDIT_235, IDC_EDIT_236, IDC_EDIT_237, IDC_EDIT_238};
-// An octet field is read as its first three characters.
-constexpr int kFieldBuffer = static_cast<int>(quorbel::kOctetFieldChars) + 1;
+namespace texts = quorbel::texts;
 
-void ShowFileError(HWND dialog, const wchar_t* text, UINT icon) {
-    ShowMessageBox(dialog, text, L"file error", MB_OK | icon);
-}
+constexpr int kAddressFields[8] = {IDC_ADDIP_ADDRESS1, IDC_ADDIP_ADDRESS2, IDC_ADDIP_ADDRESS3, IDC_ADDIP_ADDRESS4,
+                                   IDC_ADDIP_MASK1,    IDC_ADDIP_MASK2,    IDC_ADDIP_MASK3,    IDC_ADDIP_MASK4};
 
 // The selected adapter row, whole (a row too long for a batch file is
 // refused by the batch rules, never cut here); empty with no selection.
 std::wstring SelectedAdapter(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_LISTBOX_451);
+    HWND list = GetDlgItem(dialog, IDC_ADDIP_ADAPTERS);
     LRESULT row = SendMessageW(list, LB_GETCURSEL, 0, 0);
     if (row == LB_ERR) return {};
     LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
@@ -41,29 +35,33 @@ void EnableAddressFields(HWND dialog, bool on) {
     for (int id : kAddressFields) EnableWindow(GetDlgItem(dialog, id), on ? TRUE : FALSE);
 }
 
-INT_PTR CALLBACK AddIpDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// "SET": the batch file for the selected adapter and the fields.
+void WriteIpBatchFile(HWND dialog, const std::wstring& startupFolder);
+
+INT_PTR CALLBACK AddIpDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
-            ListNetworkAdapters(dialog);
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            ListNetworkAdapters(GetDlgItem(dialog, IDC_ADDIP_ADAPTERS));
             static const wchar_t* const kDefaults[8] = {L"192", L"168", L"", L"", L"255", L"255", L"255", L"0"};
             for (int i = 0; i < 8; ++i) SetDlgItemTextW(dialog, kAddressFields[i], kDefaults[i]);
-            CheckDlgButton(dialog, IDC_CHECK_521, BST_UNCHECKED);
+            CheckDlgButton(dialog, IDC_ADDIP_AUTO, BST_UNCHECKED);
             EnableAddressFields(dialog, true);
             return TRUE;
         }
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case IDC_BUTTON_201:
-                    ListNetworkAdapters(dialog);
+                case IDC_ADDIP_SEARCH:
+                    ListNetworkAdapters(GetDlgItem(dialog, IDC_ADDIP_ADAPTERS));
                     return FALSE;
-                case IDC_CHECK_521:
-                    EnableAddressFields(dialog, IsDlgButtonChecked(dialog, IDC_CHECK_521) != BST_CHECKED);
+                case IDC_ADDIP_AUTO:
+                    EnableAddressFields(dialog, IsDlgButtonChecked(dialog, IDC_ADDIP_AUTO) != BST_CHECKED);
                     return FALSE;
-                case IDC_BUTTON_202:
-                    WriteIpBatchFile(dialog);
+                case IDC_ADDIP_SET:
+                    WriteIpBatchFile(dialog, *reinterpret_cast<const std::wstring*>(GetWindowLongPtrW(dialog, DWLP_USER)));
                     EndDialog(dialog, 1);
                     return FALSE;
-                case IDC_BUTTON_203:
+                case IDC_ADDIP_CLOSE:
                     EndDialog(dialog, 1);
                     return FALSE;
                 default:
@@ -77,28 +75,26 @@ INT_PTR CALLBACK AddIpDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     }
 }
 
-}  // namespace
-
-void WriteIpBatchFile(HWND dialog) {
+void WriteIpBatchFile(HWND dialog, const std::wstring& startupFolder) {
     const std::wstring adapter = SelectedAdapter(dialog);
-    const bool dhcp = IsDlgButtonChecked(dialog, IDC_CHECK_521) == BST_CHECKED;
-    wchar_t texts[8][kFieldBuffer] = {};
+    const bool dhcp = IsDlgButtonChecked(dialog, IDC_ADDIP_AUTO) == BST_CHECKED;
+    std::array<std::wstring, 8> edits;
     std::array<quorbel::u16view, 8> fields;
-    for (int i = 0; i < 8; ++i) {
-        if (!dhcp) GetDlgItemTextW(dialog, kAddressFields[i], texts[i], kFieldBuffer);
-        fields[static_cast<size_t>(i)] = AsU16View(texts[i]);
+    for (size_t i = 0; i < 8; ++i) {
+        // An octet field is read as its first three characters.
+        if (!dhcp) edits[i] = ItemText(dialog, kAddressFields[i], static_cast<int>(quorbel::kOctetFieldChars));
+        fields[i] = AsU16View(edits[i]);
     }
-    const quorbel::u16view startup = AsU16View(g_shell.startupFolder);
-    quorbel::BatchFile batch =
-        quorbel::MakeIpBatchFile(startup, AsU16View(adapter.c_str()), dhcp, fields, AnsiCodecForThread());
+    const quorbel::u16view startup = AsU16View(startupFolder);
+    const quorbel::BatchFile batch =
+        quorbel::MakeIpBatchFile(startup, AsU16View(adapter), dhcp, fields, AnsiCodecForThread());
     if (batch.status != quorbel::BatchStatus::kOk) {
-        quorbel::BatchMessage m = quorbel::BatchStatusMessage(batch.status);
-        ShowMessageBox(dialog, ToWide(m.text).c_str(), ToWide(m.caption).c_str(),
-                       MB_OK | (m.warningIcon ? MB_ICONWARNING : 0));
+        const quorbel::BatchMessage m = quorbel::BatchStatusMessage(batch.status);
+        ShowBox(dialog, m.box, MB_OK | (m.warningIcon ? MB_ICONWARNING : 0));
         return;
     }
 
-    SetCurrentDirectoryW(g_shell.startupFolder);
+    SetCurrentDirectoryW(startupFolder.c_str());
     // The folder path is shorter than the file path, which fitted.
     const std::wstring folder = ToWide(*quorbel::BatchFolderPath(startup));
     if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(folder.c_str(), nullptr);
@@ -107,7 +103,7 @@ void WriteIpBatchFile(HWND dialog) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        ShowFileError(dialog, L"Unable to open the file.", MB_ICONWARNING);
+        ShowBox(dialog, texts::kBatchOpenFailed, MB_OK | MB_ICONWARNING);
         return;
     }
     DWORD written = 0;
@@ -117,13 +113,16 @@ void WriteIpBatchFile(HWND dialog) {
     if (!whole) {
         // A cut netsh line would set a wrong address: leave no file at all.
         DeleteFileW(path.c_str());
-        ShowFileError(dialog, L"Unable to write the file.", MB_ICONWARNING);
+        ShowBox(dialog, texts::kBatchWriteFailed, MB_OK | MB_ICONWARNING);
         return;
     }
-    if (!closed) ShowFileError(dialog, L"Unable to close the file.", 0);
+    if (!closed) ShowBox(dialog, texts::kBatchCloseFailed, MB_OK);
 }
 
-INT_PTR RunAddIpDialog(HWND owner) {
-    // Creation parameter 1: a new entry, the dialog's only mode.
-    return DialogBoxParamW(g_shell.instance, MAKEINTRESOURCEW(IDD_ADDIP), owner, AddIpDialogProc, 1);
+}  // namespace
+
+INT_PTR RunAddIpDialog(HWND owner, const std::wstring& startupFolder) {
+    // The dialog's only mode is a new entry; it is given the start-up folder.
+    return DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_ADDIP), owner, AddIpDialogProc,
+                           reinterpret_cast<LPARAM>(&startupFolder));
 }

@@ -4,129 +4,178 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cwchar>
 #include <optional>
-#include <string>
 
-#include "app/msgbox.h"
-#include "app/shell.h"
-#include "app/wintext.h"
-#include "core/companion_rules.h"
 #include "core/format_rules.h"
 #include "core/ipbatch.h"
+#include "core/path_rules.h"
 #include "iptool/iptool.h"
 #include "res/resource.h"
-
-CompanionSettings g_companion = {quorbel::kDefaultIdTime, quorbel::kDefaultPwTime, L"ID", L"PW"};
+#include "winbase/msgbox.h"
+#include "winbase/win_files.h"
+#include "winbase/wintext.h"
 
 namespace {
 
-// Buffers the edits are read into, terminator included.
-constexpr int kTimeFieldBuffer = static_cast<int>(quorbel::kCompanionTimeFieldMaxChars) + 1;
-constexpr int kTextFieldBuffer = static_cast<int>(quorbel::kCompanionTextFieldMaxChars) + 1;
-// zelvane.ini gives back at most this many characters of the ID and PW.
-constexpr int kTextReadBuffer = static_cast<int>(quorbel::kCompanionTextReadMaxChars) + 1;
+namespace texts = quorbel::texts;
 
-const wchar_t* StartupFolder() { return g_shell.startupFolder; }
+// What each edit gives, terminator excluded.
+constexpr int kTimeEditChars = 61;
+constexpr int kTextEditChars = static_cast<int>(quorbel::kCompanionTextEditChars);
+// What zelvane.ini can give back whole.
+constexpr int kTextReadChars = 249;
 
-void ShowSelectItem(HWND dialog) { ShowMessageBox(dialog, L"Please select an item.", L"listbox", MB_OK); }
+IpToolValues& Values(HWND dialog) { return *reinterpret_cast<IpToolValues*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
 
-void ShowBatchMessage(HWND dialog, quorbel::BatchStatus status) {
-    quorbel::BatchMessage m = quorbel::BatchStatusMessage(status);
-    ShowMessageBox(dialog, ToWide(m.text).c_str(), ToWide(m.caption).c_str(),
-                   MB_OK | (m.warningIcon ? MB_ICONWARNING : 0));
+std::optional<std::wstring> CompanionFile(const IpToolValues& v) {
+    const auto path = quorbel::JoinPath(AsU16View(v.startupFolder), quorbel::kCompanionFileName);
+    return path ? std::optional<std::wstring>(ToWide(*path)) : std::nullopt;
 }
 
-std::wstring CompanionIniPath() {
-    auto path = quorbel::CompanionFilePath(AsU16View(StartupFolder()));
-    return path ? ToWide(*path) : std::wstring();
+void ReadCompanionSettings(IpToolValues& v) {
+    SetCurrentDirectoryW(v.startupFolder.c_str());
+    v.companion = quorbel::CompanionSettings{};
+    // A start-up folder too long for the file: the defaults.
+    if (auto file = CompanionFile(v)) {
+        WinIniSection ini(*file, AsWide(quorbel::kCompanionSection));
+        quorbel::LoadCompanionSettings(ini, v.companion);
+    }
 }
 
-// The selected row of list box 451; nullopt with no selection.
-std::optional<std::wstring> SelectedRow(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_LISTBOX_451);
-    LRESULT row = SendMessageW(list, LB_GETCURSEL, 0, 0);
-    if (row == LB_ERR) return std::nullopt;
-    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
-    if (length == LB_ERR) return std::nullopt;
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    LRESULT n = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return text;
+void WriteCompanionSettings(HWND dialog, IpToolValues& v) {
+    SetCurrentDirectoryW(v.startupFolder.c_str());
+    const auto file = CompanionFile(v);
+    if (!file) return;
+    RECT r = {};
+    GetWindowRect(dialog, &r);
+    quorbel::PlaceCompanion(v.companion, r.left, r.top);
+    WinIniSection ini(*file, AsWide(quorbel::kCompanionSection));
+    quorbel::SaveCompanionSettings(ini, v.companion);
 }
 
-// Start-up folder + "\ipaddress\" + the row; nullopt (after a message) when
-// that would pass the longest path.
-std::optional<std::wstring> SelectedBatchPath(HWND dialog) {
-    auto selected = SelectedRow(dialog);
-    if (!selected) {
-        ShowSelectItem(dialog);
+void ShowCompanionSettings(HWND dialog, const IpToolValues& v) {
+    CheckDlgButton(dialog, IDC_IP_COMPANION, v.companionLaunch != 0 ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextW(dialog, IDC_IP_ID_TIME, Decimal(v.companion.idTime).c_str());
+    SetDlgItemTextW(dialog, IDC_IP_PW_TIME, Decimal(v.companion.pwTime).c_str());
+    SetDlgItemTextW(dialog, IDC_IP_ADMIN_ID, ToWide(v.companion.adminId).c_str());
+    SetDlgItemTextW(dialog, IDC_IP_ADMIN_PW, ToWide(v.companion.adminPw).c_str());
+}
+
+void TakeCompanionSettings(HWND dialog, IpToolValues& v) {
+    v.companionLaunch = IsDlgButtonChecked(dialog, IDC_IP_COMPANION) == BST_CHECKED ? 1 : 0;
+    v.companion.idTime = quorbel::ReadCompanionTime(AsU16View(ItemText(dialog, IDC_IP_ID_TIME, kTimeEditChars)));
+    v.companion.pwTime = quorbel::ReadCompanionTime(AsU16View(ItemText(dialog, IDC_IP_PW_TIME, kTimeEditChars)));
+    v.companion.adminId = AsU16View(ItemText(dialog, IDC_IP_ADMIN_ID, kTextEditChars));
+    v.companion.adminPw = AsU16View(ItemText(dialog, IDC_IP_ADMIN_PW, kTextEditChars));
+}
+
+void ListIpBatchFiles(HWND dialog, const IpToolValues& v) {
+    HWND list = GetDlgItem(dialog, IDC_IP_FILES);
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    const auto pattern = quorbel::BatchFilePath(AsU16View(v.startupFolder), u"*.bat");
+    if (!pattern) return;  // no batch folder can exist under such a long start-up folder
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(AsWide(pattern->c_str()), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        // The pattern also matches through 8.3 names ("x.bate" as X~1.BAT)
+        // and takes folders; only files that end in ".bat" are batch files.
+        const quorbel::u16view name = AsU16View(found.cFileName);
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.size() <= 4 ||
+            quorbel::CompareNoCase(name.substr(name.size() - 4), u".bat") != 0)
+            continue;
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// The selected row's file: start-up folder + "\ipaddress\" + the row;
+// nullopt (after the box) with no selection or a path that would not fit.
+std::optional<std::wstring> SelectedBatchPath(HWND dialog, const IpToolValues& v) {
+    HWND list = GetDlgItem(dialog, IDC_IP_FILES);
+    const LRESULT row = SendMessageW(list, LB_GETCURSEL, 0, 0);
+    if (row == LB_ERR) {
+        ShowBox(dialog, texts::kSelectItem, MB_OK);
         return std::nullopt;
     }
-    auto path = quorbel::BatchFilePath(AsU16View(StartupFolder()), AsU16View(selected->c_str()));
+    std::wstring name(static_cast<size_t>(SendMessageW(list, LB_GETTEXTLEN, row, 0)) + 1, L'\0');
+    name.resize(static_cast<size_t>(SendMessageW(list, LB_GETTEXT, row, reinterpret_cast<LPARAM>(name.data()))));
+    const auto path = quorbel::BatchFilePath(AsU16View(v.startupFolder), AsU16View(name));
     if (!path) {
-        ShowBatchMessage(dialog, quorbel::BatchStatus::kPathTooLong);
+        ShowBox(dialog, texts::kBatchPathTooLong, MB_OK | MB_ICONWARNING);
         return std::nullopt;
     }
     return ToWide(*path);
 }
 
-bool IsBatchFileName(const wchar_t* name) {
-    quorbel::u16view n = AsU16View(name);
-    return n.size() > 4 && quorbel::CompareNoCase(n.substr(n.size() - 4), u".bat") == 0;
+bool RunAsAdministrator(HWND owner, const std::wstring& path) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    // A failure is reported once, by this program's own box.
+    info.fMask = SEE_MASK_FLAG_NO_UI;
+    info.hwnd = owner;
+    info.lpVerb = L"runas";
+    info.lpFile = path.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (ShellExecuteExW(&info)) return true;
+    ShowBox(owner, texts::kRunAsFailed, MB_OK | MB_ICONERROR, {AsU16View(path)});
+    return false;
 }
 
-void SetNumber(HWND dialog, int id, int32_t value) {
-    wchar_t text[16];
-    swprintf(text, ARRAYSIZE(text), L"%d", static_cast<int>(value));
-    SetDlgItemTextW(dialog, id, text);
+void RunIpBatchFile(HWND dialog, IpToolValues& v) {
+    const auto path = SelectedBatchPath(dialog, v);
+    if (!path) return;
+    SetCurrentDirectoryW(v.startupFolder.c_str());
+    if (v.companionLaunch != 0) {
+        WriteCompanionSettings(dialog, v);
+        // By its full name in the start-up folder, so that no other
+        // zelvane.exe on the search path is started by mistake.
+        const std::wstring program = v.startupFolder + L"\\" + AsWide(quorbel::kCompanionProgram);
+        ShellExecuteW(dialog, L"open", program.c_str(), nullptr, v.startupFolder.c_str(), SW_SHOWNORMAL);
+    }
+    RunAsAdministrator(dialog, *path);
 }
 
-int32_t TakeTime(HWND dialog, int id) {
-    wchar_t text[kTimeFieldBuffer] = {};
-    GetDlgItemTextW(dialog, id, text, kTimeFieldBuffer);
-    return quorbel::ReadCompanionTime(AsU16View(text));
+void DeleteIpBatchFile(HWND dialog, const IpToolValues& v) {
+    const auto path = SelectedBatchPath(dialog, v);
+    if (!path) return;
+    HWND list = GetDlgItem(dialog, IDC_IP_FILES);
+    SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(SendMessageW(list, LB_GETCURSEL, 0, 0)), 0);
+    // A file that cannot go (read-only, in use) comes back with the next listing.
+    DeleteFileW(path->c_str());
 }
 
-void TakeText(HWND dialog, int id, wchar_t (&target)[kCompanionTextChars]) {
-    SecureZeroMemory(target, sizeof target);
-    GetDlgItemTextW(dialog, id, target, kTextFieldBuffer);
-}
-
-void StartCompanion(HWND dialog) {
-    // By its full name in the start-up folder, so no other zelvane.exe on
-    // the search path is started by mistake.
-    std::wstring program = std::wstring(StartupFolder()) + L"\\" + AsWide(quorbel::kCompanionProgram);
-    ShellExecuteW(dialog, L"open", program.c_str(), nullptr, StartupFolder(), SW_SHOWNORMAL);
-}
-
-INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        SendDlgItemMessageW(dialog, IDC_IP_ADMIN_ID, EM_LIMITTEXT, kTextReadChars, 0);
+        SendDlgItemMessageW(dialog, IDC_IP_ADMIN_PW, EM_LIMITTEXT, kTextReadChars, 0);
+        IpToolValues& v = Values(dialog);
+        ReadCompanionSettings(v);
+        ListIpBatchFiles(dialog, v);
+        ShowCompanionSettings(dialog, v);
+        return TRUE;
+    }
+    if (GetWindowLongPtrW(dialog, DWLP_USER) == 0) return FALSE;
+    IpToolValues& v = Values(dialog);
     switch (message) {
-        case WM_INITDIALOG:
-            // What zelvane.ini can give back whole.
-            SendDlgItemMessageW(dialog, IDC_EDIT_233, EM_LIMITTEXT, kTextReadBuffer - 1, 0);
-            SendDlgItemMessageW(dialog, IDC_EDIT_234, EM_LIMITTEXT, kTextReadBuffer - 1, 0);
-            ReadCompanionSettings();
-            ListIpBatchFiles(dialog);
-            ShowCompanionSettings(dialog);
-            return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case IDC_BUTTON_201:
-                    TakeCompanionSettings(dialog);
-                    RunIpBatchFile(dialog);
+                case IDC_IP_CHANGE:
+                    TakeCompanionSettings(dialog, v);
+                    RunIpBatchFile(dialog, v);
                     EndDialog(dialog, 1);
                     return FALSE;
-                case IDC_BUTTON_202:
-                    RunAddIpDialog(dialog);
-                    ListIpBatchFiles(dialog);
+                case IDC_IP_ADD:
+                    RunAddIpDialog(dialog, v.startupFolder);
+                    ListIpBatchFiles(dialog, v);
                     return FALSE;
-                case IDC_BUTTON_203:
-                    DeleteIpBatchFile(dialog);
-                    ListIpBatchFiles(dialog);
+                case IDC_IP_DELETE:
+                    DeleteIpBatchFile(dialog, v);
+                    ListIpBatchFiles(dialog, v);
                     return FALSE;
-                case IDC_BUTTON_204:
-                    TakeCompanionSettings(dialog);
+                case IDC_IP_CANCEL:
+                    TakeCompanionSettings(dialog, v);
                     EndDialog(dialog, 1);
                     return FALSE;
                 default:
@@ -142,119 +191,7 @@ INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 
 }  // namespace
 
-void ReadCompanionSettings() {
-    SetCurrentDirectoryW(StartupFolder());
-    const std::wstring file = CompanionIniPath();
-    const wchar_t* path = file.empty() ? nullptr : file.c_str();
-    const wchar_t* section = AsWide(quorbel::kCompanionSection);
-    g_companion.idTime = quorbel::kDefaultIdTime;
-    g_companion.pwTime = quorbel::kDefaultPwTime;
-    CopyText(g_companion.adminId, AsWide(quorbel::kDefaultAdminId));
-    CopyText(g_companion.adminPw, AsWide(quorbel::kDefaultAdminPw));
-    if (!path) return;  // a start-up folder too long for the file: the defaults
-    g_companion.idTime = static_cast<int32_t>(
-        GetPrivateProfileIntW(section, AsWide(quorbel::kKeyIdTime), quorbel::kDefaultIdTime, path));
-    g_companion.pwTime = static_cast<int32_t>(
-        GetPrivateProfileIntW(section, AsWide(quorbel::kKeyPwTime), quorbel::kDefaultPwTime, path));
-    SecureZeroMemory(g_companion.adminId, sizeof g_companion.adminId);
-    GetPrivateProfileStringW(section, AsWide(quorbel::kKeyAdminId), AsWide(quorbel::kDefaultAdminId),
-                             g_companion.adminId, kTextReadBuffer, path);
-    SecureZeroMemory(g_companion.adminPw, sizeof g_companion.adminPw);
-    GetPrivateProfileStringW(section, AsWide(quorbel::kKeyAdminPw), AsWide(quorbel::kDefaultAdminPw),
-                             g_companion.adminPw, kTextReadBuffer, path);
-}
-
-void WriteCompanionSettings(HWND dialog) {
-    SetCurrentDirectoryW(StartupFolder());
-    const std::wstring file = CompanionIniPath();
-    if (file.empty()) return;
-    RECT r = {};
-    GetWindowRect(dialog, &r);
-    quorbel::CompanionPosition at = quorbel::CompanionPositionFor(r.left, r.top);
-    wchar_t number[16];
-    const wchar_t* section = AsWide(quorbel::kCompanionSection);
-    auto writeNumber = [&](const char16_t* key, int32_t value) {
-        swprintf(number, ARRAYSIZE(number), L"%d", static_cast<int>(value));
-        WritePrivateProfileStringW(section, AsWide(key), number, file.c_str());
-    };
-    writeNumber(quorbel::kKeyMotoX, at.x);
-    writeNumber(quorbel::kKeyMotoY, at.y);
-    writeNumber(quorbel::kKeyIdTime, g_companion.idTime);
-    writeNumber(quorbel::kKeyPwTime, g_companion.pwTime);
-    WritePrivateProfileStringW(section, AsWide(quorbel::kKeyAdminId), g_companion.adminId, file.c_str());
-    WritePrivateProfileStringW(section, AsWide(quorbel::kKeyAdminPw), g_companion.adminPw, file.c_str());
-}
-
-void ListIpBatchFiles(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_LISTBOX_451);
-    SendMessageW(list, LB_RESETCONTENT, 0, 0);
-    auto pattern = quorbel::BatchSearchPattern(AsU16View(StartupFolder()));
-    if (!pattern) return;  // no batch folder can exist under such a long start-up folder
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(AsWide(pattern->c_str()), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        // The pattern also matches through 8.3 names ("x.bate" as X~1.BAT)
-        // and takes folders; only files that end in ".bat" are batch files.
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (!IsBatchFileName(found.cFileName)) continue;
-        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(found.cFileName));
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
-void ShowCompanionSettings(HWND dialog) {
-    CheckDlgButton(dialog, IDC_CHECK_521, BST_UNCHECKED);
-    if (g_settings.companionLaunch != 0) CheckDlgButton(dialog, IDC_CHECK_521, BST_CHECKED);
-    SetNumber(dialog, IDC_EDIT_231, g_companion.idTime);
-    SetNumber(dialog, IDC_EDIT_232, g_companion.pwTime);
-    SetDlgItemTextW(dialog, IDC_EDIT_233, g_companion.adminId);
-    SetDlgItemTextW(dialog, IDC_EDIT_234, g_companion.adminPw);
-}
-
-void TakeCompanionSettings(HWND dialog) {
-    g_settings.companionLaunch = IsDlgButtonChecked(dialog, IDC_CHECK_521) == BST_CHECKED ? 1 : 0;
-    g_companion.idTime = TakeTime(dialog, IDC_EDIT_231);
-    g_companion.pwTime = TakeTime(dialog, IDC_EDIT_232);
-    TakeText(dialog, IDC_EDIT_233, g_companion.adminId);
-    TakeText(dialog, IDC_EDIT_234, g_companion.adminPw);
-}
-
-void RunIpBatchFile(HWND dialog) {
-    auto path = SelectedBatchPath(dialog);
-    if (!path) return;
-    SetCurrentDirectoryW(StartupFolder());
-    if (g_settings.companionLaunch != 0) {
-        WriteCompanionSettings(dialog);
-        StartCompanion(dialog);
-    }
-    RunAsAdministrator(dialog, path->c_str());
-}
-
-bool RunAsAdministrator(HWND owner, const wchar_t* fullPath) {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof info;
-    // The failure is reported below, once, by this program's own box.
-    info.fMask = SEE_MASK_FLAG_NO_UI;
-    info.hwnd = owner;
-    info.lpVerb = L"runas";
-    info.lpFile = fullPath;
-    info.nShow = SW_SHOWNORMAL;
-    if (ShellExecuteExW(&info)) return true;
-    quorbel::u16 text = quorbel::RunAsFailureText(AsU16View(fullPath));
-    ShowMessageBox(owner, AsWide(text.c_str()), L"Error", MB_OK | MB_ICONERROR);
-    return false;
-}
-
-void DeleteIpBatchFile(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_LISTBOX_451);
-    auto path = SelectedBatchPath(dialog);
-    if (!path) return;
-    SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(SendMessageW(list, LB_GETCURSEL, 0, 0)), 0);
-    // A file that cannot go (read-only, in use) comes back with the next listing.
-    DeleteFileW(path->c_str());
-}
-
-INT_PTR RunIpAddressDialog(HWND owner) {
-    return DialogBoxParamW(g_shell.instance, MAKEINTRESOURCEW(IDD_IPADDRESS), owner, IpAddressDialogProc, 0);
+INT_PTR RunIpAddressDialog(HWND owner, IpToolValues& values) {
+    return DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_IPADDRESS), owner, IpAddressDialogProc,
+                           reinterpret_cast<LPARAM>(&values));
 }

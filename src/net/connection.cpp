@@ -1,26 +1,23 @@
-// The TCP connection: the Client's connect and login, the Server's listen
-// and accept loop, the receive threads, and the orderly close.
+// The Client's connect and login, the Server's listen and accept loop, the
+// receive threads, and the orderly close.
+#include "net/connection.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
-#include <commctrl.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
-#include <string>
 
-#include "app/msgbox.h"
-#include "app/shell.h"
-#include "app/wintext.h"
-#include "core/protocol.h"
 #include "core/socket_errors.h"
-#include "dialogs/dialogs.h"
-#include "net/net.h"
-#include "net/net_internal.h"
-#include "res/resource.h"
+#include "core/texts.h"
+#include "net/protocol_host.h"
+#include "winbase/msgbox.h"
+#include "winbase/wintext.h"
 
 namespace {
+
+namespace texts = quorbel::texts;
 
 constexpr int kPeerSlots = 10;
 constexpr int kListenBacklog = 3;
@@ -29,57 +26,12 @@ constexpr DWORD kLoginSendPauseMs = 100;
 constexpr long kSelectMicroseconds = 500000;
 constexpr DWORD kLostConnectionPollMs = 50;
 constexpr DWORD kCloseWaitSliceMs = 50;
-
-// Everything about the one connection. Values that both threads touch are
-// atomic; the rest belongs to the window thread.
-struct Connection {
-    HWND mainWindow = nullptr;
-    // Client: the connected socket; Server: the listening socket.
-    std::atomic<SOCKET> socket{INVALID_SOCKET};
-    std::atomic<SOCKET> slots[kPeerSlots];
-    // The address each slot's peer had when it was accepted.
-    sockaddr_in slotAddress[kPeerSlots] = {};
-    std::atomic<int32_t> currentSlot{0};
-    std::atomic<int32_t> serverRole{0};
-    HANDLE thread = nullptr;
-    std::atomic<DWORD> threadId{0};
-    bool winsockStarted = false;
-
-    Connection() {
-        for (auto& slot : slots) slot.store(INVALID_SOCKET);
-    }
-};
-
-Connection g_conn;
-
-// A box whose text is one number in its format ("%d", "Err No.%d", ...).
-void ShowNumberBox(HWND owner, const wchar_t* format, int value, const wchar_t* caption) {
-    wchar_t text[64] = {};
-    _snwprintf(text, ARRAYSIZE(text) - 1, format, value);
-    ShowMessageBox(owner, text, caption, MB_OK);
-}
+constexpr UINT kCloseAfterBadFrameMs = 100;
 
 // "[192,168,1,20]" of an IPv4 address.
 std::wstring BracketedAddress(const sockaddr_in& address) {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(&address.sin_addr);
-    wchar_t text[32] = {};
-    _snwprintf(text, ARRAYSIZE(text) - 1, L"[%d,%d,%d,%d]", b[0], b[1], b[2], b[3]);
-    return text;
-}
-
-// The peer's address of a slot as the header shows it; the address kept at
-// accept when the socket can no longer tell it (a reset connection).
-std::wstring SlotAddressText(int slot) {
-    sockaddr_in address = {};
-    int length = sizeof address;
-    if (getpeername(g_conn.slots[slot].load(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        address = g_conn.slotAddress[slot];
-    return BracketedAddress(address);
-}
-
-void SetConnectionHeaderFromThread(const std::wstring& text) {
-    HWND main = g_conn.mainWindow;
-    if (main) SetDlgItemTextW(main, IDC_CONN_HEADER, text.c_str());
+    return L"[" + Decimal(b[0]) + L"," + Decimal(b[1]) + L"," + Decimal(b[2]) + L"," + Decimal(b[3]) + L"]";
 }
 
 void CloseSocketNow(SOCKET s) {
@@ -88,419 +40,409 @@ void CloseSocketNow(SOCKET s) {
     closesocket(s);
 }
 
-// Waits for the receive thread while serving the messages it sends to the
-// window thread's controls, so that a thread caught in SendMessage can end.
-void WaitServingSentMessages(HANDLE thread) {
-    for (;;) {
-        DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, kCloseWaitSliceMs, QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return;
-        MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        DWORD code = 0;
-        if (GetExitCodeThread(thread, &code) && code != STILL_ACTIVE) return;
-    }
-}
-
-// ---- Server ----------------------------------------------------------------
-
-void AcceptPeer(SOCKET listener) {
-    int free = -1;
-    for (int i = 0; i < kPeerSlots && free < 0; ++i)
-        if (g_conn.slots[i].load() == INVALID_SOCKET) free = i;
-    if (free < 0) {
-        // No slot left: the connection is taken and ended at once.
-        SOCKET extra = accept(listener, nullptr, nullptr);
-        if (extra != INVALID_SOCKET) closesocket(extra);
-        return;
-    }
-    g_conn.currentSlot = free;
-    sockaddr_in address = {};
-    int length = sizeof address;
-    SOCKET peer = accept(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    if (peer == INVALID_SOCKET) return;
-    g_conn.slotAddress[free] = address;
-    g_conn.slots[free].store(peer);
-    if (CountPeers() == 0) return;
-    SetConnectionHeaderFromThread(L"Server:Conection:" + SlotAddressText(free));
-    // The lowest free slot is taken, so slot 0 (the peer) is occupied now.
-    g_shell.peerPresent = 1;
-    RefreshStatusBar();
-}
-
-void PeerLeft(int slot) {
-    const std::wstring text = L"Server:CutOFF:" + SlotAddressText(slot);
-    if (slot == 0) {
-        // The peer is gone: its rows, its listing and any half-done
-        // operation with it go too.
-        TheProtocol().state.autoListing.store(0);
-        if (g_shell.rightPane) SendMessageW(g_shell.rightPane, LVM_DELETEALLITEMS, 0, 0);
-        TheProtocol().OnConnectionLost();
-        TheProtocol().state.operationState.store(quorbel::Waiting);
-    }
-    SetConnectionHeaderFromThread(text);
-    SOCKET s = g_conn.slots[slot].exchange(INVALID_SOCKET);
-    if (slot == 0) g_shell.peerPresent = 0;
-    RefreshStatusBar();
-    CloseSocketNow(s);
-}
-
-void ReceiveFromSlot(int slot) {
-    g_conn.currentSlot = slot;
-    // The status bar names the slot that spoke last.
-    if (g_shell.activeSlotNumber.exchange(slot + 1) != slot + 1) RefreshStatusBar();
-    char buffer[quorbel::kRecvBufferBytes] = {};
-    int n = recv(g_conn.slots[slot].load(), buffer, quorbel::kMaxMessageBytes, 0);
-    if (n > 0) {
-        TheProtocol().Receive(buffer, n);
-        return;
-    }
-    // 0: the peer closed. An error (a reset) ends the slot the same way, so
-    // a dead slot does not stay readable and spin the loop.
-    if (g_shell.connectionOpen == 1) PeerLeft(slot);
-}
-
-// While an operation with the peer runs, the peer's answer is the next
-// message that matters: the loop waits on slot 0 alone with a plain recv
-// (a select pass per message costs about as much again as the exchange).
-// New connections and the other slots wait until the state is Waiting.
-bool ExchangeWithPeerRunning() {
-    return TheProtocol().state.operationState.load() != quorbel::Waiting &&
-           g_conn.slots[0].load() != INVALID_SOCKET;
-}
-
-// ---- Client ----------------------------------------------------------------
-
-void CopyPeerHostName(const sockaddr_in& address) {
-    char host[kPeerHostChars] = {};
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, nullptr, 0,
-                    NI_NAMEREQD) != 0)
-        return;  // the previous name stays
-    wchar_t wide[kPeerHostChars] = {};
-    if (MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED, host, -1, wide, kPeerHostChars - 1) > 0)
-        CopyText(g_shell.peerHostName, wide);
-}
-
-std::wstring ConnectErrorText(int error) {
-    char16_t reason[128] = {};
-    quorbel::SocketErrorText(error, reason, ARRAYSIZE(reason));
-    wchar_t text[512] = {};
-    _snwprintf(text, ARRAYSIZE(text) - 1,
-               L"接続エラー(ErrNo.%d)\r\n%ls\r\n相手側を先にOPENして下さい\r\n再接続はYES、接続しないはNO", error,
-               AsWide(reason));
-    return text;
-}
-
-void ReleaseFailedStart(SOCKET s, bool shutdownFirst) {
-    if (shutdownFirst) shutdown(s, SD_BOTH);
-    closesocket(s);
-    WSACleanup();
-    g_shell.setupInProgress = 0;
-}
-
 }  // namespace
 
-bool ReceiveThreadIsClosing() {
-    return g_shell.connectionOpen == 0 && GetCurrentThreadId() == g_conn.threadId.load();
-}
-
-SOCKET SendTargetSocket() {
-    return g_conn.serverRole.load() == 1 ? g_conn.slots[0].load() : g_conn.socket.load();
-}
-
-int CountPeers() {
-    if (g_shell.serverMode == 0) return 0;
-    int count = 0;
-    for (auto& slot : g_conn.slots) {
-        SOCKET s = slot.load();
-        if (s != INVALID_SOCKET && s != 0) ++count;
+// Everything about the one connection. Values the receive thread and the
+// window thread both touch are atomic; the rest belongs to the window thread.
+struct Connection::Impl {
+    explicit Impl(ConnectionListener& l)
+        : listener(l),
+          host(l, [this] { return SendTarget(); }, [this] { return ReceiveThreadIsClosing(); }),
+          protocol(host) {
+        for (auto& slot : slots) slot.store(INVALID_SOCKET);
     }
-    return count;
-}
 
-int ResolvePeerName(HWND owner) {
-    int lastError = WSAHOST_NOT_FOUND;  // also what no name at all means
-    for (const auto& name : g_settings.pcNames) {
-        if (name[0] == L'\0') continue;
-        ADDRINFOW hints = {};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        ADDRINFOW* result = nullptr;
-        int rc = GetAddrInfoW(name, nullptr, &hints, &result);
-        if (rc == 0 && result) {
-            const sockaddr_in* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-            const unsigned char* b = reinterpret_cast<const unsigned char*>(&address->sin_addr);
-            for (int i = 0; i < 4; ++i) g_settings.targetAddress[i] = b[i];
-            FreeAddrInfoW(result);
-            return 0;
-        }
-        if (result) FreeAddrInfoW(result);
-        lastError = rc != 0 ? rc : WSAHOST_NOT_FOUND;
+    ConnectionListener& listener;
+    WinProtocolHost host;
+    quorbel::Protocol protocol;
+
+    // Client: the connected socket; Server: the listening socket.
+    std::atomic<SOCKET> socket{INVALID_SOCKET};
+    std::atomic<SOCKET> slots[kPeerSlots];
+    sockaddr_in slotAddress[kPeerSlots] = {};  // each peer's address as it was accepted
+    std::atomic<int32_t> activeSlot{0};
+    std::atomic<bool> server{false};
+    std::atomic<bool> open{false};
+    std::atomic<bool> settingUp{false};
+    std::atomic<bool> peerPresent{false};
+    std::atomic<long long> clientSocketNumber{0};
+    HANDLE thread = nullptr;
+    std::atomic<DWORD> threadId{0};
+    bool winsockStarted = false;
+    std::atomic<bool> badFrameShown{false};
+
+    SOCKET SendTarget() const { return server ? slots[0].load() : socket.load(); }
+    // The receive thread's last answers while the connection closes have
+    // nowhere to go: they are dropped without an error box.
+    bool ReceiveThreadIsClosing() const { return !open && GetCurrentThreadId() == threadId.load(); }
+
+    void BadFrame() {
+        host.ShowDetached(AsWide(texts::kBadFrame.text), AsWide(texts::kBadFrame.caption), &badFrameShown);
     }
-    wchar_t text[128] = {};
-    _snwprintf(text, ARRAYSIZE(text) - 1, L"PC名確認(ErrNo.%d)\r\n再接続はYES、接続しないはNO", lastError);
-    return ShowMessageBox(owner, text, L"PC名確認_Error", MB_YESNO) == IDYES ? -1 : 1;
-}
 
-bool SendLogin(HWND mainWindow) {
-    quorbel::Protocol& protocol = TheProtocol();
-    protocol.SendLoginRequest();
-    Sleep(kLoginSendPauseMs);
-    const SOCKET s = g_conn.socket.load();
-    DWORD timeout = kLoginAnswerWaitMs;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-    std::memset(protocol.state.recvBuf, 0, sizeof protocol.state.recvBuf);
-    int received = recv(s, protocol.state.recvBuf, quorbel::kMaxMessageBytes, 0);
-    switch (protocol.CheckLoginAnswer(received)) {
-        case quorbel::LoginAnswer::Accepted:
-            return true;
-        case quorbel::LoginAnswer::Rejected:
-            ShowMessageBox(mainWindow, AsWide(quorbel::kLoginRejectedText), AsWide(quorbel::kLoginErrorCaption),
-                           MB_OK);
-            return false;
-        case quorbel::LoginAnswer::CommunicationError:
-        default:
-            ShowMessageBox(mainWindow, AsWide(quorbel::kLoginCommErrorText), AsWide(quorbel::kLoginErrorCaption),
-                           MB_OK);
-            return false;
+    // ---- Server ----
+    std::wstring SlotAddressText(int slot) {
+        sockaddr_in address = {};
+        int length = sizeof address;
+        // A reset connection no longer tells; the address kept at accept does.
+        if (getpeername(slots[slot].load(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            address = slotAddress[slot];
+        return BracketedAddress(address);
     }
-}
 
-DWORD WINAPI Read1Thread(LPVOID) {
-    if (g_shell.serverMode != 0) {
-        // Never started this way by the program; shown once, nothing received.
-        ShowMessageBox(nullptr, L"ClientThreadでSreverModeで実行された", L"Read1Thread", MB_OK);
-        return 0;
+    void AcceptPeer(SOCKET listening) {
+        int free = -1;
+        for (int i = 0; i < kPeerSlots && free < 0; ++i)
+            if (slots[i].load() == INVALID_SOCKET) free = i;
+        if (free < 0) {
+            // No slot left: the connection is taken and ended at once.
+            SOCKET extra = accept(listening, nullptr, nullptr);
+            if (extra != INVALID_SOCKET) closesocket(extra);
+            return;
+        }
+        sockaddr_in address = {};
+        int length = sizeof address;
+        SOCKET peer = accept(listening, reinterpret_cast<sockaddr*>(&address), &length);
+        if (peer == INVALID_SOCKET) return;
+        slotAddress[free] = address;
+        // The peer of the design: a new one logs in (and is listed) afresh.
+        if (free == 0) protocol.OnConnectionStarted();
+        slots[free].store(peer);
+        listener.PeerHeader(L"Server:Conection:" + SlotAddressText(free));
+        // The lowest free slot is taken, so slot 0 is occupied now.
+        peerPresent = true;
+        listener.StatusChanged();
     }
-    const SOCKET s = g_conn.socket.load();
-    DWORD noTimeout = 0;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&noTimeout), sizeof noTimeout);
 
-    quorbel::Protocol& protocol = TheProtocol();
-    // The Server's folder at once; no rows of an earlier connection stay.
-    protocol.StartListing();
-
-    char buffer[quorbel::kRecvBufferBytes];
-    while (g_shell.connectionOpen == 1) {
-        std::memset(buffer, 0, sizeof buffer);
-        int n = recv(s, buffer, quorbel::kMaxMessageBytes, 0);
-        if (n > 0) {
-            protocol.Receive(buffer, n);
-            continue;
+    void PeerLeft(int slot) {
+        const std::wstring text = L"Server:CutOFF:" + SlotAddressText(slot);
+        // The peer's rows, its listing and any operation with it go with it.
+        if (slot == 0) {
+            listener.ClearRemoteRows();
+            protocol.OnConnectionLost();
         }
-        if (g_shell.connectionOpen != 1) break;
-        // The Server closed (or reset) without "CUT": nothing more can come.
-        // Release what the operation held and wait for the user's close.
-        protocol.OnConnectionLost();
-        EndOperationWithConnection();
-        while (g_shell.connectionOpen == 1) Sleep(kLostConnectionPollMs);
+        listener.PeerHeader(text);
+        SOCKET s = slots[slot].exchange(INVALID_SOCKET);
+        if (slot == 0) peerPresent = false;
+        listener.StatusChanged();
+        CloseSocketNow(s);
     }
-    return 0;
-}
 
-DWORD WINAPI ServerThread(LPVOID listeningSocket) {
-    const SOCKET listener = *static_cast<const std::atomic<SOCKET>*>(listeningSocket);
-    DWORD noTimeout = 0;
-    setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&noTimeout), sizeof noTimeout);
+    void ReceiveFromSlot(int slot) {
+        // The status bar names the slot that spoke last.
+        if (activeSlot.exchange(slot + 1) != slot + 1) listener.StatusChanged();
+        const bool peer = slot == 0;
+        const int n = recv(slots[slot].load(), protocol.ReceiveSpace(peer),
+                           static_cast<int>(protocol.ReceiveSpaceBytes(peer)), 0);
+        if (n > 0 && protocol.Received(static_cast<std::size_t>(n), peer)) return;
+        if (n > 0) BadFrame();
+        // 0: the peer closed. An error (a reset) or a frame that cannot be
+        // ends the slot the same way, so a dead slot does not spin the loop.
+        if (open) PeerLeft(slot);
+    }
 
-    while (g_shell.connectionOpen == 1) {
-        if (ExchangeWithPeerRunning()) {
-            ReceiveFromSlot(0);
-            continue;
-        }
-        fd_set readSet;
-        FD_ZERO(&readSet);
-        FD_SET(listener, &readSet);
-        for (auto& slot : g_conn.slots) {
-            SOCKET s = slot.load();
-            if (s != INVALID_SOCKET && !FD_ISSET(s, &readSet)) FD_SET(s, &readSet);
-        }
-        timeval wait = {0, kSelectMicroseconds};
-        int ready = select(0, &readSet, nullptr, nullptr, &wait);
-        if (ready == SOCKET_ERROR) {
-            if (g_shell.connectionOpen == 1)
-                ShowMessageBox(nullptr, L"Failed in execution of select.", L"select_Error", MB_OK);
-            break;
-        }
-        if (ready == 0) continue;
-        if (FD_ISSET(listener, &readSet)) {
-            AcceptPeer(listener);
-            continue;
-        }
-        for (int i = 0; i < kPeerSlots; ++i) {
-            SOCKET s = g_conn.slots[i].load();
-            if (s != INVALID_SOCKET && FD_ISSET(s, &readSet)) {
-                ReceiveFromSlot(i);
-                break;
+    void ServeLoop() {
+        const SOCKET listening = socket.load();
+        while (open) {
+            // While an operation with the peer runs, its answer is the next
+            // message that matters: wait on slot 0 alone (a select pass per
+            // message costs about as much again as the exchange).
+            if (!protocol.IsWaiting() && slots[0].load() != INVALID_SOCKET) {
+                ReceiveFromSlot(0);
+                continue;
+            }
+            fd_set readSet;
+            FD_ZERO(&readSet);
+            FD_SET(listening, &readSet);
+            for (auto& slot : slots) {
+                const SOCKET s = slot.load();
+                if (s != INVALID_SOCKET && !FD_ISSET(s, &readSet)) FD_SET(s, &readSet);
+            }
+            timeval wait = {0, kSelectMicroseconds};
+            const int ready = select(0, &readSet, nullptr, nullptr, &wait);
+            if (ready == SOCKET_ERROR) {
+                if (open) ShowBox(nullptr, texts::kSelectFailed, MB_OK);
+                return;
+            }
+            if (ready == 0) continue;
+            if (FD_ISSET(listening, &readSet)) {
+                AcceptPeer(listening);
+                continue;
+            }
+            for (int i = 0; i < kPeerSlots; ++i) {
+                const SOCKET s = slots[i].load();
+                if (s != INVALID_SOCKET && FD_ISSET(s, &readSet)) {
+                    ReceiveFromSlot(i);
+                    break;
+                }
             }
         }
     }
-    return 0;
-}
 
-// Winsock 2.2 and a stream socket for either role, each failure shown with
-// its box: kClientConnected, kClientStartupFailed or kClientSocketFailed.
-static int OpenSetupSocket(HWND mainWindow, SOCKET& s) {
-    WSADATA data;
-    int rc = WSAStartup(MAKEWORD(2, 2), &data);
-    if (rc != 0) {
-        ShowNumberBox(mainWindow, L"%d", rc, L"WSAStartup_Error");
-        return kClientStartupFailed;
+    // ---- Client ----
+    void ReadLoop() {
+        const SOCKET s = socket.load();
+        DWORD noTimeout = 0;
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&noTimeout), sizeof noTimeout);
+        // The Server's folder at once; no rows of an earlier connection stay.
+        protocol.StartListing();
+        while (open) {
+            const int n = recv(s, protocol.ReceiveSpace(), static_cast<int>(protocol.ReceiveSpaceBytes()), 0);
+            if (n > 0 && protocol.Received(static_cast<std::size_t>(n))) continue;
+            if (!open) break;
+            if (n > 0) {
+                BadFrame();
+                listener.CloseAfter(kCloseAfterBadFrameMs);
+            }
+            // The Server closed (or reset) without "CUT": nothing more can
+            // come. What the operation held is released; the user closes.
+            protocol.OnConnectionLost();
+            while (open) Sleep(kLostConnectionPollMs);
+        }
     }
-    s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) {
-        ShowNumberBox(mainWindow, L"Err No.%d", WSAGetLastError(), L"sockRecv_Error");
+
+    static DWORD WINAPI ClientThread(LPVOID self) {
+        static_cast<Impl*>(self)->ReadLoop();
+        return 0;
+    }
+    static DWORD WINAPI ServerThread(LPVOID self) {
+        static_cast<Impl*>(self)->ServeLoop();
+        return 0;
+    }
+
+    // ---- Set-up ----
+    // Winsock 2.2 and a stream socket for either role, each failure shown.
+    int OpenSetupSocket(HWND owner, SOCKET& s) {
+        WSADATA data;
+        const int rc = WSAStartup(MAKEWORD(2, 2), &data);
+        if (rc != 0) {
+            ShowBox(owner, texts::kStartupFailed, MB_OK, {rc});
+            return kClientStartupFailed;
+        }
+        s = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (s == INVALID_SOCKET) {
+            ShowBox(owner, texts::kSocketFailed, MB_OK, {WSAGetLastError()});
+            WSACleanup();
+            return kClientSocketFailed;
+        }
+        return kClientConnected;
+    }
+
+    void ReleaseFailedStart(SOCKET s, bool shutdownFirst) {
+        if (shutdownFirst) shutdown(s, SD_BOTH);
+        closesocket(s);
         WSACleanup();
-        return kClientSocketFailed;
+        settingUp = false;
     }
-    return kClientConnected;
+
+    // Marks the connection open (the thread loops only while it is) and
+    // starts the role's receive thread; on failure everything is released.
+    bool StartReceiveThread(HWND owner, SOCKET s, LPTHREAD_START_ROUTINE procedure) {
+        socket.store(s);
+        winsockStarted = true;
+        open = true;
+        DWORD id = 0;
+        thread = CreateThread(nullptr, 0, procedure, this, 0, &id);
+        threadId = id;
+        if (thread) return true;
+        open = false;
+        winsockStarted = false;
+        socket.store(INVALID_SOCKET);
+        ShowBox(owner, texts::kThreadFailed, MB_OK, {static_cast<int>(GetLastError())});
+        ReleaseFailedStart(s, true);
+        return false;
+    }
+
+    // 0 when a PC name resolved into `values.address`, -1 for YES after a
+    // failure, 1 for NO.
+    int ResolvePeerName(HWND owner, ConnectionValues& values) {
+        int lastError = WSAHOST_NOT_FOUND;  // also what no name at all means
+        for (const std::wstring& name : values.pcNames) {
+            if (name.empty()) continue;
+            ADDRINFOW hints = {};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_STREAM;
+            ADDRINFOW* result = nullptr;
+            const int rc = GetAddrInfoW(name.c_str(), nullptr, &hints, &result);
+            if (rc == 0 && result) {
+                const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+                const unsigned char* b = reinterpret_cast<const unsigned char*>(&address->sin_addr);
+                for (size_t i = 0; i < 4; ++i) values.address[i] = b[i];
+                FreeAddrInfoW(result);
+                return 0;
+            }
+            if (result) FreeAddrInfoW(result);
+            lastError = rc != 0 ? rc : WSAHOST_NOT_FOUND;
+        }
+        return ShowBox(owner, texts::kPcNameNotFound, MB_YESNO, {lastError}) == IDYES ? -1 : 1;
+    }
+
+    bool SendLogin(HWND owner, SOCKET s) {
+        protocol.SendLoginRequest();
+        Sleep(kLoginSendPauseMs);
+        DWORD timeout = kLoginAnswerWaitMs;
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+        char answer[quorbel::kMaxPlainMessageBytes] = {};
+        const int received = recv(s, answer, sizeof answer, 0);
+        switch (protocol.TakeLoginAnswer(answer, received)) {
+            case quorbel::LoginAnswer::Accepted: return true;
+            case quorbel::LoginAnswer::Rejected: ShowBox(owner, texts::kLoginRejected, MB_OK); return false;
+            default: ShowBox(owner, texts::kLoginCommunication, MB_OK); return false;
+        }
+    }
+};
+
+Connection::Connection(ConnectionListener& listener) : impl_(std::make_unique<Impl>(listener)) {}
+
+Connection::~Connection() {
+    if (impl_->open) Close(nullptr);
 }
 
-// Marks the connection open (the thread loops only while it is) and starts
-// the role's receive thread; on failure everything opened is released.
-static bool StartReceiveThread(HWND mainWindow, SOCKET s, LPTHREAD_START_ROUTINE procedure, void* parameter) {
-    g_conn.winsockStarted = true;
-    g_shell.connectionOpen = 1;
-    DWORD threadId = 0;
-    g_conn.thread = CreateThread(nullptr, 0, procedure, parameter, 0, &threadId);
-    g_conn.threadId = threadId;
-    if (g_conn.thread) return true;
-    g_shell.connectionOpen = 0;
-    g_conn.winsockStarted = false;
-    ShowNumberBox(mainWindow, L"Thread Error No.%d", static_cast<int>(GetLastError()), L"CreateThread");
-    g_conn.socket.store(INVALID_SOCKET);
-    ReleaseFailedStart(s, true);
-    return false;
+quorbel::Protocol& Connection::protocol() { return impl_->protocol; }
+bool Connection::IsOpen() const { return impl_->open; }
+bool Connection::SettingUp() const { return impl_->settingUp; }
+bool Connection::PeerPresent() const { return impl_->peerPresent; }
+int32_t Connection::ActiveSlotNumber() const { return impl_->activeSlot; }
+long long Connection::ClientSocketNumber() const { return impl_->clientSocketNumber; }
+
+int Connection::CountPeers() const {
+    if (!impl_->server) return 0;
+    int count = 0;
+    for (auto& slot : impl_->slots) count += slot.load() != INVALID_SOCKET && slot.load() != 0;
+    return count;
 }
 
-int StartClient(HWND mainWindow) {
+int Connection::StartClient(HWND owner, ConnectionValues& values) {
+    Impl& c = *impl_;
     // One connection at a time: a second start leaves the open one alone.
-    if (g_shell.connectionOpen == 1) return kClientConnected;
-    g_conn.mainWindow = mainWindow;
-    g_shell.setupInProgress = 1;
-    EnsureTimerRelay();
-
+    if (c.open) return kClientConnected;
+    c.settingUp = true;
     SOCKET s = INVALID_SOCKET;
-    const int failed = OpenSetupSocket(mainWindow, s);
+    const int failed = c.OpenSetupSocket(owner, s);
     if (failed != kClientConnected) {
-        g_shell.setupInProgress = 0;
+        c.settingUp = false;
         return failed;
     }
-
-    if (g_settings.usePcName) {
-        ShowProgressNotice(mainWindow, 1);
-        int resolved = ResolvePeerName(mainWindow);
-        CloseProgressNotice();
+    if (values.usePcName) {
+        c.listener.ShowProgress(1);
+        const int resolved = c.ResolvePeerName(owner, values);
+        c.listener.ShowProgress(0);
         if (resolved != 0) {
-            ReleaseFailedStart(s, false);
+            c.ReleaseFailedStart(s, false);
             return resolved == -1 ? kClientRetry : kClientNoPeer;
         }
     }
 
-    ShowProgressNotice(mainWindow, 2);
+    c.listener.ShowProgress(2);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(g_settings.port & 0xFFFF));
+    address.sin_port = htons(static_cast<u_short>(values.port & 0xFFFF));
     unsigned char* octets = reinterpret_cast<unsigned char*>(&address.sin_addr);
-    for (int i = 0; i < 4; ++i) octets[i] = static_cast<unsigned char>(g_settings.targetAddress[i] & 0xFF);
+    for (size_t i = 0; i < 4; ++i) octets[i] = static_cast<unsigned char>(values.address[i] & 0xFF);
     if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        int error = WSAGetLastError();
-        CloseProgressNotice();
-        int answer = ShowMessageBox(mainWindow, ConnectErrorText(error).c_str(), L"connect_Error", MB_YESNO);
-        ReleaseFailedStart(s, false);
+        const int error = WSAGetLastError();
+        c.listener.ShowProgress(0);
+        const int answer = ShowBox(owner, texts::kConnectFailed, MB_YESNO, {error, quorbel::SocketErrorText(error)});
+        c.ReleaseFailedStart(s, false);
         return answer == IDYES ? kClientRetry : kClientConnectRefused;
     }
-    CloseProgressNotice();
-    CopyPeerHostName(address);
-
-    g_shell.clientSocketNumber = static_cast<int64_t>(s);
-    quorbel::Protocol& protocol = TheProtocol();
-    protocol.state.serverMode.store(0);
-    g_conn.serverRole = 0;
-    g_conn.socket.store(s);
-    protocol.BuildLoginText(AsU16View(g_shell.loginId), AsU16View(g_shell.loginPw));
-
-    if (!g_shell.commandMode && !SendLogin(mainWindow)) {
-        g_conn.socket.store(INVALID_SOCKET);
-        ReleaseFailedStart(s, true);
-        return kClientLoginFailed;
+    c.listener.ShowProgress(0);
+    char host[32] = {};  // a name of 31 characters fits with its terminator
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, nullptr, 0,
+                    NI_NAMEREQD) == 0) {
+        const quorbel::u16 name = AnsiCodecForThread().FromAnsi(host);
+        if (!name.empty()) values.peerHostName = ToWide(name);
     }
 
-    protocol.SetRemoteFolderPath(AsU16View(g_shell.remotePath));
-    protocol.OnConnectionLost();  // nothing of an earlier connection stays open
-    if (!StartReceiveThread(mainWindow, s, Read1Thread, nullptr)) return kClientNoPeer;
-    g_shell.setupInProgress = 0;
+    c.clientSocketNumber = static_cast<long long>(s);
+    c.server = false;
+    c.protocol.SetRole(quorbel::Role::Client);
+    c.protocol.SetFastModeAllowed(values.fastMode);
+    c.protocol.OnConnectionStarted();
+    c.protocol.BuildLoginText(AsU16View(values.id), AsU16View(values.pw));
+    c.socket.store(s);
+    if (!values.commandMode && !c.SendLogin(owner, s)) {
+        c.socket.store(INVALID_SOCKET);
+        c.ReleaseFailedStart(s, true);
+        return kClientLoginFailed;
+    }
+    if (!c.StartReceiveThread(owner, s, Impl::ClientThread)) return kClientNoPeer;
+    c.settingUp = false;
     return kClientConnected;
 }
 
-bool StartServer(HWND mainWindow) {
-    if (g_shell.connectionOpen == 1) return true;
-    g_shell.setupInProgress = 1;
-    g_conn.mainWindow = mainWindow;
-    EnsureTimerRelay();
-
+bool Connection::StartServer(HWND owner, const ConnectionValues& values) {
+    Impl& c = *impl_;
+    if (c.open) return true;
+    c.settingUp = true;
     SOCKET s = INVALID_SOCKET;
-    if (OpenSetupSocket(mainWindow, s) != kClientConnected) {
-        g_shell.setupInProgress = 0;
+    if (c.OpenSetupSocket(owner, s) != kClientConnected) {
+        c.settingUp = false;
         return false;
     }
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(g_settings.port & 0xFFFF));
+    address.sin_port = htons(static_cast<u_short>(values.port & 0xFFFF));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        ShowNumberBox(mainWindow, L"Err No.%d", WSAGetLastError(), L"bind_Error");
-        ReleaseFailedStart(s, false);
+        ShowBox(owner, texts::kBindFailed, MB_OK, {WSAGetLastError()});
+        c.ReleaseFailedStart(s, false);
         return false;
     }
     if (listen(s, kListenBacklog) == SOCKET_ERROR) {
-        ShowNumberBox(mainWindow, L"Err No.%d", WSAGetLastError(), L"listen_Error");
-        ReleaseFailedStart(s, false);
+        ShowBox(owner, texts::kListenFailed, MB_OK, {WSAGetLastError()});
+        c.ReleaseFailedStart(s, false);
         return false;
     }
-
-    quorbel::Protocol& protocol = TheProtocol();
-    protocol.state.serverMode.store(1);
+    c.server = true;
+    c.protocol.SetRole(quorbel::Role::Server);
+    c.protocol.SetFastModeAllowed(values.fastMode);
+    c.protocol.OnConnectionStarted();
     // The login text is ready before the first peer can ask.
-    protocol.BuildLoginText(AsU16View(g_shell.storedId), AsU16View(g_shell.storedPw));
-    protocol.SetRemoteFolderPath(AsU16View(g_shell.remotePath));
-    protocol.OnConnectionLost();
-    for (auto& slot : g_conn.slots) slot.store(INVALID_SOCKET);
-    g_conn.serverRole = 1;
-    g_conn.socket.store(s);
-    if (!StartReceiveThread(mainWindow, s, ServerThread, &g_conn.socket)) return false;
-    g_shell.setupInProgress = 0;
+    c.protocol.BuildLoginText(AsU16View(values.id), AsU16View(values.pw));
+    for (auto& slot : c.slots) slot.store(INVALID_SOCKET);
+    c.activeSlot = 0;
+    if (!c.StartReceiveThread(owner, s, Impl::ServerThread)) return false;
+    c.settingUp = false;
     return true;
 }
 
-void CloseConnection(HWND mainWindow) {
+void Connection::Close(HWND owner) {
+    Impl& c = *impl_;
     // The receive thread stops at its next return from recv or select.
-    g_shell.connectionOpen = 0;
-    SOCKET s = g_conn.socket.exchange(INVALID_SOCKET);
+    c.open = false;
+    const SOCKET s = c.socket.exchange(INVALID_SOCKET);
     if (s != INVALID_SOCKET) {
         shutdown(s, SD_BOTH);
-        int rc = closesocket(s);
+        const int rc = closesocket(s);
         if (rc != 0) {
-            ShowNumberBox(mainWindow, L"%d", rc, L"closesocket_Error");
+            ShowBox(owner, texts::kCloseSocketFailed, MB_OK, {rc});
             return;
         }
     }
     // A Server thread may wait in recv on its peer: closing the accepted
     // sockets wakes it (a shutdown alone does not everywhere).
-    for (auto& slot : g_conn.slots) CloseSocketNow(slot.exchange(INVALID_SOCKET));
-    if (g_conn.thread) {
-        WaitServingSentMessages(g_conn.thread);
-        CloseHandle(g_conn.thread);
-        g_conn.thread = nullptr;
-        g_conn.threadId = 0;
+    for (auto& slot : c.slots) CloseSocketNow(slot.exchange(INVALID_SOCKET));
+    if (c.thread) {
+        // Serve what the thread sends to this thread's windows meanwhile, so
+        // a thread caught in SendMessage can end.
+        for (;;) {
+            const DWORD r = MsgWaitForMultipleObjects(1, &c.thread, FALSE, kCloseWaitSliceMs, QS_SENDMESSAGE);
+            if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) break;
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+        CloseHandle(c.thread);
+        c.thread = nullptr;
+        c.threadId = 0;
     }
     // One accepted while the thread was ending.
-    for (auto& slot : g_conn.slots) CloseSocketNow(slot.exchange(INVALID_SOCKET));
-    g_shell.peerPresent = 0;
-    TheProtocol().OnConnectionLost();
-    TheProtocol().state.operationState.store(quorbel::Waiting);
-    if (g_conn.winsockStarted) {
-        g_conn.winsockStarted = false;
-        int rc = WSACleanup();
-        if (rc != 0) ShowNumberBox(mainWindow, L"%d", rc, L"WSACleanup");
+    for (auto& slot : c.slots) CloseSocketNow(slot.exchange(INVALID_SOCKET));
+    c.peerPresent = false;
+    c.protocol.OnConnectionLost();
+    if (c.winsockStarted) {
+        c.winsockStarted = false;
+        const int rc = WSACleanup();
+        if (rc != 0) ShowBox(owner, texts::kCleanupFailed, MB_OK, {rc});
     }
 }

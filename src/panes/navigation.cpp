@@ -1,60 +1,57 @@
 // Double-click navigation of both panes: into a folder, up a level, across
-// drives. Both panes follow the same path rules; the left pane lists at once,
-// the right pane asks the peer.
-#include <windows.h>
-#include <commctrl.h>
-
-#include "app/msgbox.h"
-#include "app/shell.h"
-#include "app/wintext.h"
+// drives. Both follow the same path rules; the left pane lists at once, the
+// right pane asks the peer.
+#include "core/limits.h"
 #include "core/path_rules.h"
-#include "net/net.h"
 #include "panes/panes.h"
+#include "winbase/msgbox.h"
+#include "winbase/wintext.h"
 
 namespace {
 
-constexpr int32_t kCallDir = 1;
+namespace texts = quorbel::texts;
 
-// Applies a double-click on `pane` to `path`. True when the pane must be
-// listed afterwards (a move, or the file warning with the path unchanged).
-bool OpenRow(HWND mainWindow, HWND pane, wchar_t (&path)[kPathChars]) {
-    if (SendMessageW(pane, LVM_GETITEMCOUNT, 0, 0) == 0) return false;
-    int row = static_cast<int>(SendMessageW(pane, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-    // Rows but none selected: there is no name to act on.
-    if (row < 0) return false;
-    std::wstring name = PaneCellText(pane, row, 0, kPathChars - 1);
-    quorbel::RowOpenResult result = quorbel::OpenRowPath(AsU16View(path), AsU16View(name.c_str()));
+// What a double-click on the pane asks of `path`: the new path, or nothing
+// (no rows, no selection, a path that would not fit).
+std::optional<quorbel::u16> OpenRow(HWND owner, HWND list, quorbel::u16view path) {
+    if (SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 0) return std::nullopt;
+    const int row = FirstSelectedRow(list);
+    if (row < 0) return std::nullopt;  // rows but none selected: no name to act on
+    const std::wstring name = PaneCellText(list, row, 0, quorbel::kMaxPath);
+    const quorbel::RowOpenResult result = quorbel::OpenRowPath(path, AsU16View(name));
     switch (result.outcome) {
-        case quorbel::RowOpenOutcome::kNewPath:
-            CopyText(path, AsWide(result.path.c_str()));
-            return true;
         case quorbel::RowOpenOutcome::kFileWarning:
-            ShowMessageBox(mainWindow, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_OK | MB_ICONWARNING);
-            return true;
+            ShowBox(owner, texts::kNotAFolder, MB_OK | MB_ICONWARNING);
+            [[fallthrough]];
+        case quorbel::RowOpenOutcome::kNewPath:
+            return result.path;
         case quorbel::RowOpenOutcome::kTooLong:
-            ShowMessageBox(mainWindow, L"パスが長すぎるためフォルダを移動できません", L"フォルダ移行",
-                           MB_OK | MB_ICONWARNING);
-            return false;
+            ShowBox(owner, texts::kMovePathTooLong, MB_OK | MB_ICONWARNING);
+            break;
         case quorbel::RowOpenOutcome::kIgnored:
             break;
     }
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace
 
-void OpenLocalRow(HWND mainWindow) {
-    if (OpenRow(mainWindow, g_shell.leftPane, g_shell.localPath)) ListLocalFolder(mainWindow);
+void OpenLocalRow(HWND owner, Pane& left, HWND header, quorbel::u16& localPath) {
+    if (auto path = OpenRow(owner, left.list, localPath)) {
+        localPath = *path;
+        ListLocalFolder(left, header, localPath);
+    }
 }
 
-void OpenRemoteRow(HWND mainWindow) {
-    if (OpenRow(mainWindow, g_shell.rightPane, g_shell.remotePath)) RequestRemoteListing(mainWindow);
+void OpenRemoteRow(HWND owner, Pane& right, HWND header, quorbel::Protocol& protocol) {
+    auto path = OpenRow(owner, right.list, protocol.RemoteFolderPath());
+    // A folder the request could not carry is refused before anything moves.
+    if (path && RequestRemoteListing(header, protocol, quorbel::u16view(*path)) == quorbel::kRequestTooLong)
+        ShowBox(owner, texts::kMovePathTooLong, MB_OK | MB_ICONWARNING);
 }
 
-void RequestRemoteListing(HWND) {
-    SendMessageW(g_shell.rightPane, LVM_DELETEALLITEMS, 0, 0);
-    SetHeaderText(g_shell.remoteHeader, g_shell.remotePath);
-    SetOperationState(kCallDir);
-    RefreshStatusBar();
-    SendListingRequestNow();
+int RequestRemoteListing(HWND header, quorbel::Protocol& protocol, std::optional<quorbel::u16view> folder) {
+    const int result = folder ? protocol.StartListing(*folder) : protocol.StartListing();
+    if (result != quorbel::kRequestTooLong) SetWindowTextW(header, ToWide(protocol.RemoteFolderPath()).c_str());
+    return result;
 }

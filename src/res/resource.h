@@ -1,7 +1,11 @@
-// Resource and control ids. Shared by the .rc file and the C++ sources.
+// Resource and control ids, shared by the .rc file and the sources. The
+// numbers are the program's own (dialogs share them by kind); the names say
+// what each control is.
 #pragma once
 
-// Menu and icons
+#define QUORBEL_VERSION_TEXT "1.060"
+
+// Menu, icons, bitmap
 #define IDR_MAINMENU        100
 #define IDI_PROGRAM         299
 #define IDI_PANE_FIRST      320   // 320..329: pane images 0..9
@@ -41,7 +45,7 @@
 #define IDM_VERSION         119
 #define IDM_EXIT            120
 
-// Main window children
+// Main window
 #define IDC_STATUSBAR       1
 #define IDC_LEFT_PANE       301
 #define IDC_RIGHT_PANE      302
@@ -50,31 +54,85 @@
 #define IDC_LOCAL_HEADER    305
 #define IDC_REMOTE_HEADER   306
 
-// Dialog controls (ids are shared by kind across the dialogs)
-#define IDC_BUTTON_201      201
-#define IDC_BUTTON_202      202
-#define IDC_BUTTON_203      203
-#define IDC_BUTTON_204      204
-#define IDC_BUTTON_205      205
-#define IDC_BUTTON_206      206
-#define IDC_RADIO_221       221
-#define IDC_RADIO_222       222
-#define IDC_RADIO_223       223
-#define IDC_RADIO_224       224
-#define IDC_EDIT_231        231
-#define IDC_EDIT_232        232
-#define IDC_EDIT_233        233
-#define IDC_EDIT_234        234
-#define IDC_EDIT_235        235
-#define IDC_EDIT_236        236
-#define IDC_EDIT_237        237
-#define IDC_EDIT_238        238
-#define IDC_EDIT_239        239
-#define IDC_EDIT_240        240
-#define IDC_EDIT_241        241
-#define IDC_LISTBOX_451     451
-#define IDC_STATIC_501      501
-#define IDC_STATIC_502      502
-#define IDC_CHECK_521       521
+// Connection settings (template 1)
+#define IDC_CONN_OK             201
+#define IDC_CONN_CANCEL         202
+#define IDC_CONN_ADAPTER_IP     203
+#define IDC_CONN_ADAPTER_LIST   204
+#define IDC_CONN_SHOW_PAIR      205   // "L"
+#define IDC_CONN_CHANGE_PAIR    206   // "S"
+#define IDC_CONN_CLIENT         221
+#define IDC_CONN_SERVER         222
+#define IDC_CONN_BY_ADDRESS     223
+#define IDC_CONN_BY_NAME        224
+#define IDC_CONN_OCTET1         231
+#define IDC_CONN_OCTET2         232
+#define IDC_CONN_OCTET3         233
+#define IDC_CONN_OCTET4         234
+#define IDC_CONN_PORT           235
+#define IDC_CONN_PCNAME1        236
+#define IDC_CONN_PCNAME2        237
+#define IDC_CONN_PCNAME3        238
+#define IDC_CONN_PCNAME4        239
+#define IDC_CONN_ID             240
+#define IDC_CONN_PW             241
 
-#define QUORBEL_VERSION_TEXT "1.060"
+// About box (template 2)
+#define IDC_ABOUT_OK            201
+#define IDC_ABOUT_VERSION       501
+#define IDC_ABOUT_BUILD         502
+
+// Environment settings (template 3)
+#define IDC_ENV_OK              201
+#define IDC_ENV_CANCEL          202
+#define IDC_ENV_RECORD          521
+
+// Copy dialog (template 6)
+#define IDC_COPY_CLOSE          201
+#define IDC_COPY_START          202
+#define IDC_COPY_STOP           203
+#define IDC_COPY_SOURCE         231
+#define IDC_COPY_DESTINATION    232
+#define IDC_COPY_STEP           501
+
+// Folder-creation dialog (template 7)
+#define IDC_FOLDER_CLOSE        201
+#define IDC_FOLDER_CREATE       202
+#define IDC_FOLDER_PASTE        203
+#define IDC_FOLDER_NAME         231
+
+// IP Address Setting (template 17)
+#define IDC_IP_CHANGE           201
+#define IDC_IP_ADD              202
+#define IDC_IP_DELETE           203
+#define IDC_IP_CANCEL           204
+#define IDC_IP_ID_TIME          231
+#define IDC_IP_PW_TIME          232
+#define IDC_IP_ADMIN_ID         233
+#define IDC_IP_ADMIN_PW         234
+#define IDC_IP_FILES            451
+#define IDC_IP_COMPANION        521
+
+// Add IP Address (template 18)
+#define IDC_ADDIP_SEARCH        201
+#define IDC_ADDIP_SET           202
+#define IDC_ADDIP_CLOSE         203
+#define IDC_ADDIP_ADDRESS1      231
+#define IDC_ADDIP_ADDRESS2      232
+#define IDC_ADDIP_ADDRESS3      233
+#define IDC_ADDIP_ADDRESS4      234
+#define IDC_ADDIP_MASK1         235
+#define IDC_ADDIP_MASK2         236
+#define IDC_ADDIP_MASK3         237
+#define IDC_ADDIP_MASK4         238
+#define IDC_ADDIP_ADAPTERS      451
+#define IDC_ADDIP_AUTO          521
+
+// Progress notice (template 19)
+#define IDC_PROGRESS_TEXT       501
+
+// ID/PW dialog (template 20)
+#define IDC_IDPW_OK             201
+#define IDC_IDPW_ID             240
+#define IDC_IDPW_PW             241
+#define IDC_IDPW_PROMPT         501

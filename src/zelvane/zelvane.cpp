@@ -8,12 +8,14 @@
 #include <cwchar>
 #include <string>
 
+#include "core/settings.h"
+#include "winbase/win_files.h"
+#include "winbase/wintext.h"
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"ZelvaneWindow";
 constexpr wchar_t kTitle[] = L"zelvane";
-constexpr wchar_t kSection[] = L"Setting";
-constexpr int kTextChars = 256;
 constexpr int kWindowWidth = 340;
 constexpr int kWindowHeight = 90;
 constexpr UINT_PTR kTickTimer = 1;
@@ -23,8 +25,7 @@ constexpr int kLabelId = 100;
 struct Config {
     int x = 0, y = 0;
     int32_t idTime = 5000, pwTime = 5000;  // milliseconds
-    wchar_t id[kTextChars] = L"ID";
-    wchar_t pw[kTextChars] = L"PW";
+    std::wstring id, pw;
 };
 
 enum Step { kStepId, kStepPw, kStepDone };
@@ -47,18 +48,18 @@ std::wstring OwnFolder() {
     return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
+// zelvane.ini next to this program, through the table the IP tool writes it with.
 Config ReadConfig() {
+    quorbel::CompanionSettings values;
+    WinIniSection ini(OwnFolder() + L"\\" + AsWide(quorbel::kCompanionFileName), AsWide(quorbel::kCompanionSection));
+    quorbel::LoadCompanionSettings(ini, values);
     Config c;
-    const std::wstring file = OwnFolder() + L"\\zelvane.ini";
-    const wchar_t* f = file.c_str();
-    c.x = static_cast<int>(GetPrivateProfileIntW(kSection, L"moto_x", 0, f));
-    c.y = static_cast<int>(GetPrivateProfileIntW(kSection, L"moto_y", 0, f));
-    c.idTime = static_cast<int32_t>(GetPrivateProfileIntW(kSection, L"id_time", 5000, f));
-    c.pwTime = static_cast<int32_t>(GetPrivateProfileIntW(kSection, L"pw_time", 5000, f));
-    if (c.idTime < 0) c.idTime = 0;
-    if (c.pwTime < 0) c.pwTime = 0;
-    GetPrivateProfileStringW(kSection, L"id_wcs", L"ID", c.id, kTextChars, f);
-    GetPrivateProfileStringW(kSection, L"pw_wcs", L"PW", c.pw, kTextChars, f);
+    c.x = values.x;
+    c.y = values.y;
+    c.idTime = values.idTime < 0 ? 0 : values.idTime;
+    c.pwTime = values.pwTime < 0 ? 0 : values.pwTime;
+    c.id = ToWide(values.adminId);
+    c.pw = ToWide(values.adminPw);
     return c;
 }
 
@@ -90,7 +91,7 @@ bool PutOnClipboard(HWND window, const wchar_t* text) {
 // there, so a text the user copied since then survives.
 void ClearOwnClipboard(HWND window) {
     if (!g_state.placed) return;
-    const wchar_t* mine = g_state.step == kStepId ? g_state.config.id : g_state.config.pw;
+    const wchar_t* mine = (g_state.step == kStepId ? g_state.config.id : g_state.config.pw).c_str();
     if (!OpenClipboard(window)) return;
     bool ours = false;
     if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
@@ -126,7 +127,7 @@ void ShowStep(ULONGLONG now) {
 void Tick(HWND window) {
     const ULONGLONG now = GetTickCount64();
     if (!g_state.placed) {
-        const wchar_t* text = g_state.step == kStepId ? g_state.config.id : g_state.config.pw;
+        const wchar_t* text = (g_state.step == kStepId ? g_state.config.id : g_state.config.pw).c_str();
         if (PutOnClipboard(window, text)) {
             g_state.placed = true;
             g_state.stepStart = now;

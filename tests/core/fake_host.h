@@ -1,23 +1,22 @@
-// An in-memory ProtocolHost for the protocol tests: it records what is
-// sent, shown and inserted, keeps files in a map and converts text with a
-// small code page (Latin-1, plus two-byte codes for U+3000..U+30FF).
+// An in-memory ProtocolHost: it records what the core sends, shows and
+// inserts, keeps files in a map and converts text with a small double-byte
+// code page (ASCII and Latin-1 as one byte, U+3000..U+30FF as two).
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/protocol.h"
 
 namespace quorbel::testing {
 
-// Single bytes for U+0000..U+007F and U+00A0..U+00FF; U+3000..U+307F as
-// 0x82 + (0x80..0xFF), U+3080..U+30FF as 0x83 + (0x80..0xFF); anything
-// else becomes "?" (no best fit).
 class FakeCodec : public AnsiCodec {
 public:
     std::string ToAnsi(u16view text) const override {
@@ -26,11 +25,10 @@ public:
             if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
                 out.push_back(static_cast<char>(c));
             } else if (c >= 0x3000 && c <= 0x30FF) {
-                unsigned offset = c - 0x3000;
-                out.push_back(static_cast<char>(offset < 0x80 ? 0x82 : 0x83));
-                out.push_back(static_cast<char>(0x80 + (offset & 0x7F)));
+                out.push_back(static_cast<char>(c < 0x3080 ? 0x82 : 0x83));
+                out.push_back(static_cast<char>(0x80 + (c & 0x7F)));
             } else {
-                out.push_back('?');
+                out.push_back('?');  // no best fit
             }
         }
         return out;
@@ -38,15 +36,12 @@ public:
     u16 FromAnsi(std::string_view bytes) const override {
         u16 out;
         for (std::size_t i = 0; i < bytes.size(); ++i) {
-            unsigned char b = static_cast<unsigned char>(bytes[i]);
-            if ((b == 0x82 || b == 0x83) && i + 1 < bytes.size() &&
-                static_cast<unsigned char>(bytes[i + 1]) >= 0x80) {
-                unsigned trail = static_cast<unsigned char>(bytes[++i]) - 0x80;
+            const unsigned char b = static_cast<unsigned char>(bytes[i]);
+            if ((b == 0x82 || b == 0x83) && i + 1 < bytes.size()) {
+                const unsigned trail = static_cast<unsigned char>(bytes[++i]) & 0x7F;
                 out.push_back(static_cast<char16_t>(0x3000 + (b == 0x83 ? 0x80 : 0) + trail));
-            } else if (b >= 0x80 && b < 0xA0) {
-                out.push_back(u'?');
             } else {
-                out.push_back(static_cast<char16_t>(b));
+                out.push_back(b >= 0x80 && b < 0xA0 ? u'?' : static_cast<char16_t>(b));
             }
         }
         return out;
@@ -56,13 +51,12 @@ public:
 struct FakeFile {
     std::string data;
     FileTimes times;
+    uint64_t reportedSize = ~0ULL;  // the size an open reports, when not the data's
 };
 
-struct PaneRow {
-    int32_t position;
-    u16 name, date, size;
-    int32_t image;
-    int32_t param;
+struct Row {
+    PaneRow row;
+    int32_t number;
 };
 
 struct Box {
@@ -71,57 +65,49 @@ struct Box {
 
 class FakeHost : public ProtocolHost {
 public:
-    // ---- what the core did ----
-    std::deque<std::string> outbox;   // sent and not yet delivered
-    std::vector<std::string> sent;    // everything sent, in order
-    std::vector<Box> boxes;
+    // What the core did.
+    std::deque<std::string> outbox;  // sent, not yet delivered
+    std::vector<std::string> sent;   // every send, in order
+    std::vector<Box> boxes;          // SEND-NAK notes included
     int refreshes = 0;
-    std::vector<uint32_t> closeTimers;
-    std::vector<uint32_t> sleeps;
-    int paneClears = 0;
-    std::vector<PaneRow> rows;
-    std::vector<u16> createdFolders;
-    std::vector<u16> listedFolders;
+    std::vector<uint32_t> closeTimers, sleeps;
+    std::vector<Row> rows;
+    std::vector<u16> createdFolders, listedFolders;
+    std::vector<OperationReport> reports;
 
-    // ---- the world it sees ----
-    int sendError = 0;                 // returned by every send while non-zero
-    std::map<char16_t, int> drives;    // lower-case letter -> drive type
+    // The world it sees.
+    int sendError = 0;
+    std::map<char16_t, int> drives;  // lower-case letter -> drive type
     std::map<u16, std::vector<FolderEntry>> folders;
     std::map<u16, FakeFile> files;
-    std::map<u16, uint64_t> reportedSizes;  // size reported on open, instead of the data's
-    std::set<u16> unopenable;          // open for read fails
-    std::set<u16> uncreatable;         // create for write fails
-    int failWriteAfter = -1;           // writes that succeed before the failing one
+    std::set<u16> unopenable, uncreatable, refusedPaths;
+    int writesBeforeFailure = -1;
     bool failRead = false;
-
-    // ---- the one transfer file ----
     std::optional<u16> openPath;
     bool openForWrite = false;
     std::size_t readPos = 0;
-    int opens = 0, closes = 0;
-
     FakeCodec codec;
 
     int SendBytes(const char* data, std::size_t length) override {
-        std::string message(data, length);
-        sent.push_back(message);
+        sent.emplace_back(data, length);
         if (sendError != 0) return sendError;
-        outbox.push_back(message);
+        outbox.emplace_back(data, length);
         return 0;
     }
     void ShowMessage(u16view text, u16view caption) override { boxes.push_back({u16(text), u16(caption)}); }
+    void ShowSentNak(u16view text) override { boxes.push_back({u16(text), u"SEND-NAK"}); }
     void RefreshStatusBar() override { ++refreshes; }
     void ArmCloseTimer(uint32_t ms) override { closeTimers.push_back(ms); }
     void SleepMs(uint32_t ms) override { sleeps.push_back(ms); }
-    void ClearRemotePane() override {
-        ++paneClears;
-        rows.clear();
+    void ClearRemotePane() override { rows.clear(); }
+    void InsertRemoteRow(const PaneRow& row, int32_t number) override { rows.push_back({row, number}); }
+    bool AcceptsPeerRequest(PeerRequest, u16view path) override { return !refusedPaths.count(u16(path)); }
+    void OperationEnded(const OperationReport& report) override { reports.push_back(report); }
+    bool CreateFolder(u16view path) override {
+        createdFolders.emplace_back(path);
+        return true;
     }
-    void InsertRemoteRow(int32_t position, u16view name, u16view date, u16view size, int32_t image,
-                         int32_t param) override {
-        rows.push_back({position, u16(name), u16(date), u16(size), image, param});
-    }
-    void CreateFolder(u16view path) override { createdFolders.emplace_back(path); }
+    bool FileExists(u16view path) override { return files.count(u16(path)) > 0; }
     int DriveTypeOf(u16view root) override {
         auto it = drives.find(root.empty() ? u'\0' : root[0]);
         return it == drives.end() ? kDriveNoRootDir : it->second;
@@ -134,26 +120,22 @@ public:
             if (!visit(e)) break;
         return true;
     }
-
     bool OpenTransferForRead(u16view path, uint64_t& size) override {
-        if (openPath) return false;  // opened without sharing
-        if (unopenable.count(u16(path))) return false;
-        FakeFile& f = files[u16(path)];  // OPEN_ALWAYS: a missing file is created empty
-        auto reported = reportedSizes.find(u16(path));
-        size = reported != reportedSizes.end() ? reported->second : f.data.size();
+        auto it = files.find(u16(path));
+        if (openPath || it == files.end() || unopenable.count(u16(path))) return false;
+        size = it->second.reportedSize != ~0ULL ? it->second.reportedSize : it->second.data.size();
         openPath = u16(path);
         openForWrite = false;
         readPos = 0;
-        ++opens;
         return true;
     }
-    int32_t ReadTransfer(char* buffer, int32_t maxBytes) override {
+    int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override {
         if (!openPath || openForWrite || failRead) return -1;
         const std::string& d = files[*openPath].data;
-        std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(maxBytes), d.size() - readPos);
+        const std::size_t n = std::min(maxBytes, d.size() - readPos);
         std::copy(d.data() + readPos, d.data() + readPos + n, buffer);
         readPos += n;
-        return static_cast<int32_t>(n);
+        return static_cast<int64_t>(n);
     }
     bool GetTransferTimes(FileTimes& times) override {
         if (!openPath) return false;
@@ -161,19 +143,16 @@ public:
         return true;
     }
     bool CreateTransferForWrite(u16view path) override {
-        if (openPath) return false;
-        if (uncreatable.count(u16(path))) return false;
-        files[u16(path)] = FakeFile{};  // CREATE_ALWAYS
+        if (openPath || uncreatable.count(u16(path))) return false;
+        files[u16(path)] = FakeFile{};
         openPath = u16(path);
         openForWrite = true;
-        ++opens;
         return true;
     }
-    bool WriteTransfer(const char* data, int32_t length) override {
-        if (!openPath || !openForWrite) return false;
-        if (failWriteAfter == 0) return false;
-        if (failWriteAfter > 0) --failWriteAfter;
-        files[*openPath].data.append(data, static_cast<std::size_t>(length));
+    bool WriteTransfer(const char* data, std::size_t length) override {
+        if (!openPath || !openForWrite || writesBeforeFailure == 0) return false;
+        if (writesBeforeFailure > 0) --writesBeforeFailure;
+        files[*openPath].data.append(data, length);
         return true;
     }
     bool SetTransferTimes(const FileTimes& times) override {
@@ -181,81 +160,86 @@ public:
         files[*openPath].times = times;
         return true;
     }
-    void CloseTransfer() override {
-        if (openPath) ++closes;
-        openPath.reset();
-    }
+    void CloseTransfer() override { openPath.reset(); }
     bool RemoveFile(u16view path) override {
-        if (openPath && *openPath == path) return false;  // locked
+        if (openPath && *openPath == path) return false;  // opened without sharing
         return files.erase(u16(path)) > 0;
     }
     bool RenameFile(u16view from, u16view to) override {
-        if (openPath && (*openPath == from || *openPath == to)) return false;
-        if (!files.count(u16(from)) || files.count(u16(to))) return false;
+        if (openPath || !files.count(u16(from)) || files.count(u16(to))) return false;
         files[u16(to)] = files[u16(from)];
         files.erase(u16(from));
         return true;
     }
     const AnsiCodec& Codec() const override { return codec; }
 
-    // ---- helpers for the tests ----
-    std::vector<Box> BoxesWithCaption(u16view caption) const {
-        std::vector<Box> out;
-        for (const Box& b : boxes)
-            if (b.caption == caption) out.push_back(b);
-        return out;
+    std::size_t Count(u16view caption) const {
+        return std::count_if(boxes.begin(), boxes.end(), [&](const Box& b) { return b.caption == caption; });
     }
 };
 
-// One side: a host and the protocol bound to it (the state is large, so
-// peers live on the heap).
+// One side: a host and the protocol bound to it.
 struct Peer {
     FakeHost host;
     Protocol protocol{host};
-    ProtocolState& state() { return protocol.state; }
-    int32_t op() const { return protocol.state.operationState.load(); }
+    int32_t op() const { return protocol.OperationState(); }
 };
 
-// Two peers joined by their outboxes; Pump delivers one message at a time
-// in send order, as the stop-and-wait exchange keeps them.
+// Two peers joined by their outboxes: Step delivers one send at a time, in
+// order, as the stop-and-wait exchange keeps them; the transcript holds the
+// messages as sent (frame headers of the fast mode removed).
 struct Link {
     std::unique_ptr<Peer> client = std::make_unique<Peer>();
     std::unique_ptr<Peer> server = std::make_unique<Peer>();
-    std::vector<std::pair<char, std::string>> transcript;  // 'C' or 'S', bytes
+    std::vector<std::string> transcript;  // "C:" or "S:" and the bytes
 
-    Link() { server->state().serverMode = 1; }
+    Link() { server->protocol.SetRole(Role::Server); }
 
-    // Delivers the oldest pending message; false when none is pending.
     bool Step() {
-        if (!client->host.outbox.empty()) {
-            std::string m = client->host.outbox.front();
-            client->host.outbox.pop_front();
-            transcript.emplace_back('C', m);
-            server->protocol.Receive(m.data(), static_cast<int32_t>(m.size()));
-            return true;
-        }
-        if (!server->host.outbox.empty()) {
-            std::string m = server->host.outbox.front();
-            server->host.outbox.pop_front();
-            transcript.emplace_back('S', m);
-            client->protocol.Receive(m.data(), static_cast<int32_t>(m.size()));
+        for (auto [from, to, who] : {std::tuple{client.get(), server.get(), "C:"},
+                                     std::tuple{server.get(), client.get(), "S:"}}) {
+            if (from->host.outbox.empty()) continue;
+            const std::string m = from->host.outbox.front();
+            from->host.outbox.pop_front();
+            transcript.push_back(who + (from->protocol.FastMode() ? m.substr(4) : m));
+            to->protocol.ReceiveStream(m.data(), m.size());
             return true;
         }
         return false;
     }
-    // Runs the exchange until both sides are quiet (bounded).
-    int Pump(int limit = 100000) {
-        int steps = 0;
-        while (steps < limit && Step()) ++steps;
-        return steps;
+    void Pump() {
+        for (int i = 0; i < 200000 && Step(); ++i) {
+        }
+    }
+    // The Client's login as the front ends run it: request, the Server's
+    // dispatch, and the answer taken by the Client's own recv.
+    LoginAnswer Login() {
+        client->protocol.SendLoginRequest();
+        const std::string request = client->host.outbox.back();
+        client->host.outbox.pop_back();
+        server->protocol.Receive(request.data(), static_cast<int32_t>(request.size()));
+        if (server->host.outbox.empty()) return client->protocol.TakeLoginAnswer("", 0);
+        const std::string answer = server->host.outbox.back();
+        server->host.outbox.pop_back();
+        return client->protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
+    }
+    // Message heads of the transcript: kind and record or block number.
+    std::vector<std::string> Heads() const {
+        std::vector<std::string> out;
+        for (const std::string& m : transcript) {
+            const std::string kind = m.substr(2, 2);
+            out.push_back(m.substr(0, 2 + (kind == "DR" || kind == "FR" || kind == "FB" ? 8 : 3)));
+        }
+        return out;
     }
 };
 
-inline FolderEntry Entry(u16 name, uint32_t attributes, uint64_t size = 0, LocalTimeFields t = {2024, 3, 5, 9, 7}) {
+inline FolderEntry Entry(u16 name, uint32_t attributes, uint64_t size = 0) {
     FolderEntry e;
     e.name = std::move(name);
     e.attributes = attributes;
-    e.lastWrite = t;
+    e.lastWrite = {2024, 3, 5, 9, 7};
+    e.lastWriteKnown = true;
     e.sizeOnDisk = size;
     e.sizeKnown = true;
     return e;

@@ -1,92 +1,97 @@
+// The IP tool's batch files and which adapters it offers.
 #include <gtest/gtest.h>
 
-#include <climits>
-
 #include "core/adapter_rules.h"
-#include "core/companion_rules.h"
+#include "core/ipbatch.h"
 
 using namespace quorbel;
 
-TEST(AdapterFilter, WifiDirectByDescriptionPrefixAnyCase) {
-    EXPECT_TRUE(IsWifiDirectDescription(u"Microsoft Wi-Fi Direct Virtual Adapter"));
-    EXPECT_TRUE(IsWifiDirectDescription(u"Microsoft Wi-Fi Direct Virtual Adapter #2"));
-    EXPECT_TRUE(IsWifiDirectDescription(u"MICROSOFT WI-FI DIRECT VIRTUAL ADAPTER"));
-    EXPECT_TRUE(IsWifiDirectDescription(u"microsoft wi-fi direct"));
-    EXPECT_FALSE(IsWifiDirectDescription(u"Microsoft Wi-Fi Direc"));
-    EXPECT_FALSE(IsWifiDirectDescription(u"Intel(R) Wi-Fi 6 AX201 (Microsoft Wi-Fi Direct)"));
-    EXPECT_FALSE(IsWifiDirectDescription(u"Microsoft Wi Fi Direct"));
-    EXPECT_FALSE(IsWifiDirectDescription(u""));
+namespace {
+
+// One byte per unit, "?" for what has none; past ASCII two bytes (a
+// double-byte code page) when `wide` is set; nothing at all when `fail`.
+class TestCodec : public AnsiCodec {
+public:
+    bool wide = false, fail = false;
+    std::string ToAnsi(u16view text) const override {
+        std::string out;
+        if (fail) return out;
+        for (char16_t c : text) {
+            if (wide && c >= 0x80) out.append("\x82\xA0");
+            else out.push_back(c <= 0xFF ? char(c) : '?');
+        }
+        return out;
+    }
+    u16 FromAnsi(std::string_view bytes) const override { return u16(bytes.begin(), bytes.end()); }
+};
+
+const u16view kStartup = u"C:\\Quorbel";
+
+std::array<u16view, 8> Fields(u16view a, u16view b, u16view c, u16view d, u16view m1 = u"255") {
+    return {a, b, c, d, m1, u"255", u"255", u"0"};
 }
 
-TEST(AdapterFilter, LoopbackByLastAddressPrefix) {
-    EXPECT_TRUE(IsLoopbackAddressText(u"127.0.0.1"));
-    EXPECT_TRUE(IsLoopbackAddressText(u"127.0.0.15"));
-    EXPECT_FALSE(IsLoopbackAddressText(u"127.0.0.2"));
-    EXPECT_FALSE(IsLoopbackAddressText(u"::1"));
-    EXPECT_FALSE(IsLoopbackAddressText(u"192.168.1.10"));
-    EXPECT_FALSE(IsLoopbackAddressText(u""));
+TEST(IpBatch, FixedAndDhcpFiles) {
+    TestCodec codec;
+    auto f = MakeIpBatchFile(kStartup, u"Ethernet", false, Fields(u"192", u"168", u"1", u"10"), codec);
+    ASSERT_EQ(f.status, BatchStatus::kOk);
+    EXPECT_EQ(f.path, u"C:\\Quorbel\\ipaddress\\Ethernet_192_168_1_10.bat");
+    EXPECT_EQ(f.bytes, "netsh interface ip set address \"Ethernet\" static 192.168.1.10 255.255.255.0\r\n");
+    EXPECT_EQ(f.bytes.size(), 77u);
+    f = MakeIpBatchFile(kStartup, u"Ethernet", true, Fields(u"", u"", u"", u"", u""), codec);
+    EXPECT_EQ(f.fileName, u"Ethernet_auto.bat");
+    EXPECT_EQ(f.bytes, "netsh interface ip set address \"Ethernet\" dhcp\r\n");
+    EXPECT_EQ(f.bytes.size(), 48u);
+    // Fields as read: three characters like _wtoi; the mask is not in the name.
+    f = MakeIpBatchFile(kStartup, u"Wi-Fi", false, Fields(u"1234", u"ab", u" ", u"-1", u"300"), codec);
+    EXPECT_EQ(f.fileName, u"Wi-Fi_123_0_0_-1.bat");
+    EXPECT_EQ(f.bytes, "netsh interface ip set address \"Wi-Fi\" static 123.0.0.-1 300.255.255.0\r\n");
+    EXPECT_EQ(ReadOctetField(u"   7"), 0);
+    EXPECT_EQ(ReadOctetField(u"  7"), 7);
+    // The name stays UTF-16, the line goes through the code page.
+    f = MakeIpBatchFile(kStartup, u"Ethernet \u00E9\u3042", true, {}, codec);
+    EXPECT_EQ(f.fileName, u"Ethernet \u00E9\u3042_auto.bat");
+    EXPECT_EQ(f.bytes, "netsh interface ip set address \"Ethernet \xE9?\" dhcp\r\n");
 }
 
-TEST(AdapterFilter, ClassifiesRows) {
+TEST(IpBatch, RefusalsComeBeforeAnyFile) {
+    TestCodec codec;
+    for (std::size_t i = 0; i < 8; ++i) {
+        auto fields = Fields(u"192", u"168", u"1", u"10");
+        fields[i] = u"";
+        EXPECT_EQ(MakeIpBatchFile(kStartup, u"Ethernet", false, fields, codec).status, BatchStatus::kMissingField);
+    }
+    EXPECT_EQ(MakeIpBatchFile(kStartup, u"", true, {}, codec).status, BatchStatus::kNoAdapter);
+    EXPECT_EQ(MakeIpBatchFile(u"C:", u16(256, u'n'), true, {}, codec).status, BatchStatus::kNameTooLong);
+    const std::size_t dhcpRoom = kBatchLineMaxBytes - 40;  // the DHCP line around the name
+    EXPECT_EQ(MakeIpBatchFile(u"C:", u16(dhcpRoom, u'n'), true, {}, codec).bytes.size(), 255u);
+    EXPECT_EQ(MakeIpBatchFile(u"C:", u16(dhcpRoom + 1, u'n'), true, {}, codec).status, BatchStatus::kLineTooLong);
+    const u16 folder(259 - 11 - 10, u'f');  // "\ipaddress\" and "x_auto.bat"
+    EXPECT_EQ(MakeIpBatchFile(folder, u"x", true, {}, codec).path.size(), 259u);
+    EXPECT_EQ(MakeIpBatchFile(folder + u"f", u"x", true, {}, codec).status, BatchStatus::kPathTooLong);
+    codec.wide = true;
+    EXPECT_EQ(MakeIpBatchFile(u"C:", u16(128, u'\u3042'), true, {}, codec).status, BatchStatus::kNameTooLong);
+    codec.fail = true;
+    EXPECT_EQ(MakeIpBatchFile(kStartup, u"Ethernet", true, {}, codec).status, BatchStatus::kNoAdapter);
+    EXPECT_EQ(u16(BatchStatusMessage(BatchStatus::kMissingField).box.text), u"Please enter all addresses.");
+    EXPECT_FALSE(BatchStatusMessage(BatchStatus::kMissingField).warningIcon);
+    EXPECT_TRUE(BatchStatusMessage(BatchStatus::kNoAdapter).warningIcon);
+    EXPECT_EQ(BatchFilePath(kStartup, u"*.bat"), u"C:\\Quorbel\\ipaddress\\*.bat");
+}
+
+TEST(Adapters, WifiDirectAndLoopbackAreLeftOut) {
     EXPECT_EQ(ClassifyAdapter(u"Ethernet", u"Intel(R) Ethernet", u"192.168.1.10"), AdapterListing::kListed);
-    EXPECT_EQ(ClassifyAdapter(u"Local Area Connection* 1", u"Microsoft Wi-Fi Direct Virtual Adapter", u""),
-              AdapterListing::kWifiDirect);
-    EXPECT_EQ(ClassifyAdapter(u"Loopback Pseudo-Interface 1", u"Software Loopback Interface 1", u"127.0.0.1"),
-              AdapterListing::kLoopback);
-    EXPECT_EQ(ClassifyAdapter(u"Odd", u"Something", u"127.0.0.15"), AdapterListing::kLoopback);
-    // Only the last address is handed over: 127.0.0.1 followed by fe80::1 is listed.
-    EXPECT_EQ(ClassifyAdapter(u"Dual", u"Something", u"fe80::1"), AdapterListing::kListed);
-    EXPECT_EQ(ClassifyAdapter(u"Bare", u"No addresses", u""), AdapterListing::kListed);
-    EXPECT_EQ(ClassifyAdapter(u"", u"Intel(R) Ethernet", u"192.168.1.10"), AdapterListing::kEmptyName);
+    for (const char16_t* d : {u"Microsoft Wi-Fi Direct Virtual Adapter #2", u"MICROSOFT WI-FI DIRECT", u"microsoft wi-fi direct"})
+        EXPECT_EQ(ClassifyAdapter(u"n", d, u""), AdapterListing::kWifiDirect) << d;
+    for (const char16_t* d : {u"Microsoft Wi-Fi Direc", u"Intel (Microsoft Wi-Fi Direct)", u"Microsoft Wi Fi Direct"})
+        EXPECT_EQ(ClassifyAdapter(u"n", d, u""), AdapterListing::kListed) << d;
+    EXPECT_EQ(ClassifyAdapter(u"lo", u"Software Loopback", u"127.0.0.1"), AdapterListing::kLoopback);
+    EXPECT_EQ(ClassifyAdapter(u"odd", u"x", u"127.0.0.15"), AdapterListing::kLoopback);  // a prefix test
+    EXPECT_EQ(ClassifyAdapter(u"two", u"x", u"127.0.0.2"), AdapterListing::kListed);
+    EXPECT_EQ(ClassifyAdapter(u"v6", u"x", u"::1"), AdapterListing::kListed);
+    EXPECT_EQ(ClassifyAdapter(u"", u"x", u"192.168.1.10"), AdapterListing::kEmptyName);
     EXPECT_EQ(ClassifyAdapter(u16(511, u'n'), u"d", u""), AdapterListing::kListed);
     EXPECT_EQ(ClassifyAdapter(u16(512, u'n'), u"d", u""), AdapterListing::kNameTooLong);
-    // A long description only matters through its prefix.
-    EXPECT_EQ(ClassifyAdapter(u"n", u16(2000, u'd'), u""), AdapterListing::kListed);
 }
 
-TEST(Companion, NamesDefaultsAndKeyOrder) {
-    const char16_t* expected[] = {u"moto_x", u"moto_y", u"id_time", u"pw_time", u"id_wcs", u"pw_wcs"};
-    ASSERT_EQ(kCompanionKeyOrder.size(), std::size(expected));
-    for (std::size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(u16view(kCompanionKeyOrder[i]), expected[i]);
-    EXPECT_EQ(u16view(kCompanionSection), u"Setting");
-    EXPECT_EQ(u16view(kCompanionFileName), u"zelvane.ini");
-    EXPECT_EQ(kDefaultIdTime, 5000);
-    EXPECT_EQ(kDefaultPwTime, 5000);
-    EXPECT_EQ(u16view(kDefaultAdminId), u"ID");
-    EXPECT_EQ(u16view(kDefaultAdminPw), u"PW");
-    EXPECT_EQ(kCompanionTextReadMaxChars, 249u);
-}
-
-TEST(Companion, PositionIsClampedAtZero) {
-    auto p = CompanionPositionFor(100, 20);
-    EXPECT_EQ(p.x, 0);
-    EXPECT_EQ(p.y, 0);
-    p = CompanionPositionFor(500, 300);
-    EXPECT_EQ(p.x, 200);
-    EXPECT_EQ(p.y, 250);
-    p = CompanionPositionFor(300, 50);
-    EXPECT_EQ(p.x, 0);
-    EXPECT_EQ(p.y, 0);
-    p = CompanionPositionFor(-2000, -2000);  // window on a monitor left of the primary one
-    EXPECT_EQ(p.x, 0);
-    EXPECT_EQ(p.y, 0);
-    p = CompanionPositionFor(INT_MIN, INT_MIN);
-    EXPECT_EQ(p.x, 0);
-    p = CompanionPositionFor(INT_MAX, INT_MAX);
-    EXPECT_EQ(p.x, INT_MAX - 300);
-    EXPECT_EQ(p.y, INT_MAX - 50);
-}
-
-TEST(Companion, TimeFieldsReadLikeWtoi) {
-    EXPECT_EQ(ReadCompanionTime(u"5000"), 5000);
-    EXPECT_EQ(ReadCompanionTime(u"abc"), 0);
-    EXPECT_EQ(ReadCompanionTime(u""), 0);
-    EXPECT_EQ(ReadCompanionTime(u16(60, u' ') + u"7"), 7);
-    EXPECT_EQ(ReadCompanionTime(u16(61, u' ') + u"7"), 0);  // past the edit's limit
-}
-
-TEST(Companion, FilePathBounded) {
-    EXPECT_EQ(CompanionFilePath(u"C:\\Quorbel"), u"C:\\Quorbel\\zelvane.ini");
-    EXPECT_EQ(CompanionFilePath(u16(259 - 12, u'f'))->size(), 259u);
-    EXPECT_FALSE(CompanionFilePath(u16(259 - 11, u'f')).has_value());
-}
+}  // namespace

@@ -1,11 +1,10 @@
-// Arbitrary peer messages in every operation state and role, and arbitrary
-// directory records, under ASan and UBSan.
+// Arbitrary peer bytes in every reachable operation state, both roles, both
+// framings, under ASan and UBSan.
 //
-// Input: byte 0 picks the state (0..12, the last two outside the
-// enumeration), the role, monitor recording and the auto-listing flag;
-// byte 1 the stop flag and whether a transfer is under way; then chunks of
-// [length high, length low, bytes...], each handed to the dispatcher as one
-// received message (the first also to AddRemoteRow).
+// Input: byte 0 picks the role, monitor recording, the login requirement and
+// the fast mode; byte 1 the operation under way and a stop; then chunks of
+// [length high, length low, bytes...], each handed over as one receive: one
+// plain message, or a piece of the fast mode's frame stream.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,24 +16,18 @@ using namespace quorbel::testing;
 
 namespace {
 
-// Every folder lists a few entries, every source file has some content.
+// Every folder lists a few awkward entries.
 class FuzzHost : public FakeHost {
 public:
     bool ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) override {
         listedFolders.emplace_back(folder);
         const FolderEntry entries[] = {
-            Entry(u".", kAttrDirectory), Entry(u"..", kAttrDirectory),
-            Entry(u"a,b.txt", kAttrArchive, 12), Entry(u16(120, u'\u3042'), kAttrArchive, 1),
-            Entry(u16(240, u'n'), kAttrDirectory | 2, 0), Entry(u"z", kAttrCompressed, 1ULL << 40),
+            Entry(u".", kAttrDirectory), Entry(u"a,b.txt", kAttrArchive, 12),
+            Entry(u16(120, u'\u3042'), kAttrArchive, 1), Entry(u16(240, u'n'), kAttrDirectory | 2, 0),
         };
         for (const FolderEntry& e : entries)
             if (!visit(e)) break;
         return true;
-    }
-    bool OpenTransferForRead(u16view path, uint64_t& size) override {
-        FakeFile& f = files[u16(path)];
-        if (f.data.empty() && path.size() % 3 != 0) f.data = Pattern(path.size() * 97 % 2600);
-        return FakeHost::OpenTransferForRead(path, size);
     }
 };
 
@@ -48,55 +41,50 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     auto host = std::make_unique<FuzzHost>();
     auto protocol = std::make_unique<Protocol>(*host);
-    ProtocolState& st = protocol->state;
-
-    const uint8_t mode = data[0], extra = data[1];
-    const int32_t startState = mode % 13;
-    st.operationState = startState;
-    st.serverMode = (mode >> 4) & 1;
-    st.monitorRecording = (mode >> 5) & 1;
-    st.autoListing = (mode >> 6) & 1;
-    st.stopFlag = extra % 3;
-    CopyBounded<char>(st.requestName, kPathUnits, "C:\\in\\r.txt");
-    CopyBounded<char>(st.destName, kPathUnits, "C:\\in\\d");
-    CopyBounded<char16_t>(st.sourceName, kPathUnits, u"C:\\src.bin");
-    if ((extra >> 2) & 1) {
-        // A transfer under way: the file of the state's direction is open.
-        if (startState == CallCopyTO || startState == RequestCopyFrom)
-            protocol->SendFileBlock(startState == CallCopyTO ? BlockKind::FR : BlockKind::FB, 0);
-        else
-            protocol->WriteFileBlock("C:\\in\\r.txt", "seed", 4, 0);
-        host->outbox.clear();
+    const uint8_t mode = data[0], start = data[1];
+    host->files[u"C:\\src.bin"] = FakeFile{Pattern(2600), {}};
+    host->files[u"C:\\in\\r.txt"] = FakeFile{"old", {}};
+    protocol->SetRole(mode & 1 ? Role::Server : Role::Client);
+    protocol->SetMonitorRecording((mode >> 1) & 1);
+    protocol->SetLoginRequired((mode >> 2) & 1);
+    protocol->BuildLoginText(u"id", u"pw");
+    const bool fast = (mode >> 3) & 1;
+    if (fast) {
+        protocol->Receive("PWidpw\0QBX1", 11);  // our Server turns the fast mode on
+        protocol->TakeLoginAnswer("ACK\0QBX1", 8);
     }
+    switch (start % 7) {
+        case 1: protocol->StartListing(u"D:\\"); break;
+        case 2: protocol->StartCopyTo(u"C:\\src.bin", u"D:\\x"); break;
+        case 3: protocol->StartCopyFrom(u"D:\\x", u"C:\\in\\r.txt"); break;
+        case 4: protocol->StartCreateFolder(u"D:\\\\n"); break;
+        case 5: protocol->Receive("FDC:\\in\\r.txt", 13); break;
+        case 6: protocol->Receive("FCC:\\src.bin", 12); break;
+        default: break;
+    }
+    if ((start >> 3) & 1) protocol->RequestStop();
 
-    size_t pos = 2;
-    bool first = true;
-    for (int messages = 0; pos + 2 <= size && messages < 64; ++messages) {
-        size_t length = ((size_t(data[pos]) << 8) | data[pos + 1]) % 1100;
+    const std::size_t largest = fast ? 4 + 8 + kFastBlockBytes : std::size_t(kMaxPlainMessageBytes);
+    bool open = true;
+    for (std::size_t pos = 2; open && pos + 2 <= size;) {
+        std::size_t length = ((std::size_t(data[pos]) << 8) | data[pos + 1]) % 1100;
         pos += 2;
         if (length > size - pos) length = size - pos;
-        const char* bytes = reinterpret_cast<const char*>(data + pos);
-        if (first) {
-            protocol->AddRemoteRow(bytes, static_cast<int32_t>(length));
-            first = false;
-        }
-        protocol->Receive(bytes, static_cast<int32_t>(length));
+        open = protocol->ReceiveStream(reinterpret_cast<const char*>(data + pos), length);
         pos += length;
-        // A valid state stays valid, and the table stays closed and bounded.
-        if (startState <= StopFrom) Check(st.operationState.load() >= Waiting && st.operationState.load() <= StopFrom);
-        const int32_t count = st.dirCount.load();
-        Check(count >= 0 && count <= kDirSlots);
-        if (count > 0) Check(std::strcmp(st.dirTable[count - 1], "DR999999") == 0);
-        for (const std::string& m : host->sent) Check(m.size() <= kMaxMessageBytes);
-        // Every state between messages may be left by the user's next request.
-        if ((extra >> 3) & 1) st.operationState = startState;
+        const int32_t state = protocol->OperationState();
+        Check(state >= Waiting && state <= StopFrom);
+        for (const std::string& m : host->sent) Check(m.size() <= largest);
+        host->sent.clear();
+        host->outbox.clear();
     }
+    char table[kDirSlots][kDirSlotBytes];
+    protocol->CopyDirectoryTable(table);
+    for (const auto& slot : table) Check(BoundedLength(slot, kDirSlotBytes) < std::size_t(kDirSlotBytes));
 
-    // The end of the connection leaves no file open.
+    // The end of the connection leaves no file open and no temporary file.
     protocol->OnConnectionLost();
-    Check(!host->openPath.has_value());
-    for (int i = 0; i < kRingSlots; ++i) {
-        Check(BoundedLength(st.sendRing[i], kRingSlotBytes) <= size_t(kRingSlotBytes));
-    }
+    Check(!host->openPath.has_value() && protocol->IsWaiting());
+    for (const auto& [name, file] : host->files) Check(name.find(u".$TEMP") == u16::npos);
     return 0;
 }

@@ -1,0 +1,48 @@
+// The rows of a folder as both panes show them and as the directory table
+// sends them: the other drives first (at a drive root), then every entry in
+// the order the file system gives, each with its date, size and image.
+#pragma once
+
+#include <functional>
+
+#include "core/format_rules.h"
+
+namespace quorbel {
+
+// One entry of a folder search.
+struct FolderEntry {
+    u16 name;
+    uint32_t attributes = 0;
+    LocalTimeFields lastWrite;  // last-write time as local calendar fields
+    bool lastWriteKnown = false;  // false when the time could not be converted
+    uint64_t sizeOnDisk = 0;      // the space the entry takes on disk
+    bool sizeKnown = false;       // false when that size could not be read
+};
+
+// The file system as the rows see it.
+class FolderSource {
+public:
+    virtual ~FolderSource() = default;
+    // The drive type of a root text such as u"d:\\" (kDriveUnknown.. kDriveRamdisk).
+    virtual int DriveTypeOf(u16view root) = 0;
+    // Calls visit for every entry of the folder (".", ".." and hidden ones
+    // included) until it returns false. The size needs reading only where
+    // SizeTextIsEmpty is false. False when the search could not start.
+    virtual bool ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) = 0;
+};
+
+struct PaneRow {
+    u16 name, date, size;
+    int32_t image = 0;
+};
+
+// The row of one entry: empty date for an unknown time, empty size for ".",
+// "..", a plain folder or a size that could not be read.
+PaneRow EntryRow(const FolderEntry& entry);
+
+// Drive rows (at a drive root, other than the root itself), then the
+// folder's entries; add returns false to stop. False when the folder could
+// not be searched (drive rows may have come all the same).
+bool CollectFolderRows(FolderSource& source, u16view folder, const std::function<bool(const PaneRow&)>& add);
+
+}  // namespace quorbel

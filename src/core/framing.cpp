@@ -1,0 +1,80 @@
+#include "core/framing.h"
+
+#include <cstring>
+
+namespace quorbel {
+
+namespace {
+
+uint32_t GetFrameLength(const char* p) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
+}  // namespace
+
+void PutFrameHeader(char* out, uint32_t length) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+}
+
+// The buffer is made at the first receive: a plain connection never needs it.
+FrameReader::FrameReader(std::size_t maxMessageBytes) : maxMessage_(maxMessageBytes) {}
+
+void FrameReader::Reset() {
+    begin_ = end_ = 0;
+    failed_ = false;
+}
+
+char* FrameReader::Space() {
+    if (buffer_.empty()) buffer_.resize(kFrameHeaderBytes + maxMessage_);
+    // A message handed out by Next is done with now: move what follows it
+    // to the front so that a whole frame always fits.
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    return buffer_.data() + end_;
+}
+
+std::size_t FrameReader::SpaceBytes() const {
+    return failed_ ? 0 : kFrameHeaderBytes + maxMessage_ - (end_ - begin_);
+}
+
+bool FrameReader::CheckHeader() {
+    if (end_ - begin_ < kFrameHeaderBytes) return true;
+    const uint32_t length = GetFrameLength(buffer_.data() + begin_);
+    if (length == 0 || length > maxMessage_) failed_ = true;
+    return !failed_;
+}
+
+bool FrameReader::Commit(std::size_t n) {
+    if (failed_) return false;
+    if (n > buffer_.size() - end_) n = buffer_.size() - end_;
+    end_ += n;
+    return CheckHeader();
+}
+
+std::size_t FrameReader::Take(const char* data, std::size_t n) {
+    char* space = Space();
+    const std::size_t room = SpaceBytes();
+    const std::size_t take = n < room ? n : room;
+    if (take == 0) return 0;
+    std::memcpy(space, data, take);
+    Commit(take);
+    return take;
+}
+
+bool FrameReader::Next(const char*& data, std::size_t& length) {
+    if (failed_ || end_ - begin_ < kFrameHeaderBytes) return false;
+    const uint32_t frame = GetFrameLength(buffer_.data() + begin_);
+    if (end_ - begin_ < kFrameHeaderBytes + frame) return false;
+    data = buffer_.data() + begin_ + kFrameHeaderBytes;
+    length = frame;
+    begin_ += kFrameHeaderBytes + frame;
+    // The next frame's header, if it is here already, is checked at once.
+    CheckHeader();
+    return true;
+}
+
+}  // namespace quorbel

@@ -1,0 +1,40 @@
+// The limits every layer shares, one constant each: path buffers, texts kept
+// from the settings, and the largest file each protocol mode can copy.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorbel {
+
+// A path fits a 260-unit buffer: 259 wide characters, or 259 ANSI bytes on
+// the wire, and a terminator. Longer joins are refused, never cut.
+constexpr std::size_t kMaxPath = 259;
+constexpr std::size_t kPathBuffer = kMaxPath + 1;
+
+// Paths of "FD" and "FC" requests, built in 260-byte request buffers.
+constexpr std::size_t kMaxRequestPath = 257;
+
+// Stored and typed ID and PW (128-unit buffers).
+constexpr std::size_t kMaxCredential = 127;
+// What the ID/PW dialog reads from each edit.
+constexpr std::size_t kCredentialEditChars = 125;
+
+// One PC name of the settings (256-unit buffers).
+constexpr std::size_t kMaxPcName = 255;
+constexpr std::size_t kPcNameCount = 4;
+
+// This PC's host address and name as the header shows them (64 units).
+constexpr std::size_t kMaxHostText = 63;
+// The Server's host name as the Client looks it up (32 bytes, 32 units).
+constexpr std::size_t kMaxPeerHostName = 31;
+
+// File data of one block, and the largest file a copy may move: block
+// numbers have six digits and 999999 marks the end, so at most 999,997
+// blocks of the plain mode and 999,999 blocks of the fast mode.
+constexpr std::size_t kPlainBlockBytes = 1000;
+constexpr std::size_t kFastBlockBytes = std::size_t(1) << 20;
+constexpr uint64_t kMaxPlainCopyBytes = 999'997'000ULL;
+constexpr uint64_t kMaxFastCopyBytes = 999'999ULL * kFastBlockBytes;
+
+}  // namespace quorbel

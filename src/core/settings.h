@@ -1,0 +1,93 @@
+// The two settings files: Quorbel.ini (section Quorbel_setting) and the
+// companion tool's zelvane.ini (section Setting). Each has one table of its
+// keys, defaults and read limits, and loading and saving both walk it, so a
+// key is named once.
+#pragma once
+
+#include <array>
+#include <optional>
+
+#include "core/limits.h"
+#include "core/text.h"
+
+namespace quorbel {
+
+inline constexpr const char16_t* kSettingsFileName = u"Quorbel.ini";
+inline constexpr const char16_t* kSettingsSection = u"Quorbel_setting";
+inline constexpr const char16_t* kCompanionFileName = u"zelvane.ini";
+inline constexpr const char16_t* kCompanionSection = u"Setting";
+inline constexpr const char16_t* kCompanionProgram = u"zelvane.exe";
+
+// Everything Quorbel.ini keeps.
+struct Settings {
+    u16 localFolder = u"C:\\";
+    u16 remoteFolder = u"C:\\";  // written, never read: the right pane always starts at C:\ .
+    int32_t serverMode = 0;      // 0 Client, 1 Server
+    int32_t port = 1050;
+    std::array<int32_t, 4> targetAddress = {192, 168, 1, 1};
+    int32_t monitorRecording = 0;  // kept as read; the monitors record while it is 1
+    int32_t usePcName = 0;
+    std::array<u16, kPcNameCount> pcNames;
+    int32_t companionLaunch = 0;
+    u16 storedId, storedPw;
+    int32_t consent = 0;
+    int32_t fastMode = 1;  // 0 keeps the plain protocol with programs of ours too
+};
+
+// What zelvane.ini gives the companion tool.
+struct CompanionSettings {
+    int32_t x = 0, y = 0;  // its window: 300 left of and 50 above the IP tool's window
+    int32_t idTime = 5000;
+    int32_t pwTime = 5000;
+    u16 adminId = u"ID";
+    u16 adminPw = u"PW";
+};
+
+// An INI file section as the Windows private-profile functions see it.
+class IniSection {
+public:
+    virtual ~IniSection() = default;
+    // GetPrivateProfileIntW: the default when missing, 0 when not a number.
+    virtual int32_t ReadInt(u16view key, int32_t fallback) = 0;
+    // GetPrivateProfileStringW with a buffer of maxChars + 1.
+    virtual u16 ReadText(u16view key, u16view fallback, std::size_t maxChars) = 0;
+    virtual void WriteText(u16view key, u16view value) = 0;
+};
+
+// The per-user protection of the stored ID and PW.
+class CredentialVault {
+public:
+    virtual ~CredentialVault() = default;
+    // The single-line protected text, empty when protecting fails.
+    virtual u16 Protect(u16view plain) = 0;
+    // False (and `plain` untouched) for a text of another user or a damaged one.
+    virtual bool Unprotect(u16view text, u16& plain) = 0;
+};
+
+struct LocalDate {
+    int year = 0, month = 0, day = 0;
+};
+
+// An ID or PW missing from the file: "QB" and the year, "PW" and the month
+// and day without leading zeros (QB2026, PW126 for 26 January).
+u16 DefaultId(const LocalDate& today);
+u16 DefaultPw(const LocalDate& today);
+
+// Loads every key (the remote folder starts at C:\ whatever the file says).
+// An ID or PW that cannot be unprotected stays as `settings` had it.
+void LoadSettings(IniSection& ini, CredentialVault& vault, const LocalDate& today, Settings& settings);
+void SaveSettings(IniSection& ini, CredentialVault& vault, const Settings& settings);
+
+// zelvane.ini: the IP tool reads the times and texts back and writes all
+// six keys; the companion tool reads all six.
+void LoadCompanionSettings(IniSection& ini, CompanionSettings& companion);
+void SaveCompanionSettings(IniSection& ini, const CompanionSettings& companion);
+
+// The companion window's place for an IP tool window at (left, top).
+void PlaceCompanion(CompanionSettings& companion, int32_t left, int32_t top);
+// A time edit: its first 61 characters read like _wtoi.
+int32_t ReadCompanionTime(u16view text);
+// What the IP tool takes from its ID and PW edits.
+constexpr std::size_t kCompanionTextEditChars = 253;
+
+}  // namespace quorbel

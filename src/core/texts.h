@@ -1,0 +1,105 @@
+// Every message box the program shows: its text (a format where values go
+// in with %d and %s) and its caption. One catalogue, so that each front end
+// shows the same words and the manual can be checked against all of them.
+#pragma once
+
+#include <initializer_list>
+#include <vector>
+
+#include "core/text.h"
+
+namespace quorbel {
+
+struct BoxText {
+    const char16_t* text;
+    const char16_t* caption;  // null where the caption is a value (the row's name)
+};
+
+// X(name, text, caption) for every box, grouped by where it is shown.
+#define QUORBEL_BOX_TEXTS(X)                                                                                   \
+    /* Start-up and exit. */                                                                                    \
+    X(kConsent,                                                                                                 \
+      u"本プログラムの使用は、使用者自身の責任の下に行ってください。\r\n"                                       \
+      u"作者は何の保証もしませんし、本プログラムを使用したことによって生じた損害を補償する義務も負いません。\r\n" \
+      u"このソフトウェアを使用して個人または団体が直接あるいは、間接的な損害を受けたとしても作者は一切の責任を負いません。\r\n" \
+      u"これを踏まえてご利用しますか？",                                                                         \
+      u"同意確認")                                                                                              \
+    X(kNoConsent, u"同意がないので終了します", u"非同意確認")                                                   \
+    X(kExitWithPeer, u"接続相手が存在します\r\n強制切断しますか", u"切断")                                      \
+    X(kExitWhileConnected, u"アクセス中です\r\n強制切断しますか", u"切断")                                      \
+    /* Menu commands and panes. */                                                                              \
+    X(kCopyBusy, u"他の動作中は出来ません", u"複写操作")                                                        \
+    X(kCopyNothingSelected, u"項目を選んでください", u"複写操作")                                              \
+    X(kCopyTooLarge, u"953Mbyteは出来ません", u"サイズ越え")                                                    \
+    X(kCopyTooLargeFast, u"976Gbyteは出来ません", u"サイズ越え")                                                \
+    X(kCopyDrive, u"ドライブは選べません", u"複写操作")                                                         \
+    X(kCopyPathTooLong, u"パスが長すぎるため複写できません", u"複写操作")                                       \
+    X(kLoginNotConfirmed, u"IDまたはPWが違いますので接続しません", u"Login確認")                                \
+    X(kNameCopied, u"コピーしました", nullptr)                                                                  \
+    X(kHostName, u"%s\r\n%s", u"HostName")                                                                      \
+    X(kLocalFolderPathTooLong, u"パスが長すぎるため作成できません", u"自分フォルダ作成")                        \
+    X(kRemoteFolderPathTooLong, u"パスが長すぎるため作成できません", u"相手フォルダ作成")                       \
+    X(kNotAFolder, u"ファイルでフォルダではありません！", u"フォルダ移行")                                      \
+    X(kMovePathTooLong, u"パスが長すぎるためフォルダを移動できません", u"フォルダ移行")                         \
+    X(kSortFailed, u"ソート失敗。", u"Error")                                                                   \
+    /* Dialogs. */                                                                                              \
+    X(kCloseDuringTransfer, u"転送中は操作不可！", u"画面閉じる")                                               \
+    X(kFolderNameEmpty, u"文字を入力して下さい", u"Folder")                                                     \
+    X(kFolderNameBad, u"入力文字にエラー！", u"Folder")                                                         \
+    X(kPictureNotLoaded, u"画像が読み込み出来ません。", u"ImageLoad")                                           \
+    X(kNoMemoryDc, u"失敗しました。", u"CreateCompatibleDC")                                                    \
+    /* The connection. */                                                                                       \
+    X(kStartupFailed, u"%d", u"WSAStartup_Error")                                                               \
+    X(kSocketFailed, u"Err No.%d", u"sockRecv_Error")                                                           \
+    X(kBindFailed, u"Err No.%d", u"bind_Error")                                                                 \
+    X(kListenFailed, u"Err No.%d", u"listen_Error")                                                             \
+    X(kThreadFailed, u"Thread Error No.%d", u"CreateThread")                                                    \
+    X(kPcNameNotFound, u"PC名確認(ErrNo.%d)\r\n再接続はYES、接続しないはNO", u"PC名確認_Error")                \
+    X(kConnectFailed,                                                                                           \
+      u"接続エラー(ErrNo.%d)\r\n%s\r\n相手側を先にOPENして下さい\r\n再接続はYES、接続しないはNO", u"connect_Error") \
+    X(kSelectFailed, u"Failed in execution of select.", u"select_Error")                                        \
+    X(kCloseSocketFailed, u"%d", u"closesocket_Error")                                                          \
+    X(kCleanupFailed, u"%d", u"WSACleanup")                                                                     \
+    X(kLoginCommunication, u"Loginに通信エラーになりました", u"Login_Error")                                    \
+    X(kLoginRejected, u"LoginでIDとPW違いで失敗しました", u"Login_Error")                                       \
+    /* The protocol. */                                                                                         \
+    X(kSendFailed, u"ERR=%d:C0/S1=%d:Sel=%d\r\n%s", u"WSAGetLastError")                                         \
+    X(kSentNak, u"CONT=%d/%d\r\n%s", u"SEND-NAK")                                                               \
+    X(kSendTooLarge, u"953Mbyteは出来ません", u"SizeOver")                                                      \
+    X(kSendTooLargeFast, u"976Gbyteは出来ません", u"SizeOver")                                                  \
+    X(kBadFrame, u"受信データの長さが不正なため切断します", u"Frame_Error")                                     \
+    /* The IP address tool. */                                                                                  \
+    X(kSelectItem, u"Please select an item.", u"listbox")                                                       \
+    X(kEnterAllAddresses, u"Please enter all addresses.", u"input")                                             \
+    X(kAdapterNameTooLong, u"The adapter name is too long.", u"input")                                          \
+    X(kBatchPathTooLong, u"The file path is too long.", u"file error")                                          \
+    X(kBatchOpenFailed, u"Unable to open the file.", u"file error")                                             \
+    X(kBatchWriteFailed, u"Unable to write the file.", u"file error")                                           \
+    X(kBatchCloseFailed, u"Unable to close the file.", u"file error")                                           \
+    X(kRunAsFailed, u"%s could not be started as administrator", u"Error")
+
+namespace texts {
+#define QUORBEL_DECLARE_BOX(name, text, caption) inline constexpr BoxText name{text, caption};
+QUORBEL_BOX_TEXTS(QUORBEL_DECLARE_BOX)
+#undef QUORBEL_DECLARE_BOX
+}  // namespace texts
+
+// Every entry of the catalogue, in its order.
+const std::vector<BoxText>& AllBoxTexts();
+
+// A value for FormatText: a number for %d, a text for %s.
+struct TextArg {
+    TextArg(long long value) : isNumber(true), number(value) {}
+    TextArg(int value) : isNumber(true), number(value) {}
+    TextArg(u16view value) : isNumber(false), text(value) {}
+    TextArg(const char16_t* value) : isNumber(false), text(value) {}
+    bool isNumber;
+    long long number = 0;
+    u16view text;
+};
+
+// The format with each %d and %s replaced by the next value, in order; a
+// placeholder without a value, or of the other kind, stays as it is.
+u16 FormatText(u16view format, std::initializer_list<TextArg> args);
+
+}  // namespace quorbel

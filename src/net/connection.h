@@ -1,0 +1,86 @@
+// The TCP connection in the Client and Server roles, its receive thread and
+// the protocol it carries. It knows nothing of the windows above it: it
+// takes the values a connection needs when it starts and reports through a
+// listener.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "core/protocol.h"
+
+// What the connection tells the window above it. Called on the receive
+// thread unless marked otherwise.
+class ConnectionListener {
+public:
+    virtual ~ConnectionListener() = default;
+    // The operation state or the connection changed: show them.
+    virtual void StatusChanged() = 0;
+    // Server: a peer came or went ("Server:Conection:[..]", "Server:CutOFF:[..]").
+    virtual void PeerHeader(const std::wstring& text) = 0;
+    virtual void ClearRemoteRows() = 0;
+    virtual void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) = 0;
+    // Close the connection after this many milliseconds (from any thread).
+    virtual void CloseAfter(UINT milliseconds) = 0;
+    // Window thread, while the Client sets up: 1 looking up a PC name, 2
+    // connecting, 0 neither.
+    virtual void ShowProgress(int mode) = 0;
+};
+
+// What a connection needs from the settings, read when it starts.
+struct ConnectionValues {
+    bool server = false;
+    int32_t port = 1050;  // the low 16 bits are the TCP port
+    std::array<int32_t, 4> address = {};  // Client: the Server's; a resolved PC name replaces it
+    bool usePcName = false;
+    std::array<std::wstring, 4> pcNames;
+    bool commandMode = false;  // Client: no login exchange
+    std::wstring id, pw;       // Server: the stored pair; Client: the typed one
+    bool fastMode = true;
+    std::wstring peerHostName;  // Client: set from the connected Server when it can be looked up
+};
+
+// StartClient results.
+enum ClientResult {
+    kClientRetry = -1,  // the user chose YES (try again)
+    kClientConnected = 0,
+    kClientStartupFailed = 1,
+    kClientSocketFailed = 2,
+    kClientConnectRefused = 3,  // the user chose NO
+    kClientNoPeer = 4,          // no PC name resolved (NO), or no thread
+    kClientLoginFailed = 5,
+};
+
+class Connection {
+public:
+    explicit Connection(ConnectionListener& listener);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    quorbel::Protocol& protocol();
+
+    // Window thread. Boxes are owned by `owner`.
+    int StartClient(HWND owner, ConnectionValues& values);
+    bool StartServer(HWND owner, const ConnectionValues& values);
+    // Ends either role and waits for the receive thread, serving the
+    // messages it sends to this thread's windows meanwhile.
+    void Close(HWND owner);
+
+    bool IsOpen() const;
+    bool SettingUp() const;
+    bool PeerPresent() const;            // Server: slot 0 holds a peer
+    int32_t ActiveSlotNumber() const;    // Server: the slot that spoke last, 1..10
+    long long ClientSocketNumber() const;
+    int CountPeers() const;              // Server: occupied slots
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// This PC's numeric IPv4 address and host name; "不明" where a lookup fails.
+void ReadHostInfo(std::wstring& address, std::wstring& name);

@@ -1,0 +1,61 @@
+// The protocol core's view of Windows: Winsock sends, files, the code page,
+// boxes, and the right pane through the connection's listener.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+#include "core/protocol.h"
+#include "net/connection.h"
+#include "winbase/win_files.h"
+
+class WinProtocolHost : public quorbel::ProtocolHost {
+public:
+    // `target` gives the socket every message goes to; `quiet` tells when a
+    // send must not be tried (the receive thread while the connection closes).
+    WinProtocolHost(ConnectionListener& listener, std::function<SOCKET()> target, std::function<bool()> quiet);
+    ~WinProtocolHost() override;
+
+    int SendBytes(const char* data, std::size_t length) override;
+    void ShowMessage(quorbel::u16view text, quorbel::u16view caption) override;
+    void ShowSentNak(quorbel::u16view text) override;
+    void RefreshStatusBar() override;
+    void ArmCloseTimer(uint32_t milliseconds) override;
+    void SleepMs(uint32_t milliseconds) override;
+    void ClearRemotePane() override;
+    void InsertRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
+    bool CreateFolder(quorbel::u16view path) override;
+    bool FileExists(quorbel::u16view path) override;
+    int DriveTypeOf(quorbel::u16view root) override;
+    bool ListFolder(quorbel::u16view folder, const std::function<bool(const quorbel::FolderEntry&)>& visit) override;
+    bool OpenTransferForRead(quorbel::u16view path, uint64_t& size) override;
+    int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override;
+    bool GetTransferTimes(quorbel::FileTimes& times) override;
+    bool CreateTransferForWrite(quorbel::u16view path) override;
+    bool WriteTransfer(const char* data, std::size_t length) override;
+    bool SetTransferTimes(const quorbel::FileTimes& times) override;
+    void CloseTransfer() override;
+    bool RemoveFile(quorbel::u16view path) override;
+    bool RenameFile(quorbel::u16view from, quorbel::u16view to) override;
+    const quorbel::AnsiCodec& Codec() const override;
+
+    // A box that must not hold the receive thread, on a thread of its own;
+    // with `single`, none while an earlier one of that kind is still shown.
+    void ShowDetached(const std::wstring& text, const std::wstring& caption, std::atomic<bool>* single);
+
+private:
+    ConnectionListener& listener_;
+    std::function<SOCKET()> target_;
+    std::function<bool()> quiet_;
+    WinFolderSource folders_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    static constexpr DWORD kReadAheadBytes = 64 * 1024;
+    std::vector<char> readAhead_;
+    std::size_t readPos_ = 0, readLength_ = 0;
+    std::atomic<bool> nakShown_{false};
+    std::atomic<int> detached_{0};  // boxes still on their own threads
+};

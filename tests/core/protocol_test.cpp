@@ -1,0 +1,848 @@
+// The protocol from outside: what one side answers to each message in each
+// operation state, and whole exchanges between two sides.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "fake_host.h"
+
+using namespace quorbel;
+using namespace quorbel::testing;
+
+namespace {
+
+// ---- One side, fed message by message ---------------------------------------
+
+class Side : public ::testing::Test {
+protected:
+    Peer peer;
+    FakeHost& host = peer.host;
+    Protocol& protocol = peer.protocol;
+
+    void Feed(const std::string& m) { protocol.Receive(m.data(), static_cast<int32_t>(m.size())); }
+    void Clear() {
+        host.sent.clear();
+        host.outbox.clear();
+        host.boxes.clear();
+        host.refreshes = 0;
+    }
+    // Brings the side into a state the way real messages do.
+    void Enter(int32_t state) {
+        if (peer.op() != Waiting) Feed("NAK");
+        host.files[u"C:\\src.bin"] = FakeFile{Pattern(3000), {}};
+        host.folders[u"C:\\d"] = {Entry(u"a", kAttrArchive, 1), Entry(u"b", kAttrArchive, 2)};
+        switch (state) {
+            case CallDIR: protocol.StartListing(u"C:\\d"); break;
+            case RequestDIR: Feed("DDC:\\d"); break;
+            case CallCopyTO:
+                protocol.StartCopyTo(u"C:\\src.bin", u"D:\\dst.bin");
+                Feed("ACK");
+                break;
+            case RequestCopyTO:
+                Feed("FDC:\\in\\t.dat");
+                Feed("FR000000first");
+                break;
+            case CallCopyFrom:
+                protocol.StartCopyFrom(u"D:\\x.bin", u"C:\\in\\x.bin");
+                Feed("FB000000first");
+                break;
+            case RequestCopyFrom: Feed("FCC:\\src.bin"); break;
+            case FolderTO: protocol.StartCreateFolder(u"D:\\\\new"); break;
+            default: break;
+        }
+        ASSERT_EQ(peer.op(), state);
+        Clear();
+    }
+    // The side answered "NAK" alone, with its note, and is Waiting again.
+    void ExpectRefused(const std::string& why) {
+        ASSERT_EQ(host.sent, std::vector<std::string>{"NAK"}) << why;
+        EXPECT_EQ(peer.op(), Waiting) << why;
+        EXPECT_EQ(host.Count(u"SEND-NAK"), 1u) << why;
+        EXPECT_FALSE(host.openPath.has_value()) << why;
+    }
+};
+
+constexpr int32_t kReachableStates[] = {CallDIR, RequestDIR, CallCopyTO, RequestCopyTO,
+                                        CallCopyFrom, RequestCopyFrom, FolderTO};
+
+TEST(OperationStateNames, AreTheStatusTexts) {
+    EXPECT_EQ(u16(OperationStateName(Waiting)), u"Waiting");
+    EXPECT_EQ(u16(OperationStateName(RequestCopyFrom)), u"RequestCopyFrom");
+    EXPECT_EQ(u16(OperationStateName(StopFrom)), u"StopFrom");
+    EXPECT_EQ(u16(OperationStateName(11)), u"Unknown");
+    EXPECT_EQ(u16(OperationStateName(-1)), u"Unknown");
+}
+
+TEST_F(Side, WaitingServesEachRequest) {
+    host.folders[u"C:\\data"] = {Entry(u"a.txt", kAttrArchive, 12)};
+    Feed("DDC:\\data");
+    EXPECT_EQ(host.sent, std::vector<std::string>{"DR000000a.txt,2024/03/05 09:07,12,8"});
+    EXPECT_EQ(peer.op(), RequestDIR);
+
+    Feed("NAK");
+    Clear();
+    Feed("FDC:\\in\\report.txt");
+    EXPECT_EQ(host.sent, std::vector<std::string>{"ACK"});
+    EXPECT_EQ(peer.op(), RequestCopyTO);
+
+    protocol.Receive("NAK", 3);
+    Clear();
+    host.files[u"C:\\x.bin"] = FakeFile{Pattern(1500), {}};
+    Feed("FCC:\\x.bin");
+    EXPECT_EQ(host.sent, std::vector<std::string>{"FB000000" + Pattern(1500).substr(0, 1000)});
+    EXPECT_EQ(peer.op(), RequestCopyFrom);
+    EXPECT_EQ(protocol.Step(), 1);
+
+    protocol.Receive("NAK", 3);
+    Clear();
+    Feed("CDC:\\data\\new");  // answered "ACK" also where it exists
+    Feed("CDC:\\data\\new");
+    EXPECT_EQ(host.sent, (std::vector<std::string>{"ACK", "ACK"}));
+    EXPECT_EQ(host.createdFolders, (std::vector<u16>{u"C:\\data\\new", u"C:\\data\\new"}));
+    EXPECT_EQ(peer.op(), Waiting);
+    EXPECT_GE(host.refreshes, 4);  // FolderFrom, then Waiting, twice
+
+    Clear();
+    Feed("CUT");  // a Client closes 100 ms later and answers nothing
+    EXPECT_TRUE(host.sent.empty());
+    EXPECT_EQ(host.closeTimers, std::vector<uint32_t>{100});
+}
+
+TEST_F(Side, WaitingRefusesWhatItDoesNotServe) {
+    const std::string p259 = "C:\\" + std::string(256, 'p');
+    const std::string cases[] = {
+        "ACK", "", std::string("\0\0\0", 3), "DDC:", "FDC:", "FCab", "CD", "PW", "CUTS", "CU", "XYZZY",
+        "DR000000a,b,c,1", "FR000000data", "dd C:\\", std::string("DD\0C:\\data", 10),
+        "DD" + p259 + "q", "FD" + p259 + "q", "FC" + p259 + "q", "CD" + p259 + "q",
+        "FCC:\\missing.txt",  // a missing source is refused, never created
+    };
+    for (const std::string& m : cases) {
+        Clear();
+        Feed(m);
+        ExpectRefused("message: " + m);
+    }
+    EXPECT_TRUE(host.createdFolders.empty());
+    EXPECT_TRUE(host.listedFolders.empty());
+    EXPECT_TRUE(host.files.empty());
+
+    // A Server refuses "CUT"; a host may turn down a path.
+    protocol.SetRole(Role::Server);
+    Clear();
+    Feed("CUT");
+    ExpectRefused("CUT at a Server");
+    host.refusedPaths.insert(u"C:\\secret");
+    Clear();
+    Feed("DDC:\\secret");
+    ExpectRefused("refused path");
+    EXPECT_EQ(host.reports.back().outcome, Outcome::Failed);
+
+    // Paths of 259 bytes are served.
+    Clear();
+    Feed("CD" + p259);
+    EXPECT_EQ(host.sent, std::vector<std::string>{"ACK"});
+    EXPECT_EQ(host.createdFolders.back().size(), 259u);
+}
+
+TEST_F(Side, AServerThatRequiresALoginServesNothingBefore) {
+    protocol.SetRole(Role::Server);
+    protocol.SetLoginRequired(true);
+    protocol.BuildLoginText(u"id", u"pw");
+    host.folders[u"C:\\"] = {};
+    Feed("DDC:\\");
+    ExpectRefused("listing before the login");
+    Clear();
+    Feed("PWidxx");
+    Feed("DDC:\\");
+    EXPECT_EQ(host.sent, (std::vector<std::string>{"NAK", "NAK"}));
+    Clear();
+    Feed("PWidpw");
+    Feed("DDC:\\");
+    ASSERT_GE(host.sent.size(), 2u);
+    EXPECT_EQ(host.sent[0], "ACK");
+    EXPECT_EQ(host.sent[1], "DR999999");
+    // A new connection logs in again.
+    protocol.OnConnectionLost();
+    Clear();
+    Feed("CDC:\\x");
+    ExpectRefused("folder after the connection changed");
+}
+
+TEST_F(Side, ReceivedNakEndsEveryStateWithoutAnswer) {
+    for (int32_t state : kReachableStates) {
+        Enter(state);
+        Feed("NAK");
+        EXPECT_TRUE(host.sent.empty()) << state;
+        EXPECT_EQ(peer.op(), Waiting) << state;
+        EXPECT_TRUE(host.boxes.empty()) << state;
+        EXPECT_FALSE(host.openPath.has_value()) << state;
+        EXPECT_FALSE(host.files.count(u"C:\\in\\t.$TEMP") || host.files.count(u"C:\\in\\x.$TEMP")) << state;
+    }
+    EXPECT_EQ(protocol.LastOutcome(), Outcome::Refused);
+}
+
+TEST_F(Side, ListingTurnsRecordsIntoRows) {
+    Enter(CallDIR);
+    Feed("DR000000d:\\,,,3");
+    Feed("DR000001notes.txt,2024/03/05 09:07,10K,8");
+    EXPECT_EQ(host.sent, (std::vector<std::string>{"ACK", "ACK"}));
+    ASSERT_EQ(host.rows.size(), 2u);
+    EXPECT_EQ(host.rows[0].row.name, u"d:\\");
+    EXPECT_EQ(host.rows[0].row.image, 3);
+    EXPECT_EQ(host.rows[1].number, 1);
+    EXPECT_EQ(host.rows[1].row.date, u"2024/03/05 09:07");
+    EXPECT_EQ(host.rows[1].row.size, u"10K");
+    EXPECT_EQ(host.rows[1].row.image, 8);
+    Clear();
+    Feed("DR999999");
+    EXPECT_TRUE(host.sent.empty());
+    EXPECT_EQ(peer.op(), Waiting);
+    EXPECT_EQ(host.refreshes, 1);
+    EXPECT_EQ(protocol.LastOutcome(), Outcome::Done);
+
+    // A name with a comma is split there: the rest shifts into the columns.
+    Enter(CallDIR);
+    Feed("DR000000a,b.txt,2024/03/05 09:07,12,8");
+    EXPECT_EQ(host.rows.back().row.name, u"a");
+    EXPECT_EQ(host.rows.back().row.size, u"2024/03/05 09:07");
+    EXPECT_EQ(host.rows.back().row.image, 12);
+}
+
+TEST_F(Side, ListingRefusesMalformedRecords) {
+    const std::string cases[] = {
+        "DR000001nocommas.txt", "DR000001,a,b,1", "DR00000", "DR0000a1x,y,z,1", "ACK", "FR000000abcd",
+        "DR000001" + std::string(260, 'n') + ",d,s,1", "DR000001n," + std::string(64, 'd') + ",s,1",
+    };
+    for (const std::string& m : cases) {
+        Enter(CallDIR);
+        Feed(m);
+        ExpectRefused("record: " + m);
+        EXPECT_TRUE(host.rows.empty());
+    }
+}
+
+TEST_F(Side, ServingAListingSendsOneRecordPerAck) {
+    Enter(RequestDIR);
+    Feed("ACK");
+    EXPECT_EQ(host.sent, std::vector<std::string>{"DR000001b,2024/03/05 09:07,2,8"});
+    EXPECT_EQ(peer.op(), RequestDIR);
+    // The note of a refusal shows where the table stood.
+    Feed("XX");
+    EXPECT_EQ(host.boxes.back().text, u"CONT=2/3\r\nDR999999");
+    Enter(RequestDIR);
+    Feed("ACK");
+    Feed("ACK");
+    EXPECT_EQ(host.sent.back(), "DR999999");
+    EXPECT_EQ(peer.op(), Waiting);
+    EXPECT_TRUE(host.sleeps.empty());  // a Client asks nothing back
+    EXPECT_EQ(host.reports.back().operation, Operation::List);
+    EXPECT_EQ(host.reports.back().bytes, 2u);
+}
+
+TEST_F(Side, TheServerListsThePeerOnceAfterItsFirstListing) {
+    protocol.SetRole(Role::Server);
+    protocol.SetRemoteFolderPath(u"D:\\work");
+    for (int round = 0; round < 2; ++round) {
+        Enter(RequestDIR);
+        Feed("ACK");
+        Feed("ACK");
+        EXPECT_EQ(host.sent.back(), round == 0 ? "DDD:\\work" : "DR999999");
+        EXPECT_EQ(peer.op(), round == 0 ? CallDIR : Waiting);
+        if (round == 0) Feed("DR999999");
+    }
+    EXPECT_EQ(host.sleeps, std::vector<uint32_t>{500});
+    protocol.OnConnectionLost();  // the next peer is asked again
+    Enter(RequestDIR);
+    Feed("ACK");
+    Feed("ACK");
+    EXPECT_EQ(host.sent.back(), "DDD:\\work");
+}
+
+TEST_F(Side, SendingSidesActOnTheStopAndRefuseAllButAck) {
+    for (int32_t state : {CallCopyTO, RequestCopyFrom}) {
+        const bool fr = state == CallCopyTO;
+        Enter(state);
+        Feed("ACK");
+        EXPECT_EQ(host.sent.back().substr(0, 8), fr ? "FR000001" : "FB000001");
+        protocol.RequestStop();
+        Feed("ACK");
+        EXPECT_EQ(host.sent.back(), fr ? "FRDTSTOP" : "FBDTSTOP");
+        EXPECT_FALSE(host.openPath.has_value());
+        EXPECT_EQ(peer.op(), state);
+        Clear();
+        Feed("ACK");
+        EXPECT_TRUE(host.sent.empty());
+        EXPECT_EQ(peer.op(), Waiting);
+
+        Enter(state);
+        Feed("FR000000xx");
+        ExpectRefused("block to a sender");
+
+        // A read failure: "NAK" from the copy to the peer, silence from the fetched side.
+        Enter(state);
+        host.failRead = true;
+        Feed("ACK");
+        host.failRead = false;
+        EXPECT_EQ(peer.op(), Waiting);
+        EXPECT_FALSE(host.openPath.has_value());
+        EXPECT_EQ(host.sent, fr ? std::vector<std::string>{"NAK"} : std::vector<std::string>{});
+    }
+}
+
+TEST_F(Side, ReceivingSidesWriteAcknowledgeAndFinish) {
+    for (int32_t state : {RequestCopyTO, CallCopyFrom}) {
+        const std::string k = state == RequestCopyTO ? "FR" : "FB";
+        const u16 final = state == RequestCopyTO ? u"C:\\in\\t.dat" : u"C:\\in\\x.bin";
+        Enter(state);
+        Feed(k + "000001" + " world");
+        const FileTimes t{0x0102030405060708ULL, 0x1112131415161718ULL, 0x2122232425262728ULL};
+        Feed(EncodeEndRecord(k == "FR", t));
+        EXPECT_EQ(host.sent, std::vector<std::string>{"ACK"});  // nothing answers the end record
+        EXPECT_EQ(peer.op(), Waiting);
+        EXPECT_EQ(host.files[final].data, "first world");
+        EXPECT_EQ(host.files[final].times.creation, t.creation);
+        EXPECT_EQ(host.files[final].times.lastWrite, t.lastWrite);
+        EXPECT_EQ(host.files.size(), 2u);  // no temporary file beside it
+        EXPECT_FALSE(host.openPath.has_value());
+        host.files.erase(final);
+    }
+    EXPECT_EQ(host.reports.back().bytes, 11u);
+}
+
+TEST_F(Side, ReceivingSidesDropTheTemporaryFileOnAnyEnd) {
+    const std::string cases[] = {"FB000000data", "FR00x000data", "FR", "FR00000", "ACK", "DDC:\\x"};
+    for (const std::string& m : cases) {
+        Enter(RequestCopyTO);
+        Feed(m);
+        ExpectRefused("receiving: " + m);
+        EXPECT_FALSE(host.files.count(u"C:\\in\\t.$TEMP"));
+    }
+    // The stop record: "ACK", the older file stays.
+    host.files[u"C:\\in\\t.dat"].data = "old";
+    Enter(RequestCopyTO);
+    Feed("FRDTSTOP");
+    EXPECT_EQ(host.sent, std::vector<std::string>{"ACK"});
+    EXPECT_EQ(host.files[u"C:\\in\\t.dat"].data, "old");
+    EXPECT_FALSE(host.files.count(u"C:\\in\\t.$TEMP"));
+    // A write that fails: "NAK", nothing of the new file stays.
+    Enter(RequestCopyTO);
+    host.writesBeforeFailure = 0;
+    Feed("FR000001two");
+    ExpectRefused("write failure");
+    EXPECT_FALSE(host.files.count(u"C:\\in\\t.$TEMP"));
+    EXPECT_EQ(host.files[u"C:\\in\\t.dat"].data, "old");
+}
+
+TEST_F(Side, AStopDuringACopyFromThePeerRefusesTheNextBlockQuietly) {
+    host.files[u"C:\\in\\x.bin"].data = "old";
+    Enter(CallCopyFrom);
+    EXPECT_EQ(protocol.Step(), 0);
+    Feed("FB000001more");
+    EXPECT_EQ(protocol.Step(), 1);  // the number of the last block received
+    protocol.RequestStop();
+    Clear();
+    Feed("FB000002rest");
+    EXPECT_EQ(host.sent, std::vector<std::string>{"NAK"});
+    EXPECT_EQ(host.Count(u"SEND-NAK"), 0u);
+    EXPECT_EQ(peer.op(), Waiting);
+    EXPECT_EQ(protocol.LastOutcome(), Outcome::Stopped);
+    EXPECT_EQ(host.files[u"C:\\in\\x.bin"].data, "old");
+    EXPECT_FALSE(host.files.count(u"C:\\in\\x.$TEMP"));
+    // The stop was used up: the next fetch runs to its end.
+    Enter(CallCopyFrom);
+    Feed(EncodeEndRecord(false, {}));
+    EXPECT_EQ(host.files[u"C:\\in\\x.bin"].data, "first");
+}
+
+TEST_F(Side, FolderToListsAgainOnAckAndIgnoresTheRest) {
+    protocol.SetRemoteFolderPath(u"D:\\");
+    Enter(FolderTO);
+    Feed("DR000000x,,,1");
+    Feed("CUT");
+    EXPECT_TRUE(host.sent.empty());
+    EXPECT_EQ(peer.op(), FolderTO);
+    EXPECT_TRUE(host.closeTimers.empty());
+    Feed("ACK");
+    EXPECT_EQ(host.sent, std::vector<std::string>{"DDD:\\"});
+    EXPECT_EQ(peer.op(), CallDIR);
+}
+
+TEST_F(Side, AFailedSendIsShownAndLeavesNothingWaiting) {
+    host.sendError = 10054;
+    Feed("FDC:\\a.txt");
+    ASSERT_EQ(host.Count(u"WSAGetLastError"), 1u);
+    EXPECT_EQ(host.boxes[0].text, u"ERR=10054:C0/S1=0:Sel=0\r\nACK");
+    EXPECT_EQ(peer.op(), RequestCopyTO);  // an answer that did not leave changes nothing else
+
+    protocol.SetRole(Role::Server);
+    protocol.Receive("NAK", 3);
+    Clear();
+    EXPECT_EQ(protocol.StartListing(u"D:\\x"), 10054);
+    EXPECT_EQ(host.boxes.back().text, u"ERR=10054:C0/S1=1:Sel=0\r\nDDD:\\x");
+    EXPECT_EQ(peer.op(), Waiting);
+    EXPECT_EQ(protocol.LastOutcome(), Outcome::Failed);
+}
+
+TEST_F(Side, RingsKeepTheLast31MessagesWhileRecordingIsOne) {
+    protocol.SetMonitorRecording(2);  // kept as read, but only 1 records
+    Feed("XX");
+    char ring[kRingSlots][kRingSlotBytes];
+    protocol.CopyReceiveRing(ring);
+    EXPECT_EQ(ring[0][0], 0);
+    protocol.SetMonitorRecording(1);
+    Enter(Waiting);
+    for (int i = 1; i <= 40; ++i) Feed("DR" + std::to_string(i));  // each refused with "NAK"
+    protocol.CopyReceiveRing(ring);
+    for (int slot = 0; slot <= 7; ++slot) EXPECT_EQ(std::string(ring[slot]), "DR" + std::to_string(33 + slot));
+    EXPECT_STREQ(ring[8], "***** READ-END *****");
+    for (int slot = 9; slot <= 31; ++slot) EXPECT_EQ(std::string(ring[slot]), "DR" + std::to_string(1 + slot));
+    protocol.CopySendRing(ring);
+    EXPECT_STREQ(ring[8], "***** WRITE-END *****");  // 40 refusals
+
+    // Blocks never enter the send ring; received ones do, cut to 272 bytes.
+    Enter(RequestCopyFrom);
+    Feed("ACK");
+    protocol.CopySendRing(ring);
+    EXPECT_STREQ(ring[8], "***** WRITE-END *****");
+    Enter(RequestCopyTO);
+    const std::string block = "FR000001" + std::string(1000, 'z');
+    Feed(block);
+    protocol.CopyReceiveRing(ring);
+    int found = 0;
+    for (auto& slot : ring) found += std::string(slot, kRingSlotBytes) == block.substr(0, kRingSlotBytes);
+    EXPECT_EQ(found, 1);
+}
+
+// ---- Two sides ------------------------------------------------------------------
+
+class Pair : public ::testing::Test {
+protected:
+    Link link;
+    Peer& client = *link.client;
+    Peer& server = *link.server;
+    using Heads = std::vector<std::string>;
+};
+
+TEST_F(Pair, FirstListingsRunBothWaysAndTheServerAsksOnlyOnce) {
+    server.host.folders[u"C:\\"] = {Entry(u"srv.txt", kAttrArchive, 5)};
+    server.host.drives = {{u'c', kDriveFixed}, {u'd', kDriveCdrom}, {u'z', kDriveRemote}};
+    client.host.folders[u"C:\\"] = {Entry(u"cli1.txt", kAttrArchive, 1), Entry(u"cli2", kAttrDirectory)};
+    ASSERT_EQ(client.protocol.StartListing(), 0);
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:DDC", "S:DR000000", "C:ACK", "S:DR000001", "C:ACK", "S:DR000002", "C:ACK",
+                                   "S:DR999999", "S:DDC", "C:DR000000", "S:ACK", "C:DR000001", "S:ACK",
+                                   "C:DR999999"}));
+    EXPECT_EQ(link.transcript[1], "S:DR000000d:\\,,,3");  // drive C itself is not offered
+    EXPECT_EQ(link.transcript[3], "S:DR000001z:\\,,,5");
+    ASSERT_EQ(client.host.rows.size(), 3u);
+    EXPECT_EQ(client.host.rows[2].row.name, u"srv.txt");
+    ASSERT_EQ(server.host.rows.size(), 2u);
+    EXPECT_EQ(server.host.rows[1].row.size, u"");
+    EXPECT_EQ(server.host.rows[1].row.image, 1);
+    EXPECT_EQ(client.op(), Waiting);
+    EXPECT_EQ(server.op(), Waiting);
+
+    // An unreadable folder: the end record alone, both sides Waiting.
+    link.transcript.clear();
+    client.protocol.StartListing(u"C:\\missing");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:DDC", "S:DR999999"}));
+    EXPECT_TRUE(client.host.rows.empty());
+    EXPECT_EQ(server.host.sleeps.size(), 1u);
+}
+
+TEST_F(Pair, AListingOf2000EntriesGives1023Rows) {
+    std::vector<FolderEntry> entries;
+    for (int i = 0; i < 2000; ++i) entries.push_back(Entry(u"f" + FromAscii(std::to_string(i)), kAttrArchive, i));
+    entries[5].name = u16(300, u'n');  // too long for its record: left out whole
+    server.host.folders[u"D:\\many"] = entries;
+    client.protocol.StartListing(u"D:\\many");
+    link.Pump();
+    ASSERT_EQ(client.host.rows.size(), 1023u);
+    EXPECT_EQ(client.host.rows[5].row.name, u"f6");
+    EXPECT_EQ(client.host.rows[1022].number, 1022);
+    char table[kDirSlots][kDirSlotBytes];
+    server.protocol.CopyDirectoryTable(table);
+    EXPECT_STREQ(table[1023], "DR999999");
+}
+
+TEST_F(Pair, CopiesMoveBlocksAndTimesBothWays) {
+    const FileTimes times{132000000000000001ULL, 132000000000000002ULL, 0xFFFFFFFF00000003ULL};
+    for (std::size_t size : {2500u, 3000u, 1u}) {
+        link.transcript.clear();
+        client.host.files[u"C:\\data\\report.txt"] = FakeFile{Pattern(size, 5), times};
+        server.host.files[u"C:\\report.txt"] = FakeFile{"older", {}};
+        ASSERT_EQ(client.protocol.StartCopyTo(u"C:\\data\\report.txt", u"C:\\report.txt"), 0);
+        link.Pump();
+        const std::size_t blocks = (size + 999) / 1000;
+        EXPECT_EQ(link.transcript.size(), 3 + 2 * blocks) << size;
+        EXPECT_EQ(link.Heads()[2 * blocks], "C:FR" + std::string("00000") + std::to_string(blocks - 1));
+        EXPECT_EQ(link.transcript.back().size(), 2u + 32u);
+        EXPECT_EQ(server.host.files[u"C:\\report.txt"].data, Pattern(size, 5));
+        EXPECT_EQ(server.host.files[u"C:\\report.txt"].times.lastWrite, times.lastWrite);
+        EXPECT_EQ(server.host.files[u"C:\\report.txt"].times.lastAccess, times.lastAccess);
+        EXPECT_EQ(client.protocol.Step(), static_cast<int32_t>(blocks));
+        EXPECT_EQ(client.op(), Waiting);
+        EXPECT_EQ(server.op(), Waiting);
+        EXPECT_FALSE(client.host.openPath || server.host.openPath);
+        EXPECT_TRUE(client.host.boxes.empty() && server.host.boxes.empty());
+    }
+    link.transcript.clear();
+    server.host.files[u"D:\\x.bin"] = FakeFile{Pattern(2500, 9), times};
+    ASSERT_EQ(client.protocol.StartCopyFrom(u"D:\\x.bin", u"C:\\in\\x.bin"), 0);
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FCD", "S:FB000000", "C:ACK", "S:FB000001", "C:ACK", "S:FB000002", "C:ACK",
+                                   "S:FB999999"}));
+    EXPECT_EQ(client.host.files[u"C:\\in\\x.bin"].data, Pattern(2500, 9));
+    EXPECT_EQ(client.host.files[u"C:\\in\\x.bin"].times.creation, times.creation);
+    EXPECT_EQ(client.protocol.Step(), 2);
+    EXPECT_EQ(client.protocol.LastOutcome(), Outcome::Done);
+    EXPECT_EQ(server.host.reports.back().bytes, 2500u);
+}
+
+TEST_F(Pair, EmptyAndMissingSources) {
+    const FileTimes times{11, 22, 33};
+    client.host.files[u"C:\\empty.txt"] = FakeFile{"", times};
+    client.protocol.StartCopyTo(u"C:\\empty.txt", u"C:\\in\\empty.txt");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FDC", "S:ACK", "C:FR999999"}));
+    EXPECT_EQ(server.host.files[u"C:\\in\\empty.txt"].data, "");
+    EXPECT_EQ(server.host.files[u"C:\\in\\empty.txt"].times.lastWrite, 33u);
+
+    // From the peer: the end record alone, no NAK after it.
+    link.transcript.clear();
+    server.host.files[u"D:\\e.log"] = FakeFile{"", times};
+    client.protocol.StartCopyFrom(u"D:\\e.log", u"C:\\in\\e.log");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FCD", "S:FB999999"}));
+    EXPECT_EQ(client.host.files[u"C:\\in\\e.log"].times.creation, 11u);
+    EXPECT_TRUE(server.host.boxes.empty());
+
+    // A missing source is refused on either side and created nowhere.
+    link.transcript.clear();
+    client.protocol.StartCopyFrom(u"D:\\none", u"C:\\in\\none");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FCD", "S:NAK"}));
+    link.transcript.clear();
+    client.protocol.StartCopyTo(u"C:\\gone.txt", u"C:\\in\\gone.txt");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FDC", "S:ACK", "C:NAK"}));
+    EXPECT_FALSE(server.host.files.count(u"D:\\none") || client.host.files.count(u"C:\\in\\none") ||
+                 client.host.files.count(u"C:\\gone.txt") || server.host.files.count(u"C:\\in\\gone.txt"));
+
+    // An end record with no block (what a peer that lost its source sends)
+    // keeps a file that is already there.
+    server.host.files[u"C:\\keep.txt"] = FakeFile{"precious", {}};
+    server.protocol.Receive("FDC:\\keep.txt", 13);
+    const std::string end = EncodeEndRecord(true, times);
+    server.protocol.Receive(end.data(), static_cast<int32_t>(end.size()));
+    EXPECT_EQ(server.host.files[u"C:\\keep.txt"].data, "precious");
+}
+
+TEST_F(Pair, StopsInBothDirections) {
+    client.host.files[u"C:\\big.dat"] = FakeFile{Pattern(5000), {}};
+    server.host.files[u"C:\\big.dat"] = FakeFile{"keep me", {}};
+    client.protocol.StartCopyTo(u"C:\\big.dat", u"C:\\big.dat");
+    for (int i = 0; i < 4; ++i) link.Step();  // FD, ACK, block 0, ACK
+    client.protocol.RequestStop();
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FDC", "S:ACK", "C:FR000000", "S:ACK", "C:FR000001", "S:ACK", "C:FRDTSTOP",
+                                   "S:ACK"}));
+    EXPECT_EQ(server.host.files[u"C:\\big.dat"].data, "keep me");
+    EXPECT_EQ(client.protocol.LastOutcome(), Outcome::Stopped);
+
+    link.transcript.clear();
+    server.host.files[u"D:\\big.dat"] = FakeFile{Pattern(5000, 2), {}};
+    client.protocol.StartCopyFrom(u"D:\\big.dat", u"C:\\big.dat");
+    link.Step();
+    link.Step();  // block 0 arrived, its ACK is on the way
+    client.protocol.RequestStop();
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FCD", "S:FB000000", "C:ACK", "S:FB000001", "C:NAK"}));
+    EXPECT_EQ(client.host.files[u"C:\\big.dat"].data, Pattern(5000));
+    EXPECT_FALSE(client.host.files.count(u"C:\\big.$TEMP"));
+    EXPECT_EQ(server.op(), Waiting);
+    EXPECT_FALSE(server.host.openPath.has_value());
+    EXPECT_TRUE(client.host.boxes.empty());
+}
+
+TEST_F(Pair, ANakEndsTheOperationOnBothSidesAndFreesTheFiles) {
+    client.host.files[u"C:\\a.txt"] = FakeFile{Pattern(2500), {}};
+    server.host.uncreatable.insert(u"C:\\out\\a.$TEMP");
+    client.protocol.StartCopyTo(u"C:\\a.txt", u"C:\\out\\a.txt");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FDC", "S:ACK", "C:FR000000", "S:NAK"}));
+    EXPECT_EQ(server.host.Count(u"SEND-NAK"), 1u);
+    EXPECT_TRUE(client.host.RemoveFile(u"C:\\a.txt"));  // not left locked
+
+    link.transcript.clear();
+    client.host.files[u"C:\\b.txt"] = FakeFile{Pattern(2500), {}};
+    client.protocol.StartCopyTo(u"C:\\b.txt", u"C:\\out\\b.txt");
+    for (int i = 0; i < 3; ++i) link.Step();
+    client.host.failRead = true;  // the source goes bad mid-copy
+    link.Pump();
+    EXPECT_EQ(link.Heads().back(), "C:NAK");
+    EXPECT_FALSE(server.host.files.count(u"C:\\out\\b.$TEMP") || server.host.files.count(u"C:\\out\\b.txt"));
+    EXPECT_EQ(client.op(), Waiting);
+    EXPECT_EQ(server.op(), Waiting);
+}
+
+TEST_F(Pair, OversizedSourcesAreRefused) {
+    client.host.files[u"C:\\huge.iso"] = FakeFile{"x", {}, 999997001ULL};
+    client.protocol.StartCopyTo(u"C:\\huge.iso", u"C:\\huge.iso");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FDC", "S:ACK", "C:NAK"}));
+    ASSERT_EQ(client.host.Count(u"SizeOver"), 1u);
+    EXPECT_EQ(client.host.boxes[0].text, u"953Mbyteは出来ません");
+
+    link.transcript.clear();
+    client.host.files[u"C:\\huge.iso"].reportedSize = 999997000ULL;  // exactly at the limit
+    client.protocol.StartCopyTo(u"C:\\huge.iso", u"C:\\huge.iso");
+    link.Pump();
+    EXPECT_EQ(link.Heads()[2], "C:FR000000");
+
+    link.transcript.clear();
+    server.host.files[u"D:\\huge.iso"] = FakeFile{"x", {}, 999997001ULL};
+    client.protocol.StartCopyFrom(u"D:\\huge.iso", u"C:\\huge2.iso");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FCD", "S:NAK"}));
+    EXPECT_EQ(server.host.Count(u"SizeOver"), 0u);  // only the user who copies is told
+}
+
+TEST_F(Pair, FoldersCutAndRequestsThatDoNotFit) {
+    server.host.folders[u"C:\\"] = {Entry(u"new", kAttrDirectory)};
+    client.protocol.SetRemoteFolderPath(u"C:\\");
+    client.protocol.StartCreateFolder(u"C:\\\\new");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:CDC", "S:ACK", "C:DDC", "S:DR000000", "C:ACK", "S:DR999999", "S:DDC",
+                                   "C:DR999999"}));
+    EXPECT_EQ(server.host.createdFolders, std::vector<u16>{u"C:\\\\new"});
+    EXPECT_EQ(client.host.rows.at(0).row.name, u"new");
+
+    link.transcript.clear();
+    server.protocol.SendCut();
+    client.protocol.SendCut();
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:CUT", "S:CUT", "S:NAK"}));
+    EXPECT_EQ(client.host.closeTimers, std::vector<uint32_t>{100});
+
+    // 130 two-byte characters are 260 ANSI bytes: nothing is sent or changed.
+    const u16 tooLong(130, u'\u3042');
+    client.host.sent.clear();
+    EXPECT_EQ(client.protocol.StartListing(tooLong), kRequestTooLong);
+    EXPECT_EQ(client.protocol.StartCreateFolder(tooLong), kRequestTooLong);
+    EXPECT_EQ(client.protocol.StartCopyTo(u"C:\\a", u16(258, u'p')), kRequestTooLong);
+    EXPECT_EQ(client.protocol.StartCopyFrom(u16(258, u'p'), u"C:\\a"), kRequestTooLong);
+    EXPECT_TRUE(client.host.sent.empty());
+    EXPECT_EQ(client.protocol.RemoteFolderPath(), u"C:\\");
+    EXPECT_EQ(client.protocol.StartListing(u16(129, u'\u3042')), 0);
+    link.Pump();
+    EXPECT_EQ(server.host.listedFolders.back(), u16(129, u'\u3042'));
+}
+
+TEST_F(Pair, AConnectionLostMidCopyLeavesNothingBehind) {
+    client.host.files[u"C:\\a.bin"] = FakeFile{Pattern(5000), {}};
+    client.protocol.StartCopyTo(u"C:\\a.bin", u"C:\\a.bin");
+    for (int i = 0; i < 4; ++i) link.Step();
+    client.protocol.RequestStop();  // asked for, but the connection ends first
+    server.protocol.OnConnectionLost();
+    client.protocol.OnConnectionLost();
+    EXPECT_FALSE(server.host.openPath || client.host.openPath);
+    EXPECT_FALSE(server.host.files.count(u"C:\\a.$TEMP"));
+    EXPECT_EQ(client.op(), Waiting);
+    EXPECT_EQ(server.op(), Waiting);
+    EXPECT_EQ(client.protocol.LastOutcome(), Outcome::Lost);
+
+    // Neither that stop nor one sent and answered by "NAK" cuts the next copy.
+    client.host.outbox.clear();
+    server.host.outbox.clear();
+    server.host.files[u"D:\\b.bin"] = FakeFile{Pattern(2500), {}};
+    client.host.files[u"C:\\c.bin"] = FakeFile{Pattern(2500), {}};
+    server.protocol.StartCopyFrom(u"C:\\c.bin", u"D:\\got.bin");
+    link.Pump();
+    EXPECT_EQ(server.host.files[u"D:\\got.bin"].data, Pattern(2500));
+}
+
+// ---- Login -----------------------------------------------------------------
+
+TEST(LoginText, HalvesJoinWithoutSeparatorAndOverlongHalvesGoEmpty) {
+    FakeCodec codec;
+    EXPECT_EQ(MakeLoginText(u"ab", u"c", codec), MakeLoginText(u"a", u"bc", codec));
+    EXPECT_EQ(MakeLoginText(u"\u3042", u"x", codec), "\x82\xC2x");
+    EXPECT_EQ(MakeLoginText(u16(127, u'i'), u"pw", codec), "pw");  // 128 bytes with the terminator
+    EXPECT_EQ(MakeLoginText(u16(126, u'i'), u"", codec).size(), 126u);
+    EXPECT_EQ(MakeLoginText(u16(64, u'\u3042'), u"pw", codec), "pw");
+}
+
+TEST_F(Pair, TheServerComparesTheLoginTextOnly) {
+    struct Case {
+        u16 stored[2], typed[2];
+        LoginAnswer answer;
+    } cases[] = {
+        {{u"ab", u"c"}, {u"a", u"bc"}, LoginAnswer::Accepted},
+        {{u"id", u"pw"}, {u"id", u"PW"}, LoginAnswer::Rejected},
+        {{u"", u""}, {u"", u""}, LoginAnswer::Rejected},  // "PW" alone is no login
+        {{u"", u"pw"}, {u16(200, u'x'), u"pw"}, LoginAnswer::Accepted},
+    };
+    client.protocol.SetFastModeAllowed(false);
+    for (const Case& c : cases) {
+        server.protocol.BuildLoginText(c.stored[0], c.stored[1]);
+        client.protocol.BuildLoginText(c.typed[0], c.typed[1]);
+        EXPECT_EQ(link.Login(), c.answer);
+        EXPECT_EQ(server.op(), Waiting);
+    }
+    // The text counts up to its first NUL; answers are never recorded.
+    server.protocol.SetMonitorRecording(1);
+    server.protocol.BuildLoginText(u"id", u"pw");
+    server.host.sent.clear();
+    server.protocol.Receive("PWidpw\0junk", 11);
+    server.protocol.Receive("PWidp", 5);
+    EXPECT_EQ(server.host.sent, (std::vector<std::string>{"ACK", "NAK"}));
+    char ring[kRingSlots][kRingSlotBytes];
+    server.protocol.CopySendRing(ring);
+    EXPECT_EQ(ring[0][0], 0);
+
+    EXPECT_EQ(client.protocol.TakeLoginAnswer("NAKED", 5), LoginAnswer::Rejected);
+    EXPECT_EQ(client.protocol.TakeLoginAnswer("XYZ", 3), LoginAnswer::Accepted);
+    EXPECT_EQ(client.protocol.TakeLoginAnswer("", 0), LoginAnswer::CommunicationError);
+    EXPECT_EQ(client.protocol.TakeLoginAnswer("", -1), LoginAnswer::CommunicationError);
+}
+
+// ---- The fast mode ------------------------------------------------------------
+
+TEST_F(Pair, TheFastModeStartsOnlyAfterBothSidesShowedTheMarker) {
+    server.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"id", u"pw");
+    ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
+    EXPECT_EQ(client.host.sent.back(), std::string("PWidpw\0QBX1", 11));
+    EXPECT_EQ(server.host.sent.back(), std::string("ACK\0QBX1", 8));
+    EXPECT_TRUE(client.protocol.FastMode() && server.protocol.FastMode());
+
+    // Anything else keeps both plain: a Server or Client with the mode off,
+    // a refused login, a Client in command mode (no login at all).
+    for (int round = 0; round < 3; ++round) {
+        Link other;
+        other.server->protocol.BuildLoginText(u"id", u"pw");
+        other.client->protocol.BuildLoginText(u"id", round == 2 ? u"bad" : u"pw");
+        (round == 0 ? other.server : other.client)->protocol.SetFastModeAllowed(false);
+        other.Login();
+        EXPECT_EQ(other.server->host.sent.back(), round == 2 ? "NAK" : "ACK") << round;
+        EXPECT_FALSE(other.client->protocol.FastMode() || other.server->protocol.FastMode()) << round;
+    }
+}
+
+TEST_F(Pair, APlainPeerSeesExactlyThePlainBytes) {
+    // One side allows the fast mode, the other is built without it: the
+    // whole exchange is what two plain sides send.
+    auto run = [](bool clientFast, bool serverFast) {
+        Link l;
+        l.client->protocol.SetFastModeAllowed(clientFast);
+        l.server->protocol.SetFastModeAllowed(serverFast);
+        l.server->host.folders[u"C:\\"] = {Entry(u"a.txt", kAttrArchive, 1500)};
+        l.server->host.files[u"C:\\a.txt"] = FakeFile{Pattern(1500), {1, 2, 3}};
+        l.client->host.folders[u"C:\\"] = {};
+        l.server->protocol.BuildLoginText(u"id", u"pw");
+        l.client->protocol.BuildLoginText(u"id", u"pw");
+        EXPECT_EQ(l.Login(), LoginAnswer::Accepted);
+        l.client->protocol.StartListing(u"C:\\");
+        l.Pump();
+        l.client->protocol.StartCopyFrom(u"C:\\a.txt", u"C:\\in\\a.txt");
+        l.Pump();
+        return l.transcript;
+    };
+    const std::vector<std::string> plain = run(false, false);
+    EXPECT_EQ(plain.size(), 12u);
+    EXPECT_EQ(plain[1], "S:DR000000a.txt,2024/03/05 09:07,1500,8");
+    EXPECT_EQ(run(true, false), plain);
+    EXPECT_EQ(run(false, true), plain);
+}
+
+TEST_F(Pair, FastCopiesMoveMebibyteBlocksBothWays) {
+    server.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"id", u"pw");
+    ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
+    EXPECT_EQ(client.protocol.MaxCopyBytes(), 999999ULL << 20);
+    EXPECT_EQ(u16(client.protocol.CopyTooLargeBox().text), u"976Gbyteは出来ません");
+    const std::size_t mib = kFastBlockBytes;
+    for (std::size_t size : {std::size_t(0), std::size_t(1), mib - 1, mib, mib + 1, 3 * mib}) {
+        const std::string data = Pattern(size, 3);
+        client.host.files[u"C:\\f.bin"] = FakeFile{data, {7, 8, 9}};
+        link.transcript.clear();
+        client.protocol.StartCopyTo(u"C:\\f.bin", u"D:\\f.bin");
+        link.Pump();
+        const std::size_t blocks = (size + mib - 1) / mib;
+        EXPECT_EQ(link.transcript.size(), 3 + 2 * blocks) << size;
+        EXPECT_EQ(client.protocol.Step(), static_cast<int32_t>(blocks));
+        EXPECT_EQ(server.host.files[u"D:\\f.bin"].data, data) << size;
+        EXPECT_EQ(server.host.files[u"D:\\f.bin"].times.lastWrite, 9u);
+
+        link.transcript.clear();
+        client.protocol.StartCopyFrom(u"D:\\f.bin", u"C:\\back.bin");
+        link.Pump();
+        EXPECT_EQ(client.host.files[u"C:\\back.bin"].data, data) << size;
+        EXPECT_EQ(client.protocol.Step(), blocks == 0 ? 0 : static_cast<int32_t>(blocks - 1));
+    }
+    // Over the fast limit: refused as in the plain mode, with the fast box.
+    client.host.files[u"C:\\huge"] = FakeFile{"x", {}, (999999ULL << 20) + 1};
+    client.protocol.StartCopyTo(u"C:\\huge", u"D:\\huge");
+    link.Pump();
+    ASSERT_EQ(client.host.Count(u"SizeOver"), 1u);
+    EXPECT_EQ(client.host.boxes.front().text, u"976Gbyteは出来ません");
+}
+
+TEST_F(Pair, HostileFramesEndTheConnectionAndWriteNothing) {
+    server.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"id", u"pw");
+    link.Login();
+    server.host.files[u"D:\\old.bin"] = FakeFile{"old", {}};
+    const std::string fd = std::string("\x0c\0\0\0", 4) + "FDD:\\old.bin";
+    ASSERT_TRUE(server.protocol.ReceiveStream(fd.data(), fd.size()));
+    // A block split over many receives is written once it is whole.
+    std::string block = std::string("\x0c\0\0\0", 4) + "FR000000abcd";
+    for (char c : block) ASSERT_TRUE(server.protocol.ReceiveStream(&c, 1));
+    EXPECT_EQ(server.host.files[u"D:\\old.$TEMP"].data, "abcd");
+    // A frame that promises more than ever arrives: nothing of it is written.
+    const std::string partial = std::string("\x10\0\0\0", 4) + "FR000001xy";
+    ASSERT_TRUE(server.protocol.ReceiveStream(partial.data(), partial.size()));
+    EXPECT_EQ(server.host.files[u"D:\\old.$TEMP"].data, "abcd");
+    server.protocol.OnConnectionLost();
+    EXPECT_FALSE(server.host.files.count(u"D:\\old.$TEMP"));
+    EXPECT_EQ(server.host.files[u"D:\\old.bin"].data, "old");
+
+    for (const std::string& header : {std::string("\0\0\0\0", 4), std::string("\x09\0\x10\0", 4)}) {
+        Link l;
+        l.server->protocol.BuildLoginText(u"i", u"p");
+        l.client->protocol.BuildLoginText(u"i", u"p");
+        l.Login();
+        const std::string bad = header + "DDC:\\";
+        EXPECT_FALSE(l.server->protocol.ReceiveStream(bad.data(), bad.size()));
+        EXPECT_TRUE(l.server->host.sent.size() == 1u && l.server->host.listedFolders.empty());
+    }
+}
+
+TEST(FrameReader, HandsOutWholeFramesFromAnyCut) {
+    FrameReader reader(16);
+    std::string stream;
+    for (const char* m : {"ACK", "DDC:\\x", "NAK"}) {
+        char header[4];
+        PutFrameHeader(header, static_cast<uint32_t>(std::strlen(m)));
+        stream += std::string(header, 4) + m;
+    }
+    std::vector<std::string> got;
+    for (std::size_t cut = 1; cut <= stream.size(); ++cut) {
+        reader.Reset();
+        got.clear();
+        for (std::size_t at = 0; at < stream.size();) {
+            at += reader.Take(stream.data() + at, std::min(cut, stream.size() - at));
+            const char* data;
+            std::size_t length;
+            while (reader.Next(data, length)) got.emplace_back(data, length);
+        }
+        EXPECT_EQ(got, (std::vector<std::string>{"ACK", "DDC:\\x", "NAK"})) << cut;
+        EXPECT_EQ(reader.Pending(), 0u);
+    }
+    reader.Reset();
+    reader.Take("\x11\0\0\0", 4);  // one over the largest message
+    EXPECT_TRUE(reader.Failed());
+}
+
+}  // namespace

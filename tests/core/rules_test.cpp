@@ -1,0 +1,322 @@
+// The rules both panes, the commands and the settings files follow.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "core/command_rules.h"
+#include "core/folder_rows.h"
+#include "core/format_rules.h"
+#include "core/path_rules.h"
+#include "core/settings.h"
+#include "core/socket_errors.h"
+#include "fake_host.h"
+
+using namespace quorbel;
+using namespace quorbel::testing;
+
+namespace {
+
+TEST(RowTexts, SizeDateAndImage) {
+    const std::pair<uint64_t, const char16_t*> sizes[] = {
+        {0, u"0"}, {10239, u"10239"}, {10240, u"10K"}, {10485759, u"10239K"}, {10485760, u"10M"},
+        {10737418239ULL, u"10239M"}, {10737418240ULL, u"10G"}, {10995116277759ULL, u"10239G"},
+        {10995116277760ULL, u"10T"}, {~0ULL, u"16777215T"},
+    };
+    for (auto& [n, text] : sizes) EXPECT_EQ(FormatSizeText(n), text) << n;
+    EXPECT_EQ(FormatDateText({2024, 3, 5, 9, 7}), u"2024/03/05 09:07");
+
+    // The tests run in the order ".", folder, archive, compressed.
+    EXPECT_EQ(RowImageIndex(kAttrDirectory, u".."), 0);
+    EXPECT_EQ(RowImageIndex(kAttrDirectory | kAttrArchive, u"dir"), 1);
+    EXPECT_EQ(RowImageIndex(kAttrCompressed | kAttrArchive, u"a.z"), 8);
+    EXPECT_EQ(RowImageIndex(kAttrCompressed, u"a.z"), 7);
+    EXPECT_EQ(RowImageIndex(0x80, u"plain"), 9);
+    const int drives[][2] = {{kDriveFixed, 2}, {kDriveCdrom, 3}, {kDriveRemovable, 4}, {kDriveRemote, 5},
+                             {kDriveRamdisk, 6}, {kDriveUnknown, -1}, {kDriveNoRootDir, -1}};
+    for (auto& d : drives) EXPECT_EQ(DriveImageIndex(d[0]), d[1]);
+}
+
+TEST(RowTexts, BothPanesAndTheTableBuildRowsAlike) {
+    FakeHost source;
+    source.drives = {{u'c', kDriveFixed}, {u'd', kDriveFixed}, {u'e', kDriveCdrom}};
+    FolderEntry unknownTime = Entry(u"odd.bin", kAttrArchive, 5);
+    unknownTime.lastWriteKnown = false;
+    FolderEntry unreadable = Entry(u"locked.bin", kAttrArchive, 5);
+    unreadable.sizeKnown = false;
+    source.folders[u"C:\\"] = {Entry(u".", kAttrDirectory, 9), Entry(u"plain", kAttrDirectory, 9),
+                               Entry(u"hidden", kAttrDirectory | 0x2, 0), unknownTime, unreadable};
+    std::vector<PaneRow> rows;
+    CollectFolderRows(source, u"C:\\", [&](const PaneRow& r) {
+        rows.push_back(r);
+        return true;
+    });
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows[0].name, u"d:\\");  // the listed drive itself is not offered
+    EXPECT_EQ(rows[1].image, 3);
+    EXPECT_EQ(rows[1].date, u"");
+    EXPECT_EQ(rows[2].size, u"");  // "." has no size, nor a plain folder
+    EXPECT_EQ(rows[3].size, u"");
+    EXPECT_EQ(rows[4].size, u"0");  // a folder with more bits shows one
+    EXPECT_EQ(rows[5].date, u"");   // a time that could not be converted
+    EXPECT_EQ(rows[5].size, u"5");
+    EXPECT_EQ(rows[6].size, u"");  // a size that could not be read
+    EXPECT_EQ(FormatRecord(7, rows[0]), u"DR000007d:\\,,,2");
+    EXPECT_EQ(FormatRecord(8, rows[5]), u"DR000008odd.bin,,5,8");
+
+    // Away from a drive root no drive rows come; a stop ends the walk.
+    rows.clear();
+    source.folders[u"C:\\data"] = {Entry(u"a", kAttrArchive), Entry(u"b", kAttrArchive)};
+    CollectFolderRows(source, u"C:\\data", [&](const PaneRow& r) {
+        rows.push_back(r);
+        return false;
+    });
+    EXPECT_EQ(rows.size(), 1u);
+    EXPECT_FALSE(CollectFolderRows(source, u"C:\\none", [](const PaneRow&) { return true; }));
+}
+
+TEST(TextRules, CompareReadAndSizeTexts) {
+    EXPECT_EQ(CompareNoCase(u"ABC", u"abc"), 0);
+    EXPECT_LT(CompareNoCase(u"", u"a"), 0);
+    EXPECT_LT(CompareNoCase(u"100", u"10K"), 0);  // sizes sort as text: 100, 10K, 9
+    EXPECT_LT(CompareNoCase(u"10K", u"9"), 0);
+    EXPECT_NE(CompareNoCase(u"\u00C4", u"\u00E4"), 0);
+    EXPECT_LT(CompareNoCase(u"_", u"a"), 0);
+    const std::pair<const char16_t*, int32_t> numbers[] = {
+        {u"", 0}, {u" ", 0}, {u"abc", 0}, {u"  -1x", -1}, {u"+7", 7},
+        {u"99999999999", 2147483647}, {u"-99999999999", -2147483647 - 1},
+    };
+    for (auto& [text, value] : numbers) EXPECT_EQ(ParseLeadingInt(text), value) << value;
+    EXPECT_EQ(SizeTextBytes(u"953M"), 999292928u);
+    EXPECT_EQ(SizeTextBytes(u"12T"), 12ULL << 40);
+    EXPECT_EQ(SizeTextBytes(u"10239"), 10239u);
+    for (const char16_t* root : {u"C:\\", u"d:\\"}) EXPECT_TRUE(IsDriveRoot(root));
+    for (const char16_t* other : {u"C:", u"C:\\a", u"C:/", u"C\\:", u""}) EXPECT_FALSE(IsDriveRoot(other));
+}
+
+TEST(CopyCommand, SizeLimitFollowsTheMode) {
+    for (const char16_t* fits : {u"", u"0", u"953M", u"999997000"})
+        EXPECT_TRUE(CopySizeAllowed(fits, kMaxPlainCopyBytes)) << fits;
+    for (const char16_t* over : {u"999997001", u"954M", u"3000M", u"15G", u"12T", u"99999999999T"})
+        EXPECT_FALSE(CopySizeAllowed(over, kMaxPlainCopyBytes));
+    EXPECT_TRUE(CopySizeAllowed(u"975G", kMaxFastCopyBytes));
+    EXPECT_FALSE(CopySizeAllowed(u"977G", kMaxFastCopyBytes));
+}
+
+TEST(FolderDialog, NameChecksRunInOrderWithinTheBudget) {
+    EXPECT_EQ(CheckFolderName(u"", 7), FolderNameCheck::kEmpty);
+    for (const char16_t* bad : {u"new.folder", u"a\\b", u".x"})
+        EXPECT_EQ(CheckFolderName(bad, 7), FolderNameCheck::kBadCharacter);
+    EXPECT_EQ(CheckFolderName(u16(300, u'.'), 7), FolderNameCheck::kBadCharacter);
+    EXPECT_EQ(CheckFolderName(u"   ", 7), FolderNameCheck::kAccepted);
+    EXPECT_EQ(CheckFolderName(u16(241, u'n'), 7), FolderNameCheck::kAccepted);  // C:\data
+    EXPECT_EQ(CheckFolderName(u16(242, u'n'), 7), FolderNameCheck::kTooLong);
+    EXPECT_EQ(CheckFolderName(u"n", 248), FolderNameCheck::kTooLong);
+    EXPECT_EQ(u16(FolderNameMessage(FolderNameCheck::kEmpty).text), u"文字を入力して下さい");
+    EXPECT_EQ(u16(FolderNameMessage(FolderNameCheck::kTooLong).text), u"入力文字にエラー！");
+}
+
+TEST(Paths, OneBoundedJoin) {
+    EXPECT_EQ(JoinPath(u"C:\\", u"new"), u"C:\\\\new");  // exactly so, also at a root
+    EXPECT_EQ(JoinEntryPath(u"C:\\", u"a.txt"), u"C:\\a.txt");
+    EXPECT_EQ(JoinEntryPath(u"C:\\data", u"a.txt"), u"C:\\data\\a.txt");
+    const u16 folder = u"C:\\" + u16(250, u'a');
+    EXPECT_EQ(JoinPath(folder, u"12345")->size(), 259u);
+    EXPECT_FALSE(JoinPath(folder, u"123456").has_value());
+    EXPECT_FALSE(JoinEntryPath(folder, u"123456").has_value());
+    EXPECT_EQ(FileNameOf(u"C:\\data\\x.bin"), u"x.bin");
+    EXPECT_EQ(FileNameOf(u"x.bin"), u"x.bin");
+}
+
+TEST(Paths, DoubleClicksMoveAlongTheTree) {
+    struct Case {
+        const char16_t *path, *name;
+        RowOpenOutcome outcome;
+        const char16_t* result;
+    } cases[] = {
+        {u"C:\\data\\work", u"..", RowOpenOutcome::kNewPath, u"C:\\data"},
+        {u"C:\\data", u".", RowOpenOutcome::kNewPath, u"C:\\"},  // "." goes up too
+        {u"C:\\", u"..", RowOpenOutcome::kNewPath, u"C:\\"},
+        {u"\\data", u"..", RowOpenOutcome::kNewPath, u""},  // the first character is never looked at
+        {u"\\\\srv", u"..", RowOpenOutcome::kNewPath, u"\\"},
+        {u"C:\\", u"d:\\", RowOpenOutcome::kNewPath, u"d:\\"},
+        {u"C:\\", u"new", RowOpenOutcome::kNewPath, u"C:\\new"},
+        {u"C:\\data", u"new", RowOpenOutcome::kNewPath, u"C:\\data\\new"},
+        {u"C:", u"new", RowOpenOutcome::kNewPath, u"C:\\new"},
+        {u"C", u"new", RowOpenOutcome::kNewPath, u"C:\\new"},
+        {u"", u"new", RowOpenOutcome::kNewPath, u"new"},
+        {u"C:\\", u"ab\\", RowOpenOutcome::kNewPath, u"C:\\ab\\"},
+        {u"C:\\data", u"README", RowOpenOutcome::kNewPath, u"C:\\data\\README"},
+        {u"C:\\data", u"x.abcd", RowOpenOutcome::kNewPath, u"C:\\data\\x.abcd"},
+        {u"C:\\data", u"report.txt", RowOpenOutcome::kFileWarning, u"C:\\data"},
+        {u"C:\\data", u"app.old", RowOpenOutcome::kFileWarning, u"C:\\data"},
+        {u"C:\\data", u"ab.", RowOpenOutcome::kFileWarning, u"C:\\data"},
+        {u"C:\\data", u"", RowOpenOutcome::kIgnored, u"C:\\data"},
+    };
+    for (const Case& c : cases) {
+        const RowOpenResult r = OpenRowPath(c.path, c.name);
+        EXPECT_EQ(r.outcome, c.outcome) << c.name;
+        EXPECT_EQ(r.path, c.result) << c.name;
+    }
+    const u16 deep = u"C:\\" + u16(250, u'a');
+    EXPECT_EQ(OpenRowPath(deep, u"folder").outcome, RowOpenOutcome::kTooLong);
+    EXPECT_EQ(OpenRowPath(deep, u"folder").path, deep);
+    EXPECT_EQ(OpenRowPath(deep, u"fold").path.size(), 258u);
+}
+
+TEST(SocketErrors, TextsByExactCode) {
+    EXPECT_EQ(SocketErrorText(10048), u"IPアドレス\uFF0Bポート番号は既に使用されています。");
+    EXPECT_EQ(SocketErrorText(10061), u"接続が拒否されました。");
+    EXPECT_EQ(SocketErrorText(10060), u"接続がタイムアウトしました。");
+    EXPECT_EQ(SocketErrorText(8), u"使\u2F64可能なメモリが不\u2F9Cしています。");
+    EXPECT_EQ(SocketErrorText(10063), u"名前が\u2ED1すぎます。");
+    EXPECT_EQ(SocketErrorText(10053), u"ソフトウェアによって接続の中止が発生しました。");  // 中止, not the radical
+    EXPECT_EQ(SocketErrorText(10102), SocketErrorText(10110));
+    EXPECT_EQ(SocketErrorText(10103), SocketErrorText(10111));
+    EXPECT_NE(SocketErrorText(10102), SocketErrorText(10103));
+    for (int32_t code : {6, 87, 995, 996, 997, 10112}) EXPECT_NE(SocketErrorText(code), u"その他エラー") << code;
+    for (int32_t code : {0, -1, 10113, 11001, 11004, 10010, 10012, 10015, 10021, 10023, 10025, 10034, 10072,
+                         10090, 10094, 10100, INT32_MIN, INT32_MAX})
+        EXPECT_EQ(SocketErrorText(code), u"その他エラー") << code;
+    const std::vector<int32_t> codes = SocketErrorCodes();
+    EXPECT_EQ(codes.size(), 64u);
+    for (int32_t code : codes) EXPECT_LT(SocketErrorText(code).size(), 32u) << code;
+}
+
+TEST(Texts, FormatsFillPlaceholdersInOrder) {
+    EXPECT_EQ(FormatText(texts::kConnectFailed.text, {10061, u"接続が拒否されました。"}),
+              u"接続エラー(ErrNo.10061)\r\n接続が拒否されました。\r\n相手側を先にOPENして下さい\r\n再接続はYES、接続しないはNO");
+    EXPECT_EQ(FormatText(u"%d/%d %s", {1, -2}), u"1/-2 %s");  // a missing value leaves its placeholder
+    EXPECT_EQ(FormatText(u"100%", {}), u"100%");
+    std::map<u16, int> seen;
+    for (const BoxText& box : AllBoxTexts()) ++seen[u16(box.text) + u"|" + (box.caption ? box.caption : u"")];
+    for (const auto& [key, count] : seen) EXPECT_EQ(count, 1) << "a box listed twice";
+}
+
+// ---- Settings files ---------------------------------------------------------
+
+class MemoryIni : public IniSection {
+public:
+    std::vector<std::pair<u16, u16>> written;  // in order
+    std::map<u16, u16> values;
+    int32_t ReadInt(u16view key, int32_t fallback) override {
+        auto it = values.find(u16(key));
+        return it == values.end() ? fallback : ParseLeadingInt(it->second);
+    }
+    u16 ReadText(u16view key, u16view fallback, std::size_t maxChars) override {
+        auto it = values.find(u16(key));
+        return (it == values.end() ? u16(fallback) : it->second).substr(0, maxChars);
+    }
+    void WriteText(u16view key, u16view value) override {
+        written.emplace_back(key, value);
+        values[u16(key)] = value;
+    }
+};
+
+// Protection that marks the text; "bad" cannot be opened.
+class MarkingVault : public CredentialVault {
+public:
+    u16 Protect(u16view plain) override { return u"P:" + u16(plain); }
+    bool Unprotect(u16view text, u16& plain) override {
+        if (text.substr(0, 2) != u"P:") return false;
+        plain = text.substr(2);
+        return true;
+    }
+};
+
+TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
+    MemoryIni ini;
+    MarkingVault vault;
+    const LocalDate today{2026, 1, 26};
+    Settings loaded;
+    LoadSettings(ini, vault, today, loaded);
+    EXPECT_EQ(loaded.localFolder, u"C:\\");
+    EXPECT_EQ(loaded.port, 1050);
+    EXPECT_EQ(loaded.storedId, u"QB2026");
+    EXPECT_EQ(loaded.storedPw, u"PW126");
+    EXPECT_EQ(loaded.fastMode, 1);
+
+    Settings s;
+    s.localFolder = u"D:\\work";
+    s.remoteFolder = u"E:\\peer";
+    s.serverMode = 1;
+    s.port = 2050;
+    s.targetAddress = {10, 20, 30, 300};
+    s.monitorRecording = 2;
+    s.usePcName = 1;
+    s.pcNames = {u"one", u"", u"three", u"four"};
+    s.companionLaunch = 1;
+    s.storedId = u"id";
+    s.storedPw = u"pw";
+    s.consent = 1;
+    s.fastMode = 0;
+    SaveSettings(ini, vault, s);
+    const char16_t* keys[] = {
+        u"currentdirectory_r", u"currentdirectory_w", u"ip_mode", u"port_no", u"ip_no1", u"ip_no2", u"ip_no3",
+        u"ip_no4", u"sendreadmonitor_on", u"pc_name", u"pc_name_wcs[0].pn", u"pc_name_wcs[1].pn",
+        u"pc_name_wcs[2].pn", u"pc_name_wcs[3].pn", u"pw_mode", u"dipa", u"wppa", u"doui_mode", u"fast_mode",
+    };
+    ASSERT_EQ(ini.written.size(), std::size(keys));
+    for (std::size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(ini.written[i].first, keys[i]);
+    EXPECT_EQ(ini.values[u"ip_no4"], u"300");
+    EXPECT_EQ(ini.values[u"dipa"], u"P:id");
+
+    Settings back;
+    LoadSettings(ini, vault, today, back);
+    EXPECT_EQ(back.localFolder, s.localFolder);
+    EXPECT_EQ(back.remoteFolder, u"C:\\");  // the right pane always starts at C:\ .
+    EXPECT_EQ(back.targetAddress, s.targetAddress);
+    EXPECT_EQ(back.monitorRecording, 2);
+    EXPECT_EQ(back.pcNames, s.pcNames);
+    EXPECT_EQ(back.storedId, u"id");
+    EXPECT_EQ(back.storedPw, u"pw");
+    EXPECT_EQ(std::tie(back.serverMode, back.port, back.usePcName, back.companionLaunch, back.consent, back.fastMode),
+              std::tie(s.serverMode, s.port, s.usePcName, s.companionLaunch, s.consent, s.fastMode));
+}
+
+TEST(SettingsFile, LimitsAndUnreadableCredentials) {
+    MemoryIni ini;
+    MarkingVault vault;
+    ini.values[u"pc_name_wcs[1].pn"] = u16(300, u'n');
+    ini.values[u"currentdirectory_r"] = u16(300, u'p');
+    ini.values[u"dipa"] = u"P:" + u16(130, u'i');
+    ini.values[u"wppa"] = u"bad";
+    ini.values[u"port_no"] = u"x12";
+    Settings s;
+    s.storedPw = u"kept";
+    LoadSettings(ini, vault, {2026, 12, 31}, s);
+    EXPECT_EQ(s.pcNames[1].size(), 255u);
+    EXPECT_EQ(s.pcNames[0], u"");
+    EXPECT_EQ(s.localFolder.size(), 259u);
+    EXPECT_EQ(s.storedId.size(), 127u);
+    EXPECT_EQ(s.storedPw, u"kept");  // another user's value leaves it as it was
+    EXPECT_EQ(s.port, 0);
+    EXPECT_EQ(DefaultPw({2026, 12, 31}), u"PW1231");
+    EXPECT_EQ(DefaultPw({2026, 1, 1}), u"PW11");
+}
+
+TEST(CompanionFile, KeysDefaultsAndPlace) {
+    MemoryIni ini;
+    CompanionSettings c;
+    ini.values[u"id_wcs"] = u16(300, u'a');
+    LoadCompanionSettings(ini, c);
+    EXPECT_EQ(c.idTime, 5000);
+    EXPECT_EQ(c.adminPw, u"PW");
+    EXPECT_EQ(c.adminId.size(), 249u);
+    PlaceCompanion(c, 500, 300);
+    EXPECT_EQ(std::pair(c.x, c.y), std::pair(200, 250));
+    PlaceCompanion(c, 100, 20);
+    EXPECT_EQ(std::pair(c.x, c.y), std::pair(0, 0));
+    PlaceCompanion(c, INT32_MIN, INT32_MAX);
+    EXPECT_EQ(std::pair(c.x, c.y), std::pair(0, INT32_MAX - 50));
+    c.idTime = -3;
+    SaveCompanionSettings(ini, c);
+    const char16_t* keys[] = {u"moto_x", u"moto_y", u"id_time", u"pw_time", u"id_wcs", u"pw_wcs"};
+    ASSERT_EQ(ini.written.size(), std::size(keys));
+    for (std::size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(ini.written[i].first, keys[i]);
+    EXPECT_EQ(ini.values[u"moto_y"], u"2147483597");
+    EXPECT_EQ(ini.values[u"id_time"], u"-3");
+    EXPECT_EQ(ReadCompanionTime(u16(60, u' ') + u"7"), 7);
+    EXPECT_EQ(ReadCompanionTime(u16(61, u' ') + u"7"), 0);  // past the edit's limit
+}
+
+}  // namespace
