@@ -24,9 +24,10 @@ done
 mkdir -p "$out"
 date="$(date -u ${SOURCE_DATE_EPOCH:+-d @$SOURCE_DATE_EPOCH} +%Y-%m-%d)"
 # markdown-smart: quoted program texts keep their straight quotes, "..." and "--";
+# -tex_math_dollars: "$" is a character of names such as report.$TEMP;
 # east_asian_line_breaks: a line break between Japanese characters adds no space;
 # --columns=20: every pipe table takes its column widths from its dashes.
-pandoc -f markdown-smart+east_asian_line_breaks -t html5 --standalone --template="$src/template.html" \
+pandoc -f markdown-smart-tex_math_dollars+east_asian_line_breaks -t html5 --standalone --template="$src/template.html" \
   --toc --toc-depth=2 --number-sections --wrap=none --columns=20 \
   --metadata title="ユーザーマニュアル" \
   --metadata subtitle="2 台の PC の間でファイルを移すプログラム" \
