@@ -50,6 +50,7 @@ test: build fuzz-build
 	$(MAKE) --no-print-directory test-native
 	$(MAKE) --no-print-directory fuzz-smoke
 	$(MAKE) --no-print-directory test-win
+	$(MAKE) --no-print-directory test-dist
 
 fuzz: fuzz-build
 	scripts/run-fuzz.sh $(FUZZ) 600
@@ -65,6 +66,17 @@ screenshots: win64
 bench: native win64
 	scripts/wine-prefix.sh $(WIN64)
 	scripts/with-display.sh scripts/bench.sh $(BUILD)
+
+# The user manual (PDF, with the screenshots) and the release packages.
+.PHONY: manual dist test-dist
+manual: screenshots
+	scripts/manual.sh $(BUILD)
+
+dist: win32 native manual
+	scripts/dist.sh $(BUILD)
+
+test-dist: dist
+	tests/dist/check_dist.py $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
