@@ -32,3 +32,16 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   $SUDO locale-gen >/dev/null
 fi
+
+# The shipped 32-bit program runs under Wine only where this kernel runs
+# 32-bit code; Wine's 32-bit half then comes from Debian's i386 packages.
+if "$(dirname "$0")/runs-32bit.sh" &&
+   ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  echo "setup: installing wine32 (i386)"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+fi

@@ -5,7 +5,10 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/wine-env.sh" "$1"
 stamp="$WINEPREFIX/.quorbel-ready"
-[ -f "$stamp" ] && exit 0
+# A prefix made before Wine's 32-bit half was installed cannot load it: the
+# stamp records which Wine the prefix was made with.
+wine_kind="$(dpkg-query -W -f='${Version} ' wine64 wine32:i386 2>/dev/null || true)"
+[ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wine_kind" ] && exit 0
 rm -rf "$WINEPREFIX"
 echo "wine: creating prefix $WINEPREFIX"
 wineboot -i >/dev/null 2>&1 || true
@@ -17,4 +20,4 @@ wineserver -w
 "$WINE64" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive >/dev/null 2>&1 \
   || { echo "wine: could not turn the theme off" >&2; exit 1; }
 wineserver -w
-touch "$stamp"
+echo "$wine_kind" >"$stamp"
