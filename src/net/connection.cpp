@@ -228,6 +228,16 @@ struct Connection::Impl {
         return kClientConnected;
     }
 
+    // Either role's protocol for a new connection: plain, not logged in,
+    // with the login text of this side.
+    void PrepareProtocol(bool asServer, const ConnectionValues& values) {
+        server = asServer;
+        protocol.SetRole(asServer ? quorbel::Role::Server : quorbel::Role::Client);
+        protocol.SetFastModeAllowed(values.fastMode);
+        protocol.OnConnectionStarted();
+        protocol.BuildLoginText(AsU16View(values.id), AsU16View(values.pw));
+    }
+
     void ReleaseFailedStart(SOCKET s, bool shutdownFirst) {
         if (shutdownFirst) shutdown(s, SD_BOTH);
         closesocket(s);
@@ -355,11 +365,7 @@ int Connection::StartClient(HWND owner, ConnectionValues& values) {
     }
 
     c.clientSocketNumber = static_cast<long long>(s);
-    c.server = false;
-    c.protocol.SetRole(quorbel::Role::Client);
-    c.protocol.SetFastModeAllowed(values.fastMode);
-    c.protocol.OnConnectionStarted();
-    c.protocol.BuildLoginText(AsU16View(values.id), AsU16View(values.pw));
+    c.PrepareProtocol(false, values);
     c.socket.store(s);
     if (!values.commandMode && !c.SendLogin(owner, s)) {
         c.socket.store(INVALID_SOCKET);
@@ -394,12 +400,8 @@ bool Connection::StartServer(HWND owner, const ConnectionValues& values) {
         c.ReleaseFailedStart(s, false);
         return false;
     }
-    c.server = true;
-    c.protocol.SetRole(quorbel::Role::Server);
-    c.protocol.SetFastModeAllowed(values.fastMode);
-    c.protocol.OnConnectionStarted();
     // The login text is ready before the first peer can ask.
-    c.protocol.BuildLoginText(AsU16View(values.id), AsU16View(values.pw));
+    c.PrepareProtocol(true, values);
     for (auto& slot : c.slots) slot.store(INVALID_SOCKET);
     c.activeSlot = 0;
     if (!c.StartReceiveThread(owner, s, Impl::ServerThread)) return false;
