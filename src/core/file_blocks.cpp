@@ -103,23 +103,25 @@ bool Protocol::OpenSource() {
     return true;
 }
 
-int Protocol::SendNextBlock(bool fr) {
-    const int32_t number = step_.load();
-    if (transfer_ != Transfer::Reading || number < 0 || number > kLastDataBlock) {
-        ReleaseTransferFile();
-        return 2;
-    }
+int64_t Protocol::ReadAhead() {
     // The frame header (fast mode), the block header, then the data read
     // straight into place: one buffer for every block of the transfer.
     const std::size_t room = BlockBytes();
     if (blockBuffer_.size() < kFrameHeaderBytes + kBlockHeaderBytes + room)
         blockBuffer_.resize(kFrameHeaderBytes + kBlockHeaderBytes + room);
-    char* message = blockBuffer_.data() + kFrameHeaderBytes;
-    const int64_t got = host_.ReadTransfer(message + kBlockHeaderBytes, room);
-    if (got < 0 || uint64_t(got) > room) {
+    const int64_t got = host_.ReadTransfer(blockBuffer_.data() + kFrameHeaderBytes + kBlockHeaderBytes, room);
+    return got < 0 || uint64_t(got) > room ? -1 : got;
+}
+
+int Protocol::SendNextBlock(bool fr) {
+    const int32_t number = step_.load();
+    const int64_t got = ahead_ != kNothingAhead ? ahead_ : ReadAhead();
+    ahead_ = kNothingAhead;
+    if (transfer_ != Transfer::Reading || number < 0 || number > kLastDataBlock || got < 0) {
         ReleaseTransferFile();
         return 2;
     }
+    char* message = blockBuffer_.data() + kFrameHeaderBytes;
     std::size_t length;
     if (got == 0) {
         FileTimes times;
@@ -146,9 +148,13 @@ int Protocol::SendNextBlock(bool fr) {
         return 2;
     }
     transferred_.fetch_add(uint64_t(got));
-    if (got > 0) return 1;
-    ReleaseTransferFile();
-    return 0;
+    if (got == 0) {
+        ReleaseTransferFile();
+        return 0;
+    }
+    // The next block is read while the peer takes this one in.
+    ahead_ = ReadAhead();
+    return 1;
 }
 
 // ---- Receiving -----------------------------------------------------------------
@@ -214,6 +220,7 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
 }
 
 void Protocol::ReleaseTransferFile() {
+    ahead_ = kNothingAhead;
     if (transfer_ != Transfer::Closed) {
         host_.CloseTransfer();
         if (transfer_ == Transfer::Writing) host_.RemoveFile(tempName_);

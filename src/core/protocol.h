@@ -288,6 +288,7 @@ private:
     // File blocks.
     std::size_t BlockBytes() const;
     bool OpenSource();
+    int64_t ReadAhead();
     int SendNextBlock(bool fr);
     bool BeginReceiving(u16view finalName);
     bool WriteBlock(const char* data, std::size_t count, int32_t number);
@@ -344,6 +345,10 @@ private:
     char plainBuffer_[kMaxPlainMessageBytes + 16] = {};
     FrameReader frames_;
     std::vector<char> blockBuffer_;
+    // The block read ahead of the peer's answer: its bytes, 0 at the end,
+    // -1 after a failed read.
+    static constexpr int64_t kNothingAhead = -2;
+    int64_t ahead_ = kNothingAhead;
 };
 
 // ---- Pure helpers -------------------------------------------------------
