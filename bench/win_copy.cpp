@@ -32,7 +32,7 @@ constexpr int kEchoPort = 33991;
 constexpr size_t kFileBytes = 20000000;
 constexpr int kBlocks = static_cast<int>(kFileBytes / 1000);
 constexpr int kExchanges = kBlocks + 1;  // the blocks and the request
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 double Now() {
     static LARGE_INTEGER frequency = [] {
@@ -206,15 +206,21 @@ uint64_t PeakWorkingSet(HANDLE process) {
 }
 
 struct Result {
-    double to = -1, from = -1;
+    std::vector<double> toRatio, fromRatio;  // per round, against that round's bare exchanges
     uint64_t serverPeak = 0, benchPeak = 0;
     bool intact = false;
 };
 
+double Median(std::vector<double> v) {
+    if (v.empty()) return -1;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
 // Starts Quorbel.exe with "/CMD" in a folder of its own, as Server (this
 // program connects) or as Client (it connects to this program), and copies
 // the data to it and back kRounds times.
-Result RunAgainst(const std::wstring& exe, bool asServer, const std::string& data) {
+Result RunAgainst(const std::wstring& exe, const std::wstring& self, bool asServer, const std::string& data) {
     Result result;
     const std::wstring exeFolder = MakeTempFolder(asServer ? L"copy_server" : L"copy_client");
     const std::wstring files = MakeTempFolder(asServer ? L"copy_sfiles" : L"copy_cfiles");
@@ -263,18 +269,21 @@ Result RunAgainst(const std::wstring& exe, bool asServer, const std::string& dat
         ready = s != INVALID_SOCKET && ReceiveMessage(s).compare(0, 2, "DD") == 0 && SendAll(s, "DR999999", 8);
     }
     if (ready) {
-        std::vector<double> to, from;
         bool intact = true;
         const std::wstring target = files + L"\\copy.bin";
         for (int round = 0; round < kRounds; ++round) {
-            to.push_back(CopyToProgram(s, data, target));
-            intact = intact && to.back() > 0 && ReadAll(target) == data;
+            // The yardstick of this round, then the copies it is set against.
+            const double bare = BareExchanges(self);
+            const double to = CopyToProgram(s, data, target);
+            intact = intact && bare > 0 && to > 0 && ReadAll(target) == data;
             std::string back;
-            from.push_back(CopyFromProgram(s, target, back));
-            intact = intact && from.back() > 0 && back == data;
+            const double from = CopyFromProgram(s, target, back);
+            intact = intact && from > 0 && back == data;
+            result.toRatio.push_back(to / bare);
+            result.fromRatio.push_back(from / bare);
+            std::printf("  round %d: bare %.3f s, to it %.3f s (%.3f), from it %.3f s (%.3f)\n", round + 1, bare, to,
+                        to / bare, from, from / bare);
         }
-        result.to = *std::min_element(to.begin(), to.end());
-        result.from = *std::min_element(from.begin(), from.end());
         result.intact = intact;
     } else {
         std::fprintf(stderr, "no connection with Quorbel.exe\n");
@@ -318,20 +327,14 @@ int wmain(int argc, wchar_t** argv) {
         x ^= x << 5;
         c = static_cast<char>(x >> 24);
     }
-    // The yardstick varies more under Wine than the copies: more rounds.
-    std::vector<double> bare;
-    for (int round = 0; round < 2 * kRounds; ++round) bare.push_back(BareExchanges(self));
-    const double bestBare = *std::min_element(bare.begin(), bare.end());
-    std::printf("file: %zu bytes, %d exchanges, best of %d rounds\n", kFileBytes, kExchanges, kRounds);
-    std::printf("bare exchanges (two processes, best of %d): %.3f s (%.1f us per exchange)\n", 2 * kRounds, bestBare,
-                bestBare * 1e6 / kExchanges);
-    bool intact = bestBare > 0;
+    std::printf("file: %zu bytes, %d exchanges against as many bare 1008/3-byte exchanges, %d rounds\n",
+                kFileBytes, kExchanges, kRounds);
+    bool intact = true;
     for (bool asServer : {true, false}) {
-        Result r = RunAgainst(exe, asServer, data);
-        intact = intact && r.intact;
         std::printf("Quorbel.exe as %s:\n", asServer ? "Server" : "Client");
-        std::printf("  copy to it:   %.3f s  ratio %.3f\n", r.to, r.to / bestBare);
-        std::printf("  copy from it: %.3f s  ratio %.3f\n", r.from, r.from / bestBare);
+        const Result r = RunAgainst(exe, self, asServer, data);
+        intact = intact && r.intact;
+        std::printf("  median ratio: copy to it %.3f, copy from it %.3f\n", Median(r.toRatio), Median(r.fromRatio));
         std::printf("  peak working set: Quorbel.exe %.1f MiB, this client %.1f MiB (holds the file twice)\n",
                     r.serverPeak / 1048576.0, r.benchPeak / 1048576.0);
     }
