@@ -65,6 +65,10 @@ with tempfile.TemporaryDirectory() as tmp:
                f"{exe} is not a 32-bit (i386) GUI program")
         foreign = [d for d in re.findall(r"DLL Name: (\S+)", dump) if d.lower() not in SYSTEM_DLLS]
         expect("DLL Name:" in dump and not foreign, f"{exe}: no import table, or DLLs that Windows lacks: {foreign}")
+        # The box log and answers of the test build are not in what ships.
+        binary = open(os.path.join(tmp, exe), "rb").read()
+        hooks = [h for h in ("QUORBEL_BOX_LOG", "QUORBEL_BOX_ANSWERS") if h.encode("utf-16-le") in binary]
+        expect(not hooks, f"{exe} carries the test build's {hooks}")
 
     with tarfile.open(os.path.join(BUILD, "dist", f"quorbel-peer-{version}-linux-x86_64.tar.gz")) as t:
         members = {os.path.basename(m.name): m for m in t.getmembers() if m.isfile()}
