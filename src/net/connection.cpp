@@ -165,17 +165,18 @@ struct Connection::Impl {
                 return;
             }
             if (ready == 0) continue;
-            if (FD_ISSET(listening, &readSet)) {
-                AcceptPeer(listening);
-                continue;
-            }
-            for (int i = 0; i < kPeerSlots; ++i) {
+            // What the peers sent comes first: a peer that has just left must
+            // free its slot before the next one is accepted, or a Client that
+            // connects again at once would land beside it and get no answers.
+            bool served = false;
+            for (int i = 0; i < kPeerSlots && !served; ++i) {
                 const SOCKET s = slots[i].load();
                 if (s != INVALID_SOCKET && FD_ISSET(s, &readSet)) {
                     ReceiveFromSlot(i);
-                    break;
+                    served = true;
                 }
             }
+            if (!served && FD_ISSET(listening, &readSet)) AcceptPeer(listening);
         }
     }
 

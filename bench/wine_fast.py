@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""Fast mode against the plain protocol between Quorbel.exe (under Wine, as
+Server) and quorbel-peer (native, as Client): the same file copied from it
+and back to it in each mode, round by round; the ratio of each round, their
+median, and the peak memory of both sides.
+
+Usage: wine_fast.py BUILD_DIR [megabytes=50] [rounds=5]
+"""
+import datetime
+import os
+import resource
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+BUILD = os.path.abspath(sys.argv[1])
+MEGABYTES = int(sys.argv[2]) if len(sys.argv) > 2 else 50
+ROUNDS = int(sys.argv[3]) if len(sys.argv) > 3 else 5
+HERE = os.path.dirname(os.path.abspath(__file__))
+PEER = os.environ.get("QUORBEL_PEER", os.path.join(BUILD, "native", "quorbel-peer"))
+EXE = os.path.join(BUILD, "win64", "Quorbel.exe")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def peak_kib(pid):
+    for line in open(f"/proc/{pid}/status"):
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1])
+    return 0
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="qb-bench-")
+    server, local = os.path.join(work, "server"), os.path.join(work, "local")
+    os.makedirs(server)
+    os.makedirs(local)
+    source = os.path.join(local, "data.bin")
+    with open(source, "wb") as f:
+        f.write(os.urandom(MEGABYTES << 20))
+    port = free_port()
+    with open(os.path.join(server, "Quorbel.ini"), "w", newline="\r\n") as f:
+        f.write(f"[Quorbel_setting]\ndoui_mode=1\nip_mode=1\nport_no={port}\n")
+    env = dict(os.environ, QUORBEL_BOX_LOG=windows_path(os.path.join(work, "boxes.log")))
+    wine = subprocess.Popen([os.path.join(HERE, "..", "scripts", "wine-run.sh"), EXE, "/CMD"], cwd=server, env=env)
+    today = datetime.date.today()
+    login = {"plain": ["--cmd"], "fast": ["--id", f"QB{today.year}", "--pw", f"PW{today.month}{today.day}"]}
+    try:
+        for _ in range(300):  # the Server listens once Wine has started it
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+        ratios = []
+        for round_ in range(1, ROUNDS + 1):
+            seconds = {}
+            for mode in ("plain", "fast"):
+                start = time.monotonic()
+                base = [PEER, "--port", str(port), "--quiet"] + login[mode]
+                subprocess.run(base + ["put", source, windows_path(server)], check=True, timeout=600)
+                os.remove(source)
+                subprocess.run(base + ["get", windows_path(os.path.join(server, "data.bin")), local], check=True,
+                               timeout=600)
+                seconds[mode] = time.monotonic() - start
+            ratios.append(seconds["plain"] / seconds["fast"])
+            print(f"round {round_}: {2 * MEGABYTES} MB moved, plain {seconds['plain']:.2f} s, "
+                  f"fast {seconds['fast']:.2f} s, fast is {ratios[-1]:.1f} times the plain mode", flush=True)
+        ratios.sort()
+        print(f"median: the fast mode is {ratios[len(ratios) // 2]:.1f} times the plain mode (target: 10)")
+        pids = subprocess.run(["pgrep", "-f", "Quorbel.exe /CMD"], capture_output=True, text=True).stdout.split()
+        quorbel = max((peak_kib(int(p)) for p in pids), default=0)
+        peer = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        print(f"peak resident memory: Quorbel.exe under Wine {quorbel / 1024:.1f} MiB, "
+              f"quorbel-peer {peer / 1024:.1f} MiB (target: under 16 MiB each)")
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env)
+        wine.wait(timeout=30)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+main()
