@@ -12,4 +12,6 @@ for bench in listing copy; do
   echo "== $bench: Quorbel.exe under Wine (x64 Release)"
   "$here/wine-run.sh" "$build/win64/win_$bench.exe" || status=1
 done
+echo "== fast mode against the plain protocol: Quorbel.exe under Wine with quorbel-peer"
+"$here/../bench/wine_fast.py" "$build" || status=1
 exit $status
