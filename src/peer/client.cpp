@@ -1,0 +1,388 @@
+// The Client verbs: connect, log in (unless --cmd), run ls, get, put or
+// mkdir, and serve the one listing request a Windows Server sends back.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "core/path_rules.h"
+#include "peer/peer.h"
+#include "peer/progress.h"
+#include "posix/host.h"
+#include "posix/net.h"
+
+namespace quorbel::peer {
+
+namespace {
+
+constexpr auto kStopWait = std::chrono::seconds(5);
+// A Windows Server asks for this side's listing 500 ms after it served its
+// first one; the Client waits that long and a little more before it leaves.
+constexpr auto kServerListingWait = std::chrono::seconds(2);
+constexpr auto kServedListingLimit = std::chrono::seconds(30);
+
+const char* KindWord(int32_t image) {
+    if (image == 0 || image == 1) return "dir";
+    if (image >= 2 && image <= 6) return "drive";
+    return "file";
+}
+
+class Client : public posix::HostListener {
+public:
+    explicit Client(const Options& options) : o_(options) {}
+    int Run();
+
+private:
+    void Note(const std::string& line) override { peer::Note(line); }
+    void Ended(const OperationReport& report) override;
+    void RowsCleared() override { rows_.clear(); }
+    void RowArrived(const PaneRow& row, int32_t) override { rows_.push_back(row); }
+    void CloseAsked(uint32_t) override { cut_ = true; }
+
+    bool RemotePath(const std::string& text, std::size_t maxBytes, u16& path);
+    int Open();
+    void Disconnect();
+    // Before an operation starts: it ends with this side's report of
+    // `until`, or of `first` when that does not end as done.
+    void Expect(Operation first, Operation until);
+    // Runs the operation just started until it ends or the connection does.
+    OperationReport Await(Progress* progress);
+    int Finish(const OperationReport& report, const std::string& what, int& status);
+    int Linger();
+    int List();
+    int Get();
+    int Put();
+    int MakeFolder();
+
+    const Options& o_;
+    Setup setup_;
+    std::unique_ptr<posix::PosixHost> host_;
+    std::unique_ptr<Protocol> protocol_;
+    int fd_ = -1;
+    std::string where_;
+    std::vector<PaneRow> rows_;
+    bool cut_ = false;
+    bool servedListing_ = false;
+    int interrupted_ = 0;
+    Operation awaitedFirst_ = Operation::Unknown, awaitedUntil_ = Operation::Unknown;
+    std::optional<OperationReport> report_;
+};
+
+void Client::Ended(const OperationReport& report) {
+    if (!report.ours) {
+        servedListing_ = servedListing_ || report.operation == Operation::List;
+        return;
+    }
+    if (report.operation == awaitedUntil_ || (report.operation == awaitedFirst_ && report.outcome != Outcome::Done))
+        report_ = report;
+}
+
+bool Client::RemotePath(const std::string& text, std::size_t maxBytes, u16& path) {
+    std::optional<u16> wide = posix::FromUtf8(text);
+    if (!wide || !posix::HasDriveForm(*wide)) {
+        Error("'" + text + "' is not a path of the peer such as 'C:\\folder'");
+        return false;
+    }
+    while (wide->size() > 3 && wide->back() == u'\\') wide->pop_back();
+    std::optional<std::string> ansi = setup_.codec.Encode(*wide);
+    if (!ansi || ansi->size() > maxBytes) {
+        Error("'" + text + "' " + (ansi ? "is too long for the protocol" : "cannot be written in " + setup_.codec.Name()));
+        return false;
+    }
+    path = std::move(*wide);
+    return true;
+}
+
+int Client::Open() {
+    std::string why;
+    where_ = o_.host + ":" + std::to_string(o_.port);
+    fd_ = posix::Connect(o_.host, o_.port, why);
+    if (PendingSignal()) return SignalExitCode(PendingSignal());
+    if (fd_ < 0) {
+        Error("cannot connect to " + where_ + ": " + why);
+        return kExitConnection;
+    }
+    host_->SetSocket(fd_);
+    SetReceiveTick(fd_);
+    protocol_->OnConnectionStarted();
+    if (o_.cmd) {
+        Note("connected to " + where_ + " without login, plain protocol");
+        return kExitDone;
+    }
+    protocol_->BuildLoginText(setup_.id, setup_.pw);
+    if (protocol_->SendLoginRequest() != 0) return kExitConnection;
+    char answer[kMaxPlainMessageBytes];
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 3000);
+    if (PendingSignal()) return SignalExitCode(PendingSignal());
+    const ssize_t n = ready > 0 ? ::recv(fd_, answer, sizeof answer, 0) : -1;
+    switch (protocol_->TakeLoginAnswer(answer, int32_t(n))) {
+        case LoginAnswer::Rejected:
+            Error("login refused by " + where_);
+            return kExitLogin;
+        case LoginAnswer::CommunicationError:
+            Error(ready > 0 ? where_ + " closed the connection at the login" : "no answer to the login from " + where_);
+            return kExitConnection;
+        case LoginAnswer::Accepted:
+            break;
+    }
+    Note("connected to " + where_ + ", logged in, " + (protocol_->FastMode() ? "fast mode" : "plain protocol"));
+    return kExitDone;
+}
+
+void Client::Disconnect() {
+    if (fd_ < 0) return;
+    // A transfer cut here leaves no temporary file: the core removes it.
+    protocol_->OnConnectionLost();
+    ::close(fd_);
+    fd_ = -1;
+    host_->SetSocket(-1);
+}
+
+void Client::Expect(Operation first, Operation until) {
+    awaitedFirst_ = first;
+    awaitedUntil_ = until;
+    report_.reset();
+}
+
+OperationReport Client::Await(Progress* progress) {
+    const bool copy = awaitedFirst_ == Operation::Send || awaitedFirst_ == Operation::Receive;
+    bool stopping = false;
+    Clock::time_point stopDeadline;
+    while (!report_ && fd_ >= 0) {
+        if (const int signal = PendingSignal()) {
+            ForgetSignal();
+            if (interrupted_ == 0) interrupted_ = signal;
+            // The first signal stops a copy in order; anything else ends at once.
+            if (copy && !stopping) {
+                protocol_->RequestStop();
+                stopping = true;
+                stopDeadline = Clock::now() + kStopWait;
+            } else {
+                Disconnect();
+            }
+            continue;
+        }
+        if (stopping && Clock::now() >= stopDeadline) {
+            Disconnect();
+            continue;
+        }
+        const Receipt receipt = ReceiveOnce(*protocol_, fd_);
+        if (progress) progress->Update(protocol_->TransferredBytes());
+        if (receipt == Receipt::BadFrame)
+            Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));
+        if (receipt == Receipt::Closed || receipt == Receipt::BadFrame) Disconnect();
+    }
+    OperationReport report;
+    report.operation = awaitedFirst_;
+    report.outcome = interrupted_ ? Outcome::Stopped : Outcome::Lost;
+    if (report_ && !(interrupted_ && report_->outcome == Outcome::Lost)) report = *report_;
+    report_.reset();
+    return report;
+}
+
+// The exit code of an ended operation: 0 to go on, else what the run ends
+// with; `status` keeps the first failure of a run that goes on.
+int Client::Finish(const OperationReport& report, const std::string& what, int& status) {
+    const std::string cause = host_->TakeError();
+    switch (report.outcome) {
+        case Outcome::Done:
+            return kExitDone;
+        case Outcome::Refused:
+            Error(what + ": refused by the peer (NAK)");
+            if (status == kExitDone) status = kExitRefused;
+            return kExitDone;
+        case Outcome::Failed:
+            if (!cause.empty()) {
+                Error(cause);
+                if (status == kExitDone) status = kExitLocal;
+                return kExitDone;
+            }
+            Error(what + ": the peer's answer could not be taken");
+            return kExitConnection;
+        case Outcome::Stopped:
+            Error(what + (report.operation == Operation::Send || report.operation == Operation::Receive
+                              ? ": copy stopped, nothing of it kept"
+                              : ": interrupted"));
+            return interrupted_ ? SignalExitCode(interrupted_) : kExitConnection;
+        default:
+            Error(what + ": the connection to " + where_ + " ended");
+            return kExitConnection;
+    }
+}
+
+int Client::Linger() {
+    const Clock::time_point quiet = Clock::now() + kServerListingWait, limit = Clock::now() + kServedListingLimit;
+    while (fd_ >= 0 && !servedListing_ && !cut_) {
+        if (const int signal = PendingSignal()) return SignalExitCode(signal);
+        if (MillisecondsUntil(protocol_->IsWaiting() ? quiet : limit) == 0) break;
+        const Receipt receipt = ReceiveOnce(*protocol_, fd_);
+        if (receipt == Receipt::Closed || receipt == Receipt::BadFrame) break;
+    }
+    return kExitDone;
+}
+
+int Client::List() {
+    u16 folder;
+    if (!RemotePath(o_.operands[0], kMaxPath, folder)) return kExitUsage;
+    if (int code = Open()) return code;
+    Expect(Operation::List, Operation::List);
+    if (protocol_->StartListing(folder) != 0) return kExitConnection;
+    int status = kExitDone;
+    if (int code = Finish(Await(nullptr), o_.operands[0], status)) return code;
+    if (status != kExitDone) return status;
+    for (const PaneRow& row : rows_) {
+        const std::string name = Utf8(row.name), date = Utf8(row.date), size = Utf8(row.size);
+        if (o_.tsv)
+            std::printf("%s\t%s\t%s\t%s\n", name.c_str(), date.c_str(), size.c_str(), KindWord(row.image));
+        else
+            std::printf("%-16s %7s  %-5s  %s\n", date.c_str(), size.c_str(), KindWord(row.image), name.c_str());
+    }
+    std::fflush(stdout);
+    return Linger();
+}
+
+int Client::Get() {
+    // Files land in LOCALDIR under the last part of their peer path.
+    const std::string& folder = o_.operands.back();
+    std::optional<std::string> real = posix::RealPath(folder);
+    struct stat st{};
+    if (!real || ::stat(real->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        Error("'" + folder + "' is not a folder");
+        return kExitLocal;
+    }
+    host_->SetLocalFolder(*real);
+    std::vector<u16> sources;
+    for (std::size_t i = 0; i + 1 < o_.operands.size(); ++i) {
+        u16 source;
+        if (!RemotePath(o_.operands[i], kMaxRequestPath, source)) return kExitUsage;
+        const u16view name = FileNameOf(source);
+        if (name.empty() || name.find(u'/') != u16view::npos || name.find_first_not_of(u'.') == u16view::npos) {
+            Error("'" + o_.operands[i] + "' does not name a file");
+            return kExitUsage;
+        }
+        sources.push_back(std::move(source));
+    }
+    if (int code = Open()) return code;
+    int status = kExitDone;
+    Progress progress;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (const int signal = PendingSignal()) return SignalExitCode(signal);
+        const std::string& text = o_.operands[i];
+        progress.Begin("get " + text + " -> " + *real + "/" + Utf8(FileNameOf(sources[i])), 0);
+        Expect(Operation::Receive, Operation::Receive);
+        if (protocol_->StartCopyFrom(sources[i], FileNameOf(sources[i])) != 0) return kExitConnection;
+        const OperationReport report = Await(&progress);
+        progress.End(report.bytes, report.outcome == Outcome::Done);
+        if (int code = Finish(report, text, status)) return code;
+    }
+    return status;
+}
+
+int Client::Put() {
+    u16 folder;
+    if (!RemotePath(o_.operands.back(), kMaxPath, folder)) return kExitUsage;
+    struct File {
+        std::string text, folder;
+        u16 name, target;
+        uint64_t size;
+    };
+    std::vector<File> files;
+    for (std::size_t i = 0; i + 1 < o_.operands.size(); ++i) {
+        const std::string& text = o_.operands[i];
+        std::optional<std::string> real = posix::RealPath(text);
+        struct stat st{};
+        if (!real || ::stat(real->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            Error("cannot send '" + text + "': " + (real ? "not a file" : std::strerror(errno)));
+            return kExitLocal;
+        }
+        // The core reads it by its bare name inside its folder: paths of any
+        // length work, and a name is never taken for a peer path.
+        const std::size_t slash = real->rfind('/');
+        File f{text, real->substr(0, std::max<std::size_t>(slash, 1)), {}, {}, uint64_t(st.st_size)};
+        std::optional<u16> name = posix::FromUtf8(real->substr(slash + 1));
+        std::optional<u16> target = name ? JoinEntryPath(folder, *name) : std::nullopt;
+        std::optional<std::string> ansi = target ? setup_.codec.Encode(*target) : std::nullopt;
+        if (!name || name->find(u'\\') != u16::npos || !ansi || ansi->size() > kMaxRequestPath) {
+            Error("'" + text + "' cannot be named on the peer (" + setup_.codec.Name() + ", at most " +
+                  std::to_string(kMaxRequestPath) + " bytes, no '\\')");
+            return kExitUsage;
+        }
+        f.name = std::move(*name);
+        f.target = std::move(*target);
+        files.push_back(std::move(f));
+    }
+    if (int code = Open()) return code;
+    int status = kExitDone;
+    Progress progress;
+    for (const File& f : files) {
+        if (const int signal = PendingSignal()) return SignalExitCode(signal);
+        const std::string target = Utf8(f.target);
+        if (f.size > protocol_->MaxCopyBytes()) {
+            Error("'" + f.text + "' is larger than the " + (protocol_->FastMode() ? "fast mode" : "plain protocol") +
+                  " can copy (" + std::to_string(protocol_->MaxCopyBytes()) + " bytes)");
+            return kExitUsage;
+        }
+        host_->SetLocalFolder(f.folder);
+        progress.Begin("put " + f.text + " -> " + target, f.size);
+        Expect(Operation::Send, Operation::Send);
+        if (protocol_->StartCopyTo(f.name, f.target) != 0) return kExitConnection;
+        const OperationReport report = Await(&progress);
+        progress.End(report.bytes, report.outcome == Outcome::Done);
+        if (int code = Finish(report, target, status)) return code;
+    }
+    return status;
+}
+
+int Client::MakeFolder() {
+    u16 path;
+    if (!RemotePath(o_.operands[0], kMaxPath, path)) return kExitUsage;
+    if (path.size() <= 3) {
+        Error("'" + o_.operands[0] + "' is a drive, not a new folder");
+        return kExitUsage;
+    }
+    if (int code = Open()) return code;
+    // The peer answers "ACK" whether or not it made the folder; the listing
+    // that follows the answer is of the new folder itself, and only an
+    // existing folder lists anything (its "." and ".." at least).
+    protocol_->SetRemoteFolderPath(path);
+    Expect(Operation::MakeFolder, Operation::List);
+    if (protocol_->StartCreateFolder(path) != 0) return kExitConnection;
+    int status = kExitDone;
+    const OperationReport report = Await(nullptr);
+    if (int code = Finish(report, o_.operands[0], status)) return code;
+    if (status != kExitDone) return status;
+    if (rows_.empty()) {
+        Error(o_.operands[0] + ": the peer did not create it");
+        return kExitRefused;
+    }
+    return Linger();
+}
+
+int Client::Run() {
+    if (!PrepareSetup(o_, setup_)) return kExitUsage;
+    host_ = std::make_unique<posix::PosixHost>(setup_.codec, setup_.drives, *this);
+    host_->SetServesFiles(false);
+    protocol_ = std::make_unique<Protocol>(*host_);
+    protocol_->SetRole(Role::Client);
+    protocol_->SetFastModeAllowed(!o_.plain);
+    int code;
+    if (o_.verb == "ls") code = List();
+    else if (o_.verb == "get") code = Get();
+    else if (o_.verb == "put") code = Put();
+    else code = MakeFolder();
+    Disconnect();
+    return code;
+}
+
+}  // namespace
+
+int RunClient(const Options& options) { return Client(options).Run(); }
+
+}  // namespace quorbel::peer

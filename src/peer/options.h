@@ -1,0 +1,29 @@
+// The command line of quorbel-peer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quorbel::peer {
+
+struct Options {
+    std::string verb;                  // serve, ls, get, put, mkdir
+    std::vector<std::string> operands; // what follows the verb
+    std::string host = "127.0.0.1";
+    uint16_t port = 1050;
+    bool hasLogin = false;             // --id and --pw given
+    std::string id, pw;
+    bool cmd = false, allowCmdClients = false, plain = false, quiet = false, tsv = false;
+    std::vector<std::pair<char, std::string>> drives;  // --root is drive C
+    std::string codePage = "CP932";
+    bool help = false, version = false;
+};
+
+// False with the reason when the command line cannot be used.
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
+extern const char kUsage[];
+extern const char kVersion[];
+
+}  // namespace quorbel::peer

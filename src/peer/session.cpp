@@ -1,0 +1,99 @@
+#include "peer/session.h"
+
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "posix/codec.h"
+
+namespace quorbel::peer {
+
+namespace {
+
+volatile sig_atomic_t g_signal = 0;
+bool g_quiet = false;
+
+void OnSignal(int signal) { g_signal = signal; }
+
+}  // namespace
+
+void InstallSignals() {
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a blocked wait returns at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+int PendingSignal() { return g_signal; }
+void ForgetSignal() { g_signal = 0; }
+
+void SetReceiveTick(int fd) {
+    const timeval tick{0, kTickMs * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+}
+
+Receipt ReceiveOnce(Protocol& protocol, int fd) {
+    const ssize_t n = ::recv(fd, protocol.ReceiveSpace(), protocol.ReceiveSpaceBytes(), 0);
+    if (n < 0 && errno == EINTR) return Receipt::Interrupted;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Receipt::Nothing;
+    if (n <= 0) return Receipt::Closed;
+    return protocol.Received(std::size_t(n)) ? Receipt::Data : Receipt::BadFrame;
+}
+
+int MillisecondsUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? int(left) : 0;
+}
+
+void Error(const std::string& text) { std::fprintf(stderr, "quorbel-peer: %s\n", text.c_str()); }
+void SetQuiet(bool quiet) { g_quiet = quiet; }
+bool Quiet() { return g_quiet; }
+void Note(const std::string& text) {
+    if (!g_quiet) Error(text);
+}
+
+bool PrepareSetup(const Options& o, Setup& s) {
+    if (!s.codec.Open(o.codePage)) {
+        Error("unknown code page '" + o.codePage + "'");
+        return false;
+    }
+    for (const auto& [letter, folder] : o.drives) {
+        std::string why;
+        if (!s.drives.AddDrive(letter, folder, why)) {
+            Error("cannot serve " + why);
+            return false;
+        }
+    }
+    const std::pair<const std::string*, u16*> halves[] = {{&o.id, &s.id}, {&o.pw, &s.pw}};
+    for (const auto& [text, wide] : halves) {
+        std::optional<u16> converted = posix::FromUtf8(*text);
+        std::optional<std::string> ansi = converted ? s.codec.Encode(*converted) : std::nullopt;
+        if (!ansi || ansi->size() >= kMaxCredential) {
+            Error("the login pair must be text that " + s.codec.Name() + " holds, at most 126 bytes each");
+            return false;
+        }
+        *wide = std::move(*converted);
+    }
+    return true;
+}
+
+std::string Utf8(u16view text) { return posix::ToUtf8Lossy(text); }
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Done: return "done";
+        case Outcome::Refused: return "refused";
+        case Outcome::Failed: return "failed";
+        case Outcome::Stopped: return "stopped";
+        case Outcome::Lost: return "lost";
+        case Outcome::None: break;
+    }
+    return "none";
+}
+
+}  // namespace quorbel::peer
