@@ -1,0 +1,386 @@
+// quorbel-peer against quorbel-peer over loopback, both sanitised: the
+// login, the listing, copies in both protocol modes, paths that try to
+// leave the served folders, stops and cut connections, the exit codes.
+// Every wait has a time-out; the Server chooses its port.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto npos = std::string::npos;
+const std::vector<std::string> kLogin = {"--id", "tester", "--pw", "secret"};
+
+std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<std::string> Plain(bool plain) { return plain ? std::vector<std::string>{"--plain"} : std::vector<std::string>{}; }
+
+bool WaitFor(const std::function<bool()>& condition, double seconds = 30) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+        if (std::chrono::steady_clock::now() > deadline) return false;
+    return true;
+}
+
+// Exit code of a process (128 + signal when killed); killed after `seconds`.
+int Reap(pid_t pid, double seconds = 120) {
+    int status = 0;
+    if (!WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, seconds)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        ADD_FAILURE() << "process " << pid << " did not end within " << seconds << " s";
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void Write(const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
+
+std::string Read(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Random(std::size_t n, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = char(random());
+    return s;
+}
+
+int Connect(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    EXPECT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return s;
+}
+
+// Bytes and times of two files alike; times in the 100 ns steps that the
+// end record carries, and read first (reading may move the last access).
+::testing::AssertionResult SameFile(const fs::path& a, const fs::path& b) {
+    struct stat sa{}, sb{};
+    auto same = [](const timespec& x, const timespec& y) { return x.tv_sec == y.tv_sec && x.tv_nsec / 100 == y.tv_nsec / 100; };
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0 || !same(sa.st_mtim, sb.st_mtim) ||
+        !same(sa.st_atim, sb.st_atim))
+        return ::testing::AssertionFailure() << a << " and " << b << " differ in their times (or are missing)";
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    while (fa && fb) {
+        fa.read(ba.data(), ba.size());
+        fb.read(bb.data(), bb.size());
+        if (fa.gcount() != fb.gcount() || std::memcmp(ba.data(), bb.data(), std::size_t(fa.gcount())) != 0)
+            return ::testing::AssertionFailure() << a << " and " << b << " differ in their bytes";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+// A folder per test (served root, client folder, a folder outside both),
+// the sanitised quorbel-peer as Server and as Client.
+class PeerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/quorbel_peer_test_XXXXXX";
+        ASSERT_NE(::mkdtemp(name), nullptr);
+        base_ = name, srv_ = base_ / "srv", cli_ = base_ / "cli", outside_ = base_ / "outside";
+        for (const fs::path& p : {srv_, cli_, outside_}) fs::create_directory(p);
+    }
+    void TearDown() override {
+        if (server_ > 0) {
+            EXPECT_EQ(StopServer(), 143) << ServerLog();
+        }
+        fs::remove_all(base_);
+    }
+    // A Server with these options on a port of its choosing, read from its log.
+    void Serve(const std::vector<std::string>& options) {
+        server_ = Spawn(With(With({"serve"}, options), {"--port", "0"}), "server");
+        ASSERT_TRUE(WaitFor([&] { return ServerLog().find("listening on port ") != npos; })) << ServerLog();
+        port_ = std::stoi(ServerLog().substr(ServerLog().find("listening on port ") + 18));
+    }
+    int StopServer() {
+        ::kill(server_, SIGTERM);
+        return Reap(std::exchange(server_, -1));
+    }
+    pid_t StartClient(const std::vector<std::string>& args) {
+        return Spawn(With({"--port", std::to_string(port_)}, args), "client" + std::to_string(names_.size()));
+    }
+    Result Finish(pid_t pid) {
+        const int code = Reap(pid);
+        return {code, Read(base_ / (names_[pid] + ".out")), Read(base_ / (names_[pid] + ".err"))};
+    }
+    Result Client(const std::vector<std::string>& args, bool login = true) {
+        return Finish(StartClient(login ? With(kLogin, args) : args));
+    }
+    std::string ServerLog() const { return Read(base_ / "server.err"); }
+    // Lines of the Server's log that hold all of these words.
+    int LogLines(const std::vector<std::string>& words) const {
+        std::istringstream log(ServerLog());
+        int count = 0;
+        for (std::string line; std::getline(log, line);)
+            count += std::all_of(words.begin(), words.end(), [&](const std::string& w) { return line.find(w) != npos; });
+        return count;
+    }
+    int TemporaryFiles() const {
+        int count = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(base_)) count += entry.path().extension() == ".$TEMP";
+        return count;
+    }
+
+    fs::path base_, srv_, cli_, outside_;
+    pid_t server_ = -1;
+    int port_ = 0;
+
+private:
+    pid_t Spawn(const std::vector<std::string>& args, const std::string& name) {
+        std::vector<char*> argv{const_cast<char*>(QUORBEL_PEER)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        for (int fd : {1, 2})
+            posix_spawn_file_actions_addopen(&files, fd, (base_ / (name + (fd == 1 ? ".out" : ".err"))).c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&files);
+        names_[pid] = name;
+        return pid;
+    }
+    std::map<pid_t, std::string> names_;  // output files of each process
+};
+
+}  // namespace
+
+TEST_F(PeerTest, ServesOnlyALoggedInPeerAndOnlyOneAtATime) {
+    Write(srv_ / "a.txt", "a");
+    Serve(With({"--root", srv_}, kLogin));
+    const Result ok = Client({"ls", "C:\\"});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_NE(ok.out.find("a.txt"), npos);
+    EXPECT_NE(ok.err.find("logged in, fast mode"), npos);
+    EXPECT_EQ(Client({"--id", "tester", "--pw", "wrong", "ls", "C:\\"}, false).code, 4);
+    EXPECT_EQ(Client({"--cmd", "ls", "C:\\"}, false).code, 5) << "nothing before a login";
+    EXPECT_EQ(LogLines({"login fast 0 done"}), 1);
+    EXPECT_EQ(LogLines({"login plain 0 refused"}), 1);
+    EXPECT_EQ(LogLines({"list C:\\ 0 refused"}), 1);
+
+    // A second connection is closed at once; the first is served on.
+    const int first = Connect(port_);
+    ASSERT_TRUE(WaitFor([&] { return LogLines({"connect - 0 accepted"}) == 4; }));
+    const Result busy = Client({"ls", "C:\\"});
+    EXPECT_EQ(busy.code, 3);
+    EXPECT_NE(busy.err.find("closed the connection"), npos) << busy.err;
+    EXPECT_EQ(LogLines({"connect - 0 busy"}), 1);
+    ::close(first);
+    ASSERT_TRUE(WaitFor([&] { return LogLines({"disconnect"}) == 4; }));
+    EXPECT_EQ(Client({"ls", "C:\\"}).code, 0);
+
+    EXPECT_EQ(StopServer(), 143);
+    Serve({"--root", srv_, "--allow-cmd-clients"});
+    EXPECT_EQ(Client({"--cmd", "ls", "C:\\"}, false).code, 0) << "as the Windows Server does";
+}
+
+TEST_F(PeerTest, ListsFoldersAsAWindowsServerDoes) {
+    Write(srv_ / "a.txt", std::string(1000, 'a'));
+    fs::create_directory(srv_ / "sub");
+    Write(srv_ / "日本語.txt", "x");
+    Write(srv_ / "smile😀.txt", "not in CP932");
+    Write(srv_ / "yen¥.txt", "only a look-alike in CP932");
+    fs::create_directory_symlink(outside_, srv_ / "out");
+    fs::create_directory_symlink(srv_ / "sub", srv_ / "in");
+    fs::create_directory(base_ / "d");
+    Serve(With({"--root", srv_, "--drive", "D=" + (base_ / "d").string()}, kLogin));
+    Write(cli_ / "mine.txt", "m");
+
+    const Result root = Client({"--root", cli_, "--tsv", "ls", "C:\\"});
+    ASSERT_EQ(root.code, 0) << root.err;
+    struct stat st{};
+    ::stat((srv_ / "a.txt").c_str(), &st);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y/%m/%d %H:%M", std::localtime(&st.st_mtime));
+    EXPECT_EQ(root.out.find("d:\\\t\t\tdrive\n"), 0u) << "other drives first:\n" << root.out;
+    EXPECT_NE(root.out.find("\na.txt\t" + std::string(date) + "\t1000\tfile\n"), npos) << root.out;
+    for (const char* shown : {"\nsub\t", "\n日本語.txt\t", "\nin\t"}) EXPECT_NE(root.out.find(shown), npos) << shown;
+    for (const char* hidden : {"smile", "yen", "\nout\t", "\n.\t"}) EXPECT_EQ(root.out.find(hidden), npos) << hidden;
+    EXPECT_EQ(LogLines({"C:\\: 2 name(s) that CP932 cannot hold left out"}), 1);
+    EXPECT_EQ(LogLines({"C:\\: 1 link(s) leading out of the served folder left out"}), 1);
+    // The Server's own request for this side's listing, served from --root.
+    EXPECT_EQ(LogLines({"remote-list C:\\ 1 done"}), 1) << ServerLog();
+
+    const Result sub = Client({"ls", "C:\\in"});
+    EXPECT_EQ(sub.code, 0) << sub.err;
+    EXPECT_NE(sub.out.find("dir    .\n"), npos) << sub.out;
+    EXPECT_NE(sub.out.find("dir    ..\n"), npos) << sub.out;
+}
+
+struct Modes {
+    bool serverPlain, clientPlain;
+};
+class CopyTest : public PeerTest, public ::testing::WithParamInterface<Modes> {};
+
+TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
+    const bool fast = !GetParam().serverPlain && !GetParam().clientPlain;
+    Serve(With(With({"--root", srv_}, kLogin), Plain(GetParam().serverPlain)));
+    const std::vector<std::string> mode = Plain(GetParam().clientPlain);
+    const std::pair<std::string, std::size_t> files[] = {
+        {"empty", 0}, {"one.bin", 1}, {"k.bin", 1000}, {"k1.bin", 1001}, {"m-1.bin", (1 << 20) - 1},
+        {"m.bin", 1 << 20}, {"m+1.bin", (1 << 20) + 1}, {"日本語.bin", 20'000'000}};
+    std::vector<std::string> put = With(mode, {"put"}), get = With(mode, {"get"});
+    for (const auto& [name, size] : files) {
+        Write(cli_ / name, Random(size, unsigned(size)));
+        // Times of 100 ns steps (what the end record carries), access after write.
+        const timespec times[2] = {{1'500'000'000 + time_t(size), 987'654'300}, {1'000'000'000, 123'456'700}};
+        ::utimensat(AT_FDCWD, (cli_ / name).c_str(), times, 0);
+        put.push_back(cli_ / name);
+        get.push_back("C:\\in\\" + name);
+    }
+    put.push_back("C:\\in");
+    fs::create_directory(cli_ / "back");
+    get.push_back(cli_ / "back");
+
+    EXPECT_EQ(Client(With(mode, {"mkdir", "C:\\in"})).code, 0);
+    const Result sent = Client(put);
+    EXPECT_EQ(sent.code, 0) << sent.err;
+    EXPECT_NE(sent.err.find(fast ? "fast mode" : "plain protocol"), npos) << sent.err;
+    // The Server finishes a file after its end record, which is not answered.
+    ASSERT_TRUE(WaitFor([&] { return LogLines({"receive C:\\in\\", "done"}) == 8; })) << ServerLog();
+    for (const auto& file : files) EXPECT_TRUE(SameFile(cli_ / file.first, srv_ / "in" / file.first));
+    const Result got = Client(get);
+    EXPECT_EQ(got.code, 0) << got.err;
+    for (const auto& file : files) EXPECT_TRUE(SameFile(srv_ / "in" / file.first, cli_ / "back" / file.first));
+    EXPECT_EQ(LogLines({fast ? "login fast" : "login plain", "done"}), 3) << "a plain side keeps both plain";
+    EXPECT_EQ(TemporaryFiles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModesAndMixed, CopyTest,
+                         ::testing::Values(Modes{false, false}, Modes{true, true}, Modes{true, false}, Modes{false, true}));
+
+TEST_F(PeerTest, PeerPathsNeverLeaveTheServedFolders) {
+    Write(outside_ / "secret", "s");
+    fs::create_directory_symlink(outside_, srv_ / "out");
+    Write(cli_ / "f.txt", "f");
+    Serve(With({"--root", srv_}, kLogin));
+    for (const char* path : {"C:\\..\\outside\\secret", "C:\\out\\secret", "C:\\x\\..\\..\\outside\\secret", "E:\\secret"})
+        EXPECT_EQ(Client({"get", path, cli_}).code, 5) << path;
+    EXPECT_EQ(Client({"put", cli_ / "f.txt", "C:\\out"}).code, 5);
+    EXPECT_EQ(Client({"put", cli_ / "f.txt", "C:\\.."}).code, 5);
+    EXPECT_EQ(Client({"mkdir", "C:\\..\\made"}).code, 5);
+    EXPECT_EQ(Client({"mkdir", "C:\\out\\made"}).code, 5);
+    EXPECT_EQ(Client({"ls", "C:\\out"}).code, 5);
+    EXPECT_EQ(Client({"ls", "C:\\../outside"}).code, 5) << "a \"/\" is no part of a Windows name";
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside_), {}), 1);
+    EXPECT_FALSE(fs::exists(base_ / "made") || fs::exists(base_ / "f.txt") || fs::exists(cli_ / "secret"));
+    EXPECT_EQ(LogLines({"refused"}), 10) << ServerLog();
+
+    EXPECT_EQ(Client({"mkdir", "C:\\new"}).code, 0);
+    EXPECT_TRUE(fs::is_directory(srv_ / "new"));
+    const Result missing = Client({"mkdir", "C:\\missing\\new"});
+    EXPECT_EQ(missing.code, 5);
+    EXPECT_NE(missing.err.find("did not create"), npos) << missing.err;
+}
+
+// A copy cut short: stopped by SIGINT to the Client, or by killing the
+// sending side (the Server of a get, the Client of a put) with SIGKILL.
+struct Cut {
+    bool plain, put, kill;
+};
+class CutTest : public PeerTest, public ::testing::WithParamInterface<Cut> {};
+
+TEST_P(CutTest, LeavesNoTemporaryFileAndTheOlderFile) {
+    const auto [plain, put, kill] = GetParam();
+    Serve(With({"--root", srv_}, kLogin));
+    const fs::path from = (put ? cli_ : srv_) / "big.bin", to = (put ? srv_ : cli_) / "big.bin";
+    Write(from, "");
+    fs::resize_file(from, 900'000'000);
+    Write(to, "older");
+    const pid_t client = StartClient(With(With(Plain(plain), kLogin), put ? std::vector<std::string>{"put", from, "C:\\"}
+                                                                          : std::vector<std::string>{"get", "C:\\big.bin", cli_}));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(to.parent_path() / "big.$TEMP"); }));
+    if (kill && !put) {
+        ::kill(server_, SIGKILL);
+        EXPECT_EQ(Reap(std::exchange(server_, -1)), 128 + SIGKILL);
+    } else {
+        ::kill(client, kill ? SIGKILL : SIGINT);
+    }
+    const Result cut = Finish(client);
+    EXPECT_EQ(cut.code, kill ? (put ? 128 + SIGKILL : 3) : 130) << cut.err;
+    EXPECT_EQ(cut.err.find("copy stopped") != npos, !kill) << cut.err;
+    // A copy to the peer stops with its stop record, a copy from the peer
+    // with this side's "NAK" to the next block; a killed Client is lost.
+    const char* end = kill ? "lost" : put ? "stopped" : "refused";
+    EXPECT_TRUE(server_ < 0 || WaitFor([&] { return LogLines({put ? "receive" : "send", end}) == 1; })) << ServerLog();
+    EXPECT_TRUE(WaitFor([&] { return TemporaryFiles() == 0; }));
+    EXPECT_EQ(Read(to), "older");
+    EXPECT_TRUE(server_ < 0 || Client({"ls", "C:\\"}).code == 0) << "both sides are back to waiting";
+}
+
+INSTANTIATE_TEST_SUITE_P(StopsAndKills, CutTest,
+                         ::testing::Values(Cut{true, true, false}, Cut{true, false, false}, Cut{false, true, false},
+                                           Cut{false, false, false}, Cut{false, true, true}, Cut{false, false, true}));
+
+TEST_F(PeerTest, FastModeCopiesPastThePlainLimit) {
+    const fs::path huge = srv_ / "huge.bin";
+    Write(huge, "head");
+    fs::resize_file(huge, 1536ull << 20);
+    std::fstream(huge, std::ios::in | std::ios::out | std::ios::binary).seekp(-4, std::ios::end).write("tail", 4);
+    Serve(With({"--root", srv_}, kLogin));
+    EXPECT_EQ(Client({"--plain", "get", "C:\\huge.bin", cli_}).code, 5) << "953 MB at most without the fast mode";
+    EXPECT_EQ(Client({"--plain", "put", huge, "C:\\copy"}).code, 2) << "refused before it is sent";
+    const Result got = Client({"get", "C:\\huge.bin", cli_});
+    EXPECT_EQ(got.code, 0) << got.err;
+    EXPECT_TRUE(SameFile(huge, cli_ / "huge.bin"));
+    fs::remove(cli_ / "huge.bin");
+    fs::remove(huge);
+}
+
+TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
+    const Result help = Client({"--help"}, false);
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("Usage:"), npos);
+    EXPECT_EQ(Client({"--version"}, false).out, "quorbel-peer 1.060\n");
+    Serve({"--root", srv_, "--allow-cmd-clients"});
+    EXPECT_EQ(StopServer(), 143);  // its port is free now
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {}, {"--frobnicate", "ls", "C:\\"}, {"ls"}, {"--codepage", "NO-SUCH", "ls", "C:\\"}, {"ls", "no-drive"}})
+        EXPECT_EQ(Client(bad).code, 2) << (bad.empty() ? "" : bad[0]);
+    EXPECT_EQ(Client({"ls", "C:\\"}, false).code, 2) << "neither a login pair nor --cmd";
+    Write(cli_ / "smile😀.txt", "x");
+    EXPECT_EQ(Client({"put", cli_ / "smile😀.txt", "C:\\"}).code, 2) << "no CP932 name for it";
+    const Result missing = Client({"put", cli_ / "none", "C:\\"});
+    EXPECT_EQ(missing.code, 6);
+    EXPECT_NE(missing.err.find("cli/none': No such file"), npos) << missing.err;
+    EXPECT_EQ(Client({"get", "C:\\x", cli_ / "none"}).code, 6);
+    const Result refused = Client({"ls", "C:\\"});
+    EXPECT_EQ(refused.code, 3);
+    EXPECT_NE(refused.err.find("cannot connect to 127.0.0.1:" + std::to_string(port_) + ": Connection refused"),
+              npos) << refused.err;
+}
