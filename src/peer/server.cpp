@@ -22,8 +22,9 @@ namespace {
 // may take before the Server closes all the same.
 constexpr auto kStopWait = std::chrono::seconds(3);
 constexpr auto kCutWait = std::chrono::seconds(1);
-// While a peer is served, further connections are looked for this often.
-constexpr auto kListenerLook = std::chrono::milliseconds(100);
+// While a peer is served, further connections are looked for after this
+// many receipts, and whenever a tick passes without any.
+constexpr int kListenerLook = 256;
 
 const char* OperationName(const OperationReport& report) {
     switch (report.operation) {
@@ -161,24 +162,21 @@ int Server::Run() {
     // Always shown: a script that asked for port 0 reads the port here.
     std::fprintf(stderr, "quorbel-peer: listening on port %u\n", unsigned(port));
 
-    Clock::time_point lastLook = Clock::now();
+    int receipts = 0;
     for (;;) {
         if (const int signal = PendingSignal()) return Leave(signal);
         if (peer_ < 0) {
             pollfd p{listener_, POLLIN, 0};
             if (::poll(&p, 1, -1) > 0) Accept();
-            lastLook = Clock::now();
             continue;
         }
+        host_->ReadAhead();
         const Receipt receipt = ReceiveOnce(*protocol_, peer_);
         if (receipt == Receipt::BadFrame)
             peer::Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));
         if (receipt == Receipt::Closed) Drop("closed");
         if (receipt == Receipt::BadFrame) Drop("bad-frame");
-        if (receipt == Receipt::Nothing || Clock::now() - lastLook >= kListenerLook) {
-            Accept();
-            lastLook = Clock::now();
-        }
+        if (receipt == Receipt::Nothing || ++receipts % kListenerLook == 0) Accept();
     }
 }
 

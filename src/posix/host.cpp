@@ -243,38 +243,44 @@ bool PosixHost::OpenTransferForRead(u16view path, uint64_t& size) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     file_ = fd;
-    writing_ = finished_ = writeFailed_ = false;
+    writing_ = finished_ = writeFailed_ = readEnd_ = false;
+    readError_ = 0;
     filePath_ = local;
     size = uint64_t(st.st_size);
     return true;
+}
+
+void PosixHost::FillPiece() {
+    pieceRead_ = pieceFill_ = 0;
+    while (pieceFill_ < kPieceBytes && !readEnd_ && readError_ == 0) {
+        const ssize_t n = ::read(file_, piece_ + pieceFill_, kPieceBytes - pieceFill_);
+        if (n > 0) pieceFill_ += std::size_t(n);
+        else if (n == 0) readEnd_ = true;
+        else if (errno != EINTR) readError_ = errno;
+    }
+}
+
+void PosixHost::ReadAhead() {
+    if (file_ >= 0 && !writing_ && pieceRead_ == pieceFill_ && !readEnd_ && readError_ == 0) FillPiece();
 }
 
 int64_t PosixHost::ReadTransfer(char* buffer, std::size_t maxBytes) {
     if (file_ < 0 || writing_) return -1;
     std::size_t copied = 0;
     while (copied < maxBytes) {
-        if (pieceRead_ < pieceFill_) {
-            const std::size_t n = std::min(pieceFill_ - pieceRead_, maxBytes - copied);
-            std::memcpy(buffer + copied, piece_ + pieceRead_, n);
-            pieceRead_ += n;
-            copied += n;
+        if (pieceRead_ == pieceFill_) {
+            if (readError_ != 0) {
+                Fail("cannot read", filePath_, readError_);
+                return -1;
+            }
+            if (readEnd_) break;
+            FillPiece();
             continue;
         }
-        // Large blocks go straight into place; small ones come from a piece.
-        const bool direct = maxBytes - copied >= kPieceBytes;
-        const ssize_t n = direct ? ::read(file_, buffer + copied, maxBytes - copied) : ::read(file_, piece_, kPieceBytes);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            Fail("cannot read", filePath_, errno);
-            return -1;
-        }
-        if (n == 0) break;
-        if (direct) {
-            copied += std::size_t(n);
-        } else {
-            pieceFill_ = std::size_t(n);
-            pieceRead_ = 0;
-        }
+        const std::size_t n = std::min(pieceFill_ - pieceRead_, maxBytes - copied);
+        std::memcpy(buffer + copied, piece_ + pieceRead_, n);
+        pieceRead_ += n;
+        copied += n;
     }
     return int64_t(copied);
 }
@@ -307,17 +313,22 @@ bool PosixHost::CreateTransferForWrite(u16view path) {
     return true;
 }
 
+bool PosixHost::WriteFailed(int error) {
+    writeFailed_ = true;
+    return Fail("cannot write", filePath_, error);
+}
+
 bool PosixHost::WriteOut(const char* data, std::size_t length) {
     if (length >= 4096 && AllZero(data, length)) {
         holeAtEnd_ = ::lseek(file_, off_t(length), SEEK_CUR) >= 0;
-        if (!holeAtEnd_) return writeFailed_ = true, Fail("cannot write", filePath_, errno);
+        if (!holeAtEnd_) return WriteFailed(errno);
         return true;
     }
     holeAtEnd_ = false;
     while (length > 0) {
         const ssize_t n = ::write(file_, data, length);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return writeFailed_ = true, Fail("cannot write", filePath_, n < 0 ? errno : ENOSPC);
+        if (n <= 0) return WriteFailed(n < 0 ? errno : ENOSPC);
         data += n;
         length -= std::size_t(n);
     }
@@ -336,7 +347,7 @@ bool PosixHost::SetTransferTimes(const FileTimes& times) {
     // A hole at the end gives the file no size of its own.
     if (holeAtEnd_) {
         const off_t end = ::lseek(file_, 0, SEEK_CUR);
-        if (end < 0 || ::ftruncate(file_, end) != 0) return writeFailed_ = true, Fail("cannot write", filePath_, errno);
+        if (end < 0 || ::ftruncate(file_, end) != 0) return WriteFailed(errno);
         holeAtEnd_ = false;
     }
     const timespec t[2] = {FromFileTime(times.lastAccess), FromFileTime(times.lastWrite)};
@@ -344,10 +355,7 @@ bool PosixHost::SetTransferTimes(const FileTimes& times) {
 }
 
 void PosixHost::CloseTransfer() {
-    if (file_ >= 0 && ::close(file_) != 0 && writing_ && finished_) {
-        writeFailed_ = true;
-        Fail("cannot write", filePath_, errno);
-    }
+    if (file_ >= 0 && ::close(file_) != 0 && writing_ && finished_) WriteFailed(errno);
     file_ = -1;
     pieceFill_ = pieceRead_ = 0;
 }

@@ -39,6 +39,10 @@ public:
     void SetLocalFolder(const std::string& folder) { localFolder_ = folder; }
     // The cause of the last local failure, naming the path; emptied by reading.
     std::string TakeError();
+    // For the front end's idle moment, while the peer works on the last
+    // block: reads the next piece of the file being sent, so that the
+    // peer's answer finds it read. Does nothing when there is nothing to do.
+    void ReadAhead();
 
     int SendBytes(const char* data, std::size_t length) override;
     void ShowMessage(u16view text, u16view caption) override;
@@ -74,6 +78,8 @@ private:
     bool Resolve(u16view path, std::string& local);
     bool Fail(const std::string& what, const std::string& path, int error);
     bool WriteOut(const char* data, std::size_t length);
+    bool WriteFailed(int error);
+    void FillPiece();
 
     const IconvCodec& codec_;
     const PathMap& drives_;
@@ -83,9 +89,10 @@ private:
     std::string localFolder_;
     std::string error_;
 
-    // The transfer file. Small blocks are read ahead in pieces of
-    // kPieceBytes; zero blocks of 4 KiB or more become holes when received.
-    static constexpr std::size_t kPieceBytes = 64 * 1024;
+    // The transfer file. It is read in pieces of a fast mode block, one
+    // ahead of the peer's answer; received zero blocks of 4 KiB or more
+    // become holes.
+    static constexpr std::size_t kPieceBytes = kFastBlockBytes;
     int file_ = -1;
     bool writing_ = false;
     bool finished_ = false;    // its times were set: the core renames it next
@@ -94,6 +101,8 @@ private:
     std::string filePath_;
     char* piece_ = nullptr;
     std::size_t pieceFill_ = 0, pieceRead_ = 0;
+    bool readEnd_ = false;
+    int readError_ = 0;
 };
 
 }  // namespace quorbel::posix
