@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The benchmarks, each against its yardstick measured in the same run, round
-# by round: Quorbel.exe under Wine (listing and copy against bare exchanges).
+# by round: Quorbel.exe under Wine (listing and copy against bare exchanges),
+# and quorbel-peer against itself natively.
 # Usage: scripts/bench.sh BUILD_DIR
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -14,4 +15,6 @@ for bench in listing copy; do
 done
 echo "== fast mode against the plain protocol: Quorbel.exe under Wine with quorbel-peer"
 "$here/../bench/wine_fast.py" "$build" || status=1
+echo "== quorbel-peer to quorbel-peer (optimised build) against bare exchanges and bulk TCP"
+"$build/native/peer_bench" "$build/native/quorbel-peer" || status=1
 exit $status
