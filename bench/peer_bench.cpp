@@ -202,7 +202,8 @@ double BareExchanges(long exchanges) {
     std::memset(block, 'x', sizeof block);
     const Clock::time_point start = Clock::now();
     for (long i = 0; i < exchanges; ++i)
-        if (::send(s, block, sizeof block, 0) != ssize_t(sizeof block) || !ReceiveExactly(s, answer, 3)) Die("exchange");
+        if (::send(s, block, sizeof block, 0) != ssize_t(sizeof block) || !ReceiveExactly(s, answer, 3))
+            Die("exchange");
     const double seconds = Since(start);
     ::close(s);
     ::waitpid(pid, nullptr, 0);
@@ -279,14 +280,16 @@ int main(int argc, char** argv) {
         Server server = StartServer(peer, srv);
         Round r{};
         auto get = [&](const char* name, bool plain) {
-            const double t = RunClient(peer, server.port, plain, {"get", std::string("C:\\") + name, cli + "/in"}, clientPeak);
+            const std::vector<std::string> verb = {"get", std::string("C:\\") + name, cli + "/in"};
+            const double t = RunClient(peer, server.port, plain, verb, clientPeak);
             intact = intact && (i > 0 || SameFiles(srv + "/" + name, cli + "/in/" + name));
             std::remove((cli + "/in/" + name).c_str());
             return t;
         };
         auto put = [&](const char* name, bool plain, long bytes) {
             const double t = RunClient(peer, server.port, plain, {"put", cli + "/" + name, "C:\\in"}, clientPeak);
-            intact = intact && Arrived(srv + "/in/" + name, bytes) && (i > 0 || SameFiles(cli + "/" + name, srv + "/in/" + name));
+            intact = intact && Arrived(srv + "/in/" + name, bytes) &&
+                     (i > 0 || SameFiles(cli + "/" + name, srv + "/in/" + name));
             std::remove((srv + "/in/" + name).c_str());
             return t;
         };

@@ -40,6 +40,7 @@ public:
 
 private:
     void Note(const std::string& line) override { peer::Note(line); }
+    void Box(const std::string& line) override { Error(line); }
     void Ended(const OperationReport& report) override;
     void RowsCleared() override { rows_.clear(); }
     void RowArrived(const PaneRow& row, int32_t) override { rows_.push_back(row); }
@@ -47,6 +48,7 @@ private:
 
     bool RemotePath(const std::string& text, std::size_t maxBytes, u16& path);
     int Open();
+    int SendFailed(int error);
     void Disconnect();
     // Before an operation starts: it ends with this side's report of
     // `until`, or of `first` when that does not end as done.
@@ -92,7 +94,8 @@ bool Client::RemotePath(const std::string& text, std::size_t maxBytes, u16& path
     while (wide->size() > 3 && wide->back() == u'\\') wide->pop_back();
     std::optional<std::string> ansi = setup_.codec.Encode(*wide);
     if (!ansi || ansi->size() > maxBytes) {
-        Error("'" + text + "' " + (ansi ? "is too long for the protocol" : "cannot be written in " + setup_.codec.Name()));
+        Error("'" + text + "' " +
+              (ansi ? "is too long for the protocol" : "cannot be written in " + setup_.codec.Name()));
         return false;
     }
     path = std::move(*wide);
@@ -116,7 +119,7 @@ int Client::Open() {
         return kExitDone;
     }
     protocol_->BuildLoginText(setup_.id, setup_.pw);
-    if (protocol_->SendLoginRequest() != 0) return kExitConnection;
+    if (int error = protocol_->SendLoginRequest()) return SendFailed(error);
     char answer[kMaxPlainMessageBytes];
     pollfd p{fd_, POLLIN, 0};
     const int ready = ::poll(&p, 1, 3000);
@@ -134,6 +137,12 @@ int Client::Open() {
     }
     Note("connected to " + where_ + ", logged in, " + (protocol_->FastMode() ? "fast mode" : "plain protocol"));
     return kExitDone;
+}
+
+// A request that could not go out (its paths were checked before).
+int Client::SendFailed(int error) {
+    Error("the connection to " + where_ + " failed: " + (error > 0 ? std::strerror(error) : "request too long"));
+    return kExitConnection;
 }
 
 void Client::Disconnect() {
@@ -205,7 +214,7 @@ int Client::Finish(const OperationReport& report, const std::string& what, int& 
                 if (status == kExitDone) status = kExitLocal;
                 return kExitDone;
             }
-            Error(what + ": the peer's answer could not be taken");
+            Error(what + ": the exchange with the peer failed");
             return kExitConnection;
         case Outcome::Stopped:
             Error(what + (report.operation == Operation::Send || report.operation == Operation::Receive
@@ -234,7 +243,7 @@ int Client::List() {
     if (!RemotePath(o_.operands[0], kMaxPath, folder)) return kExitUsage;
     if (int code = Open()) return code;
     Expect(Operation::List, Operation::List);
-    if (protocol_->StartListing(folder) != 0) return kExitConnection;
+    if (int error = protocol_->StartListing(folder)) return SendFailed(error);
     int status = kExitDone;
     if (int code = Finish(Await(nullptr), o_.operands[0], status)) return code;
     if (status != kExitDone) return status;
@@ -278,7 +287,7 @@ int Client::Get() {
         const std::string& text = o_.operands[i];
         progress.Begin("get " + text + " -> " + *real + "/" + Utf8(FileNameOf(sources[i])), 0);
         Expect(Operation::Receive, Operation::Receive);
-        if (protocol_->StartCopyFrom(sources[i], FileNameOf(sources[i])) != 0) return kExitConnection;
+        if (int error = protocol_->StartCopyFrom(sources[i], FileNameOf(sources[i]))) return SendFailed(error);
         const OperationReport report = Await(&progress);
         progress.End(report.bytes, report.outcome == Outcome::Done);
         if (int code = Finish(report, text, status)) return code;
@@ -333,7 +342,7 @@ int Client::Put() {
         host_->SetLocalFolder(f.folder);
         progress.Begin("put " + f.text + " -> " + target, f.size);
         Expect(Operation::Send, Operation::Send);
-        if (protocol_->StartCopyTo(f.name, f.target) != 0) return kExitConnection;
+        if (int error = protocol_->StartCopyTo(f.name, f.target)) return SendFailed(error);
         const OperationReport report = Await(&progress);
         progress.End(report.bytes, report.outcome == Outcome::Done);
         if (int code = Finish(report, target, status)) return code;
@@ -354,7 +363,7 @@ int Client::MakeFolder() {
     // existing folder lists anything (its "." and ".." at least).
     protocol_->SetRemoteFolderPath(path);
     Expect(Operation::MakeFolder, Operation::List);
-    if (protocol_->StartCreateFolder(path) != 0) return kExitConnection;
+    if (int error = protocol_->StartCreateFolder(path)) return SendFailed(error);
     int status = kExitDone;
     const OperationReport report = Await(nullptr);
     if (int code = Finish(report, o_.operands[0], status)) return code;

@@ -93,7 +93,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--codepage") ok = needValue() && !value.empty() && (o.codePage = value, true);
         else if (arg == "--root") ok = needValue() && !value.empty() && (o.drives.emplace_back('C', value), true);
         else if (arg == "--drive")
-            ok = needValue() && value.size() > 2 && value[1] == '=' && (o.drives.emplace_back(value[0], value.substr(2)), true);
+            ok = needValue() && value.size() > 2 && value[1] == '=' &&
+                 (o.drives.emplace_back(value[0], value.substr(2)), true);
         else {
             error = "unknown option '" + arg + "'";
             return false;

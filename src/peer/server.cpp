@@ -78,9 +78,12 @@ void Server::Log(const char* operation, const std::string& path, uint64_t bytes,
 void Server::Ended(const OperationReport& report) {
     const std::string cause = host_->TakeError();
     if (!cause.empty() && report.outcome != Outcome::Done) peer::Note(cause);
-    // A login has no path: its line tells the protocol the connection speaks from now on.
-    const std::string path = report.operation == Operation::Login ? (protocol_->FastMode() ? "fast" : "plain")
-                                                                   : Utf8(report.path);
+    // A login has no path: its line tells the protocol the connection speaks
+    // from now on. A peer's control characters never break a line.
+    std::string path =
+        report.operation == Operation::Login ? (protocol_->FastMode() ? "fast" : "plain") : Utf8(report.path);
+    for (char& c : path)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     // A listing that did not go out whole has no count worth showing.
     const bool counted = report.operation != Operation::List || report.outcome == Outcome::Done;
     Log(OperationName(report), path, counted ? report.bytes : 0, OutcomeName(report.outcome));

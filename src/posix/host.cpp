@@ -57,7 +57,8 @@ FolderEntry EntryOf(u16 name, const struct stat& st) {
     entry.attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
     tm local{};
     entry.lastWriteKnown = ::localtime_r(&st.st_mtime, &local) != nullptr;
-    entry.lastWrite = LocalTimeFields{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min};
+    entry.lastWrite =
+        LocalTimeFields{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min};
     // What GetCompressedFileSizeW gives on Windows: the size, or the space a
     // sparse file really takes when that is less.
     entry.sizeOnDisk = std::min(uint64_t(st.st_size), uint64_t(st.st_blocks) * 512);
@@ -108,7 +109,7 @@ int PosixHost::SendBytes(const char* data, std::size_t length) {
 }
 
 void PosixHost::ShowMessage(u16view text, u16view caption) {
-    listener_.Note(ToUtf8Lossy(caption) + ": " + OneLine(text));
+    listener_.Box(ToUtf8Lossy(caption) + ": " + OneLine(text));
 }
 
 void PosixHost::ShowSentNak(u16view text) { listener_.Note("sent NAK: " + OneLine(text)); }
@@ -180,7 +181,8 @@ bool PosixHost::ListFolder(u16view folder, const std::function<bool(const Folder
         listener_.Note(where + ": " + std::to_string(notInCodePage) + " name(s) that " + codec_.Name() +
                        " cannot hold left out");
     if (leadingOut > 0)
-        listener_.Note(where + ": " + std::to_string(leadingOut) + " link(s) leading out of the served folder left out");
+        listener_.Note(where + ": " + std::to_string(leadingOut) +
+                       " link(s) leading out of the served folder left out");
     return true;
 }
 

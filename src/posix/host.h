@@ -14,9 +14,10 @@ namespace quorbel::posix {
 class HostListener {
 public:
     virtual ~HostListener() = default;
-    // A line for the user: a box of the core, a "NAK" note, entries left out
-    // of a listing.
+    // A line for the user: a "NAK" note, entries left out of a listing.
     virtual void Note(const std::string& line) = 0;
+    // A box of the core (a failed send, a file too large).
+    virtual void Box(const std::string& line) { Note(line); }
     virtual void Ended(const OperationReport& report) = 0;
     virtual void RowsCleared() {}
     virtual void RowArrived(const PaneRow&, int32_t /*number*/) {}
@@ -51,7 +52,7 @@ public:
     void ArmCloseTimer(uint32_t milliseconds) override { listener_.CloseAsked(milliseconds); }
     void SleepMs(uint32_t milliseconds) override;
     void ClearRemotePane() override { listener_.RowsCleared(); }
-    void InsertRemoteRow(const PaneRow& row, int32_t recordNumber) override { listener_.RowArrived(row, recordNumber); }
+    void InsertRemoteRow(const PaneRow& row, int32_t number) override { listener_.RowArrived(row, number); }
     bool AcceptsPeerRequest(PeerRequest request, u16view path) override;
     void OperationEnded(const OperationReport& report) override { listener_.Ended(report); }
 

@@ -16,11 +16,12 @@ namespace {
 
 // One name of a peer path as a Linux name. Names of dots alone ("..", but
 // also "." and "...", which Windows shortens), a "/" (a separator here),
-// NUL and U+FFFD (bytes the code page does not define) are refused.
+// control characters (no Windows name has them) and U+FFFD (bytes the code
+// page does not define) are refused.
 std::optional<std::string> PartName(u16view part) {
     if (part.find_first_not_of(u'.') == u16view::npos) return std::nullopt;
     for (char16_t c : part)
-        if (c == u'/' || c == 0 || c == 0xFFFD) return std::nullopt;
+        if (c == u'/' || c < 0x20 || c == 0x7F || c == 0xFFFD) return std::nullopt;
     return ToUtf8(part);
 }
 

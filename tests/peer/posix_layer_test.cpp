@@ -42,7 +42,8 @@ TEST(PathMap, MapsOnlyPathsThatStayInsideTheirDrive) {
         {u"C:\\..", ""}, {u"C:\\sub\\..\\..\\outside", ""}, {u"C:\\.", ""}, {u"C:\\...", ""},
         {u"C:\\sub/../../outside", ""}, {u"C:\\out", ""}, {u"C:\\out\\secret", ""}, {u"C:\\back\\x", ""},
         {u"C:\\dangling", ""}, {u"C:\\dangling\\x", ""}, {u"C:\\loop\\x", ""}, {u"D:\\sub", ""},
-        {u"C:sub", ""}, {u"\\\\host\\share", ""}, {u"", ""}, {u"C:\\a\uFFFD", ""}, {u16(u"C:\\a\0b", 6), ""},
+        {u"C:sub", ""}, {u"\\\\host\\share", ""}, {u"", ""}, {u"C:\\a\uFFFD", ""}, {u"C:\\a\nb", ""},
+        {u16(u"C:\\a\0b", 6), ""},
     };
     for (const auto& [path, want] : cases)
         EXPECT_EQ(map.Map(path).value_or(""), want) << ToUtf8Lossy(path);
