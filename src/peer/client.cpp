@@ -277,6 +277,11 @@ int Client::Get() {
             Error("'" + o_.operands[i] + "' does not name a file");
             return kExitUsage;
         }
+        const std::string local = *real + "/" + Utf8(name);
+        if (::stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            Error("cannot receive '" + local + "': it is a folder");
+            return kExitLocal;
+        }
         sources.push_back(std::move(source));
     }
     if (int code = Open()) return code;

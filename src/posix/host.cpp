@@ -136,10 +136,12 @@ int PosixHost::DriveTypeOf(u16view root) {
 }
 
 bool PosixHost::ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) {
-    std::string path;
-    if (!HasDriveForm(folder) || !Resolve(folder, path)) return false;
+    // Only the peer asks for listings: a folder outside the drives lists
+    // nothing, as a folder that cannot be searched.
+    const std::optional<std::string> path = drives_.Map(folder);
+    if (!path) return false;
     const std::string& root = drives_.RootOf(folder[0]);
-    const std::optional<std::string> real = RealPath(path);
+    const std::optional<std::string> real = RealPath(*path);
     DIR* dir = real ? ::opendir(real->c_str()) : nullptr;
     if (dir == nullptr) return false;
 
