@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -90,7 +91,14 @@ void Server::Ended(const OperationReport& report) {
 }
 
 void Server::Accept() {
-    for (int fd; (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+    for (;;) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            // Out of descriptors or the like: the connection waits, and the
+            // loop does not spin on a listener that stays readable.
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) ::usleep(100 * 1000);
+            return;
+        }
         if (peer_ >= 0) {
             const std::string address = peerAddress_;
             peerAddress_ = posix::PeerAddress(fd);
