@@ -182,7 +182,6 @@ OperationReport Client::Await(Progress* progress) {
             Disconnect();
             continue;
         }
-        host_->ReadAhead();
         const Receipt receipt = ReceiveOnce(*protocol_, fd_);
         if (progress) progress->Update(protocol_->TransferredBytes());
         if (receipt == Receipt::BadFrame)

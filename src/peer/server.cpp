@@ -181,7 +181,6 @@ int Server::Run() {
             if (::poll(&p, 1, -1) > 0) Accept();
             continue;
         }
-        host_->ReadAhead();
         const Receipt receipt = ReceiveOnce(*protocol_, peer_);
         if (receipt == Receipt::BadFrame)
             peer::Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));

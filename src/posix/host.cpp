@@ -264,29 +264,30 @@ void PosixHost::FillPiece() {
     }
 }
 
-void PosixHost::ReadAhead() {
-    if (file_ >= 0 && !writing_ && pieceRead_ == pieceFill_ && !readEnd_ && readError_ == 0) FillPiece();
-}
-
 int64_t PosixHost::ReadTransfer(char* buffer, std::size_t maxBytes) {
     if (file_ < 0 || writing_) return -1;
     std::size_t copied = 0;
-    while (copied < maxBytes) {
-        if (pieceRead_ == pieceFill_) {
-            if (readError_ != 0) {
-                Fail("cannot read", filePath_, readError_);
-                return -1;
-            }
-            if (readEnd_) break;
+    while (copied < maxBytes && readError_ == 0) {
+        if (pieceRead_ < pieceFill_) {
+            const std::size_t n = std::min(pieceFill_ - pieceRead_, maxBytes - copied);
+            std::memcpy(buffer + copied, piece_ + pieceRead_, n);
+            pieceRead_ += n;
+            copied += n;
+        } else if (readEnd_) {
+            break;
+        } else if (maxBytes - copied >= kPieceBytes) {
+            // A large block (the fast mode's) goes straight into place.
+            const ssize_t n = ::read(file_, buffer + copied, maxBytes - copied);
+            if (n > 0) copied += std::size_t(n);
+            else if (n == 0) readEnd_ = true;
+            else if (errno != EINTR) readError_ = errno;
+        } else {
             FillPiece();
-            continue;
         }
-        const std::size_t n = std::min(pieceFill_ - pieceRead_, maxBytes - copied);
-        std::memcpy(buffer + copied, piece_ + pieceRead_, n);
-        pieceRead_ += n;
-        copied += n;
     }
-    return int64_t(copied);
+    if (readError_ == 0) return int64_t(copied);
+    Fail("cannot read", filePath_, readError_);
+    return -1;
 }
 
 bool PosixHost::GetTransferTimes(FileTimes& times) {

@@ -40,10 +40,6 @@ public:
     void SetLocalFolder(const std::string& folder) { localFolder_ = folder; }
     // The cause of the last local failure, naming the path; emptied by reading.
     std::string TakeError();
-    // For the front end's idle moment, while the peer works on the last
-    // block: reads the next piece of the file being sent, so that the
-    // peer's answer finds it read. Does nothing when there is nothing to do.
-    void ReadAhead();
 
     int SendBytes(const char* data, std::size_t length) override;
     void ShowMessage(u16view text, u16view caption) override;
@@ -90,10 +86,10 @@ private:
     std::string localFolder_;
     std::string error_;
 
-    // The transfer file. It is read in pieces of a fast mode block, one
-    // ahead of the peer's answer; received zero blocks of 4 KiB or more
+    // The transfer file. Small blocks are read from pieces of kPieceBytes,
+    // large ones straight into place; received zero blocks of 4 KiB or more
     // become holes.
-    static constexpr std::size_t kPieceBytes = kFastBlockBytes;
+    static constexpr std::size_t kPieceBytes = 64 * 1024;
     int file_ = -1;
     bool writing_ = false;
     bool finished_ = false;    // its times were set: the core renames it next
