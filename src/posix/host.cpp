@@ -121,12 +121,18 @@ void PosixHost::SleepMs(uint32_t milliseconds) {
 }
 
 bool PosixHost::AcceptsPeerRequest(PeerRequest request, u16view path) {
-    if (!servesFiles_) return request == PeerRequest::List && (drives_.Empty() || drives_.Map(path));
-    const std::optional<std::string> local = drives_.Map(path);
-    if (!local) return false;
-    // A file is never written over a folder (nor over a drive's own folder).
-    struct stat st{};
-    return request != PeerRequest::TakeFile || ::lstat(local->c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+    bool accepted;
+    if (!servesFiles_) {
+        accepted = request == PeerRequest::List && (drives_.Empty() || drives_.Map(path));
+    } else {
+        const std::optional<std::string> local = drives_.Map(path);
+        // A file is never written over a folder (nor over a drive's own folder).
+        struct stat st{};
+        accepted = local && (request != PeerRequest::TakeFile || ::lstat(local->c_str(), &st) != 0 ||
+                             !S_ISDIR(st.st_mode));
+    }
+    refused_ = !accepted;
+    return accepted;
 }
 
 // ---- Listing -------------------------------------------------------------------

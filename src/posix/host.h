@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "core/protocol.h"
 #include "posix/codec.h"
@@ -40,6 +41,8 @@ public:
     void SetLocalFolder(const std::string& folder) { localFolder_ = folder; }
     // The cause of the last local failure, naming the path; emptied by reading.
     std::string TakeError();
+    // Whether AcceptsPeerRequest turned a request down since the last call.
+    bool TakeRefusal() { return std::exchange(refused_, false); }
 
     int SendBytes(const char* data, std::size_t length) override;
     void ShowMessage(u16view text, u16view caption) override;
@@ -85,6 +88,7 @@ private:
     bool servesFiles_ = true;
     std::string localFolder_;
     std::string error_;
+    bool refused_ = false;
 
     // The transfer file. Small blocks are read from pieces of kPieceBytes,
     // large ones straight into place; received zero blocks of 4 KiB or more
