@@ -208,11 +208,11 @@ void Protocol::SendNak(bool notice) {
     if (error != 0) ShowSendError(error, "NAK", 3);
 }
 
-void Protocol::Refuse() {
+void Protocol::Refuse(Outcome outcome) {
     SendNak(true);
     ReleaseTransferFile();
     ForgetSentStop();
-    End(Outcome::Failed, false);
+    End(outcome, false);
 }
 
 void Protocol::ForgetSentStop() {
@@ -382,14 +382,14 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
         operation = Operation::MakeFolder;
     } else {
         BeginOperation(Operation::Unknown, false, u"");
-        return Refuse();
+        return Refuse(Outcome::Refused);
     }
     const std::string_view ansi(m.bytes + 2, m.textLength - 2);
     const u16 path = host_.Codec().FromAnsi(ansi);
     BeginOperation(operation, false, path);
     if (ansi.size() > kMaxPath || path.size() > kMaxPath || (loginRequired_ && !loggedIn_) ||
         !host_.AcceptsPeerRequest(request, path))
-        return Refuse();
+        return Refuse(Outcome::Refused);
 
     switch (request) {
         case PeerRequest::List:

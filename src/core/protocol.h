@@ -199,8 +199,8 @@ public:
     char* ReceiveSpace(bool fromPeer = true);
     std::size_t ReceiveSpaceBytes(bool fromPeer = true);
     // recv put `n` bytes there: every whole message is dispatched. False
-    // when the stream holds a frame that cannot be: the Frame_Error box has
-    // been shown and the connection must end.
+    // when the stream holds a frame that cannot be: nothing of it was
+    // dispatched; the front end shows texts::kBadFrame and ends the connection.
     bool Received(std::size_t n, bool fromPeer = true);
     // One plain message (tests, the fuzzer): copied, cut to 1024 bytes.
     void Receive(const char* data, int32_t length);
@@ -274,7 +274,9 @@ private:
 
     // State changes and their reports.
     void SetState(int32_t value, bool refresh);
-    void Refuse();
+    // "NAK" and the end of the operation: Refused for a request this side
+    // does not serve, Failed for a message that breaks the running one.
+    void Refuse(Outcome outcome = Outcome::Failed);
     void End(Outcome outcome, bool refresh);
     void Report(Operation operation, bool ours, u16view path, uint64_t bytes, Outcome outcome);
     void BeginOperation(Operation operation, bool ours, u16view path);

@@ -134,7 +134,7 @@ TEST_F(Side, WaitingRefusesWhatItDoesNotServe) {
     Clear();
     Feed("DDC:\\secret");
     ExpectRefused("refused path");
-    EXPECT_EQ(host.reports.back().outcome, Outcome::Failed);
+    EXPECT_EQ(host.reports.back().outcome, Outcome::Refused);
 
     // Paths of 259 bytes are served.
     Clear();
