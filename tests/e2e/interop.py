@@ -100,12 +100,12 @@ if not os.access(PEER, os.X_OK):
     sys.exit(print(f"interop: skipped: no quorbel-peer at {PEER}") or 77)
 against_server(BUILD / "Quorbel.exe", "x64")
 against_peer_server()
-# Does this kernel run 32-bit code at all? The i386 Wine loader tells (126: exec format error).
-runs32 = subprocess.run("/usr/lib/wine/wine --version", shell=True, capture_output=True).returncode == 0
+runs32 = subprocess.run("/usr/lib/wine/wine --version", shell=True, capture_output=True).returncode == 0  # i386
 release = BUILD.parent / "win32" / "Quorbel.exe"
 if runs32 and release.exists():
     against_server(release, "win32")
     print("interop: the shipped 32-bit Quorbel.exe passed as well")
 else:
-    print(f"interop: 32-bit part SKIPPED: {'no ' + str(release) if runs32 else 'this kernel runs no 32-bit code'}")
+    print("interop: 32-bit part SKIPPED: " + (f"no {release}" if runs32 else "no 32-bit code runs here (is wine32:i386 "
+                                               "installed? does the kernel refuse i386 programs?)"))
 shutil.rmtree(WORK)
