@@ -115,8 +115,8 @@ inline std::string ReadBytes(const std::wstring& path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// A main window started in `folder`, whose Quorbel.ini skips the first start's questions, aims a Client at
-// this PC and holds `ini` too; it connects only when asked. Dropping the pointer destroys the window.
+// A main window started in `folder` (as by "/CMD" unless not `command`); its Quorbel.ini skips the first start's
+// questions, aims a Client at this PC and holds `ini`. It connects only when asked; dropping it ends the window.
 using IniValues = std::initializer_list<std::pair<const wchar_t*, std::wstring>>;
 inline std::shared_ptr<App> OpenMainWindow(const std::wstring& folder, IniValues ini = {}, bool command = true) {
     const std::wstring file = folder + L"\\Quorbel.ini";
