@@ -129,11 +129,12 @@ struct Connection::Impl {
     }
 
     void ReceiveFromSlot(int slot) {
-        // The status bar names the slot that spoke last.
-        if (activeSlot.exchange(slot + 1) != slot + 1) listener.StatusChanged();
         const bool peer = slot == 0;
         const int n = recv(slots[slot].load(), protocol.ReceiveSpace(peer),
                            static_cast<int>(protocol.ReceiveSpaceBytes(peer)), 0);
+        // The status bar names the slot that spoke last: waiting on the peer
+        // alone during an operation is no word from it yet.
+        if (open && activeSlot.exchange(slot + 1) != slot + 1) listener.StatusChanged();
         if (n > 0 && protocol.Received(static_cast<std::size_t>(n), peer)) return;
         if (n > 0) BadFrame();
         // 0: the peer closed. An error (a reset) or a frame that cannot be
