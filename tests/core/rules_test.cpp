@@ -147,6 +147,7 @@ TEST(Paths, DoubleClicksMoveAlongTheTree) {
         {u"C:\\", u"ab\\", RowOpenOutcome::kNewPath, u"C:\\ab\\"},
         {u"C:\\data", u"README", RowOpenOutcome::kNewPath, u"C:\\data\\README"},
         {u"C:\\data", u"x.abcd", RowOpenOutcome::kNewPath, u"C:\\data\\x.abcd"},
+        {u"C:\\data", u".abcd", RowOpenOutcome::kNewPath, u"C:\\data\\.abcd"},
         {u"C:\\data", u"report.txt", RowOpenOutcome::kFileWarning, u"C:\\data"},
         {u"C:\\data", u"app.old", RowOpenOutcome::kFileWarning, u"C:\\data"},
         {u"C:\\data", u"ab.", RowOpenOutcome::kFileWarning, u"C:\\data"},
