@@ -56,12 +56,12 @@ const Key<Settings> kSettingsKeys[] = {
 #define TEXT(field) nullptr, [](CompanionSettings& c) { return &c.field; }
 
 const Key<CompanionSettings> kCompanionKeys[] = {
-    {u"moto_x", Kind::Number, NUMBER(x), 0, nullptr, 0, false},
-    {u"moto_y", Kind::Number, NUMBER(y), 0, nullptr, 0, false},
+    {u"moto_x", Kind::Number, NUMBER(x), 0, nullptr, 0, true},
+    {u"moto_y", Kind::Number, NUMBER(y), 0, nullptr, 0, true},
     {u"id_time", Kind::Number, NUMBER(idTime), 5000, nullptr, 0, true},
     {u"pw_time", Kind::Number, NUMBER(pwTime), 5000, nullptr, 0, true},
-    {u"id_wcs", Kind::Text, TEXT(adminId), 0, u"ID", 249, true},
-    {u"pw_wcs", Kind::Text, TEXT(adminPw), 0, u"PW", 249, true},
+    {u"id_wcs", Kind::Text, TEXT(adminId), 0, u"ID", kCompanionTextReadChars, true},
+    {u"pw_wcs", Kind::Text, TEXT(adminPw), 0, u"PW", kCompanionTextReadChars, true},
 };
 
 #undef NUMBER

@@ -87,7 +87,9 @@ void SaveCompanionSettings(IniSection& ini, const CompanionSettings& companion);
 void PlaceCompanion(CompanionSettings& companion, int32_t left, int32_t top);
 // A time edit: its first 61 characters read like _wtoi.
 int32_t ReadCompanionTime(u16view text);
-// What the IP tool takes from its ID and PW edits.
+// What the IP tool takes from its ID and PW edits, and what zelvane.ini
+// gives back of each.
 constexpr std::size_t kCompanionTextEditChars = 253;
+constexpr std::size_t kCompanionTextReadChars = 249;
 
 }  // namespace quorbel

@@ -4,7 +4,7 @@
 #include <shellapi.h>
 
 #include "core/format_rules.h"
-#include "dialogs/dialog_state.h"
+#include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
 #include "winbase/msgbox.h"

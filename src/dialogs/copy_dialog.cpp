@@ -3,7 +3,7 @@
 // batch), shows the step and closes once the transfer is over.
 #include "core/limits.h"
 #include "core/path_rules.h"
-#include "dialogs/dialog_state.h"
+#include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
 #include "winbase/msgbox.h"

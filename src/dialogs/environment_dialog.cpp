@@ -1,5 +1,5 @@
 // The environment settings dialog: whether the traffic monitors record.
-#include "dialogs/dialog_state.h"
+#include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
 #include "winbase/wintext.h"

@@ -1,6 +1,6 @@
 // The ID/PW dialog: first registration, login, registration on request.
 #include "core/limits.h"
-#include "dialogs/dialog_state.h"
+#include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
 #include "winbase/wintext.h"

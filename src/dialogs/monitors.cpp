@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "dialogs/dialog_state.h"
+#include "winbase/dialog_state.h"
 #include "res/resource.h"
 #include "winbase/wintext.h"
 

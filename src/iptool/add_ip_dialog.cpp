@@ -7,6 +7,7 @@
 #include "iptool/adapters.h"
 #include "iptool/iptool.h"
 #include "res/resource.h"
+#include "winbase/dialog_state.h"
 #include "winbase/msgbox.h"
 #include "winbase/wintext.h"
 
@@ -41,7 +42,7 @@ void WriteIpBatchFile(HWND dialog, const std::wstring& startupFolder);
 INT_PTR CALLBACK AddIpDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
-            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            KeepDialogState(dialog, reinterpret_cast<const std::wstring*>(lParam));
             ListNetworkAdapters(GetDlgItem(dialog, IDC_ADDIP_ADAPTERS));
             static const wchar_t* const kDefaults[8] = {L"192", L"168", L"", L"", L"255", L"255", L"255", L"0"};
             for (int i = 0; i < 8; ++i) SetDlgItemTextW(dialog, kAddressFields[i], kDefaults[i]);
@@ -58,7 +59,7 @@ INT_PTR CALLBACK AddIpDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
                     EnableAddressFields(dialog, IsDlgButtonChecked(dialog, IDC_ADDIP_AUTO) != BST_CHECKED);
                     return FALSE;
                 case IDC_ADDIP_SET:
-                    WriteIpBatchFile(dialog, *reinterpret_cast<const std::wstring*>(GetWindowLongPtrW(dialog, DWLP_USER)));
+                    WriteIpBatchFile(dialog, DialogState<const std::wstring>(dialog));
                     EndDialog(dialog, 1);
                     return FALSE;
                 case IDC_ADDIP_CLOSE:

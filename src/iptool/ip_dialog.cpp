@@ -11,6 +11,7 @@
 #include "core/path_rules.h"
 #include "iptool/iptool.h"
 #include "res/resource.h"
+#include "winbase/dialog_state.h"
 #include "winbase/msgbox.h"
 #include "winbase/win_files.h"
 #include "winbase/wintext.h"
@@ -23,9 +24,7 @@ namespace texts = quorbel::texts;
 constexpr int kTimeEditChars = 61;
 constexpr int kTextEditChars = static_cast<int>(quorbel::kCompanionTextEditChars);
 // What zelvane.ini can give back whole.
-constexpr int kTextReadChars = 249;
-
-IpToolValues& Values(HWND dialog) { return *reinterpret_cast<IpToolValues*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
+constexpr int kTextReadChars = static_cast<int>(quorbel::kCompanionTextReadChars);
 
 std::optional<std::wstring> CompanionFile(const IpToolValues& v) {
     const auto path = quorbel::JoinPath(AsU16View(v.startupFolder), quorbel::kCompanionFileName);
@@ -130,8 +129,8 @@ void RunIpBatchFile(HWND dialog, IpToolValues& v) {
         WriteCompanionSettings(dialog, v);
         // By its full name in the start-up folder, so that no other
         // zelvane.exe on the search path is started by mistake.
-        const std::wstring program = v.startupFolder + L"\\" + AsWide(quorbel::kCompanionProgram);
-        ShellExecuteW(dialog, L"open", program.c_str(), nullptr, v.startupFolder.c_str(), SW_SHOWNORMAL);
+        if (const auto program = quorbel::JoinPath(AsU16View(v.startupFolder), quorbel::kCompanionProgram))
+            ShellExecuteW(dialog, L"open", AsWide(program->c_str()), nullptr, v.startupFolder.c_str(), SW_SHOWNORMAL);
     }
     RunAsAdministrator(dialog, *path);
 }
@@ -147,17 +146,17 @@ void DeleteIpBatchFile(HWND dialog, const IpToolValues& v) {
 
 INT_PTR CALLBACK IpAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        KeepDialogState(dialog, reinterpret_cast<IpToolValues*>(lParam));
         SendDlgItemMessageW(dialog, IDC_IP_ADMIN_ID, EM_LIMITTEXT, kTextReadChars, 0);
         SendDlgItemMessageW(dialog, IDC_IP_ADMIN_PW, EM_LIMITTEXT, kTextReadChars, 0);
-        IpToolValues& v = Values(dialog);
+        IpToolValues& v = DialogState<IpToolValues>(dialog);
         ReadCompanionSettings(v);
         ListIpBatchFiles(dialog, v);
         ShowCompanionSettings(dialog, v);
         return TRUE;
     }
     if (GetWindowLongPtrW(dialog, DWLP_USER) == 0) return FALSE;
-    IpToolValues& v = Values(dialog);
+    IpToolValues& v = DialogState<IpToolValues>(dialog);
     switch (message) {
         case WM_COMMAND:
             switch (LOWORD(wParam)) {

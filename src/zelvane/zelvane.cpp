@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <string>
 
+#include "core/path_rules.h"
 #include "core/settings.h"
 #include "winbase/win_files.h"
 #include "winbase/wintext.h"
@@ -48,11 +49,14 @@ std::wstring OwnFolder() {
     return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
-// zelvane.ini next to this program, through the table the IP tool writes it with.
+// zelvane.ini next to this program, through the table the IP tool writes it
+// with; the defaults where the folder is too long for the file's path.
 Config ReadConfig() {
     quorbel::CompanionSettings values;
-    WinIniSection ini(OwnFolder() + L"\\" + AsWide(quorbel::kCompanionFileName), AsWide(quorbel::kCompanionSection));
-    quorbel::LoadCompanionSettings(ini, values);
+    if (const auto file = quorbel::JoinPath(AsU16View(OwnFolder()), quorbel::kCompanionFileName)) {
+        WinIniSection ini(ToWide(*file), AsWide(quorbel::kCompanionSection));
+        quorbel::LoadCompanionSettings(ini, values);
+    }
     Config c;
     c.x = values.x;
     c.y = values.y;
@@ -87,11 +91,17 @@ bool PutOnClipboard(HWND window, const wchar_t* text) {
     return ok;
 }
 
+// What the current step keeps on the clipboard, and for how long.
+const std::wstring& StepText() { return g_state.step == kStepId ? g_state.config.id : g_state.config.pw; }
+ULONGLONG StepPeriod() {
+    return static_cast<ULONGLONG>(g_state.step == kStepId ? g_state.config.idTime : g_state.config.pwTime);
+}
+
 // Clears the clipboard only while it still holds what this program put
 // there, so a text the user copied since then survives.
 void ClearOwnClipboard(HWND window) {
     if (!g_state.placed) return;
-    const wchar_t* mine = (g_state.step == kStepId ? g_state.config.id : g_state.config.pw).c_str();
+    const wchar_t* mine = StepText().c_str();
     if (!OpenClipboard(window)) return;
     bool ours = false;
     if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
@@ -111,11 +121,8 @@ void ShowStep(ULONGLONG now) {
         SetWindowTextW(g_state.label, L"Waiting for the clipboard...");
         return;
     }
-    const int32_t period = g_state.step == kStepId ? g_state.config.idTime : g_state.config.pwTime;
-    const ULONGLONG elapsed = now - g_state.stepStart;
-    const unsigned left = elapsed >= static_cast<ULONGLONG>(period)
-                              ? 0u
-                              : static_cast<unsigned>((static_cast<ULONGLONG>(period) - elapsed + 999) / 1000);
+    const ULONGLONG period = StepPeriod(), elapsed = now - g_state.stepStart;
+    const unsigned left = elapsed >= period ? 0u : static_cast<unsigned>((period - elapsed + 999) / 1000);
     wchar_t text[128];
     if (g_state.step == kStepId)
         swprintf(text, ARRAYSIZE(text), L"Step 1/2: the ID is on the clipboard.\r\nThe password follows in %u s.", left);
@@ -127,14 +134,12 @@ void ShowStep(ULONGLONG now) {
 void Tick(HWND window) {
     const ULONGLONG now = GetTickCount64();
     if (!g_state.placed) {
-        const wchar_t* text = (g_state.step == kStepId ? g_state.config.id : g_state.config.pw).c_str();
-        if (PutOnClipboard(window, text)) {
+        if (PutOnClipboard(window, StepText().c_str())) {
             g_state.placed = true;
             g_state.stepStart = now;
         }
     }
-    const int32_t period = g_state.step == kStepId ? g_state.config.idTime : g_state.config.pwTime;
-    if (g_state.placed && now - g_state.stepStart >= static_cast<ULONGLONG>(period)) {
+    if (g_state.placed && now - g_state.stepStart >= StepPeriod()) {
         if (g_state.step == kStepId) {
             g_state.step = kStepPw;
             g_state.placed = false;
