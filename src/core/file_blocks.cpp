@@ -12,12 +12,11 @@ namespace {
 
 const char* KindText(bool fr) { return fr ? "FR" : "FB"; }
 
-void PutLittleEndian32(char* out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-uint32_t GetLittleEndian32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+// "FR"/"FB" and the six-digit block number into out[0..7].
+void PutBlockHeader(char* out, bool fr, int32_t number) {
+    char header[16];
+    std::snprintf(header, sizeof header, "%s%06d", KindText(fr), static_cast<int>(number));
+    std::memcpy(out, header, kBlockHeaderBytes);
 }
 
 // "FR999999"/"FB999999" and the three times into out (32 bytes).
@@ -44,9 +43,8 @@ u16 TemporaryName(u16view finalName) {
 }
 
 std::string EncodeFileBlock(bool fr, int32_t n, const char* data, std::size_t count) {
-    char header[16];
-    std::snprintf(header, sizeof header, "%s%06d", KindText(fr), static_cast<int>(n));
-    std::string out(header);
+    std::string out(kBlockHeaderBytes, '\0');
+    PutBlockHeader(out.data(), fr, n);
     out.append(data, count);
     return out;
 }
@@ -58,7 +56,7 @@ std::string EncodeEndRecord(bool fr, const FileTimes& times) {
 }
 
 FileTimes ParseEndRecordTimes(const char* data, std::size_t count) {
-    unsigned char raw[24] = {};
+    char raw[24] = {};
     std::memcpy(raw, data, count < sizeof raw ? count : sizeof raw);
     auto at = [&](int i) {
         return uint64_t(GetLittleEndian32(raw + 8 * i)) | uint64_t(GetLittleEndian32(raw + 8 * i + 4)) << 32;
@@ -129,9 +127,7 @@ int Protocol::SendNextBlock(bool fr) {
         PutEndRecord(message, fr, times);
         length = kEndRecordBytes;
     } else {
-        char header[16];
-        std::snprintf(header, sizeof header, "%s%06d", KindText(fr), static_cast<int>(number));
-        std::memcpy(message, header, kBlockHeaderBytes);
+        PutBlockHeader(message, fr, number);
         length = kBlockHeaderBytes + std::size_t(got);
     }
     // Blocks are not recorded in the send ring.
@@ -212,8 +208,7 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
         host_.CloseTransfer();
         transfer_ = Transfer::Closed;
         // Until here an older file of the final name was untouched.
-        host_.RemoveFile(finalName);
-        outcome = host_.RenameFile(tempName_, finalName) ? Outcome::Done : Outcome::Failed;
+        outcome = host_.ReplaceFile(tempName_, finalName) ? Outcome::Done : Outcome::Failed;
     }
     ReleaseTransferFile();
     End(outcome, true);

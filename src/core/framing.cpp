@@ -4,17 +4,13 @@
 
 namespace quorbel {
 
-namespace {
-
-uint32_t GetFrameLength(const char* p) {
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+void PutLittleEndian32(char* out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-}  // namespace
-
-void PutFrameHeader(char* out, uint32_t length) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+uint32_t GetLittleEndian32(const char* in) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(in);
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
 // The buffer is made at the first receive: a plain connection never needs it.
@@ -43,7 +39,7 @@ std::size_t FrameReader::SpaceBytes() const {
 
 bool FrameReader::CheckHeader() {
     if (end_ - begin_ < kFrameHeaderBytes) return true;
-    const uint32_t length = GetFrameLength(buffer_.data() + begin_);
+    const uint32_t length = GetLittleEndian32(buffer_.data() + begin_);
     if (length == 0 || length > maxMessage_) failed_ = true;
     return !failed_;
 }
@@ -67,7 +63,7 @@ std::size_t FrameReader::Take(const char* data, std::size_t n) {
 
 bool FrameReader::Next(const char*& data, std::size_t& length) {
     if (failed_ || end_ - begin_ < kFrameHeaderBytes) return false;
-    const uint32_t frame = GetFrameLength(buffer_.data() + begin_);
+    const uint32_t frame = GetLittleEndian32(buffer_.data() + begin_);
     if (end_ - begin_ < kFrameHeaderBytes + frame) return false;
     data = buffer_.data() + begin_ + kFrameHeaderBytes;
     length = frame;

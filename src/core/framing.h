@@ -12,8 +12,13 @@ namespace quorbel {
 
 constexpr std::size_t kFrameHeaderBytes = 4;
 
+// A 32-bit value as four little-endian bytes, as frame lengths and the
+// times of an end record travel.
+void PutLittleEndian32(char* out, uint32_t value);
+uint32_t GetLittleEndian32(const char* in);
+
 // Writes the header of a frame of `length` bytes into out[0..3].
-void PutFrameHeader(char* out, uint32_t length);
+inline void PutFrameHeader(char* out, uint32_t length) { PutLittleEndian32(out, length); }
 
 // Reassembles frames from the bytes of a stream; holds at most one frame.
 class FrameReader {

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::size_t kLoginHalfBytes = 128;  // one half with its terminator
 // "ACK", NUL and the marker: our Server's answer to a Client that offered it.
-constexpr char kFastAnswer[] = {'A', 'C', 'K', '\0', 'Q', 'B', 'X', '1'};
+std::string FastAnswer() { return std::string("ACK", 4) + kFastMarker; }
 
 // A half whose ANSI form with its terminator needs 128 bytes or more is
 // left empty rather than cut.
@@ -41,9 +41,10 @@ void Protocol::CheckLogin(const Message& m, bool fromPeer) {
                                std::memcmp(m.bytes + markerAt, kFastMarker, std::strlen(kFastMarker)) == 0;
     if (accepted) loggedIn_ = true;
     if (accepted && markerOffered && fastAllowed_ && fromPeer) {
-        const int error = host_.SendBytes(kFastAnswer, sizeof kFastAnswer);
+        const std::string answer = FastAnswer();
+        const int error = host_.SendBytes(answer.data(), answer.size());
         if (error != 0) {
-            ShowSendError(error, kFastAnswer, sizeof kFastAnswer);
+            ShowSendError(error, answer.data(), answer.size());
         } else {
             fast_.store(true);
             host_.RefreshStatusBar();  // the front end shows the mode
@@ -71,9 +72,7 @@ LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
     // 0 bytes means the Server closed before answering: not a login.
     if (received <= 0) return LoginAnswer::CommunicationError;
     if (received >= 3 && std::memcmp(data, "NAK", 3) == 0) return LoginAnswer::Rejected;
-    if (markerSent_ && received == int32_t(sizeof kFastAnswer) &&
-        std::memcmp(data, kFastAnswer, sizeof kFastAnswer) == 0)
-        fast_.store(true);
+    if (markerSent_ && std::string_view(data, std::size_t(received)) == FastAnswer()) fast_.store(true);
     return LoginAnswer::Accepted;
 }
 

@@ -180,7 +180,14 @@ void Protocol::ShowSendError(int error, const char* bytes, std::size_t length) {
 
 int Protocol::SendFrame(const char* bytes, std::size_t length) {
     const int error = SendMessage(bytes, length, true);
-    if (length >= 3 && std::memcmp(bytes, "NAK", 3) == 0) {
+    if (error != 0) ShowSendError(error, bytes, length);
+    return error;
+}
+
+void Protocol::SendNak(bool notice) {
+    const int error = SendMessage("NAK", 3, true);
+    // A stop the user asked for is no refusal worth a note.
+    if (notice) {
         // Where the directory table stood when this side refused.
         int32_t index, count;
         std::string entry;
@@ -194,17 +201,6 @@ int Protocol::SendFrame(const char* bytes, std::size_t length) {
         const u16 wide = host_.Codec().FromAnsi(entry);
         host_.ShowSentNak(FormatText(texts::kSentNak.text, {index, count, u16view(wide)}));
     }
-    if (error != 0) ShowSendError(error, bytes, length);
-    return error;
-}
-
-void Protocol::SendNak(bool notice) {
-    if (notice) {
-        SendFrame("NAK", 3);
-        return;
-    }
-    // A stop the user asked for is no refusal worth a note.
-    const int error = SendMessage("NAK", 3, true);
     if (error != 0) ShowSendError(error, "NAK", 3);
 }
 
@@ -302,6 +298,10 @@ bool Protocol::Received(std::size_t n, bool fromPeer) {
         return true;
     }
     frames_.Commit(n);
+    return DispatchFrames();
+}
+
+bool Protocol::DispatchFrames() {
     const char* message;
     std::size_t length;
     while (frames_.Next(message, length)) Dispatch(message, length, true);
@@ -322,11 +322,8 @@ bool Protocol::ReceiveStream(const char* data, std::size_t n) {
         return true;
     }
     while (n > 0) {
-        const std::size_t room = ReceiveSpaceBytes();
-        if (room == 0) return false;
-        const std::size_t take = n < room ? n : room;
-        std::memcpy(ReceiveSpace(), data, take);
-        if (!Received(take)) return false;
+        const std::size_t take = frames_.Take(data, n);
+        if (take == 0 || !DispatchFrames()) return false;
         data += take;
         n -= take;
     }

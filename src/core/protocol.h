@@ -151,7 +151,9 @@ public:
     // Closes the transfer file if one is open (harmless otherwise).
     virtual void CloseTransfer() = 0;
     virtual bool RemoveFile(u16view path) = 0;
-    virtual bool RenameFile(u16view from, u16view to) = 0;
+    // Gives a received file its final name in one step, replacing a file of
+    // that name, which stays as it was when this fails.
+    virtual bool ReplaceFile(u16view from, u16view to) = 0;
 
     // Text to and from the wire's ANSI code page.
     virtual const AnsiCodec& Codec() const = 0;
@@ -263,6 +265,8 @@ private:
     int StartRequest(int32_t state, const std::string& message);
 
     // Receiving.
+    // Every whole frame the reader holds; false once its stream is broken.
+    bool DispatchFrames();
     void Dispatch(const char* bytes, std::size_t length, bool fromPeer);
     void DispatchWaiting(const Message& m, bool fromPeer);
     void DispatchCallDir(const Message& m);

@@ -177,8 +177,8 @@ void WinProtocolHost::CloseTransfer() {
 
 bool WinProtocolHost::RemoveFile(quorbel::u16view path) { return DeleteFileW(ToWide(path).c_str()) != FALSE; }
 
-bool WinProtocolHost::RenameFile(quorbel::u16view from, quorbel::u16view to) {
-    return MoveFileW(ToWide(from).c_str(), ToWide(to).c_str()) != FALSE;
+bool WinProtocolHost::ReplaceFile(quorbel::u16view from, quorbel::u16view to) {
+    return MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 const quorbel::AnsiCodec& WinProtocolHost::Codec() const { return AnsiCodecForThread(); }

@@ -40,7 +40,7 @@ public:
     bool SetTransferTimes(const quorbel::FileTimes& times) override;
     void CloseTransfer() override;
     bool RemoveFile(quorbel::u16view path) override;
-    bool RenameFile(quorbel::u16view from, quorbel::u16view to) override;
+    bool ReplaceFile(quorbel::u16view from, quorbel::u16view to) override;
     const quorbel::AnsiCodec& Codec() const override;
 
     // A box that must not hold the receive thread, on a thread of its own;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "core/path_rules.h"
@@ -56,6 +57,10 @@ private:
     // Runs the operation just started until it ends or the connection does.
     OperationReport Await(Progress* progress);
     int Finish(const OperationReport& report, const std::string& what, int& status);
+    // One file of get or put, begun by `start` and followed to its end: 0 to
+    // go on with the next file, else the exit code.
+    int CopyOne(Progress& progress, const std::string& label, uint64_t size, Operation operation,
+                const std::function<int()>& start, const std::string& what, int& status);
     int Linger();
     int List();
     int Get();
@@ -198,6 +203,17 @@ OperationReport Client::Await(Progress* progress) {
 
 // The exit code of an ended operation: 0 to go on, else what the run ends
 // with; `status` keeps the first failure of a run that goes on.
+int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size, Operation operation,
+                    const std::function<int()>& start, const std::string& what, int& status) {
+    if (const int signal = PendingSignal()) return SignalExitCode(signal);
+    progress.Begin(label, size);
+    Expect(operation, operation);
+    if (int error = start()) return SendFailed(error);
+    const OperationReport report = Await(&progress);
+    progress.End(report.bytes, report.outcome == Outcome::Done);
+    return Finish(report, what, status);
+}
+
 int Client::Finish(const OperationReport& report, const std::string& what, int& status) {
     const std::string cause = host_->TakeError();
     switch (report.outcome) {
@@ -287,14 +303,12 @@ int Client::Get() {
     int status = kExitDone;
     Progress progress;
     for (std::size_t i = 0; i < sources.size(); ++i) {
-        if (const int signal = PendingSignal()) return SignalExitCode(signal);
         const std::string& text = o_.operands[i];
-        progress.Begin("get " + text + " -> " + *real + "/" + Utf8(FileNameOf(sources[i])), 0);
-        Expect(Operation::Receive, Operation::Receive);
-        if (int error = protocol_->StartCopyFrom(sources[i], FileNameOf(sources[i]))) return SendFailed(error);
-        const OperationReport report = Await(&progress);
-        progress.End(report.bytes, report.outcome == Outcome::Done);
-        if (int code = Finish(report, text, status)) return code;
+        const u16& source = sources[i];
+        if (int code = CopyOne(progress, "get " + text + " -> " + *real + "/" + Utf8(FileNameOf(source)), 0,
+                               Operation::Receive,
+                               [&] { return protocol_->StartCopyFrom(source, FileNameOf(source)); }, text, status))
+            return code;
     }
     return status;
 }
@@ -337,19 +351,16 @@ int Client::Put() {
     Progress progress;
     for (const File& f : files) {
         if (const int signal = PendingSignal()) return SignalExitCode(signal);
-        const std::string target = Utf8(f.target);
         if (f.size > protocol_->MaxCopyBytes()) {
             Error("'" + f.text + "' is larger than the " + (protocol_->FastMode() ? "fast mode" : "plain protocol") +
                   " can copy (" + std::to_string(protocol_->MaxCopyBytes()) + " bytes)");
             return kExitUsage;
         }
         host_->SetLocalFolder(f.folder);
-        progress.Begin("put " + f.text + " -> " + target, f.size);
-        Expect(Operation::Send, Operation::Send);
-        if (int error = protocol_->StartCopyTo(f.name, f.target)) return SendFailed(error);
-        const OperationReport report = Await(&progress);
-        progress.End(report.bytes, report.outcome == Outcome::Done);
-        if (int code = Finish(report, target, status)) return code;
+        const std::string target = Utf8(f.target);
+        if (int code = CopyOne(progress, "put " + f.text + " -> " + target, f.size, Operation::Send,
+                               [&] { return protocol_->StartCopyTo(f.name, f.target); }, target, status))
+            return code;
     }
     return status;
 }

@@ -63,7 +63,6 @@ private:
     std::unique_ptr<Protocol> protocol_;
     int listener_ = -1, peer_ = -1;
     std::string peerAddress_;
-    bool loggedIn_ = false;  // the peer's login was accepted
 };
 
 void Server::Log(const char* operation, const std::string& path, uint64_t bytes, const char* result) {
@@ -80,14 +79,6 @@ void Server::Log(const char* operation, const std::string& path, uint64_t bytes,
 void Server::Ended(const OperationReport& report) {
     const std::string cause = host_->TakeError();
     if (!cause.empty() && report.outcome != Outcome::Done) peer::Note(cause);
-    if (report.operation == Operation::Login) loggedIn_ = loggedIn_ || report.outcome == Outcome::Done;
-    // The core ends every request it answers with "NAK" as failed; the log
-    // tells the requests this Server does not serve (before a login, outside
-    // its drives, a message it does not know) from the ones that failed.
-    Outcome outcome = report.outcome;
-    const bool refusal = host_->TakeRefusal() || report.operation == Operation::Unknown ||
-                         (!o_.allowCmdClients && !loggedIn_ && report.operation != Operation::Login);
-    if (!report.ours && outcome == Outcome::Failed && refusal) outcome = Outcome::Refused;
     // A login has no path: its line tells the protocol the connection speaks
     // from now on. A peer's control characters never break a line.
     std::string path =
@@ -96,7 +87,7 @@ void Server::Ended(const OperationReport& report) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     // A listing that did not go out whole has no count worth showing.
     const bool counted = report.operation != Operation::List || report.outcome == Outcome::Done;
-    Log(OperationName(report), path, counted ? report.bytes : 0, OutcomeName(outcome));
+    Log(OperationName(report), path, counted ? report.bytes : 0, OutcomeName(report.outcome));
 }
 
 void Server::Accept() {
@@ -118,7 +109,6 @@ void Server::Accept() {
         }
         peer_ = fd;
         peerAddress_ = posix::PeerAddress(fd);
-        loggedIn_ = false;
         host_->SetSocket(fd);
         SetReceiveTick(fd);
         protocol_->OnConnectionStarted();

@@ -121,18 +121,11 @@ void PosixHost::SleepMs(uint32_t milliseconds) {
 }
 
 bool PosixHost::AcceptsPeerRequest(PeerRequest request, u16view path) {
-    bool accepted;
-    if (!servesFiles_) {
-        accepted = request == PeerRequest::List && (drives_.Empty() || drives_.Map(path));
-    } else {
-        const std::optional<std::string> local = drives_.Map(path);
-        // A file is never written over a folder (nor over a drive's own folder).
-        struct stat st{};
-        accepted = local && (request != PeerRequest::TakeFile || ::lstat(local->c_str(), &st) != 0 ||
-                             !S_ISDIR(st.st_mode));
-    }
-    refused_ = !accepted;
-    return accepted;
+    if (!servesFiles_) return request == PeerRequest::List && (drives_.Empty() || drives_.Map(path));
+    const std::optional<std::string> local = drives_.Map(path);
+    // A file is never written over a folder (nor over a drive's own folder).
+    struct stat st{};
+    return local && (request != PeerRequest::TakeFile || ::lstat(local->c_str(), &st) != 0 || !S_ISDIR(st.st_mode));
 }
 
 // ---- Listing -------------------------------------------------------------------
@@ -211,15 +204,12 @@ bool PosixHost::FileExists(u16view path) {
 bool PosixHost::RemoveFile(u16view path) {
     std::string local;
     if (!Resolve(path, local)) return false;
-    // The final name of a received file: the rename that follows replaces
-    // it in one step, and an incomplete file must not cost the older one.
-    if (finished_ && local != filePath_) return !writeFailed_;
     if (::unlink(local.c_str()) == 0) return true;
     if (errno != ENOENT) Fail("cannot remove", local, errno);
     return false;
 }
 
-bool PosixHost::RenameFile(u16view from, u16view to) {
+bool PosixHost::ReplaceFile(u16view from, u16view to) {
     std::string source, target;
     if (!Resolve(from, source) || !Resolve(to, target)) return false;
     finished_ = false;

@@ -41,8 +41,6 @@ public:
     void SetLocalFolder(const std::string& folder) { localFolder_ = folder; }
     // The cause of the last local failure, naming the path; emptied by reading.
     std::string TakeError();
-    // Whether AcceptsPeerRequest turned a request down since the last call.
-    bool TakeRefusal() { return std::exchange(refused_, false); }
 
     int SendBytes(const char* data, std::size_t length) override;
     void ShowMessage(u16view text, u16view caption) override;
@@ -68,7 +66,7 @@ public:
     bool SetTransferTimes(const FileTimes& times) override;
     void CloseTransfer() override;
     bool RemoveFile(u16view path) override;
-    bool RenameFile(u16view from, u16view to) override;
+    bool ReplaceFile(u16view from, u16view to) override;
     const AnsiCodec& Codec() const override { return codec_; }
 
 private:
@@ -88,7 +86,6 @@ private:
     bool servesFiles_ = true;
     std::string localFolder_;
     std::string error_;
-    bool refused_ = false;
 
     // The transfer file. Small blocks are read from pieces of kPieceBytes,
     // large ones straight into place; received zero blocks of 4 KiB or more
@@ -96,7 +93,7 @@ private:
     static constexpr std::size_t kPieceBytes = 64 * 1024;
     int file_ = -1;
     bool writing_ = false;
-    bool finished_ = false;    // its times were set: the core renames it next
+    bool finished_ = false;    // its times were set: the core gives it its name next
     bool writeFailed_ = false; // some data never reached the disk
     bool holeAtEnd_ = false;
     std::string filePath_;

@@ -165,8 +165,8 @@ public:
         if (openPath && *openPath == path) return false;  // opened without sharing
         return files.erase(u16(path)) > 0;
     }
-    bool RenameFile(u16view from, u16view to) override {
-        if (openPath || !files.count(u16(from)) || files.count(u16(to))) return false;
+    bool ReplaceFile(u16view from, u16view to) override {
+        if (openPath || !files.count(u16(from))) return false;
         files[u16(to)] = files[u16(from)];
         files.erase(u16(from));
         return true;
