@@ -3,6 +3,10 @@
 # need. Returns at once when everything is already there.
 set -euo pipefail
 
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
 PACKAGES=(
   cmake ninja-build make g++ clang libclang-rt-14-dev googletest python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
@@ -16,9 +20,6 @@ for p in "${PACKAGES[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
@@ -26,8 +27,6 @@ fi
 # Wine runs the program as on a Japanese PC: code page 932 needs this locale.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
   echo "setup: generating ja_JP.UTF-8"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   $SUDO locale-gen >/dev/null
@@ -38,9 +37,6 @@ fi
 if "$(dirname "$0")/runs-32bit.sh" &&
    ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
   echo "setup: installing wine32 (i386)"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
