@@ -1,5 +1,7 @@
 #include "posix/codec.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cctype>
 
@@ -108,7 +110,34 @@ bool Convert(iconv_t cd, std::string_view in, std::string& out, bool lossy) {
     }
 }
 
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
+// Seconds from 1970 of the first and (within a second) the last FILETIME.
+constexpr int64_t kFirstSecond = -kUnixEpochAsFileTime / kTicksPerSecond;
+constexpr int64_t kLastSecond = (INT64_MAX - kUnixEpochAsFileTime) / kTicksPerSecond;
+
 }  // namespace
+
+uint64_t ToFileTime(int64_t seconds, uint32_t nanoseconds) {
+    if (seconds >= kLastSecond) return uint64_t(INT64_MAX);
+    if (seconds < kFirstSecond) return 0;
+    const uint64_t value = uint64_t(kUnixEpochAsFileTime + seconds * kTicksPerSecond) + nanoseconds / 100;
+    return value < uint64_t(INT64_MAX) ? value : uint64_t(INT64_MAX);
+}
+
+timespec FromFileTime(uint64_t value) {
+    timespec t{};
+    if (value == 0) {
+        t.tv_nsec = UTIME_OMIT;
+        return t;
+    }
+    const int64_t since = int64_t(value < uint64_t(INT64_MAX) ? value : uint64_t(INT64_MAX)) - kUnixEpochAsFileTime;
+    int64_t seconds = since / kTicksPerSecond, rest = since % kTicksPerSecond;
+    if (rest < 0) rest += kTicksPerSecond, --seconds;
+    t.tv_sec = static_cast<time_t>(seconds);
+    t.tv_nsec = static_cast<long>(rest * 100);
+    return t;
+}
 
 std::optional<std::string> ToUtf8(u16view text) {
     std::string out;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <iconv.h>
+#include <time.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,6 +20,14 @@ std::optional<std::string> ToUtf8(u16view text);
 std::optional<u16> FromUtf8(std::string_view bytes);
 // For messages only: what cannot be converted becomes U+FFFD.
 std::string ToUtf8Lossy(u16view text);
+
+// FILETIME values (100 ns steps from 1601, 0 for "not known") and Linux
+// times. Both ways clamp: a time that one side cannot hold becomes the
+// nearest one it can (FILETIME ends in the year 30828, and has no time
+// before 1601).
+uint64_t ToFileTime(int64_t seconds, uint32_t nanoseconds);
+// 0 gives UTIME_OMIT in tv_nsec: the time stays as it is.
+timespec FromFileTime(uint64_t value);
 
 // The code page of the Windows side. ToAnsi never substitutes: a text that
 // the code page cannot hold exactly (no character, or only a look-alike

@@ -19,28 +19,6 @@ namespace quorbel::posix {
 
 namespace {
 
-// FILETIME counts 100 ns from 1601; 0 means "not known".
-constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
-
-uint64_t ToFileTime(int64_t seconds, uint32_t nanoseconds) {
-    const int64_t value = kUnixEpochAsFileTime + seconds * 10000000LL + nanoseconds / 100;
-    return value > 0 ? uint64_t(value) : 0;
-}
-
-timespec FromFileTime(uint64_t value) {
-    timespec t{};
-    if (value == 0 || value > uint64_t(INT64_MAX)) {
-        t.tv_nsec = UTIME_OMIT;
-        return t;
-    }
-    const int64_t since = int64_t(value) - kUnixEpochAsFileTime;
-    int64_t seconds = since / 10000000LL, rest = since % 10000000LL;
-    if (rest < 0) rest += 10000000LL, --seconds;
-    t.tv_sec = static_cast<time_t>(seconds);
-    t.tv_nsec = static_cast<long>(rest * 100);
-    return t;
-}
-
 std::string OneLine(u16view text) {
     std::string line = ToUtf8Lossy(text);
     for (std::size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, " / ");

@@ -1,5 +1,6 @@
 // The POSIX layer in-process: the mapping of peer paths into the served
-// folders and the code page's refusal of what it cannot hold exactly.
+// folders, the code page's refusal of what it cannot hold exactly, and file
+// times at their ends.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -48,6 +49,17 @@ TEST(PathMap, MapsOnlyPathsThatStayInsideTheirDrive) {
     for (const auto& [path, want] : cases)
         EXPECT_EQ(map.Map(path).value_or(""), want) << ToUtf8Lossy(path);
     fs::remove_all(base);
+}
+
+TEST(FileTimes, ClampWhereTheOtherSideEnds) {
+    EXPECT_EQ(ToFileTime(0, 100), 116444736000000001u);
+    EXPECT_EQ(FromFileTime(116444736000000001u).tv_nsec, 100);
+    // The year 31000 and past any end, and before 1601; 0 is "not known".
+    EXPECT_EQ(ToFileTime(915'000'000'000, 999'999'999), uint64_t(INT64_MAX));
+    EXPECT_EQ(ToFileTime(INT64_MAX, 0), uint64_t(INT64_MAX));
+    EXPECT_EQ(ToFileTime(INT64_MIN, 0), 0u);
+    EXPECT_EQ(FromFileTime(UINT64_MAX).tv_sec, FromFileTime(INT64_MAX).tv_sec);
+    EXPECT_EQ(FromFileTime(0).tv_nsec, UTIME_OMIT);
 }
 
 TEST(IconvCodec, HoldsOnlyWhatComesBackUnchanged) {
