@@ -61,14 +61,24 @@ bool PosixHost::Fail(const std::string& what, const std::string& path, int error
     return false;
 }
 
-bool PosixHost::Resolve(u16view path, std::string& local) {
+bool PosixHost::Resolve(u16view path, Place& place) {
+    if (!createdPath_.empty() && path == createdPath_) {
+        place.folder = Fd(::fcntl(created_.folder.Get(), F_DUPFD_CLOEXEC, 0));
+        place.name = created_.name;
+        place.shown = created_.shown;
+        return place.folder || Fail("cannot reach", place.shown, errno);
+    }
     if (HasDriveForm(path)) {
-        std::optional<std::string> mapped = drives_.Map(path);
-        if (!mapped) {
-            error_ = "'" + ToUtf8Lossy(path) + "' is not inside a served folder";
+        int error = 0;
+        std::optional<Place> found = drives_.Locate(path, error);
+        if (!found) {
+            error_ = "'" + ToUtf8Lossy(path) + "' " +
+                     (error == EINVAL ? std::string("is not inside a served folder")
+                                      : error == ELOOP ? std::string("leads through a symbolic link")
+                                                       : std::string("cannot be reached: ") + std::strerror(error));
             return false;
         }
-        local = std::move(*mapped);
+        place = std::move(*found);
         return true;
     }
     std::optional<std::string> name = ToUtf8(path);
@@ -76,8 +86,12 @@ bool PosixHost::Resolve(u16view path, std::string& local) {
         error_ = "'" + ToUtf8Lossy(path) + "' is not a local path";
         return false;
     }
-    local = (*name)[0] == '/' ? *name : localFolder_ + "/" + *name;
-    return true;
+    place.shown = (*name)[0] == '/' ? *name : localFolder_ + "/" + *name;
+    const std::size_t slash = place.shown.rfind('/');
+    const std::string folder = slash == 0 ? "/" : place.shown.substr(0, slash);
+    place.name = place.shown.substr(slash + 1);
+    place.folder = Fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return place.folder || Fail("cannot reach", folder, errno);
 }
 
 // ---- The peer ----------------------------------------------------------------
@@ -99,11 +113,16 @@ void PosixHost::SleepMs(uint32_t milliseconds) {
 }
 
 bool PosixHost::AcceptsPeerRequest(PeerRequest request, u16view path) {
-    if (!servesFiles_) return request == PeerRequest::List && (drives_.Empty() || drives_.Map(path));
-    const std::optional<std::string> local = drives_.Map(path);
-    // A file is never written over a folder (nor over a drive's own folder).
+    if (!servesFiles_ && (request != PeerRequest::List || drives_.Empty())) return request == PeerRequest::List;
+    int error = 0;
+    const std::optional<Place> place = drives_.Locate(path, error);
+    if (error == EINVAL || error == ELOOP) return false;
+    // A folder on the way that is missing: a listing is empty, anything
+    // else fails in its own step.
     struct stat st{};
-    return local && (request != PeerRequest::TakeFile || ::lstat(local->c_str(), &st) != 0 || !S_ISDIR(st.st_mode));
+    if (!place || ::fstatat(place->folder.Get(), place->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+    // A file is never written over a folder (nor over a drive's own folder).
+    return !S_ISLNK(st.st_mode) && (request != PeerRequest::TakeFile || !S_ISDIR(st.st_mode));
 }
 
 // ---- Listing -------------------------------------------------------------------
@@ -115,22 +134,23 @@ int PosixHost::DriveTypeOf(u16view root) {
 bool PosixHost::ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) {
     // Only the peer asks for listings: a folder outside the drives lists
     // nothing, as a folder that cannot be searched.
-    const std::optional<std::string> path = drives_.Map(folder);
-    if (!path) return false;
-    const std::string& root = drives_.RootOf(folder[0]);
-    const std::optional<std::string> real = RealPath(*path);
-    DIR* dir = real ? ::opendir(real->c_str()) : nullptr;
+    int error = 0;
+    const std::optional<Place> place = drives_.Locate(folder, error);
+    Fd opened(place ? ::openat(place->folder.Get(), place->name.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                    : -1);
+    DIR* dir = opened ? ::fdopendir(opened.Get()) : nullptr;
     if (dir == nullptr) return false;
+    opened.Release();
 
     bool more = true;
     struct stat st{};
     // A drive's own folder has no "." and "..", as a Windows drive root.
-    if (*real != root) {
-        const std::string parent = real->substr(0, std::max<std::size_t>(real->rfind('/'), 1));
-        if (::stat(real->c_str(), &st) == 0) more = visit(EntryOf(u".", st));
-        if (more && ::stat(parent.c_str(), &st) == 0) more = visit(EntryOf(u"..", st));
+    if (place->name != ".") {
+        if (::fstat(::dirfd(dir), &st) == 0) more = visit(EntryOf(u".", st));
+        if (more && ::fstat(place->folder.Get(), &st) == 0) more = visit(EntryOf(u"..", st));
     }
-    int notInCodePage = 0, leadingOut = 0;
+    int notInCodePage = 0, links = 0;
     while (more) {
         errno = 0;
         const dirent* d = ::readdir(dir);
@@ -144,12 +164,10 @@ bool PosixHost::ListFolder(u16view folder, const std::function<bool(const Folder
             continue;
         }
         if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        // No peer path leads through a link: it is not shown either.
         if (S_ISLNK(st.st_mode)) {
-            const std::optional<std::string> target = RealPath(*real + "/" + d->d_name);
-            if (!target || !IsWithin(*target, root) || ::stat(target->c_str(), &st) != 0) {
-                ++leadingOut;
-                continue;
-            }
+            ++links;
+            continue;
         }
         if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
         more = visit(EntryOf(std::move(*name), st));
@@ -159,45 +177,53 @@ bool PosixHost::ListFolder(u16view folder, const std::function<bool(const Folder
     if (notInCodePage > 0)
         listener_.Note(where + ": " + std::to_string(notInCodePage) + " name(s) that " + codec_.Name() +
                        " cannot hold left out");
-    if (leadingOut > 0)
-        listener_.Note(where + ": " + std::to_string(leadingOut) +
-                       " link(s) leading out of the served folder left out");
+    if (links > 0) listener_.Note(where + ": " + std::to_string(links) + " symbolic link(s) left out");
     return true;
 }
 
 // ---- Folders and names ----------------------------------------------------------
 
 bool PosixHost::CreateFolder(u16view path) {
-    std::string local;
-    if (!Resolve(path, local)) return false;
-    return ::mkdir(local.c_str(), 0777) == 0 || Fail("cannot create the folder", local, errno);
+    Place place;
+    if (!Resolve(path, place)) return false;
+    return ::mkdirat(place.folder.Get(), place.name.c_str(), 0777) == 0 ||
+           Fail("cannot create the folder", place.shown, errno);
 }
 
 bool PosixHost::FileExists(u16view path) {
-    std::string local;
+    Place place;
     struct stat st{};
-    return Resolve(path, local) && ::lstat(local.c_str(), &st) == 0;
+    return Resolve(path, place) && ::fstatat(place.folder.Get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool PosixHost::FolderExists(u16view path) {
+    Place place;
+    struct stat st{};
+    return Resolve(path, place) && ::fstatat(place.folder.Get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode);
 }
 
 bool PosixHost::RemoveFile(u16view path) {
-    std::string local;
-    if (!Resolve(path, local)) return false;
-    if (::unlink(local.c_str()) == 0) return true;
-    if (errno != ENOENT) Fail("cannot remove", local, errno);
+    Place place;
+    if (!Resolve(path, place)) return false;
+    if (::unlinkat(place.folder.Get(), place.name.c_str(), 0) == 0) return true;
+    if (errno != ENOENT) Fail("cannot remove", place.shown, errno);
     return false;
 }
 
 bool PosixHost::ReplaceFile(u16view from, u16view to) {
-    std::string source, target;
+    Place source, target;
     if (!Resolve(from, source) || !Resolve(to, target)) return false;
     finished_ = false;
     if (writeFailed_) {
-        ::unlink(source.c_str());
+        ::unlinkat(source.folder.Get(), source.name.c_str(), 0);
         return false;
     }
-    if (::rename(source.c_str(), target.c_str()) == 0) return true;
+    if (::renameat(source.folder.Get(), source.name.c_str(), target.folder.Get(), target.name.c_str()) == 0)
+        return true;
     const int error = errno;
-    error_ = "cannot rename '" + source + "' to '" + target + "' (the data stays there): " + std::strerror(error);
+    error_ = "cannot rename '" + source.shown + "' to '" + target.shown + "' (the data stays there): " +
+             std::strerror(error);
     return false;
 }
 
@@ -205,25 +231,26 @@ bool PosixHost::ReplaceFile(u16view from, u16view to) {
 
 bool PosixHost::OpenTransferForRead(u16view path, uint64_t& size) {
     CloseTransfer();
-    std::string local;
-    if (!Resolve(path, local)) return false;
-    // Not blocking on a FIFO, and the file's last-access time stays what the
-    // end record reports.
-    int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOATIME);
-    if (fd < 0 && errno == EPERM) fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return Fail("cannot open", local, errno);
+    Place place;
+    if (!Resolve(path, place)) return false;
+    // Not through a link, not blocking on a FIFO, and the file's last-access
+    // time stays what the end record reports.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
+    int fd = ::openat(place.folder.Get(), place.name.c_str(), flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = ::openat(place.folder.Get(), place.name.c_str(), flags);
+    if (fd < 0) return Fail("cannot open", place.shown, errno);
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
-        return Fail("cannot send", local, error);
+        return Fail("cannot send", place.shown, error);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     file_ = fd;
     writing_ = finished_ = writeFailed_ = readEnd_ = false;
     readError_ = 0;
-    filePath_ = local;
+    filePath_ = place.shown;
     size = uint64_t(st.st_size);
     return true;
 }
@@ -278,17 +305,20 @@ bool PosixHost::GetTransferTimes(FileTimes& times) {
 
 bool PosixHost::CreateTransferForWrite(u16view path) {
     CloseTransfer();
-    std::string local;
-    if (!Resolve(path, local)) return false;
-    // A link of that name is replaced, never written through.
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(local.c_str(), flags, 0666);
-    if (fd < 0 && errno == ELOOP && ::unlink(local.c_str()) == 0) fd = ::open(local.c_str(), flags | O_EXCL, 0666);
-    if (fd < 0) return Fail("cannot create", local, errno);
+    createdPath_.clear();
+    Place place;
+    if (!Resolve(path, place)) return false;
+    // Only a new file: never one that is there, nor one a link of that name
+    // leads to.
+    const int fd = ::openat(place.folder.Get(), place.name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail("cannot create", place.shown, errno);
     file_ = fd;
     writing_ = true;
     finished_ = writeFailed_ = holeAtEnd_ = false;
-    filePath_ = local;
+    filePath_ = place.shown;
+    createdPath_.assign(path);
+    created_ = std::move(place);
     return true;
 }
 

@@ -58,6 +58,7 @@ public:
 
     bool CreateFolder(u16view path) override;
     bool FileExists(u16view path) override;
+    bool FolderExists(u16view path);
     bool OpenTransferForRead(u16view path, uint64_t& size) override;
     int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override;
     bool GetTransferTimes(FileTimes& times) override;
@@ -70,10 +71,11 @@ public:
     const AnsiCodec& Codec() const override { return codec_; }
 
 private:
-    // The local path of a path of the core: a peer path (drive form) mapped
-    // into the drives, or a path of the front end (absolute, or a bare name
-    // inside the local folder).
-    bool Resolve(u16view path, std::string& local);
+    // The place of a path of the core: a peer path (drive form) beneath the
+    // drives, or a path of the front end (absolute, or a bare name inside
+    // the local folder). The file being received is found where it was
+    // created, whatever its folder's name leads to since.
+    bool Resolve(u16view path, Place& place);
     bool Fail(const std::string& what, const std::string& path, int error);
     bool WriteOut(const char* data, std::size_t length);
     bool WriteFailed(int error);
@@ -97,6 +99,8 @@ private:
     bool writeFailed_ = false; // some data never reached the disk
     bool holeAtEnd_ = false;
     std::string filePath_;
+    u16 createdPath_;  // the path of the core the file being received was created under
+    Place created_;
     char* piece_ = nullptr;
     std::size_t pieceFill_ = 0, pieceRead_ = 0;
     bool readEnd_ = false;

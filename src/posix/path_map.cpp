@@ -1,11 +1,16 @@
 #include "posix/path_map.h"
 
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "posix/codec.h"
@@ -13,6 +18,9 @@
 namespace quorbel::posix {
 
 namespace {
+
+// Set once the kernel said it has no openat2.
+std::atomic<bool> g_noOpenat2{false};
 
 // One name of a peer path as a Linux name. Names of dots alone ("..", but
 // also "." and "...", which Windows shortens), a "/" (a separator here),
@@ -27,17 +35,26 @@ std::optional<std::string> PartName(u16view part) {
 
 }  // namespace
 
+Fd::~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+Fd& Fd::operator=(Fd&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.Release();
+    }
+    return *this;
+}
+
+int Fd::Release() { return std::exchange(fd_, -1); }
+
 std::optional<std::string> RealPath(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
     if (real == nullptr) return std::nullopt;
     std::string out(real);
     std::free(real);
     return out;
-}
-
-bool IsWithin(const std::string& real, const std::string& root) {
-    if (root == "/") return !real.empty() && real[0] == '/';
-    return real.compare(0, root.size(), root) == 0 && (real.size() == root.size() || real[root.size()] == '/');
 }
 
 bool HasDriveForm(u16view path) {
@@ -56,74 +73,96 @@ bool PathMap::AddDrive(char letter, const std::string& folder, std::string& erro
         error = std::string("'") + letter + "' is not a drive letter";
         return false;
     }
-    if (!roots_[index].empty()) {
+    if (roots_[index]) {
         error = std::string("drive ") + char('A' + index) + ": is given twice";
         return false;
     }
-    struct stat st{};
     std::optional<std::string> real = RealPath(folder);
-    if (!real || ::stat(real->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        error = "'" + folder + "': " + (real ? "not a folder" : std::strerror(errno));
+    Fd root(real ? ::open(real->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC) : -1);
+    if (!root) {
+        error = "'" + folder + "': " + (real && errno == ENOTDIR ? "not a folder" : std::strerror(errno));
         return false;
     }
-    roots_[index] = *real;
+    roots_[index] = std::move(root);
+    shown_[index] = *real == "/" ? "" : *real;
     return true;
 }
 
 bool PathMap::Serves(char16_t letter) const {
     const int index = Index(letter);
-    return index >= 0 && !roots_[index].empty();
+    return index >= 0 && roots_[index];
 }
 
 bool PathMap::Empty() const {
-    for (const std::string& root : roots_)
-        if (!root.empty()) return false;
+    for (const Fd& root : roots_)
+        if (root) return false;
     return true;
 }
 
-const std::string& PathMap::RootOf(char16_t letter) const {
-    static const std::string none;
-    const int index = Index(letter);
-    return index >= 0 ? roots_[index] : none;
+int PathMap::OpenBeneath(int root, const std::vector<std::string>& folders, int& error) const {
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    if (!stepByStep_ && !g_noOpenat2) {
+        std::string path = ".";
+        for (const std::string& folder : folders) path += "/" + folder;
+        open_how how{};
+        how.flags = kFlags;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+        // EAGAIN: a rename elsewhere raced the kernel's check, which asks
+        // for another try.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const long fd = ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
+            if (fd >= 0) return static_cast<int>(fd);
+            error = errno;
+            if (error != EAGAIN) break;
+        }
+        if (error != ENOSYS) return -1;
+        g_noOpenat2 = true;
+    }
+    // One folder at a time, none of them a link.
+    Fd at(::openat(root, ".", kFlags));
+    for (const std::string& folder : folders) {
+        if (!at) break;
+        const int next = ::openat(at.Get(), folder.c_str(), kFlags | O_NOFOLLOW);
+        if (next < 0) {
+            error = errno;
+            // A link refuses O_DIRECTORY with ENOTDIR, as a file does.
+            struct stat st{};
+            if (error == ENOTDIR && ::fstatat(at.Get(), folder.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(st.st_mode))
+                error = ELOOP;
+            return -1;
+        }
+        at = Fd(next);
+    }
+    if (!at) error = errno;
+    return at.Release();
 }
 
-std::optional<std::string> PathMap::Map(u16view windowsPath) const {
+std::optional<Place> PathMap::Locate(u16view windowsPath, int& error) const {
+    error = EINVAL;
     if (!HasDriveForm(windowsPath) || !Serves(windowsPath[0])) return std::nullopt;
-    const std::string& root = RootOf(windowsPath[0]);
+    const int index = Index(windowsPath[0]);
 
     // Empty parts (a doubled or trailing "\") are skipped, as Windows does.
-    std::vector<std::string> parts;
+    Place place{Fd(), ".", shown_[index]};
+    std::vector<std::string> folders;
     for (std::size_t at = 3; at <= windowsPath.size();) {
         std::size_t end = windowsPath.find(u'\\', at);
         if (end == u16view::npos) end = windowsPath.size();
         if (end > at) {
             std::optional<std::string> name = PartName(windowsPath.substr(at, end - at));
             if (!name) return std::nullopt;
-            parts.push_back(std::move(*name));
+            if (place.name != ".") folders.push_back(std::move(place.name));
+            place.shown += "/" + *name;
+            place.name = std::move(*name);
         }
         at = end + 1;
     }
-    if (parts.empty()) return root;
-
-    std::string base = root;
-    bool resolving = true;  // false once a part does not exist: nothing below it can be a link
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        const std::string candidate = (base == "/" ? "" : base) + "/" + parts[i];
-        struct stat st{};
-        const bool last = i + 1 == parts.size();
-        if (resolving && ::lstat(candidate.c_str(), &st) == 0) {
-            if (last && !S_ISLNK(st.st_mode)) return candidate;
-            // A link is followed to where it really leads; that must stay inside.
-            std::optional<std::string> real = RealPath(candidate);
-            if (!real || !IsWithin(*real, root)) return std::nullopt;
-            if (last) return candidate;
-            base = *real;
-        } else {
-            resolving = false;
-            base = candidate;
-        }
-    }
-    return base;
+    if (place.shown.empty()) place.shown = "/";
+    place.folder = Fd(OpenBeneath(roots_[index].Get(), folders, error));
+    if (!place.folder) return std::nullopt;
+    error = 0;
+    return place;
 }
 
 }  // namespace quorbel::posix

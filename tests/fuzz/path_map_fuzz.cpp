@@ -1,14 +1,17 @@
-// Arbitrary peer paths through the mapping of the served folders, under
-// ASan and UBSan: whatever maps must stay inside its drive's folder, through
-// every link of a tree whose links lead in, out, up and round in circles.
+// Arbitrary peer paths resolved beneath the served folders, under ASan and
+// UBSan, by openat2 and step by step: whatever resolves is the folder its
+// parts name inside the drive's folder, so no link of a tree whose links
+// lead in, out, up and round in circles was ever followed.
 //
-// Input: bytes of the code page (CP932) as the wire carries them; the bytes
+// Input: a first byte whose lowest bit chooses the way of resolving, then
+// bytes of the code page (CP932) as the wire carries them; the bytes
 // 0x01..0x0F stand for the tree's names and for separators, so that the
 // fuzzer walks the links without having to guess their names.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "posix/codec.h"
 #include "posix/path_map.h"
@@ -23,7 +26,7 @@ const char* const kTokens[] = {"C:\\", "\\", "..", ".", "in", "out", "up", "pare
                                "sub", "deep", "loop", "/", "D:\\", "x"};
 
 fs::path g_base;
-PathMap g_map;
+PathMap g_maps[2] = {PathMap(false), PathMap(true)};
 IconvCodec g_codec;
 
 // The served folder C: and its links; removed when the fuzzer ends.
@@ -39,32 +42,37 @@ std::string MakeTree() {
     fs::create_directory_symlink("/", r / "slash");
     fs::create_symlink("loop", r / "loop");
     std::string why;
-    if (!g_map.AddDrive('C', r, why) || !g_codec.Open("CP932")) std::abort();
+    for (PathMap& map : g_maps)
+        if (!map.AddDrive('C', r, why)) std::abort();
+    if (!g_codec.Open("CP932")) std::abort();
     std::atexit([] { fs::remove_all(g_base); });
     return fs::canonical(r);
-}
-
-// The deepest part of a path that exists, resolved; no part may be "." or "..".
-std::string ResolvedPrefix(std::string path) {
-    for (std::size_t at = 0, end; at < path.size(); at = end) {
-        end = std::min(path.find('/', at + 1), path.size());
-        const std::string part = path.substr(at + 1, end - at - 1);
-        if (part == "." || part == "..") std::abort();
-    }
-    for (;;) {
-        if (std::optional<std::string> real = RealPath(path)) return *real;
-        path.resize(path.rfind('/'));
-    }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string root = MakeTree();
+    if (size == 0) return 0;
     std::string bytes;
-    for (std::size_t i = 0; i < size; ++i)
+    for (std::size_t i = 1; i < size; ++i)
         bytes += data[i] >= 1 && data[i] <= 15 ? kTokens[data[i] - 1] : std::string(1, char(data[i]));
-    const std::optional<std::string> mapped = g_map.Map(g_codec.FromAnsi(bytes));
-    if (mapped && !IsWithin(ResolvedPrefix(*mapped), root)) std::abort();
+    const u16 path = g_codec.FromAnsi(bytes);
+    int error = 0;
+    const std::optional<Place> place = g_maps[data[0] & 1].Locate(path, error);
+    if (!place) return 0;
+    // The parts the path names, each one a plain name.
+    std::vector<std::string> parts;
+    for (std::size_t at = 3; at <= path.size();) {
+        const std::size_t end = std::min(path.find(u'\\', at), path.size());
+        if (end > at) parts.push_back(ToUtf8(path.substr(at, end - at)).value_or("/"));
+        at = end + 1;
+    }
+    std::string lexical = root;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) lexical += "/" + parts[i];
+    const std::optional<std::string> real = RealPath("/proc/self/fd/" + std::to_string(place->folder.Get()));
+    if (!real || *real != lexical || place->name != (parts.empty() ? "." : parts.back())) std::abort();
+    for (const std::string& part : parts)
+        if (part.find('/') != std::string::npos || part.find_first_not_of('.') == std::string::npos) std::abort();
     return 0;
 }

@@ -1,7 +1,8 @@
 // quorbel-peer against quorbel-peer over loopback, both sanitised: the
 // login, the listing, copies in both protocol modes, paths that try to
-// leave the served folders, stops and cut connections, the exit codes.
-// Every wait has a time-out; the Server chooses its port.
+// leave the served folders (also while folders are swapped for links),
+// stops and cut connections, the exit codes. Every wait has a time-out;
+// the Server chooses its port.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -231,14 +233,15 @@ TEST_F(PeerTest, ListsFoldersAsAWindowsServerDoes) {
     std::strftime(date, sizeof date, "%Y/%m/%d %H:%M", std::localtime(&st.st_mtime));
     EXPECT_EQ(root.out.find("d:\\\t\t\tdrive\n"), 0u) << "other drives first:\n" << root.out;
     EXPECT_NE(root.out.find("\na.txt\t" + std::string(date) + "\t1000\tfile\n"), npos) << root.out;
-    for (const char* shown : {"\nsub\t", "\n日本語.txt\t", "\nin\t"}) EXPECT_NE(root.out.find(shown), npos) << shown;
-    for (const char* hidden : {"smile", "yen", "\nout\t", "\n.\t"}) EXPECT_EQ(root.out.find(hidden), npos) << hidden;
+    for (const char* shown : {"\nsub\t", "\n日本語.txt\t"}) EXPECT_NE(root.out.find(shown), npos) << shown;
+    for (const char* hidden : {"smile", "yen", "\nout\t", "\nin\t", "\n.\t"})
+        EXPECT_EQ(root.out.find(hidden), npos) << hidden;
     EXPECT_EQ(LogLines({"C:\\: 2 name(s) that CP932 cannot hold left out"}), 1);
-    EXPECT_EQ(LogLines({"C:\\: 1 link(s) leading out of the served folder left out"}), 1);
+    EXPECT_EQ(LogLines({"C:\\: 2 symbolic link(s) left out"}), 1) << "wherever they lead";
     // The Server's own request for this side's listing, served from --root.
     EXPECT_EQ(LogLines({"remote-list C:\\ 1 done"}), 1) << ServerLog();
 
-    const Result sub = Client({"ls", "C:\\in"});
+    const Result sub = Client({"ls", "C:\\sub"});
     EXPECT_EQ(sub.code, 0) << sub.err;
     EXPECT_NE(sub.out.find("dir    .\n"), npos) << sub.out;
     EXPECT_NE(sub.out.find("dir    ..\n"), npos) << sub.out;
@@ -294,25 +297,66 @@ INSTANTIATE_TEST_SUITE_P(BothModesAndMixed, CopyTest,
 TEST_F(PeerTest, PeerPathsNeverLeaveTheServedFolders) {
     Write(outside_ / "secret", "s");
     fs::create_directory_symlink(outside_, srv_ / "out");
+    // Links that stay inside are not followed either, on the way or at the end.
+    fs::create_directory(srv_ / "sub");
+    Write(srv_ / "sub" / "f", "f");
+    fs::create_directory_symlink(srv_ / "sub", srv_ / "in");
+    fs::create_symlink(srv_ / "sub" / "f", srv_ / "lnk");
     Write(cli_ / "f.txt", "f");
+    Write(cli_ / "sub", "a file named as a folder of the Server");
     Serve(With({"--root", srv_}, kLogin));
-    for (const char* path : {"C:\\..\\outside\\secret", "C:\\out\\secret", "C:\\x\\..\\..\\outside\\s", "E:\\s"})
+    for (const char* path :
+         {"C:\\..\\outside\\secret", "C:\\out\\secret", "C:\\x\\..\\..\\outside\\s", "E:\\s", "C:\\in\\f", "C:\\lnk"})
         EXPECT_EQ(Client({"get", path, cli_}).code, 5) << path;
-    EXPECT_EQ(Client({"put", cli_ / "f.txt", "C:\\out"}).code, 5);
-    EXPECT_EQ(Client({"put", cli_ / "f.txt", "C:\\.."}).code, 5);
+    for (const char* folder : {"C:\\out", "C:\\..", "C:\\in"})
+        EXPECT_EQ(Client({"put", cli_ / "f.txt", folder}).code, 5) << folder;
+    EXPECT_EQ(Client({"put", cli_ / "sub", "C:\\"}).code, 5);
     EXPECT_EQ(Client({"mkdir", "C:\\..\\made"}).code, 5);
     EXPECT_EQ(Client({"mkdir", "C:\\out\\made"}).code, 5);
     EXPECT_EQ(Client({"ls", "C:\\out"}).code, 5);
+    EXPECT_EQ(Client({"ls", "C:\\in"}).code, 5);
     EXPECT_EQ(Client({"ls", "C:\\../outside"}).code, 5) << "a \"/\" is no part of a Windows name";
     EXPECT_EQ(std::distance(fs::directory_iterator(outside_), {}), 1);
-    EXPECT_FALSE(fs::exists(base_ / "made") || fs::exists(base_ / "f.txt") || fs::exists(cli_ / "secret"));
-    EXPECT_EQ(LogLines({"refused"}), 10) << ServerLog();
+    EXPECT_FALSE(fs::exists(base_ / "made") || fs::exists(base_ / "f.txt") || fs::exists(cli_ / "secret") ||
+                 fs::exists(cli_ / "f") || fs::exists(srv_ / "sub" / "f.txt"));
+    EXPECT_EQ(LogLines({"refused"}), 15) << ServerLog();
 
     EXPECT_EQ(Client({"mkdir", "C:\\new"}).code, 0);
     EXPECT_TRUE(fs::is_directory(srv_ / "new"));
     const Result missing = Client({"mkdir", "C:\\missing\\new"});
     EXPECT_EQ(missing.code, 5);
     EXPECT_NE(missing.err.find("did not create"), npos) << missing.err;
+}
+
+// Path races: a user who can write in the served folder swaps a folder for
+// a link to the outside and back as fast as it can while a Client copies
+// from and into it; whatever each copy meets, nothing outside is read or
+// written.
+TEST_F(PeerTest, PathRacesNeverReachTheOutside) {
+    fs::create_directory(srv_ / "d");
+    fs::create_directory_symlink(outside_, srv_ / "swap");
+    std::vector<std::string> get = {"get"}, put = {"put"};
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        Write(srv_ / "d" / name, "inside");
+        Write(outside_ / name, "outside");
+        Write(cli_ / ("p" + name), "put");
+        get.push_back("C:\\d\\" + name);
+        put.push_back(cli_ / ("p" + name));
+    }
+    Serve(With({"--root", srv_}, kLogin));
+    std::atomic<bool> copying{true};
+    std::thread swapper([&] {
+        for (int n = 0; copying && n < 10'000'000; ++n)
+            ::renameat2(AT_FDCWD, (srv_ / "d").c_str(), AT_FDCWD, (srv_ / "swap").c_str(), RENAME_EXCHANGE);
+    });
+    Client(With(get, {cli_}));
+    Client(With(put, {"C:\\d"}));
+    copying = false;
+    swapper.join();
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside_), {}), 40);
+    for (const auto& entry : fs::directory_iterator(outside_)) EXPECT_EQ(Read(entry.path()), "outside");
+    for (const auto& entry : fs::directory_iterator(cli_)) EXPECT_NE(Read(entry.path()), "outside");
 }
 
 // A copy cut short: stopped by SIGINT to the Client, or by killing the

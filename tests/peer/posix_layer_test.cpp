@@ -1,8 +1,9 @@
-// The POSIX layer in-process: the mapping of peer paths into the served
+// The POSIX layer in-process: peer paths resolved beneath the served
 // folders, the code page's refusal of what it cannot hold exactly, and file
 // times at their ends.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,7 +15,7 @@ namespace fs = std::filesystem;
 using namespace quorbel;
 using namespace quorbel::posix;
 
-TEST(PathMap, MapsOnlyPathsThatStayInsideTheirDrive) {
+TEST(PathRaces, PathsResolveBeneathTheirDriveAndNeverThroughALink) {
     char name[] = "/tmp/quorbel_map_XXXXXX";
     ASSERT_NE(::mkdtemp(name), nullptr);
     const fs::path base = name, root = base / "root";
@@ -25,29 +26,38 @@ TEST(PathMap, MapsOnlyPathsThatStayInsideTheirDrive) {
     fs::create_directory_symlink(base / "outside", root / "out");
     fs::create_directory_symlink("../outside", root / "back");
     fs::create_symlink(root / "loop", root / "loop");
-    fs::create_symlink(base / "nowhere", root / "dangling");
-
-    PathMap map;
-    std::string why;
-    EXPECT_FALSE(map.AddDrive('1', root, why));
-    EXPECT_FALSE(map.AddDrive('D', root / "sub" / "f", why)) << "a file is no drive";
-    ASSERT_TRUE(map.AddDrive('C', root, why)) << why;
-    EXPECT_FALSE(map.AddDrive('c', base, why)) << "a letter serves once";
     const std::string r = fs::canonical(root);
-    const std::pair<u16, std::string> cases[] = {
-        {u"C:\\", r}, {u"c:\\sub\\f", r + "/sub/f"}, {u"C:\\\\sub\\\\f\\", r + "/sub/f"},
-        {u"C:\\in\\f", r + "/sub/f"}, {u"C:\\in", r + "/in"}, {u"C:\\new\\deeper\\x", r + "/new/deeper/x"},
-        {u"C:\\日本語", r + "/日本語"},
-        // Refused: up and out, links leading out (also relative ones),
-        // links that lead nowhere, other drives and other forms.
-        {u"C:\\..", ""}, {u"C:\\sub\\..\\..\\outside", ""}, {u"C:\\.", ""}, {u"C:\\...", ""},
-        {u"C:\\sub/../../outside", ""}, {u"C:\\out", ""}, {u"C:\\out\\secret", ""}, {u"C:\\back\\x", ""},
-        {u"C:\\dangling", ""}, {u"C:\\dangling\\x", ""}, {u"C:\\loop\\x", ""}, {u"D:\\sub", ""},
-        {u"C:sub", ""}, {u"\\\\host\\share", ""}, {u"", ""}, {u"C:\\a\uFFFD", ""}, {u"C:\\a\nb", ""},
-        {u16(u"C:\\a\0b", 6), ""},
-    };
-    for (const auto& [path, want] : cases)
-        EXPECT_EQ(map.Map(path).value_or(""), want) << ToUtf8Lossy(path);
+
+    for (const bool stepByStep : {false, true}) {
+        PathMap map(stepByStep);
+        std::string why;
+        EXPECT_FALSE(map.AddDrive('1', root, why));
+        EXPECT_FALSE(map.AddDrive('D', root / "sub" / "f", why)) << "a file is no drive";
+        ASSERT_TRUE(map.AddDrive('C', root, why)) << why;
+        EXPECT_FALSE(map.AddDrive('c', base, why)) << "a letter serves once";
+        // The real folder a path leads to and the name in it, or the error.
+        auto where = [&](u16view path) -> std::string {
+            int error = 0;
+            const std::optional<Place> place = map.Locate(path, error);
+            if (!place) return strerrorname_np(error);
+            const fs::path folder = "/proc/self/fd/" + std::to_string(place->folder.Get());
+            return fs::read_symlink(folder).string() + "|" + place->name;
+        };
+        const std::pair<u16, std::string> cases[] = {
+            {u"C:\\", r + "|."}, {u"c:\\sub\\f", r + "/sub|f"}, {u"C:\\\\sub\\\\f\\", r + "/sub|f"},
+            {u"C:\\日本語", r + "|日本語"}, {u"C:\\new\\deeper\\x", "ENOENT"}, {u"C:\\sub\\f\\x", "ENOTDIR"},
+            // A link as the last name is left to the caller, who looks at it
+            // without following; on the way, a link is refused, in or out.
+            {u"C:\\in", r + "|in"}, {u"C:\\in\\f", "ELOOP"}, {u"C:\\out\\x", "ELOOP"}, {u"C:\\back\\x", "ELOOP"},
+            {u"C:\\loop\\x", "ELOOP"},
+            // Up and out, other drives and other forms.
+            {u"C:\\..", "EINVAL"}, {u"C:\\sub\\..\\..\\outside", "EINVAL"}, {u"C:\\.", "EINVAL"},
+            {u"C:\\...", "EINVAL"}, {u"C:\\sub/../../outside", "EINVAL"}, {u"D:\\sub", "EINVAL"}, {u"C:sub", "EINVAL"},
+            {u"\\\\host\\share", "EINVAL"}, {u"", "EINVAL"}, {u"C:\\a\uFFFD", "EINVAL"}, {u"C:\\a\nb", "EINVAL"},
+            {u16(u"C:\\a\0b", 6), "EINVAL"},
+        };
+        for (const auto& [path, want] : cases) EXPECT_EQ(where(path), want) << ToUtf8Lossy(path) << stepByStep;
+    }
     fs::remove_all(base);
 }
 
