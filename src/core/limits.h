@@ -37,4 +37,11 @@ constexpr std::size_t kFastBlockBytes = std::size_t(1) << 20;
 constexpr uint64_t kMaxPlainCopyBytes = 999'997'000ULL;
 constexpr uint64_t kMaxFastCopyBytes = 999'999ULL * kFastBlockBytes;
 
+// The Linux peer's Server: the time a connection has to log in, the
+// default time a logged-in peer may stay silent, and how long either side
+// waits for a peer that takes no bytes before it gives the connection up.
+constexpr int kLoginDeadlineSeconds = 10;
+constexpr int kDefaultIdleSeconds = 600;
+constexpr int kSendStallSeconds = 30;
+
 }  // namespace quorbel

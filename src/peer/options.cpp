@@ -1,5 +1,8 @@
 #include "peer/options.h"
 
+#include <arpa/inet.h>
+
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,7 +13,8 @@ const char kVersion[] = "quorbel-peer 1.060";
 const char kUsage[] =
     "Usage:\n"
     "  quorbel-peer serve --root DIR [--drive D=DIR ...] [--port 1050] [--id ID --pw PW]\n"
-    "                     [--allow-cmd-clients] [--codepage CP] [--plain] [--quiet]\n"
+    "                     [--allow-cmd-clients] [--read-only] [--bind ADDRESS]\n"
+    "                     [--idle-timeout SECONDS] [--codepage CP] [--plain] [--quiet]\n"
     "  quorbel-peer [--host H] [--port P] [--cmd | --id ID --pw PW] [--root DIR]\n"
     "               [--codepage CP] [--plain] [--quiet] [--tsv] VERB ...\n"
     "\n"
@@ -28,6 +32,9 @@ const char kUsage[] =
     "  --id ID --pw PW      the login pair (serve: the pair a Client must send)\n"
     "  --cmd                connect without the login, as Quorbel.exe /CMD\n"
     "  --allow-cmd-clients  serve Clients that did not log in as well\n"
+    "  --read-only          serve: refuse to receive files and to create folders\n"
+    "  --bind ADDRESS       serve: listen on this IPv4 address only (default: all)\n"
+    "  --idle-timeout N     serve: drop a logged-in peer silent for N seconds (default 600)\n"
     "  --codepage CP        the Windows side's ANSI code page (default CP932)\n"
     "  --plain              keep to the plain protocol (no fast mode)\n"
     "  --quiet              no progress, no log, errors only\n"
@@ -35,14 +42,19 @@ const char kUsage[] =
     "  --help, --version\n"
     "\n"
     "Exit codes: 0 done, 2 bad usage, 3 connection refused or lost, 4 login refused,\n"
-    "5 NAK from the peer, 6 local I/O error, 130 SIGINT, 143 SIGTERM.\n";
+    "5 NAK from the peer, 6 local I/O error, 129 SIGHUP, 130 SIGINT, 143 SIGTERM.\n";
 
 namespace {
 
-bool TakePort(const std::string& text, uint16_t& port) {
+bool TakeNumber(const std::string& text, long low, long high, long& value) {
     char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 0 || value > 65535) return false;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && value >= low && value <= high;
+}
+
+bool TakePort(const std::string& text, uint16_t& port) {
+    long value;
+    if (!TakeNumber(text, 0, 65535, value)) return false;
     port = static_cast<uint16_t>(value);
     return true;
 }
@@ -50,7 +62,7 @@ bool TakePort(const std::string& text, uint16_t& port) {
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
-    bool optionsEnd = false, hasId = false, hasPw = false, hasHost = false;
+    bool optionsEnd = false, hasId = false, hasPw = false, hasHost = false, serveOnly = false;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
@@ -79,6 +91,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
             return !inlineValue;
         };
         bool ok;
+        in_addr address;
+        long number;
         if (arg == "--help") ok = flag(o.help);
         else if (arg == "--version") ok = flag(o.version);
         else if (arg == "--cmd") ok = flag(o.cmd);
@@ -86,6 +100,13 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--plain") ok = flag(o.plain);
         else if (arg == "--quiet") ok = flag(o.quiet);
         else if (arg == "--tsv") ok = flag(o.tsv);
+        else if (arg == "--read-only") ok = flag(o.readOnly) && (serveOnly = true);
+        else if (arg == "--bind")
+            ok = needValue() && ::inet_pton(AF_INET, value.c_str(), &address) == 1 &&
+                 (o.bind = value, serveOnly = true);
+        else if (arg == "--idle-timeout")
+            ok = needValue() && TakeNumber(value, 1, INT_MAX / 1000, number) &&
+                 (o.idleSeconds = int(number), serveOnly = true);
         else if (arg == "--host") ok = needValue() && !value.empty() && (o.host = value, hasHost = true);
         else if (arg == "--port") ok = needValue() && TakePort(value, o.port);
         else if (arg == "--id") ok = needValue() && (o.id = value, hasId = true);
@@ -125,8 +146,9 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (!o.operands.empty()) error = "serve takes no operand ('" + o.operands[0] + "')";
     } else if (wanted == 0) {
         error = "unknown verb '" + o.verb + "'";
-    } else if (o.allowCmdClients || o.drives.size() > 1 || (!o.drives.empty() && o.drives[0].first != 'C')) {
-        error = "--allow-cmd-clients and --drive are for serve";
+    } else if (o.allowCmdClients || serveOnly || o.drives.size() > 1 ||
+               (!o.drives.empty() && o.drives[0].first != 'C')) {
+        error = "--allow-cmd-clients, --drive, --read-only, --bind and --idle-timeout are for serve";
     } else if (!o.cmd && !o.hasLogin) {
         error = "give the login pair (--id ID --pw PW) or --cmd";
     } else if (o.port == 0) {

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/limits.h"
+
 namespace quorbel::peer {
 
 struct Options {
@@ -17,6 +19,9 @@ struct Options {
     std::string id, pw;
     bool cmd = false, allowCmdClients = false, plain = false, quiet = false, tsv = false;
     std::vector<std::pair<char, std::string>> drives;  // --root is drive C
+    int idleSeconds = kDefaultIdleSeconds;  // serve: --idle-timeout
+    bool readOnly = false;             // serve: neither files nor folders are made
+    std::string bind;                  // serve: the IPv4 address to listen on, "" for all
     std::string codePage = "CP932";
     bool help = false, version = false;
 };

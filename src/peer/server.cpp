@@ -1,10 +1,14 @@
 // The Server: one peer at a time, served only after it logged in with the
 // right pair (or, with --allow-cmd-clients, without a login as well), one
-// log line per operation, until SIGINT or SIGTERM.
+// log line per operation, until SIGINT, SIGTERM or SIGHUP. No connection
+// holds it: one that has not logged in gives way to the next and is dropped
+// at the login deadline, a logged-in peer that falls silent at the idle
+// limit, and a peer that takes no bytes at the send limit.
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -19,13 +23,15 @@ namespace quorbel::peer {
 
 namespace {
 
-// How long a stop of a copy to the peer, and the peer's close after "CUT",
-// may take before the Server closes all the same.
-constexpr auto kStopWait = std::chrono::seconds(3);
-constexpr auto kCutWait = std::chrono::seconds(1);
+// How long the Server takes at most to end in order after a signal: a copy
+// to the peer gets its stop record, a waiting peer "CUT" and a moment to
+// close first.
+constexpr auto kLeaveWait = std::chrono::milliseconds(500);
 // While a peer is served, further connections are looked for after this
 // many receipts, and whenever a tick passes without any.
 constexpr int kListenerLook = 256;
+// An accept that failed for want of descriptors is tried again this much later.
+constexpr int kAcceptRetryMs = 100;
 
 const char* OperationName(const OperationReport& report) {
     switch (report.operation) {
@@ -47,14 +53,20 @@ public:
 private:
     void Note(const std::string& line) override { peer::Note(line); }
     void Ended(const OperationReport& report) override;
-    void Log(const char* operation, const std::string& path, uint64_t bytes, const char* result);
-    // Takes waiting connections: the first free one becomes the peer, any
-    // further one is closed at once.
+    void RequestArrived() override { settled_ = settled_ || o_.allowCmdClients; }
+    void Log(const char* operation, const std::string& path, uint64_t bytes, const std::string& result);
+    // The word for why a request was refused: `why` or another reason of
+    // this side where it sent the "NAK" (`ours`), else the peer's.
+    std::string Refusal(const OperationReport& report, bool ours, const std::string& why) const;
+    // Takes waiting connections: one becomes the peer unless a logged-in
+    // peer is served, any further one is closed at once.
     void Accept();
     void Drop(const char* why);
-    // Serves the peer for up to `wait` while `more` holds.
+    // Drops the peer once the host gave it up or one of its limits ran out.
+    void Enforce();
+    // Serves the peer until `deadline` while `more` holds.
     template <typename Condition>
-    void ServeWhile(Clock::duration wait, Condition more);
+    void ServeUntil(Clock::time_point deadline, Condition more);
     int Leave(int signal);
 
     const Options& o_;
@@ -63,9 +75,15 @@ private:
     std::unique_ptr<Protocol> protocol_;
     int listener_ = -1, peer_ = -1;
     std::string peerAddress_;
+    // Whether the peer logged in (or was served without, where that is
+    // allowed), the reports that were not all logged, when it came and was
+    // last heard.
+    bool settled_ = false;
+    int unsettledRefusals_ = 0, reportsAfterFailure_ = 0;
+    Clock::time_point connected_, heard_;
 };
 
-void Server::Log(const char* operation, const std::string& path, uint64_t bytes, const char* result) {
+void Server::Log(const char* operation, const std::string& path, uint64_t bytes, const std::string& result) {
     if (Quiet()) return;
     char stamp[32];
     const std::time_t now = std::time(nullptr);
@@ -73,12 +91,30 @@ void Server::Log(const char* operation, const std::string& path, uint64_t bytes,
     ::localtime_r(&now, &local);
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     std::fprintf(stderr, "%s %s %s %s %llu %s\n", stamp, peerAddress_.c_str(), operation,
-                 path.empty() ? "-" : path.c_str(), static_cast<unsigned long long>(bytes), result);
+                 path.empty() ? "-" : path.c_str(), static_cast<unsigned long long>(bytes), result.c_str());
+}
+
+std::string Server::Refusal(const OperationReport& report, bool ours, const std::string& why) const {
+    if (report.operation == Operation::Login) return "wrong-pair";
+    if (!ours) return "by-peer";
+    if (!why.empty()) return why;
+    if (report.operation == Operation::Unknown) return "unknown";
+    return settled_ || o_.allowCmdClients ? "too-long" : "no-login";
 }
 
 void Server::Ended(const OperationReport& report) {
     const std::string cause = host_->TakeError();
-    if (!cause.empty() && report.outcome != Outcome::Done) peer::Note(cause);
+    const bool refusedHere = host_->TakeSentNak();
+    const std::string why = host_->TakeRefusal();
+    // Before a login, one refusal per connection is logged, and after a
+    // failed send, the operation it ended: a peer that sends thousands of
+    // messages does not get thousands of lines.
+    if (report.outcome == Outcome::Refused && !settled_ && unsettledRefusals_++ > 0) return;
+    if (host_->SendError() != 0 && reportsAfterFailure_++ > 0) return;
+    if (report.operation == Operation::Login && report.outcome == Outcome::Done) settled_ = true;
+    std::string result = OutcomeName(report.outcome);
+    if (report.outcome == Outcome::Refused) result += ":" + Refusal(report, refusedHere, why);
+    else if (!cause.empty() && report.outcome != Outcome::Done) peer::Note(cause);
     // A login has no path: its line tells the protocol the connection speaks
     // from now on. A peer's control characters never break a line.
     std::string path =
@@ -87,7 +123,7 @@ void Server::Ended(const OperationReport& report) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     // A listing that did not go out whole has no count worth showing.
     const bool counted = report.operation != Operation::List || report.outcome == Outcome::Done;
-    Log(OperationName(report), path, counted ? report.bytes : 0, OutcomeName(report.outcome));
+    Log(OperationName(report), path, counted ? report.bytes : 0, result);
 }
 
 void Server::Accept() {
@@ -96,22 +132,26 @@ void Server::Accept() {
         if (fd < 0) {
             // Out of descriptors or the like: the connection waits, and the
             // loop does not spin on a listener that stays readable.
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) ::usleep(100 * 1000);
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) posix::WaitFor(-1, 0, kAcceptRetryMs);
             return;
         }
-        if (peer_ >= 0) {
-            const std::string address = peerAddress_;
-            peerAddress_ = posix::PeerAddress(fd);
+        if (peer_ >= 0 && settled_) {
+            // Closed without a word: nothing it could take for a login answer.
+            const std::string address = std::exchange(peerAddress_, posix::PeerAddress(fd));
             Log("connect", "", 0, "busy");
             peerAddress_ = address;
             ::close(fd);
             continue;
         }
+        // A connection that has not logged in gives way to the next one.
+        Drop("replaced");
         peer_ = fd;
         peerAddress_ = posix::PeerAddress(fd);
         host_->SetSocket(fd);
-        SetReceiveTick(fd);
         protocol_->OnConnectionStarted();
+        settled_ = false;
+        unsettledRefusals_ = reportsAfterFailure_ = 0;
+        connected_ = heard_ = Clock::now();
         Log("connect", "", 0, "accepted");
     }
 }
@@ -127,29 +167,40 @@ void Server::Drop(const char* why) {
     peerAddress_.clear();
 }
 
+void Server::Enforce() {
+    if (peer_ < 0) return;
+    const Clock::duration since = Clock::now() - (settled_ ? heard_ : connected_);
+    if (host_->EndAsked()) Drop("wrong-pair");
+    else if (host_->SendError() != 0) Drop(host_->SendError() == ETIMEDOUT ? "stalled" : "closed");
+    else if (!settled_ && since >= std::chrono::seconds(kLoginDeadlineSeconds)) Drop("no-login");
+    else if (settled_ && since >= std::chrono::seconds(o_.idleSeconds)) Drop("idle");
+}
+
 template <typename Condition>
-void Server::ServeWhile(Clock::duration wait, Condition more) {
-    const Clock::time_point deadline = Clock::now() + wait;
-    while (peer_ >= 0 && more() && MillisecondsUntil(deadline) > 0) {
-        const Receipt receipt = ReceiveOnce(*protocol_, peer_);
+void Server::ServeUntil(Clock::time_point deadline, Condition more) {
+    for (int left; peer_ >= 0 && more() && (left = MillisecondsUntil(deadline)) > 0;) {
+        const Receipt receipt = ReceiveOnce(*protocol_, peer_, std::min(left, kTickMs));
         if (receipt == Receipt::Closed) Drop("closed");
         if (receipt == Receipt::BadFrame) Drop("bad-frame");
+        Enforce();
     }
 }
 
 int Server::Leave(int signal) {
-    ForgetSignal();
-    if (peer_ >= 0) {
+    // The signal stays remembered, so that a send to a peer that takes no
+    // bytes gives up at once rather than at the send limit.
+    const Clock::time_point deadline = Clock::now() + kLeaveWait;
+    if (peer_ >= 0 && host_->SendError() == 0) {
         // A copy to the peer gets its stop record; a peer that is waiting
         // gets "CUT" and a moment to close first, as from the Windows Server.
         if (protocol_->OperationState() == RequestCopyFrom) {
             protocol_->RequestStop();
-            ServeWhile(kStopWait, [&] { return !protocol_->IsWaiting(); });
+            ServeUntil(deadline, [&] { return !protocol_->IsWaiting(); });
         }
         if (peer_ >= 0 && protocol_->IsWaiting() && protocol_->SendCut() == 0)
-            ServeWhile(kCutWait, [] { return true; });
-        Drop("closed");
+            ServeUntil(deadline, [] { return true; });
     }
+    Drop("closed");
     ::close(listener_);
     return SignalExitCode(signal);
 }
@@ -157,6 +208,7 @@ int Server::Leave(int signal) {
 int Server::Run() {
     if (!PrepareSetup(o_, setup_)) return kExitUsage;
     host_ = std::make_unique<posix::PosixHost>(setup_.codec, setup_.drives, *this);
+    host_->SetReadOnly(o_.readOnly);
     protocol_ = std::make_unique<Protocol>(*host_);
     protocol_->SetRole(Role::Server);
     protocol_->SetLoginRequired(!o_.allowCmdClients);
@@ -165,9 +217,10 @@ int Server::Run() {
 
     uint16_t port = o_.port;
     std::string why;
-    listener_ = posix::Listen(port, why);
+    listener_ = posix::Listen(o_.bind, port, why);
     if (listener_ < 0) {
-        Error("cannot listen on port " + std::to_string(o_.port) + ": " + why);
+        Error("cannot listen on " + (o_.bind.empty() ? "" : o_.bind + " ") + "port " + std::to_string(o_.port) +
+              ": " + why);
         return kExitConnection;
     }
     // Always shown: a script that asked for port 0 reads the port here.
@@ -177,15 +230,16 @@ int Server::Run() {
     for (;;) {
         if (const int signal = PendingSignal()) return Leave(signal);
         if (peer_ < 0) {
-            pollfd p{listener_, POLLIN, 0};
-            if (::poll(&p, 1, -1) > 0) Accept();
+            if (posix::WaitFor(listener_, POLLIN, kTickMs) == posix::Ready::Yes) Accept();
             continue;
         }
         const Receipt receipt = ReceiveOnce(*protocol_, peer_);
+        if (receipt == Receipt::Data) heard_ = Clock::now();
         if (receipt == Receipt::BadFrame)
             peer::Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));
         if (receipt == Receipt::Closed) Drop("closed");
         if (receipt == Receipt::BadFrame) Drop("bad-frame");
+        Enforce();
         if (receipt == Receipt::Nothing || ++receipts % kListenerLook == 0) Accept();
     }
 }

@@ -1,44 +1,41 @@
 #include "peer/session.h"
 
-#include <signal.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdio>
 
 #include "posix/codec.h"
+#include "posix/net.h"
 
 namespace quorbel::peer {
 
 namespace {
 
-volatile sig_atomic_t g_signal = 0;
 bool g_quiet = false;
-
-void OnSignal(int signal) { g_signal = signal; }
 
 }  // namespace
 
-void InstallSignals() {
-    struct sigaction action{};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a blocked wait returns at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-}
-
-int PendingSignal() { return g_signal; }
-void ForgetSignal() { g_signal = 0; }
+void InstallSignals() { posix::CatchSignals(); }
+int PendingSignal() { return posix::CaughtSignal(); }
+void ForgetSignal() { posix::ForgetCaughtSignal(); }
 
 void SetReceiveTick(int fd) {
     const timeval tick{0, kTickMs * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
 }
 
-Receipt ReceiveOnce(Protocol& protocol, int fd) {
-    const ssize_t n = ::recv(fd, protocol.ReceiveSpace(), protocol.ReceiveSpaceBytes(), 0);
+Receipt ReceiveOnce(Protocol& protocol, int fd, int waitMs) {
+    ssize_t n = ::recv(fd, protocol.ReceiveSpace(), protocol.ReceiveSpaceBytes(), MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        switch (posix::WaitFor(fd, POLLIN, waitMs)) {
+            case posix::Ready::Signal: return Receipt::Interrupted;
+            case posix::Ready::TimedOut: return Receipt::Nothing;
+            case posix::Ready::Yes: break;
+        }
+        n = ::recv(fd, protocol.ReceiveSpace(), protocol.ReceiveSpaceBytes(), MSG_DONTWAIT);
+    }
     if (n < 0 && errno == EINTR) return Receipt::Interrupted;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Receipt::Nothing;
     if (n <= 0) return Receipt::Closed;

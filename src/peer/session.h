@@ -22,8 +22,9 @@ enum ExitCode : int {
     kExitLocal = 6,       // a local file or folder
 };
 
-// SIGINT and SIGTERM interrupt waits (no restart) and are remembered;
-// SIGPIPE is ignored (a closed connection shows as a failed send).
+// SIGINT, SIGTERM and SIGHUP end every wait, also one that begins just
+// after the signal came, and are remembered; SIGPIPE is ignored (a closed
+// connection shows as a failed send).
 void InstallSignals();
 // The signal that arrived last, or 0.
 int PendingSignal();
@@ -34,12 +35,13 @@ inline int SignalExitCode(int signal) { return 128 + signal; }
 // the loops look at the clock, the signals and the listener; while bytes
 // flow, one recv follows the other with no other call between them.
 constexpr int kTickMs = 200;
+// A recv that waits by itself waits no longer either.
 void SetReceiveTick(int fd);
 
 enum class Receipt { Data, Nothing, Closed, BadFrame, Interrupted };
-// One recv (up to one tick) handed to the protocol: in the plain mode one
-// recv is one message.
-Receipt ReceiveOnce(Protocol& protocol, int fd);
+// One recv (after a wait of up to `waitMs` for the bytes) handed to the
+// protocol: in the plain mode one recv is one message.
+Receipt ReceiveOnce(Protocol& protocol, int fd, int waitMs = kTickMs);
 
 using Clock = std::chrono::steady_clock;
 // Milliseconds from now until `deadline`, at least 0.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -18,12 +19,6 @@
 namespace quorbel::posix {
 
 namespace {
-
-std::string OneLine(u16view text) {
-    std::string line = ToUtf8Lossy(text);
-    for (std::size_t at; (at = line.find("\r\n")) != std::string::npos;) line.replace(at, 2, " / ");
-    return line;
-}
 
 bool AllZero(const char* data, std::size_t length) {
     return data[0] == 0 && std::memcmp(data, data + 1, length - 1) == 0;
@@ -54,7 +49,19 @@ PosixHost::~PosixHost() {
     delete[] piece_;
 }
 
+void PosixHost::SetSocket(int fd) {
+    socket_ = fd;
+    sendError_ = 0;
+    endAsked_ = boxShownAfterFailure_ = sentNak_ = false;
+    refusal_.clear();
+}
+
 std::string PosixHost::TakeError() { return std::exchange(error_, std::string()); }
+
+bool PosixHost::Refuse(const char* why) {
+    refusal_ = why;
+    return false;
+}
 
 bool PosixHost::Fail(const std::string& what, const std::string& path, int error) {
     error_ = what + " '" + path + "': " + std::strerror(error);
@@ -97,32 +104,53 @@ bool PosixHost::Resolve(u16view path, Place& place) {
 // ---- The peer ----------------------------------------------------------------
 
 int PosixHost::SendBytes(const char* data, std::size_t length) {
-    return socket_ < 0 ? ENOTCONN : SendAll(socket_, data, length);
+    if (socket_ < 0) return ENOTCONN;
+    // A message cut by a failed send leaves nothing the peer could read on.
+    if (sendError_ == 0) sendError_ = SendAll(socket_, data, length, kSendStallSeconds * 1000);
+    return sendError_;
 }
 
 void PosixHost::ShowMessage(u16view text, u16view caption) {
-    listener_.Box(ToUtf8Lossy(caption) + ": " + OneLine(text));
+    // One box per failed connection: whatever the core tries on it next
+    // fails the same way.
+    if (boxShownAfterFailure_) return;
+    boxShownAfterFailure_ = sendError_ != 0;
+    // Its first line: the rest of a failed send's box repeats the message,
+    // file data and all.
+    listener_.Box(ToUtf8Lossy(caption) + ": " + ToUtf8Lossy(text.substr(0, text.find_first_of(u"\r\n"))));
 }
 
-void PosixHost::ShowSentNak(u16view text) { listener_.Note("sent NAK: " + OneLine(text)); }
+// The note's text repeats a record of the last listing, which may have been
+// another peer's: only the fact is kept, for the refusal's log line.
+void PosixHost::ShowSentNak(u16view) { sentNak_ = true; }
 
 void PosixHost::SleepMs(uint32_t milliseconds) {
-    timespec left{time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    // A signal ends the sleep, so that the loop that heeds it is not held.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (CaughtSignal() == 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+        if (left <= 0 || WaitFor(-1, 0, int(left)) == Ready::Signal) return;
     }
 }
 
 bool PosixHost::AcceptsPeerRequest(PeerRequest request, u16view path) {
+    listener_.RequestArrived();
     if (!servesFiles_ && (request != PeerRequest::List || drives_.Empty())) return request == PeerRequest::List;
+    if (readOnly_ && (request == PeerRequest::TakeFile || request == PeerRequest::MakeFolder))
+        return Refuse("read-only");
     int error = 0;
     const std::optional<Place> place = drives_.Locate(path, error);
-    if (error == EINVAL || error == ELOOP) return false;
+    if (error == EINVAL) return Refuse("outside");
+    if (error == ELOOP) return Refuse("link");
     // A folder on the way that is missing: a listing is empty, anything
     // else fails in its own step.
     struct stat st{};
     if (!place || ::fstatat(place->folder.Get(), place->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+    if (S_ISLNK(st.st_mode)) return Refuse("link");
     // A file is never written over a folder (nor over a drive's own folder).
-    return !S_ISLNK(st.st_mode) && (request != PeerRequest::TakeFile || !S_ISDIR(st.st_mode));
+    if (request == PeerRequest::TakeFile && S_ISDIR(st.st_mode)) return Refuse("folder");
+    return true;
 }
 
 // ---- Listing -------------------------------------------------------------------
@@ -199,8 +227,10 @@ bool PosixHost::FileExists(u16view path) {
 bool PosixHost::FolderExists(u16view path) {
     Place place;
     struct stat st{};
-    return Resolve(path, place) && ::fstatat(place.folder.Get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISDIR(st.st_mode);
+    if (Resolve(path, place) && ::fstatat(place.folder.Get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode))
+        return true;
+    return Refuse("no-such-folder");
 }
 
 bool PosixHost::RemoveFile(u16view path) {

@@ -3,6 +3,7 @@
 // from it through a HostListener.
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -24,6 +25,9 @@ public:
     virtual void RowArrived(const PaneRow&, int32_t /*number*/) {}
     // The peer said "CUT": close after this many milliseconds.
     virtual void CloseAsked(uint32_t /*milliseconds*/) {}
+    // A request of the peer is about to be weighed against the drives: the
+    // core asks only on behalf of a peer it serves.
+    virtual void RequestArrived() {}
 };
 
 class PosixHost : public ProtocolHost {
@@ -33,14 +37,32 @@ public:
     PosixHost(const PosixHost&) = delete;
     PosixHost& operator=(const PosixHost&) = delete;
 
-    void SetSocket(int fd) { socket_ = fd; }
+    // A new connection (or none, -1): nothing of the last one is kept.
+    void SetSocket(int fd);
     // A Server serves every request inside its drives; a Client only lists
     // (its drives, or nothing) and answers the rest with "NAK".
     void SetServesFiles(bool serves) { servesFiles_ = serves; }
+    // Refuses to receive files and to create folders.
+    void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
     // Where the bare file names that the front end hands the core live.
     void SetLocalFolder(const std::string& folder) { localFolder_ = folder; }
     // The cause of the last local failure, naming the path; emptied by reading.
     std::string TakeError();
+    // Whether this side answered "NAK" since the last call, and the word
+    // for why, where the drives decided it ("outside", "link", "folder",
+    // "read-only", "no-such-folder"); emptied by reading.
+    bool TakeSentNak() { return std::exchange(sentNak_, false); }
+    std::string TakeRefusal() { return std::exchange(refusal_, std::string()); }
+    // The error of the send that failed on this connection (ETIMEDOUT for a
+    // peer that took nothing for too long), or 0. Nothing more is sent on
+    // it: a message may have been cut.
+    int SendError() const { return sendError_; }
+    // The core asked to end the connection (three wrong login pairs).
+    bool EndAsked() const { return endAsked_; }
+    void EndConnection() {
+        endAsked_ = true;
+        if (sendError_ == 0) sendError_ = ECONNABORTED;
+    }
 
     int SendBytes(const char* data, std::size_t length) override;
     void ShowMessage(u16view text, u16view caption) override;
@@ -76,6 +98,7 @@ private:
     // the local folder). The file being received is found where it was
     // created, whatever its folder's name leads to since.
     bool Resolve(u16view path, Place& place);
+    bool Refuse(const char* why);
     bool Fail(const std::string& what, const std::string& path, int error);
     bool WriteOut(const char* data, std::size_t length);
     bool WriteFailed(int error);
@@ -85,7 +108,13 @@ private:
     const PathMap& drives_;
     HostListener& listener_;
     int socket_ = -1;
+    int sendError_ = 0;
+    bool endAsked_ = false;
+    bool boxShownAfterFailure_ = false;
+    bool sentNak_ = false;
+    std::string refusal_;
     bool servesFiles_ = true;
+    bool readOnly_ = false;
     std::string localFolder_;
     std::string error_;
 

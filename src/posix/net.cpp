@@ -1,34 +1,109 @@
 #include "posix/net.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace quorbel::posix {
 
-int Listen(uint16_t& port, std::string& error) {
+namespace {
+
+// How long a send that makes no progress may go on once a signal asked the
+// program to end.
+constexpr int kSignalGraceMs = 250;
+// How often a send that waits looks whether the peer took anything.
+constexpr int kProgressLookMs = 1000;
+
+volatile sig_atomic_t g_signal = 0;
+// The handler writes a byte here; the waits watch the other end.
+int g_wake[2] = {-1, -1};
+
+void OnSignal(int signal) {
+    const int saved = errno;
+    g_signal = signal;
+    const char byte = 1;
+    if (g_wake[1] >= 0 && ::write(g_wake[1], &byte, 1) < 0) {
+        // Full: a wake is pending already.
+    }
+    errno = saved;
+}
+
+// Bytes sent but not yet acknowledged by the peer, or -1.
+long Queued(int fd) {
+    int queued = 0;
+    return ::ioctl(fd, SIOCOUTQ, &queued) == 0 ? queued : -1;
+}
+
+void DrainWakes() {
+    char bytes[64];
+    while (g_wake[0] >= 0 && ::read(g_wake[0], bytes, sizeof bytes) > 0) {
+    }
+}
+
+}  // namespace
+
+void CatchSignals() {
+    if (g_wake[0] < 0 && ::pipe2(g_wake, O_NONBLOCK | O_CLOEXEC) != 0) g_wake[0] = g_wake[1] = -1;
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a blocked call returns at once
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+int CaughtSignal() { return g_signal; }
+
+void ForgetCaughtSignal() {
+    // In this order: a signal that comes in between stays remembered.
+    g_signal = 0;
+    DrainWakes();
+}
+
+Ready WaitFor(int fd, short events, int milliseconds) {
+    pollfd p[2] = {{fd, events, 0}, {g_wake[0], POLLIN, 0}};
+    const int n = ::poll(p, 2, std::max(milliseconds, 0));
+    if (p[1].revents != 0 || (n < 0 && errno == EINTR)) {
+        DrainWakes();
+        return Ready::Signal;
+    }
+    return n > 0 ? Ready::Yes : Ready::TimedOut;
+}
+
+int Listen(const std::string& address, uint16_t& port, std::string& error) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = htons(port);
+    if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+        error = "'" + address + "' is not an IPv4 address";
+        return -1;
+    }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         error = std::strerror(errno);
         return -1;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 3) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    socklen_t length = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 3) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
         error = std::strerror(errno);
         ::close(fd);
         return -1;
     }
-    port = ntohs(address.sin_port);
+    port = ntohs(a.sin_port);
     return fd;
 }
 
@@ -55,13 +130,32 @@ int Connect(const std::string& host, uint16_t port, std::string& error) {
     return fd;
 }
 
-int SendAll(int fd, const char* data, std::size_t length) {
+int SendAll(int fd, const char* data, std::size_t length, int stallMs) {
+    using Clock = std::chrono::steady_clock;
+    // What the peer took counts, not what the send queue took: a queue
+    // that grows while nothing of it is acknowledged is no progress.
+    const long queuedBefore = Queued(fd);
+    long taken = 0;
+    Clock::time_point progress = Clock::now();
     std::size_t sent = 0;
     while (sent < length) {
-        const ssize_t n = ::send(fd, data + sent, length - sent, MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EPIPE;
-        sent += static_cast<std::size_t>(n);
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return n < 0 ? errno : EPIPE;
+        const long queued = queuedBefore < 0 ? -1 : Queued(fd);
+        const long takenNow = queued < 0 ? long(sent) : long(sent) + queuedBefore - queued;
+        if (takenNow > taken) {
+            taken = takenNow;
+            progress = Clock::now();
+        }
+        const int limit = CaughtSignal() ? std::min(stallMs, kSignalGraceMs) : stallMs;
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - progress).count();
+        if (waited >= limit) return ETIMEDOUT;
+        WaitFor(fd, POLLOUT, std::min(int(limit - waited), kProgressLookMs));
     }
     return 0;
 }

@@ -1,13 +1,14 @@
 // quorbel-peer against quorbel-peer over loopback, both sanitised: the
 // login, the listing, copies in both protocol modes, paths that try to
 // leave the served folders (also while folders are swapped for links),
-// stops and cut connections, the exit codes. Every wait has a time-out;
-// the Server chooses its port.
+// stops and cut connections, peers that would hold the Server, the exit
+// codes. Every wait has a time-out; the Server chooses its port.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,6 +26,8 @@
 #include <random>
 #include <sstream>
 #include <thread>
+
+#include "core/protocol.h"
 
 namespace fs = std::filesystem;
 
@@ -72,14 +75,36 @@ std::string Random(std::size_t n, unsigned seed) {
     return s;
 }
 
-int Connect(int port) {
+// A raw connection whose receives wait 30 s at most, with a small receive
+// buffer when asked.
+int Connect(int port, int receiveBuffer = 0) {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    const timeval limit{30, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (receiveBuffer > 0) ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(uint16_t(port));
     EXPECT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     return s;
+}
+
+// A fast-mode frame: the length, little-endian, and the message.
+std::string Frame(const std::string& message) {
+    std::string frame(4, '\0');
+    quorbel::PutFrameHeader(frame.data(), uint32_t(message.size()));
+    return frame + message;
+}
+
+// The Server's answer to a "PW" of the test pair (with the fast mode's
+// marker when asked) on a raw connection.
+std::string LogIn(int s, bool fast, const std::string& pw = "secret") {
+    const std::string request = "PWtester" + pw + (fast ? std::string(1, '\0') + quorbel::kFastMarker : "");
+    EXPECT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    char answer[64];
+    const ssize_t n = ::recv(s, answer, sizeof answer, 0);
+    return std::string(answer, std::size_t(std::max<ssize_t>(n, 0)));
 }
 
 // Bytes and times of two files alike; times in the 100 ns steps that the
@@ -197,9 +222,9 @@ TEST_F(PeerTest, ServesOnlyALoggedInPeerAndOnlyOneAtATime) {
     EXPECT_EQ(LogLines({"login plain 0 refused"}), 1);
     EXPECT_EQ(LogLines({"list C:\\ 0 refused"}), 1);
 
-    // A second connection is closed at once; the first is served on.
+    // A second connection is closed at once; the first, logged in, is served on.
     const int first = Connect(port_);
-    ASSERT_TRUE(WaitFor([&] { return LogLines({"connect - 0 accepted"}) == 4; }));
+    EXPECT_EQ(LogIn(first, false), "ACK");
     const Result busy = Client({"ls", "C:\\"});
     EXPECT_EQ(busy.code, 3);
     EXPECT_NE(busy.err.find("closed the connection"), npos) << busy.err;
@@ -209,8 +234,12 @@ TEST_F(PeerTest, ServesOnlyALoggedInPeerAndOnlyOneAtATime) {
     EXPECT_EQ(Client({"ls", "C:\\"}).code, 0);
 
     EXPECT_EQ(StopServer(), 143);
-    Serve({"--root", srv_, "--allow-cmd-clients"});
+    Serve({"--root", srv_, "--allow-cmd-clients", "--read-only", "--bind", "127.0.0.1"});
     EXPECT_EQ(Client({"--cmd", "ls", "C:\\"}, false).code, 0) << "as the Windows Server does";
+    EXPECT_EQ(Client({"--cmd", "get", "C:\\a.txt", cli_}, false).code, 0);
+    EXPECT_EQ(Client({"--cmd", "put", cli_ / "a.txt", "C:\\"}, false).code, 5);
+    EXPECT_EQ(Client({"--cmd", "mkdir", "C:\\new"}, false).code, 5);
+    EXPECT_EQ(LogLines({"refused:read-only"}), 2) << ServerLog();
 }
 
 TEST_F(PeerTest, ListsFoldersAsAWindowsServerDoes) {
@@ -319,7 +348,9 @@ TEST_F(PeerTest, PeerPathsNeverLeaveTheServedFolders) {
     EXPECT_EQ(std::distance(fs::directory_iterator(outside_), {}), 1);
     EXPECT_FALSE(fs::exists(base_ / "made") || fs::exists(base_ / "f.txt") || fs::exists(cli_ / "secret") ||
                  fs::exists(cli_ / "f") || fs::exists(srv_ / "sub" / "f.txt"));
-    EXPECT_EQ(LogLines({"refused"}), 15) << ServerLog();
+    EXPECT_EQ(LogLines({"refused:outside"}), 6) << ServerLog();
+    EXPECT_EQ(LogLines({"refused:link"}), 8);
+    EXPECT_EQ(LogLines({"receive C:\\sub 0 refused:folder"}), 1);
 
     EXPECT_EQ(Client({"mkdir", "C:\\new"}).code, 0);
     EXPECT_TRUE(fs::is_directory(srv_ / "new"));
@@ -424,9 +455,12 @@ TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
     EXPECT_NE(help.out.find("Usage:"), npos);
     EXPECT_EQ(Client({"--version"}, false).out, "quorbel-peer 1.060\n");
     Serve({"--root", srv_, "--allow-cmd-clients"});
-    EXPECT_EQ(StopServer(), 143);  // its port is free now
+    ::kill(server_, SIGHUP);
+    EXPECT_EQ(Reap(std::exchange(server_, -1)), 129) << "as SIGTERM; its port is free now";
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-             {}, {"--frobnicate", "ls", "C:\\"}, {"ls"}, {"--codepage", "NO-SUCH", "ls", "C:\\"}, {"ls", "no-drive"}})
+             {}, {"--frobnicate", "ls", "C:\\"}, {"ls"}, {"--codepage", "NO-SUCH", "ls", "C:\\"}, {"ls", "no-drive"},
+             {"--read-only", "ls", "C:\\"}, {"serve", "--root", srv_, "--bind", "localhost"},
+             {"serve", "--root", srv_, "--idle-timeout", "0"}})
         EXPECT_EQ(Client(bad).code, 2) << (bad.empty() ? "" : bad[0]);
     EXPECT_EQ(Client({"ls", "C:\\"}, false).code, 2) << "neither a login pair nor --cmd";
     Write(cli_ / "smile😀.txt", "x");
@@ -439,4 +473,57 @@ TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
     EXPECT_EQ(refused.code, 3);
     EXPECT_NE(refused.err.find("cannot connect to 127.0.0.1:" + std::to_string(port_) + ": Connection refused"),
               npos) << refused.err;
+}
+
+// Server liveness: a connection that never logs in, or sends junk instead,
+// gives way to the next Client and is dropped at the login deadline; one
+// logged in that falls silent in the middle of a frame, at the idle limit.
+// Before a login the log takes a line per connection, not per message.
+TEST_F(PeerTest, LivenessConnectionsThatDoNotLogInGiveWayAndEnd) {
+    Serve(With({"--root", srv_, "--idle-timeout", "1"}, kLogin));
+    const int silent = Connect(port_);
+    ASSERT_TRUE(WaitFor([&] { return LogLines({"connect - 0 accepted"}) == 1; }));
+    EXPECT_EQ(Client({"ls", "C:\\"}).code, 0);
+    EXPECT_EQ(LogLines({"disconnect - 0 replaced"}), 1);
+    ASSERT_TRUE(WaitFor([&] { return LogLines({"disconnect - 0 closed"}) == 1; }));
+
+    const int lines = LogLines({}), junk = Connect(port_);
+    for (int i = 0; i < 10'000; ++i) ::send(junk, "DDC:\\", 5, MSG_NOSIGNAL);
+    ASSERT_TRUE(WaitFor([&] { return LogLines({"disconnect - 0 no-login"}) == 1; }));
+    EXPECT_EQ(LogLines({}) - lines, 3) << ServerLog();
+    EXPECT_EQ(LogLines({" list C:\\", "refused:no-login"}), 1);
+
+    const int fast = Connect(port_);
+    EXPECT_EQ(LogIn(fast, true), std::string("ACK", 4) + quorbel::kFastMarker);
+    EXPECT_EQ(::send(fast, "\x10\0", 2, 0), 2);
+    EXPECT_TRUE(WaitFor([&] { return LogLines({"disconnect - 0 idle"}) == 1; }));
+    for (int s : {silent, junk, fast}) ::close(s);
+}
+
+// Server liveness: a peer that asks for a big file and acknowledges blocks
+// it never reads is dropped at the send limit, and holds no signal either.
+TEST_F(PeerTest, LivenessAPeerThatStopsReadingIsDroppedAndHoldsNoSignal) {
+    Write(srv_ / "big.bin", "");
+    fs::resize_file(srv_ / "big.bin", 256 << 20);
+    Serve(With({"--root", srv_}, kLogin));
+    for (const bool signal : {false, true}) {
+        const int s = Connect(port_, 4096);
+        EXPECT_EQ(LogIn(s, true).substr(0, 3), "ACK");
+        std::string request = Frame("FCC:\\big.bin");
+        for (int i = 0; i < 64; ++i) request += Frame("ACK");
+        EXPECT_EQ(::send(s, request.data(), request.size(), 0), ssize_t(request.size()));
+        ASSERT_TRUE(WaitFor([&] {
+            int queued = 0;
+            return ::ioctl(s, FIONREAD, &queued) == 0 && queued > 0;
+        }));
+        if (!signal) {
+            EXPECT_TRUE(WaitFor([&] { return LogLines({"disconnect - 0 stalled"}) == 1; }, 60)) << ServerLog();
+            EXPECT_EQ(Client({"ls", "C:\\"}).code, 0);
+        } else {
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(StopServer(), 143);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+        }
+        ::close(s);
+    }
 }

@@ -1,14 +1,18 @@
 // The POSIX layer in-process: peer paths resolved beneath the served
-// folders, the code page's refusal of what it cannot hold exactly, and file
-// times at their ends.
+// folders, the code page's refusal of what it cannot hold exactly, file
+// times at their ends, and waits that a signal ends.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "posix/codec.h"
+#include "posix/host.h"
+#include "posix/net.h"
 #include "posix/path_map.h"
 
 namespace fs = std::filesystem;
@@ -70,6 +74,25 @@ TEST(FileTimes, ClampWhereTheOtherSideEnds) {
     EXPECT_EQ(ToFileTime(INT64_MIN, 0), 0u);
     EXPECT_EQ(FromFileTime(UINT64_MAX).tv_sec, FromFileTime(INT64_MAX).tv_sec);
     EXPECT_EQ(FromFileTime(0).tv_nsec, UTIME_OMIT);
+}
+
+TEST(ServerLiveness, ASignalEndsWaitsAndSleepsThatBeginAfterIt) {
+    struct : HostListener {
+        void Note(const std::string&) override {}
+        void Ended(const OperationReport&) override {}
+    } listener;
+    IconvCodec codec;
+    PathMap drives;
+    PosixHost host(codec, drives, listener);
+    CatchSignals();
+    ::raise(SIGHUP);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitFor(-1, 0, 60'000), Ready::Signal);
+    host.SleepMs(60'000);  // as before the answer to a wrong login pair
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(CaughtSignal(), SIGHUP);
+    ForgetCaughtSignal();
+    EXPECT_EQ(WaitFor(-1, 0, 1), Ready::TimedOut) << "nothing is left of the signal";
 }
 
 TEST(IconvCodec, HoldsOnlyWhatComesBackUnchanged) {
