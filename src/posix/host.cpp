@@ -249,6 +249,15 @@ bool PosixHost::ReplaceFile(u16view from, u16view to) {
         ::unlinkat(source.folder.Get(), source.name.c_str(), 0);
         return false;
     }
+    // A replaced file keeps its permissions; a new one has those it was
+    // created with (0666 less the umask).
+    struct stat old{};
+    if (::fstatat(target.folder.Get(), target.name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)) {
+        const Fd file(
+            ::openat(source.folder.Get(), source.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!file || ::fchmod(file.Get(), old.st_mode & 0777) != 0)
+            return Fail("cannot give the permissions of '" + target.shown + "' to", source.shown, errno);
+    }
     if (::renameat(source.folder.Get(), source.name.c_str(), target.folder.Get(), target.name.c_str()) == 0)
         return true;
     const int error = errno;
@@ -339,7 +348,7 @@ bool PosixHost::CreateTransferForWrite(u16view path) {
     Place place;
     if (!Resolve(path, place)) return false;
     // Only a new file: never one that is there, nor one a link of that name
-    // leads to.
+    // leads to. Its permissions are 0666 less the umask.
     const int fd = ::openat(place.folder.Get(), place.name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return Fail("cannot create", place.shown, errno);

@@ -299,6 +299,9 @@ TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
     }
     put.push_back("C:\\in");
     fs::create_directory(cli_ / "back");
+    fs::create_directory(srv_ / "in");
+    Write(srv_ / "in" / "k.bin", "older, for the owner alone");
+    fs::permissions(srv_ / "in" / "k.bin", fs::perms(0600));
     get.push_back(cli_ / "back");
 
     EXPECT_EQ(Client(With(mode, {"mkdir", "C:\\in"})).code, 0);
@@ -308,6 +311,11 @@ TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
     // The Server finishes a file after its end record, which is not answered.
     ASSERT_TRUE(WaitFor([&] { return LogLines({"receive C:\\in\\", "done"}) == 8; })) << ServerLog();
     for (const auto& file : files) EXPECT_TRUE(SameFile(cli_ / file.first, srv_ / "in" / file.first));
+    // A replaced file keeps its permissions; a new one gets 0666 less the umask.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(fs::status(srv_ / "in" / "k.bin").permissions(), fs::perms(0600));
+    EXPECT_EQ(fs::status(srv_ / "in" / "one.bin").permissions(), fs::perms(0666 & ~mask));
     const Result got = Client(get);
     EXPECT_EQ(got.code, 0) << got.err;
     for (const auto& file : files) EXPECT_TRUE(SameFile(srv_ / "in" / file.first, cli_ / "back" / file.first));
