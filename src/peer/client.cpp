@@ -137,6 +137,9 @@ int Client::Open() {
         case LoginAnswer::CommunicationError:
             Error(ready > 0 ? where_ + " closed the connection at the login" : "no answer to the login from " + where_);
             return kExitConnection;
+        case LoginAnswer::NotAPeer:
+            Error(where_ + " is not a Quorbel peer");
+            return kExitConnection;
         case LoginAnswer::Accepted:
             break;
     }
@@ -231,6 +234,11 @@ int Client::Finish(const OperationReport& report, const std::string& what, int& 
             }
             Error(what + ": the exchange with the peer failed");
             return kExitConnection;
+        case Outcome::Kept:
+            // A plain peer sends an end record alone also for a source it lost.
+            Error(what + ": the peer sent no data; the existing file was kept");
+            if (status == kExitDone) status = kExitRefused;
+            return kExitDone;
         case Outcome::Stopped:
             Error(what + (report.operation == Operation::Send || report.operation == Operation::Receive
                               ? ": copy stopped, nothing of it kept"

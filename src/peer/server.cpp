@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <utility>
 
 #include "peer/peer.h"
 #include "peer/session.h"
@@ -47,6 +48,7 @@ public:
 private:
     void Note(const std::string& line) override { peer::Note(line); }
     void Ended(const OperationReport& report) override;
+    void EndAsked() override { endAsked_ = true; }
     void Log(const char* operation, const std::string& path, uint64_t bytes, const char* result);
     // Takes waiting connections: the first free one becomes the peer, any
     // further one is closed at once.
@@ -63,6 +65,7 @@ private:
     std::unique_ptr<Protocol> protocol_;
     int listener_ = -1, peer_ = -1;
     std::string peerAddress_;
+    bool endAsked_ = false;  // the core ended the peer's connection
 };
 
 void Server::Log(const char* operation, const std::string& path, uint64_t bytes, const char* result) {
@@ -186,6 +189,7 @@ int Server::Run() {
             peer::Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));
         if (receipt == Receipt::Closed) Drop("closed");
         if (receipt == Receipt::BadFrame) Drop("bad-frame");
+        if (std::exchange(endAsked_, false)) Drop("refused");
         if (receipt == Receipt::Nothing || ++receipts % kListenerLook == 0) Accept();
     }
 }

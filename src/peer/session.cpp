@@ -91,6 +91,7 @@ const char* OutcomeName(Outcome outcome) {
         case Outcome::Failed: return "failed";
         case Outcome::Stopped: return "stopped";
         case Outcome::Lost: return "lost";
+        case Outcome::Kept: return "kept";
         case Outcome::None: break;
     }
     return "none";
