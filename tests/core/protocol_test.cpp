@@ -188,6 +188,7 @@ TEST_F(Side, ListingRefusesMalformedRecords) {
     const std::string cases[] = {
         "DR000001nocommas.txt", "DR000001,a,b,1", "DR00000", "DR0000a1x,y,z,1", "ACK", "FR000000abcd",
         "DR000001" + std::string(260, 'n') + ",d,s,1", "DR000001n," + std::string(64, 'd') + ",s,1",
+        "DR000001name,date,size",
     };
     for (const std::string& m : cases) {
         Enter(CallDIR);
@@ -195,6 +196,9 @@ TEST_F(Side, ListingRefusesMalformedRecords) {
         ExpectRefused("record: " + m);
         EXPECT_TRUE(host.rows.empty());
     }
+    Enter(CallDIR);
+    Feed("DR000001" + std::string(259, 'n') + ",d,s,1");  // the longest name
+    EXPECT_EQ(host.rows.size(), 1u);
 }
 
 TEST_F(Side, ServingAListingAndTheServersOneListingBack) {
