@@ -344,7 +344,10 @@ int Client::CheckArrived(const u16& folder, const std::vector<Arrival>& arrived,
         const u16 size = FormatSizeText(a.bytes);
         std::string why;
         if (listed != kExitDone) why = "not confirmed: the peer did not list " + where;
-        else if (!found) why = "not on the peer after the copy" + std::string(full_ ? " (its listing was full)" : "");
+        else if (!found && rows_.size() >= kMaxListedRows)
+            why = "not confirmed: the peer's listing of " + where + " holds only its first " +
+                  std::to_string(kMaxListedRows) + " entries";
+        else if (!found) why = "not on the peer after the copy";
         else if (found->size != size)
             why = "the peer lists it with the size " + Printable(found->size) + ", not " + Utf8(size);
         if (why.empty()) continue;
