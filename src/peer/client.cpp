@@ -31,6 +31,10 @@ constexpr auto kServerListingWait = std::chrono::seconds(2);
 constexpr auto kServedListingLimit = std::chrono::seconds(30);
 // The rows a listing can hold: the peer's table, less its end record.
 constexpr std::size_t kMaxListedRows = kDirSlots - 1;
+// A plain peer takes one message per read and does not answer an end
+// record: the next message leaves only after this pause, so that the two
+// never arrive in one read, where the second would be lost.
+constexpr int kPlainEndRecordGapMs = 100;
 // A listing may take --timeout, and this share of it more for each record:
 // one that a Server trickles ends after about eleven times --timeout.
 constexpr int kListingRecordsPerTimeout = 100;
@@ -498,6 +502,8 @@ int Client::Put() {
         arrived.erase(std::remove_if(arrived.begin(), arrived.end(), [&](auto& a) { return a.name == f.name; }),
                       arrived.end());
         if (ended.outcome == Outcome::Done) arrived.push_back({f.name, target, ended.bytes});
+        // A signal ends the pause early, and is seen at the next file.
+        if (!protocol_->FastMode()) ::poll(nullptr, 0, kPlainEndRecordGapMs);
     }
     if (arrived.empty() || protocol_->FastVersion() >= 2) return status;
     if (int code = CheckArrived(folder, arrived, status)) return code;
