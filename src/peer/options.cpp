@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,7 +15,7 @@ const char kUsage[] =
     "                     [--allow-cmd-clients] [--read-only] [--bind ADDRESS]\n"
     "                     [--idle-timeout SECONDS] [--codepage CP] [--plain] [--quiet]\n"
     "  quorbel-peer [--host H] [--port P] [--cmd | --id ID --pw PW] [--root DIR]\n"
-    "               [--codepage CP] [--plain] [--quiet] [--tsv] VERB ...\n"
+    "               [--codepage CP] [--plain] [--quiet] [--tsv] [--timeout S] VERB ...\n"
     "\n"
     "Verbs of the Client:\n"
     "  ls 'C:\\path'                       list a folder of the peer\n"
@@ -34,35 +33,43 @@ const char kUsage[] =
     "  --allow-cmd-clients  serve Clients that did not log in as well\n"
     "  --read-only          serve: refuse to receive files and to create folders\n"
     "  --bind ADDRESS       serve: listen on this IPv4 address only (default: all)\n"
-    "  --idle-timeout N     serve: drop a logged-in peer silent for N seconds (default 600)\n"
+    "  --idle-timeout S     serve: drop a logged-in peer that sends nothing for S seconds\n"
+    "                       (default 600)\n"
     "  --codepage CP        the Windows side's ANSI code page (default CP932)\n"
     "  --plain              keep to the plain protocol (no fast mode)\n"
     "  --quiet              no progress, no log, errors only\n"
     "  --tsv                ls: tab-separated name, date, size, kind\n"
+    "  --timeout S          end an operation that gets no message for S seconds, and a\n"
+    "                       listing that takes longer than S plus S/100 per record\n"
+    "                       (default 60)\n"
     "  --help, --version\n"
     "\n"
-    "Exit codes: 0 done, 2 bad usage, 3 connection refused or lost, 4 login refused,\n"
-    "5 NAK from the peer, 6 local I/O error, 129 SIGHUP, 130 SIGINT, 143 SIGTERM.\n";
+    "Exit codes: 0 done, 2 bad usage, 3 connection refused, lost or timed out, or not a\n"
+    "Quorbel peer, 4 login refused, 5 NAK from the peer or a file, folder or listing it\n"
+    "did not make whole, 6 local I/O error, 129 SIGHUP, 130 SIGINT, 143 SIGTERM.\n";
 
 namespace {
 
-bool TakeNumber(const std::string& text, long low, long high, long& value) {
+bool TakePort(const std::string& text, uint16_t& port) {
     char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0' && value >= low && value <= high;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 65535) return false;
+    port = static_cast<uint16_t>(value);
+    return true;
 }
 
-bool TakePort(const std::string& text, uint16_t& port) {
-    long value;
-    if (!TakeNumber(text, 0, 65535, value)) return false;
-    port = static_cast<uint16_t>(value);
+bool TakeSeconds(const std::string& text, int& seconds) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 1 || value > 999999) return false;
+    seconds = int(value);
     return true;
 }
 
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
-    bool optionsEnd = false, hasId = false, hasPw = false, hasHost = false, serveOnly = false;
+    bool optionsEnd = false, hasId = false, hasPw = false, hasHost = false, hasTimeout = false, serveOnly = false;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
@@ -92,7 +99,6 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         };
         bool ok;
         in_addr address;
-        long number;
         if (arg == "--help") ok = flag(o.help);
         else if (arg == "--version") ok = flag(o.version);
         else if (arg == "--cmd") ok = flag(o.cmd);
@@ -104,11 +110,10 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--bind")
             ok = needValue() && ::inet_pton(AF_INET, value.c_str(), &address) == 1 &&
                  (o.bind = value, serveOnly = true);
-        else if (arg == "--idle-timeout")
-            ok = needValue() && TakeNumber(value, 1, INT_MAX / 1000, number) &&
-                 (o.idleSeconds = int(number), serveOnly = true);
+        else if (arg == "--idle-timeout") ok = needValue() && TakeSeconds(value, o.idleSeconds) && (serveOnly = true);
         else if (arg == "--host") ok = needValue() && !value.empty() && (o.host = value, hasHost = true);
         else if (arg == "--port") ok = needValue() && TakePort(value, o.port);
+        else if (arg == "--timeout") ok = needValue() && TakeSeconds(value, o.timeout) && (hasTimeout = true);
         else if (arg == "--id") ok = needValue() && (o.id = value, hasId = true);
         else if (arg == "--pw") ok = needValue() && (o.pw = value, hasPw = true);
         else if (arg == "--codepage") ok = needValue() && !value.empty() && (o.codePage = value, true);
@@ -141,7 +146,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     const std::size_t wanted = o.verb == "ls" || o.verb == "mkdir" ? 1 : (o.verb == "get" || o.verb == "put") ? 2 : 0;
     if (serve) {
         if (o.drives.empty()) error = "serve needs --root DIR";
-        else if (hasHost || o.cmd) error = "--host and --cmd are for the Client verbs";
+        else if (hasHost || o.cmd || hasTimeout) error = "--host, --cmd and --timeout are for the Client verbs";
         else if (!o.hasLogin && !o.allowCmdClients) error = "serve needs --id and --pw, or --allow-cmd-clients";
         else if (!o.operands.empty()) error = "serve takes no operand ('" + o.operands[0] + "')";
     } else if (wanted == 0) {

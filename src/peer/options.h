@@ -23,6 +23,7 @@ struct Options {
     bool readOnly = false;             // serve: neither files nor folders are made
     std::string bind;                  // serve: the IPv4 address to listen on, "" for all
     std::string codePage = "CP932";
+    int timeout = 60;                  // Client: seconds an operation may go without a message
     bool help = false, version = false;
 };
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <utility>
 
 #include "peer/peer.h"
 #include "peer/session.h"
@@ -117,10 +118,8 @@ void Server::Ended(const OperationReport& report) {
     else if (!cause.empty() && report.outcome != Outcome::Done) peer::Note(cause);
     // A login has no path: its line tells the protocol the connection speaks
     // from now on. A peer's control characters never break a line.
-    std::string path =
-        report.operation == Operation::Login ? (protocol_->FastMode() ? "fast" : "plain") : Utf8(report.path);
-    for (char& c : path)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    const std::string path =
+        report.operation == Operation::Login ? (protocol_->FastMode() ? "fast" : "plain") : Printable(report.path);
     // A listing that did not go out whole has no count worth showing.
     const bool counted = report.operation != Operation::List || report.outcome == Outcome::Done;
     Log(OperationName(report), path, counted ? report.bytes : 0, result);

@@ -351,7 +351,7 @@ bool PosixHost::CreateTransferForWrite(u16view path) {
     // leads to. Its permissions are 0666 less the umask.
     const int fd = ::openat(place.folder.Get(), place.name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return Fail("cannot create", place.shown, errno);
+    if (fd < 0) return errno == EEXIST ? false : Fail("cannot create", place.shown, errno);
     file_ = fd;
     writing_ = true;
     finished_ = writeFailed_ = holeAtEnd_ = false;

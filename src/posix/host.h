@@ -59,16 +59,17 @@ public:
     int SendError() const { return sendError_; }
     // The core asked to end the connection (three wrong login pairs).
     bool EndAsked() const { return endAsked_; }
-    void EndConnection() {
-        endAsked_ = true;
-        if (sendError_ == 0) sendError_ = ECONNABORTED;
-    }
 
     int SendBytes(const char* data, std::size_t length) override;
     void ShowMessage(u16view text, u16view caption) override;
     void ShowSentNak(u16view text) override;
     void RefreshStatusBar() override {}
     void ArmCloseTimer(uint32_t milliseconds) override { listener_.CloseAsked(milliseconds); }
+    // Nothing more is sent; the front end closes the connection.
+    void EndConnection() override {
+        endAsked_ = true;
+        if (sendError_ == 0) sendError_ = ECONNABORTED;
+    }
     void SleepMs(uint32_t milliseconds) override;
     void ClearRemotePane() override { listener_.RowsCleared(); }
     void InsertRemoteRow(const PaneRow& row, int32_t number) override { listener_.RowArrived(row, number); }
@@ -80,7 +81,7 @@ public:
 
     bool CreateFolder(u16view path) override;
     bool FileExists(u16view path) override;
-    bool FolderExists(u16view path);
+    bool FolderExists(u16view path) override;
     bool OpenTransferForRead(u16view path, uint64_t& size) override;
     int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override;
     bool GetTransferTimes(FileTimes& times) override;

@@ -132,6 +132,12 @@ int Connect(const std::string& host, uint16_t port, std::string& error) {
 
 int SendAll(int fd, const char* data, std::size_t length, int stallMs) {
     using Clock = std::chrono::steady_clock;
+    // A send time-out set on the socket bounds the wait as well: the kernel
+    // applies it to no send that does not wait.
+    timeval limit{};
+    socklen_t size = sizeof limit;
+    if (::getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, &size) == 0 && (limit.tv_sec > 0 || limit.tv_usec > 0))
+        stallMs = int(std::min<long long>(stallMs, limit.tv_sec * 1000LL + limit.tv_usec / 1000));
     // What the peer took counts, not what the send queue took: a queue
     // that grows while nothing of it is acknowledged is no progress.
     const long queuedBefore = Queued(fd);

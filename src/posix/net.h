@@ -32,8 +32,9 @@ int Listen(const std::string& address, uint16_t& port, std::string& error);
 // cause in `error`.
 int Connect(const std::string& host, uint16_t port, std::string& error);
 // The whole buffer, however many sends it takes: 0, or the errno value;
-// ETIMEDOUT once the peer took no byte for `stallMs`, or, after a signal,
-// for a moment only, so that a peer that stopped reading holds no exit.
+// ETIMEDOUT once the peer took no byte for `stallMs` (or the socket's send
+// time-out, when shorter), or, after a signal, for a moment only, so that a
+// peer that stopped reading holds no exit.
 int SendAll(int fd, const char* data, std::size_t length, int stallMs);
 // "192.168.1.20:51234" of the other end.
 std::string PeerAddress(int fd);
