@@ -426,6 +426,13 @@ TEST_F(PeerTest, PeerPathsNeverLeaveTheServedFolders) {
     const Result missing = Client({"mkdir", "C:\\missing\\new"});
     EXPECT_EQ(missing.code, 5);
     EXPECT_NE(missing.err.find("did not create"), npos) << missing.err;
+    // Nothing is written into a folder that is not there, nor over a file of
+    // the temporary name.
+    Write(srv_ / "f.$TEMP", "mine");
+    EXPECT_EQ(Client({"put", cli_ / "f.txt", "C:\\missing"}).code, 5);
+    EXPECT_EQ(LogLines({"receive C:\\missing\\f.txt 0 refused:no-such-folder"}), 1);
+    EXPECT_EQ(Client({"put", cli_ / "f.txt", "C:\\"}).code, 0);
+    EXPECT_EQ(Read(srv_ / "f.$TEMP"), "mine");
 }
 
 // Path races: a user who can write in the served folder swaps a folder for
