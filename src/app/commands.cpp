@@ -43,6 +43,10 @@ void CopySelectedRows(App& app, bool toPeer) {
             ShowBox(nullptr, protocol.CopyTooLargeBox(), MB_OK);
         } else if (quorbel::IsDriveRoot(AsU16View(name))) {
             ShowBox(app.window, texts::kCopyDrive, MB_OK);
+        } else if (!toPeer && !quorbel::IsPlainFileName(AsU16View(name))) {
+            // The peer chose the name: one that would land outside this
+            // folder, or on a device, is refused before anything is written.
+            ShowBox(app.window, texts::kCopyPeerNameRefused, MB_OK | MB_ICONWARNING, {AsU16View(name)});
         } else if (!cancelled && !failed) {
             CopyRequest request{protocol, toPeer, toPeer ? local : remote, toPeer ? remote : local, name, pass};
             RunCopyDialog(app.window, request);
