@@ -70,6 +70,8 @@ void WinProtocolHost::ShowDetached(const std::wstring& text, const std::wstring&
 }
 
 void WinProtocolHost::ShowSentNak(quorbel::u16view text) {
+    // The receive thread's answers while the connection closes were never sent.
+    if (quiet_()) return;
     // A peer that sends junk must not hold this side with box after box.
     ShowDetached(ToWide(text), AsWide(quorbel::texts::kSentNak.caption), &nakShown_);
 }
