@@ -3,6 +3,7 @@
 // gives it the sender's times and its final name.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "core/protocol.h"
 
@@ -36,10 +37,17 @@ constexpr int32_t kLastDataBlock = kEndBlockNumber - 1;
 
 }  // namespace
 
-u16 TemporaryName(u16view finalName) {
+u16 TemporaryName(u16view finalName, int attempt) {
+    // Only the file's own name is looked at: a dot in a folder's name would
+    // put the file beside its folder under another name.
+    const std::size_t slash = finalName.rfind(u'\\');
     const std::size_t dot = finalName.rfind(u'.');
-    u16 base(dot == u16view::npos ? finalName : finalName.substr(0, dot));
-    return base + u".$TEMP";
+    const bool ownDot = dot != u16view::npos && (slash == u16view::npos || dot > slash);
+    u16 name(ownDot ? finalName.substr(0, dot) : finalName);
+    if (attempt > 0) {
+        for (char c : "~" + std::to_string(attempt)) name.push_back(static_cast<char16_t>(c));
+    }
+    return name + u".$TEMP";
 }
 
 std::string EncodeFileBlock(bool fr, int32_t n, const char* data, std::size_t count) {
@@ -157,12 +165,19 @@ int Protocol::SendNextBlock(bool fr) {
 
 bool Protocol::BeginReceiving(u16view finalName) {
     ReleaseTransferFile();
-    const u16 temp = TemporaryName(finalName);
-    if (finalName.empty() || finalName.size() > kMaxPath || temp.size() > kMaxPath) return false;
-    tempName_ = temp;
-    if (!host_.CreateTransferForWrite(tempName_)) return false;
-    transfer_ = Transfer::Writing;
-    return true;
+    if (finalName.empty()) return false;
+    // A file of the user's that has the temporary name is never taken over.
+    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+        const u16 temp = TemporaryName(finalName, attempt);
+        if (finalName.size() > kMaxPath || temp.size() > kMaxPath) return false;
+        if (host_.CreateTransferForWrite(temp)) {
+            tempName_ = temp;
+            transfer_ = Transfer::Writing;
+            return true;
+        }
+        if (!host_.FileExists(temp)) return false;
+    }
+    return false;
 }
 
 bool Protocol::WriteBlock(const char* data, std::size_t count, int32_t number) {
@@ -195,22 +210,27 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
     }
     Outcome outcome = Outcome::Failed;
     if (!blockArrived_) {
-        // No block came: the source was empty, or lost on a peer that sends
-        // the end record alone for it. A file of that name is kept.
-        if (host_.FileExists(finalName)) {
-            outcome = Outcome::Done;
+        // No block came: the source was empty, or, from a plain peer, lost
+        // (such a peer sends the end record alone for it), so a file of that
+        // name is kept. A program of ours refuses a lost source instead: its
+        // end record alone is an empty file.
+        if (!FastMode() && host_.FileExists(finalName)) {
+            outcome = Outcome::Kept;
         } else if (BeginReceiving(finalName)) {
             blockArrived_ = true;
         }
     }
     if (blockArrived_ && transfer_ == Transfer::Writing) {
-        host_.SetTransferTimes(times);
+        const bool timed = host_.SetTransferTimes(times);
         host_.CloseTransfer();
         transfer_ = Transfer::Closed;
         // Until here an older file of the final name was untouched.
-        outcome = host_.ReplaceFile(tempName_, finalName) ? Outcome::Done : Outcome::Failed;
+        if (timed && host_.ReplaceFile(tempName_, finalName)) outcome = Outcome::Done;
+        else host_.RemoveFile(tempName_);
     }
     ReleaseTransferFile();
+    // The sender reports the copy done only on this answer.
+    if (EndRecordAnswered()) SendFrame(outcome == Outcome::Done ? "ACK" : "NAK", 3);
     End(outcome, true);
 }
 

@@ -11,7 +11,26 @@ namespace {
 
 constexpr std::size_t kLoginHalfBytes = 128;  // one half with its terminator
 // "ACK", NUL and the marker: our Server's answer to a Client that offered it.
-std::string FastAnswer() { return std::string("ACK", 4) + kFastMarker; }
+std::string FastAnswer(const char* marker) { return std::string("ACK", 4) + marker; }
+
+// The version of the marker that follows the login text's NUL, or 0.
+int OfferedVersion(const char* bytes, std::size_t length, std::size_t markerAt) {
+    const std::string_view offered =
+        markerAt <= length ? std::string_view(bytes + markerAt, length - markerAt) : std::string_view();
+    if (offered == kFastMarker) return 2;
+    if (offered == kFastMarkerV1) return 1;
+    return 0;
+}
+
+// Equal texts, in a time that does not tell how much of a guess was right.
+bool SameSecret(std::string_view expected, std::string_view given) {
+    unsigned difference = expected.size() != given.size() ? 1u : 0u;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        const char e = i < expected.size() ? expected[i] : '\0';
+        difference |= static_cast<unsigned char>(e ^ given[i]);
+    }
+    return difference == 0;
+}
 
 // A half whose ANSI form with its terminator needs 128 bytes or more is
 // left empty rather than cut.
@@ -35,18 +54,23 @@ void Protocol::CheckLogin(const Message& m, bool fromPeer) {
     // fast mode's marker, which a Server that does not know it never sees.
     const char* text = m.bytes + 2;
     const std::size_t textLength = m.textLength - 2;
-    const bool accepted = std::string_view(text, textLength) == loginText_;
-    const std::size_t markerAt = 2 + textLength + 1;
-    const bool markerOffered = m.length == markerAt + std::strlen(kFastMarker) &&
-                               std::memcmp(m.bytes + markerAt, kFastMarker, std::strlen(kFastMarker)) == 0;
-    if (accepted) loggedIn_ = true;
-    if (accepted && markerOffered && fastAllowed_ && fromPeer) {
-        const std::string answer = FastAnswer();
+    const bool accepted = SameSecret(loginText_, std::string_view(text, textLength));
+    const int version = OfferedVersion(m.bytes, m.length, 2 + textLength + 1);
+    if (accepted) {
+        loggedIn_ = true;
+        wrongLogins_ = 0;
+    } else {
+        // Guessing costs a second a pair, and a connection a few pairs.
+        ++wrongLogins_;
+        host_.SleepMs(kWrongLoginDelayMs);
+    }
+    if (accepted && version > 0 && fastAllowed_ && fromPeer) {
+        const std::string answer = FastAnswer(version == 2 ? kFastMarker : kFastMarkerV1);
         const int error = host_.SendBytes(answer.data(), answer.size());
         if (error != 0) {
             ShowSendError(error, answer.data(), answer.size());
         } else {
-            fast_.store(true);
+            fastVersion_.store(version);
             host_.RefreshStatusBar();  // the front end shows the mode
         }
     } else {
@@ -56,6 +80,7 @@ void Protocol::CheckLogin(const Message& m, bool fromPeer) {
     }
     SetState(Waiting, false);
     Report(Operation::Login, false, u"", 0, accepted ? Outcome::Done : Outcome::Refused);
+    if (wrongLogins_ >= kMaxWrongLogins) host_.EndConnection();
 }
 
 int Protocol::SendLoginRequest() {
@@ -71,9 +96,15 @@ int Protocol::SendLoginRequest() {
 LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
     // 0 bytes means the Server closed before answering: not a login.
     if (received <= 0) return LoginAnswer::CommunicationError;
-    if (received >= 3 && std::memcmp(data, "NAK", 3) == 0) return LoginAnswer::Rejected;
-    if (markerSent_ && std::string_view(data, std::size_t(received)) == FastAnswer()) fast_.store(true);
-    return LoginAnswer::Accepted;
+    const std::string_view answer(data, std::size_t(received));
+    if (answer.substr(0, 3) == "NAK") return LoginAnswer::Rejected;
+    if (markerSent_ && answer == FastAnswer(kFastMarker)) {
+        fastVersion_.store(2);
+        return LoginAnswer::Accepted;
+    }
+    // A peer built to the plain protocol answers exactly "ACK"; anything
+    // else (a web server's error page, say) is no login.
+    return answer == "ACK" ? LoginAnswer::Accepted : LoginAnswer::NotAPeer;
 }
 
 }  // namespace quorbel

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/path_rules.h"
+
 namespace quorbel {
 
 namespace {
@@ -53,9 +55,18 @@ void Protocol::SetFastModeAllowed(bool allowed) { fastAllowed_ = allowed; }
 void Protocol::SetLoginRequired(bool required) { loginRequired_ = required; }
 void Protocol::SetMonitorRecording(int32_t value) { monitorRecording_.store(value); }
 int32_t Protocol::MonitorRecording() const { return monitorRecording_.load(); }
-bool Protocol::FastMode() const { return fast_.load(); }
+bool Protocol::FastMode() const { return fastVersion_.load() > 0; }
+int Protocol::FastVersion() const { return fastVersion_.load(); }
 
-void Protocol::OnConnectionStarted() { OnConnectionLost(); }
+void Protocol::OnConnectionStarted() {
+    OnConnectionLost();
+    // A refusal note on this connection must not show where an earlier
+    // peer's listing stood.
+    std::lock_guard<std::mutex> guard(lock_);
+    std::memset(dirTable_, 0, sizeof dirTable_);
+    dirCount_ = 0;
+    dirSendIndex_ = 0;
+}
 
 void Protocol::OnConnectionLost() {
     ReleaseTransferFile();
@@ -65,8 +76,10 @@ void Protocol::OnConnectionLost() {
     autoListed_ = false;
     loggedIn_ = false;
     markerSent_ = false;
+    wrongLogins_ = 0;
+    endSent_ = false;
     frames_.Reset();
-    const bool wasFast = fast_.exchange(false);
+    const bool wasFast = fastVersion_.exchange(0) > 0;
     if (OperationState() != Waiting) End(Outcome::Lost, true);
     else if (wasFast) host_.RefreshStatusBar();
 }
@@ -205,6 +218,7 @@ void Protocol::SendNak(bool notice) {
 }
 
 void Protocol::Refuse(Outcome outcome) {
+    endSent_ = false;
     SendNak(true);
     ReleaseTransferFile();
     ForgetSentStop();
@@ -338,6 +352,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
     }
     if (m.StartsWith("NAK")) {
         // A refusal ends the operation on this side too; it is never answered.
+        endSent_ = false;
         ReleaseTransferFile();
         ForgetSentStop();
         End(Outcome::Refused, false);
@@ -399,6 +414,8 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             SendNextTableEntry();
             return;
         case PeerRequest::TakeFile:
+            // Nothing is written for a file whose folder is not there.
+            if (!host_.FolderExists(ParentPath(path))) return Refuse(Outcome::Refused);
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 receiveName_ = path;
@@ -414,11 +431,14 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             }
             SetState(RequestCopyFrom, true);
             step_.store(0);
+            endSent_ = false;
             const int result = OpenSource() ? SendNextBlock(false) : 2;
             if (result == 1) {
                 step_.store(1);
             } else if (result == 0) {
-                End(Outcome::Done, true);  // an empty file: its end record is the whole copy
+                // An empty file: its end record is the whole copy.
+                if (EndRecordAnswered()) endSent_ = true;
+                else End(Outcome::Done, true);
             } else {
                 SendNak(true);
                 End(Outcome::Failed, true);
@@ -455,6 +475,13 @@ void Protocol::DispatchRequestDir(const Message& m) {
 
 void Protocol::DispatchSending(const Message& m, bool fr) {
     if (!m.StartsWith("ACK")) return Refuse();
+    if (endSent_) {
+        // The receiver has the file under its final name: the copy is done,
+        // whatever stop was asked for meanwhile.
+        endSent_ = false;
+        stop_.store(0);
+        return End(Outcome::Done, true);
+    }
     switch (stop_.load()) {
         case 2:
             stop_.store(0);
@@ -472,7 +499,8 @@ void Protocol::DispatchSending(const Message& m, bool fr) {
     if (result == 1) {
         step_.fetch_add(1);
     } else if (result == 0) {
-        End(Outcome::Done, true);
+        if (EndRecordAnswered()) endSent_ = true;
+        else End(Outcome::Done, true);
     } else {
         if (fr) SendNak(true);
         End(Outcome::Failed, true);

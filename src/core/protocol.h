@@ -37,8 +37,20 @@ constexpr int32_t kBlockHeaderBytes = 8;
 constexpr int32_t kEndBlockNumber = 999999;
 constexpr uint32_t kClientCloseDelayMs = 100;  // Client closes this long after "CUT"
 constexpr uint32_t kAutoListingDelayMs = 500;  // Server's own listing request after its first listing
-// The fast mode's marker, after the login text and a NUL.
-inline constexpr char kFastMarker[] = "QBX1";
+// The fast mode's marker, after the login text and a NUL. Its version says
+// what the two sides add to the plain protocol: from 2 on, the receiver
+// answers a file's end record with "ACK" once the file has its final name
+// and times, or "NAK". A Server still takes the older marker and then sends
+// no such answer, since a program of that release waits for none.
+inline constexpr char kFastMarker[] = "QBX2";
+inline constexpr char kFastMarkerV1[] = "QBX1";
+// A wrong login pair is answered this much later, and the connection ends
+// after this many of them.
+constexpr uint32_t kWrongLoginDelayMs = 1000;
+constexpr int kMaxWrongLogins = 3;
+// Other names a received file may take while a file of the user's holds
+// the first temporary name.
+constexpr int kTemporaryNameTries = 100;
 
 // ---- Operation state ----------------------------------------------------
 // The single busy indicator of a side. Call* belongs to the side that
@@ -71,6 +83,7 @@ enum class Outcome {
     Failed,   // this side could not go on (a file, a send, a malformed message)
     Stopped,  // the user asked for the stop
     Lost,     // the connection ended first
+    Kept,     // a plain peer sent an end record alone: the existing file was kept
 };
 
 enum class Operation { Login, List, Send, Receive, MakeFolder, Unknown };
@@ -99,6 +112,7 @@ enum class LoginAnswer {
     Accepted,
     CommunicationError,  // recv failed, timed out, or the Server closed (0 bytes)
     Rejected,            // the answer starts with "NAK"
+    NotAPeer,            // anything but "ACK" (with our marker or without) or "NAK"
 };
 
 // Results of the Start* calls: 0 sent, a socket error code when the send
@@ -134,9 +148,13 @@ public:
     // An operation ended (served or started here).
     virtual void OperationEnded(const OperationReport&) {}
 
+    // Ends this connection now (after too many wrong login pairs).
+    virtual void EndConnection() = 0;
+
     // CreateDirectoryW with default security; true when it was created.
     virtual bool CreateFolder(u16view path) = 0;
     virtual bool FileExists(u16view path) = 0;
+    virtual bool FolderExists(u16view path) = 0;
 
     // The one transfer file of this side. Read: an existing file only (a
     // missing one is not created), no sharing.
@@ -144,7 +162,7 @@ public:
     // Bytes read (0 at the end), or -1 when the read fails.
     virtual int64_t ReadTransfer(char* buffer, std::size_t maxBytes) = 0;
     virtual bool GetTransferTimes(FileTimes& times) = 0;
-    // Write: created or emptied, no sharing.
+    // Write: a new file only (false when the name exists), no sharing.
     virtual bool CreateTransferForWrite(u16view path) = 0;
     virtual bool WriteTransfer(const char* data, std::size_t length) = 0;
     virtual bool SetTransferTimes(const FileTimes& times) = 0;
@@ -186,6 +204,8 @@ public:
     void OnConnectionStarted();
     void OnConnectionLost();
     bool FastMode() const;
+    // The fast mode's version both sides showed (0 in the plain mode).
+    int FastVersion() const;
 
     // ---- The Client's login, before its receive loop runs ----
     // "PW" + login text (+ NUL and the marker while the fast mode is allowed).
@@ -297,6 +317,7 @@ private:
     int64_t ReadAhead();
     int SendNextBlock(bool fr);
     bool BeginReceiving(u16view finalName);
+    bool EndRecordAnswered() const { return FastVersion() >= 2; }
     bool WriteBlock(const char* data, std::size_t count, int32_t number);
     void FinishReceiving(const char* timeBytes, std::size_t count);
     void ReleaseTransferFile();
@@ -313,12 +334,14 @@ private:
     std::atomic<uint64_t> transferred_{0};
     std::atomic<int> lastOutcome_{static_cast<int>(Outcome::None)};
     std::atomic<int32_t> monitorRecording_{0};
-    std::atomic<bool> fast_{false};
+    std::atomic<int> fastVersion_{0};
     std::atomic<Role> role_{Role::Client};
     bool fastAllowed_ = true;
     bool loginRequired_ = false;
     bool loggedIn_ = false;
     bool markerSent_ = false;
+    int wrongLogins_ = 0;
+    bool endSent_ = false;  // the end record left: the peer's answer ends the copy
     bool autoListed_ = false;  // Server: asked the peer's listing once
 
     // The operation running now, for its report.
@@ -359,9 +382,11 @@ private:
 
 // ---- Pure helpers -------------------------------------------------------
 
-// report.txt -> report.$TEMP; D:\old.data\readme -> D:\old.$TEMP; a name
-// without any "." gets ".$TEMP" appended.
-u16 TemporaryName(u16view finalName);
+// The name a file is received under: the last "." of the file's own name
+// starts ".$TEMP" (report.txt -> report.$TEMP); a name without one gets it
+// appended (D:\v1.2\notes -> D:\v1.2\notes.$TEMP). Later tries, for a name
+// a file of the user's already has: report~1.$TEMP, report~2.$TEMP, ...
+u16 TemporaryName(u16view finalName, int attempt = 0);
 
 // "FR%06d"/"FB%06d" + data.
 std::string EncodeFileBlock(bool fr, int32_t n, const char* data, std::size_t count);

@@ -9,6 +9,9 @@
 
 namespace {
 
+// A connection the core ends closes as one with a broken frame does.
+constexpr UINT kEndConnectionMs = 100;
+
 struct DetachedBox {
     std::wstring text, caption;
     std::atomic<bool>* single;
@@ -79,6 +82,7 @@ void WinProtocolHost::ShowSentNak(quorbel::u16view text) {
 void WinProtocolHost::RefreshStatusBar() { listener_.StatusChanged(); }
 void WinProtocolHost::ArmCloseTimer(uint32_t milliseconds) { listener_.CloseAfter(milliseconds); }
 void WinProtocolHost::SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+void WinProtocolHost::EndConnection() { listener_.CloseAfter(kEndConnectionMs); }
 void WinProtocolHost::ClearRemotePane() { listener_.ClearRemoteRows(); }
 
 void WinProtocolHost::InsertRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {
@@ -91,6 +95,11 @@ bool WinProtocolHost::CreateFolder(quorbel::u16view path) {
 
 bool WinProtocolHost::FileExists(quorbel::u16view path) {
     return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WinProtocolHost::FolderExists(quorbel::u16view path) {
+    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 int WinProtocolHost::DriveTypeOf(quorbel::u16view root) { return folders_.DriveTypeOf(root); }
@@ -154,7 +163,7 @@ bool WinProtocolHost::GetTransferTimes(quorbel::FileTimes& times) {
 
 bool WinProtocolHost::CreateTransferForWrite(quorbel::u16view path) {
     CloseTransfer();
-    file_ = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    file_ = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     return file_ != INVALID_HANDLE_VALUE;
 }

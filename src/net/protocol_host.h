@@ -26,10 +26,12 @@ public:
     void RefreshStatusBar() override;
     void ArmCloseTimer(uint32_t milliseconds) override;
     void SleepMs(uint32_t milliseconds) override;
+    void EndConnection() override;
     void ClearRemotePane() override;
     void InsertRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
     bool CreateFolder(quorbel::u16view path) override;
     bool FileExists(quorbel::u16view path) override;
+    bool FolderExists(quorbel::u16view path) override;
     int DriveTypeOf(quorbel::u16view root) override;
     bool ListFolder(quorbel::u16view folder, const std::function<bool(const quorbel::FolderEntry&)>& visit) override;
     bool OpenTransferForRead(quorbel::u16view path, uint64_t& size) override;

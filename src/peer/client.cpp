@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 #include "core/path_rules.h"
 #include "peer/peer.h"
@@ -27,6 +29,15 @@ constexpr auto kStopWait = std::chrono::seconds(5);
 // first one; the Client waits that long and a little more before it leaves.
 constexpr auto kServerListingWait = std::chrono::seconds(2);
 constexpr auto kServedListingLimit = std::chrono::seconds(30);
+// The rows a listing can hold: the peer's table, less its end record.
+constexpr std::size_t kMaxListedRows = kDirSlots - 1;
+// A plain peer takes one message per read and does not answer an end
+// record: the next message leaves only after this pause, so that the two
+// never arrive in one read, where the second would be lost.
+constexpr int kPlainEndRecordGapMs = 100;
+// A listing may take --timeout, and this share of it more for each record:
+// one that a Server trickles ends after about eleven times --timeout.
+constexpr int kListingRecordsPerTimeout = 100;
 
 const char* KindWord(int32_t image) {
     if (image == 0 || image == 1) return "dir";
@@ -40,11 +51,22 @@ public:
     int Run();
 
 private:
+    // A file of this run that the peer kept or lost: its name on the peer,
+    // and what was sent.
+    struct Arrival {
+        u16 name;
+        std::string target;
+        uint64_t bytes;
+    };
+
     void Note(const std::string& line) override { peer::Note(line); }
-    void Box(const std::string& line) override { Error(line); }
+    // The answer that a full listing no longer gets fails on purpose.
+    void Box(const std::string& line) override {
+        if (!full_) Error(line);
+    }
     void Ended(const OperationReport& report) override;
     void RowsCleared() override { rows_.clear(); }
-    void RowArrived(const PaneRow& row, int32_t) override { rows_.push_back(row); }
+    void RowArrived(const PaneRow& row, int32_t) override;
     void CloseAsked(uint32_t) override { cut_ = true; }
 
     bool RemotePath(const std::string& text, std::size_t maxBytes, u16& path);
@@ -54,13 +76,18 @@ private:
     // Before an operation starts: it ends with this side's report of
     // `until`, or of `first` when that does not end as done.
     void Expect(Operation first, Operation until);
-    // Runs the operation just started until it ends or the connection does.
+    // Runs the operation just started until it ends, the connection does,
+    // or the peer has been silent or slow for too long.
     OperationReport Await(Progress* progress);
     int Finish(const OperationReport& report, const std::string& what, int& status);
     // One file of get or put, begun by `start` and followed to its end: 0 to
     // go on with the next file, else the exit code.
     int CopyOne(Progress& progress, const std::string& label, uint64_t size, Operation operation,
-                const std::function<int()>& start, const std::string& what, int& status);
+                const std::function<int()>& start, const std::string& what, int& status,
+                OperationReport* ended = nullptr);
+    // The peer's listing of `folder` into rows_, as Finish.
+    int ListInto(const u16& folder, const std::string& what, int& status);
+    int CheckArrived(const u16& folder, const std::vector<Arrival>& arrived, int& status);
     int Linger();
     int List();
     int Get();
@@ -75,11 +102,22 @@ private:
     std::string where_;
     std::vector<PaneRow> rows_;
     bool cut_ = false;
+    bool full_ = false;      // the peer sent more records than a listing holds
+    std::string why_;        // why this side ended the connection
+    std::string local_;      // the local file of the current get
     bool servedListing_ = false;
     int interrupted_ = 0;
     Operation awaitedFirst_ = Operation::Unknown, awaitedUntil_ = Operation::Unknown;
     std::optional<OperationReport> report_;
 };
+
+void Client::RowArrived(const PaneRow& row, int32_t) {
+    if (rows_.size() < kMaxListedRows) return rows_.push_back(row);
+    // A record past the table's end: the peer floods. It gets no answer.
+    full_ = true;
+    why_ = "the peer sent more than the " + std::to_string(kMaxListedRows) + " records a listing holds";
+    host_->SetSocket(-1);
+}
 
 void Client::Ended(const OperationReport& report) {
     if (!report.ours) {
@@ -118,6 +156,9 @@ int Client::Open() {
     }
     host_->SetSocket(fd_);
     SetReceiveTick(fd_);
+    // A Server that stops reading ends a send as silence ends a wait.
+    const timeval sendWait{o_.timeout, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendWait, sizeof sendWait);
     protocol_->OnConnectionStarted();
     if (o_.cmd) {
         Note("connected to " + where_ + " without login, plain protocol");
@@ -135,7 +176,15 @@ int Client::Open() {
             Error("login refused by " + where_);
             return kExitLogin;
         case LoginAnswer::CommunicationError:
-            Error(ready > 0 ? where_ + " closed the connection at the login" : "no answer to the login from " + where_);
+            Error(ready > 0 ? "the peer at " + where_ +
+                                  " closed the connection at the login (it may be serving another Client)"
+                            : "no answer to the login from " + where_);
+            return kExitConnection;
+        case LoginAnswer::NotAPeer:
+            // A web server's error page, say: its first bytes tell what answered.
+            Error(where_ + " answered the login with '" +
+                  Printable(setup_.codec.FromAnsi(std::string_view(answer, std::min<ssize_t>(n, 40)))) +
+                  "': not a Quorbel peer");
             return kExitConnection;
         case LoginAnswer::Accepted:
             break;
@@ -168,7 +217,15 @@ void Client::Expect(Operation first, Operation until) {
 OperationReport Client::Await(Progress* progress) {
     const bool copy = awaitedFirst_ == Operation::Send || awaitedFirst_ == Operation::Receive;
     bool stopping = false;
-    Clock::time_point stopDeadline;
+    const std::chrono::milliseconds timeout(std::chrono::seconds(o_.timeout));
+    const Clock::time_point start = Clock::now();
+    Clock::time_point stopDeadline, quietUntil = start + timeout;
+    // What a message moves: a row, bytes, a block's answer, the state.
+    auto motion = [&] {
+        return std::make_tuple(rows_.size(), protocol_->TransferredBytes(), protocol_->Step(),
+                               protocol_->OperationState());
+    };
+    auto seen = motion();
     while (!report_ && fd_ >= 0) {
         if (const int signal = PendingSignal()) {
             ForgetSignal();
@@ -187,11 +244,26 @@ OperationReport Client::Await(Progress* progress) {
             Disconnect();
             continue;
         }
+        // Neither a silent peer nor one that trickles a listing holds this side.
+        const auto listed = timeout * int64_t(rows_.size()) / kListingRecordsPerTimeout;
+        if (Clock::now() >= quietUntil ||
+            (awaitedUntil_ == Operation::List && Clock::now() >= start + timeout + listed)) {
+            why_ = Clock::now() >= quietUntil
+                       ? "no message from the peer for " + std::to_string(o_.timeout) + " s"
+                       : "the listing took longer than " + std::to_string(o_.timeout) + " s and " +
+                             std::to_string(o_.timeout * 10) + " ms per record";
+            Disconnect();
+            continue;
+        }
         const Receipt receipt = ReceiveOnce(*protocol_, fd_);
         if (progress) progress->Update(protocol_->TransferredBytes());
         if (receipt == Receipt::BadFrame)
             Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));
-        if (receipt == Receipt::Closed || receipt == Receipt::BadFrame) Disconnect();
+        if (receipt == Receipt::Closed || receipt == Receipt::BadFrame || full_) Disconnect();
+        if (motion() != seen) {
+            seen = motion();
+            quietUntil = Clock::now() + timeout;
+        }
     }
     OperationReport report;
     report.operation = awaitedFirst_;
@@ -204,13 +276,15 @@ OperationReport Client::Await(Progress* progress) {
 // The exit code of an ended operation: 0 to go on, else what the run ends
 // with; `status` keeps the first failure of a run that goes on.
 int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size, Operation operation,
-                    const std::function<int()>& start, const std::string& what, int& status) {
+                    const std::function<int()>& start, const std::string& what, int& status,
+                    OperationReport* ended) {
     if (const int signal = PendingSignal()) return SignalExitCode(signal);
     progress.Begin(label, size);
     Expect(operation, operation);
     if (int error = start()) return SendFailed(error);
     const OperationReport report = Await(&progress);
     progress.End(report.bytes, report.outcome == Outcome::Done);
+    if (ended) *ended = report;
     return Finish(report, what, status);
 }
 
@@ -231,15 +305,60 @@ int Client::Finish(const OperationReport& report, const std::string& what, int& 
             }
             Error(what + ": the exchange with the peer failed");
             return kExitConnection;
+        case Outcome::Kept:
+            // A plain peer sends an end record alone also for a source it lost.
+            Error(what + ": the peer sent the end of the file without any data; '" + local_ +
+                  "' was kept as it was");
+            if (status == kExitDone) status = kExitRefused;
+            return kExitDone;
         case Outcome::Stopped:
             Error(what + (report.operation == Operation::Send || report.operation == Operation::Receive
                               ? ": copy stopped, nothing of it kept"
                               : ": interrupted"));
             return interrupted_ ? SignalExitCode(interrupted_) : kExitConnection;
         default:
-            Error(what + ": the connection to " + where_ + " ended");
+            Error(what + ": " + (why_.empty() ? "the connection to " + where_ + " ended" : why_));
             return kExitConnection;
     }
+}
+
+int Client::ListInto(const u16& folder, const std::string& what, int& status) {
+    Expect(Operation::List, Operation::List);
+    if (int error = protocol_->StartListing(folder)) return SendFailed(error);
+    const OperationReport report = Await(nullptr);
+    // A flood keeps the rows the table holds: a listing cut short, not lost.
+    return full_ ? kExitDone : Finish(report, what, status);
+}
+
+// A plain peer does not answer an end record: only its listing of the
+// folder tells that each file took its name and whole size. It reads one
+// message at a time, so it lists only after the last end record was done.
+int Client::CheckArrived(const u16& folder, const std::vector<Arrival>& arrived, int& status) {
+    const std::string where = Utf8(folder);
+    int listed = kExitDone;
+    if (int code = ListInto(folder, where, listed)) return code;
+    for (const Arrival& a : arrived) {
+        const PaneRow* found = nullptr;
+        for (const PaneRow& row : rows_) {
+            if (row.image >= 2 && row.image <= 6) continue;  // a drive
+            if (row.name == a.name) found = &row;
+            if (!found && CompareNoCase(row.name, a.name) == 0) found = &row;
+        }
+        // A size text from 10 K on is cut to its unit: compared as the peer forms it.
+        const u16 size = FormatSizeText(a.bytes);
+        std::string why;
+        if (listed != kExitDone) why = "not confirmed: the peer did not list " + where;
+        else if (!found && rows_.size() >= kMaxListedRows)
+            why = "not confirmed: the peer's listing of " + where + " holds only its first " +
+                  std::to_string(kMaxListedRows) + " entries";
+        else if (!found) why = "not on the peer after the copy";
+        else if (found->size != size)
+            why = "the peer lists it with the size " + Printable(found->size) + ", not " + Utf8(size);
+        if (why.empty()) continue;
+        Error(a.target + ": " + why);
+        if (status == kExitDone) status = kExitRefused;
+    }
+    return Linger();
 }
 
 int Client::Linger() {
@@ -257,20 +376,29 @@ int Client::List() {
     u16 folder;
     if (!RemotePath(o_.operands[0], kMaxPath, folder)) return kExitUsage;
     if (int code = Open()) return code;
-    Expect(Operation::List, Operation::List);
-    if (int error = protocol_->StartListing(folder)) return SendFailed(error);
     int status = kExitDone;
-    if (int code = Finish(Await(nullptr), o_.operands[0], status)) return code;
+    const std::string& what = o_.operands[0];
+    if (int code = ListInto(folder, what, status)) return code;
     if (status != kExitDone) return status;
     for (const PaneRow& row : rows_) {
-        const std::string name = Utf8(row.name), date = Utf8(row.date), size = Utf8(row.size);
+        const std::string name = Printable(row.name), date = Printable(row.date), size = Printable(row.size);
         if (o_.tsv)
             std::printf("%s\t%s\t%s\t%s\n", name.c_str(), date.c_str(), size.c_str(), KindWord(row.image));
         else
             std::printf("%-16s %7s  %-5s  %s\n", date.c_str(), size.c_str(), KindWord(row.image), name.c_str());
     }
     std::fflush(stdout);
-    return Linger();
+    if (rows_.size() == kMaxListedRows) {
+        Error(what + ": the listing fills the peer's table (" + std::to_string(kMaxListedRows) +
+              " entries): more entries may exist");
+        status = kExitRefused;
+    } else if (rows_.empty() && !IsDriveRoot(folder)) {
+        // Every folder but a drive's own lists "." and "..".
+        Error(what + ": no such folder (the peer lists nothing for it)");
+        status = kExitRefused;
+    }
+    const int lingered = Linger();
+    return status != kExitDone ? status : lingered;
 }
 
 int Client::Get() {
@@ -305,7 +433,8 @@ int Client::Get() {
     for (std::size_t i = 0; i < sources.size(); ++i) {
         const std::string& text = o_.operands[i];
         const u16& source = sources[i];
-        if (int code = CopyOne(progress, "get " + text + " -> " + *real + "/" + Utf8(FileNameOf(source)), 0,
+        local_ = *real + "/" + Utf8(FileNameOf(source));
+        if (int code = CopyOne(progress, "get " + text + " -> " + local_, 0,
                                Operation::Receive,
                                [&] { return protocol_->StartCopyFrom(source, FileNameOf(source)); }, text, status))
             return code;
@@ -318,7 +447,7 @@ int Client::Put() {
     if (!RemotePath(o_.operands.back(), kMaxPath, folder)) return kExitUsage;
     struct File {
         std::string text, folder;
-        u16 name, target;
+        u16 source, name, target;
         uint64_t size;
     };
     std::vector<File> files;
@@ -331,37 +460,53 @@ int Client::Put() {
             return kExitLocal;
         }
         // The core reads it by its bare name inside its folder: paths of any
-        // length work, and a name is never taken for a peer path.
+        // length work, and a name is never taken for a peer path. The copy
+        // is named as the user named it, a link included.
         const std::size_t slash = real->rfind('/');
-        File f{text, real->substr(0, std::max<std::size_t>(slash, 1)), {}, {}, uint64_t(st.st_size)};
-        std::optional<u16> name = posix::FromUtf8(real->substr(slash + 1));
+        File f{text, real->substr(0, std::max<std::size_t>(slash, 1)), {}, {}, {}, uint64_t(st.st_size)};
+        std::optional<u16> source = posix::FromUtf8(real->substr(slash + 1));
+        std::optional<u16> name = posix::FromUtf8(text.substr(text.rfind('/') + 1));
         std::optional<u16> target = name ? JoinEntryPath(folder, *name) : std::nullopt;
         std::optional<std::string> ansi = target ? setup_.codec.Encode(*target) : std::nullopt;
-        if (!name || name->find(u'\\') != u16::npos || !ansi || ansi->size() > kMaxRequestPath) {
+        if (!source || !name || name->find(u'\\') != u16::npos || !ansi || ansi->size() > kMaxRequestPath) {
             Error("'" + text + "' cannot be named on the peer (" + setup_.codec.Name() + ", at most " +
                   std::to_string(kMaxRequestPath) + " bytes, no '\\')");
             return kExitUsage;
         }
+        f.source = std::move(*source);
         f.name = std::move(*name);
         f.target = std::move(*target);
         files.push_back(std::move(f));
     }
     if (int code = Open()) return code;
-    int status = kExitDone;
-    Progress progress;
+    // Before the first copy: a run never ends between a file and its check.
     for (const File& f : files) {
-        if (const int signal = PendingSignal()) return SignalExitCode(signal);
         if (f.size > protocol_->MaxCopyBytes()) {
             Error("'" + f.text + "' is larger than the " + (protocol_->FastMode() ? "fast mode" : "plain protocol") +
                   " can copy (" + std::to_string(protocol_->MaxCopyBytes()) + " bytes)");
             return kExitUsage;
         }
+    }
+    int status = kExitDone;
+    Progress progress;
+    std::vector<Arrival> arrived;
+    for (const File& f : files) {
+        if (const int signal = PendingSignal()) return SignalExitCode(signal);
         host_->SetLocalFolder(f.folder);
         const std::string target = Utf8(f.target);
+        OperationReport ended;
         if (int code = CopyOne(progress, "put " + f.text + " -> " + target, f.size, Operation::Send,
-                               [&] { return protocol_->StartCopyTo(f.name, f.target); }, target, status))
+                               [&] { return protocol_->StartCopyTo(f.source, f.target); }, target, status, &ended))
             return code;
+        // A later file of the same name replaces an earlier one.
+        arrived.erase(std::remove_if(arrived.begin(), arrived.end(), [&](auto& a) { return a.name == f.name; }),
+                      arrived.end());
+        if (ended.outcome == Outcome::Done) arrived.push_back({f.name, target, ended.bytes});
+        // A signal ends the pause early, and is seen at the next file.
+        if (!protocol_->FastMode()) ::poll(nullptr, 0, kPlainEndRecordGapMs);
     }
+    if (arrived.empty() || protocol_->FastVersion() >= 2) return status;
+    if (int code = CheckArrived(folder, arrived, status)) return code;
     return status;
 }
 

@@ -1,9 +1,27 @@
 // quorbel-peer: the Quorbel protocol from the Linux command line, as Server
 // ("serve") or as Client (ls, get, put, mkdir).
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "peer/peer.h"
 #include "peer/session.h"
+
+namespace {
+
+// What went to standard output must have arrived there (a full disk, a
+// closed pipe): a script must not take a cut listing for a whole one.
+int Flushed(int code) {
+    const bool failedBefore = std::ferror(stdout) != 0;
+    errno = 0;
+    const bool failedNow = std::fclose(stdout) != 0;
+    if (!failedBefore && !failedNow) return code;
+    std::fprintf(stderr, "quorbel-peer: cannot write to standard output%s%s\n", errno ? ": " : "",
+                 errno ? std::strerror(errno) : "");
+    return code == quorbel::peer::kExitDone ? quorbel::peer::kExitLocal : code;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace quorbel::peer;
@@ -15,13 +33,13 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(kUsage, stdout);
-        return kExitDone;
+        return Flushed(kExitDone);
     }
     if (options.version) {
         std::puts(kVersion);
-        return kExitDone;
+        return Flushed(kExitDone);
     }
     SetQuiet(options.quiet);
     InstallSignals();
-    return options.verb == "serve" ? RunServer(options) : RunClient(options);
+    return Flushed(options.verb == "serve" ? RunServer(options) : RunClient(options));
 }

@@ -12,7 +12,7 @@ const char kUsage[] =
     "  quorbel-peer serve --root DIR [--drive D=DIR ...] [--port 1050] [--id ID --pw PW]\n"
     "                     [--allow-cmd-clients] [--codepage CP] [--plain] [--quiet]\n"
     "  quorbel-peer [--host H] [--port P] [--cmd | --id ID --pw PW] [--root DIR]\n"
-    "               [--codepage CP] [--plain] [--quiet] [--tsv] VERB ...\n"
+    "               [--codepage CP] [--plain] [--quiet] [--tsv] [--timeout S] VERB ...\n"
     "\n"
     "Verbs of the Client:\n"
     "  ls 'C:\\path'                       list a folder of the peer\n"
@@ -32,10 +32,14 @@ const char kUsage[] =
     "  --plain              keep to the plain protocol (no fast mode)\n"
     "  --quiet              no progress, no log, errors only\n"
     "  --tsv                ls: tab-separated name, date, size, kind\n"
+    "  --timeout S          end an operation that gets no message for S seconds, and a\n"
+    "                       listing that takes longer than S plus S/100 per record\n"
+    "                       (default 60)\n"
     "  --help, --version\n"
     "\n"
-    "Exit codes: 0 done, 2 bad usage, 3 connection refused or lost, 4 login refused,\n"
-    "5 NAK from the peer, 6 local I/O error, 130 SIGINT, 143 SIGTERM.\n";
+    "Exit codes: 0 done, 2 bad usage, 3 connection refused, lost or timed out, or not a\n"
+    "Quorbel peer, 4 login refused, 5 NAK from the peer or a file, folder or listing it\n"
+    "did not make whole, 6 local I/O error, 129 SIGHUP, 130 SIGINT, 143 SIGTERM.\n";
 
 namespace {
 
@@ -47,10 +51,18 @@ bool TakePort(const std::string& text, uint16_t& port) {
     return true;
 }
 
+bool TakeSeconds(const std::string& text, int& seconds) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 1 || value > 999999) return false;
+    seconds = int(value);
+    return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
-    bool optionsEnd = false, hasId = false, hasPw = false, hasHost = false;
+    bool optionsEnd = false, hasId = false, hasPw = false, hasHost = false, hasTimeout = false;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
@@ -88,6 +100,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--tsv") ok = flag(o.tsv);
         else if (arg == "--host") ok = needValue() && !value.empty() && (o.host = value, hasHost = true);
         else if (arg == "--port") ok = needValue() && TakePort(value, o.port);
+        else if (arg == "--timeout") ok = needValue() && TakeSeconds(value, o.timeout) && (hasTimeout = true);
         else if (arg == "--id") ok = needValue() && (o.id = value, hasId = true);
         else if (arg == "--pw") ok = needValue() && (o.pw = value, hasPw = true);
         else if (arg == "--codepage") ok = needValue() && !value.empty() && (o.codePage = value, true);
@@ -120,7 +133,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     const std::size_t wanted = o.verb == "ls" || o.verb == "mkdir" ? 1 : (o.verb == "get" || o.verb == "put") ? 2 : 0;
     if (serve) {
         if (o.drives.empty()) error = "serve needs --root DIR";
-        else if (hasHost || o.cmd) error = "--host and --cmd are for the Client verbs";
+        else if (hasHost || o.cmd || hasTimeout) error = "--host, --cmd and --timeout are for the Client verbs";
         else if (!o.hasLogin && !o.allowCmdClients) error = "serve needs --id and --pw, or --allow-cmd-clients";
         else if (!o.operands.empty()) error = "serve takes no operand ('" + o.operands[0] + "')";
     } else if (wanted == 0) {

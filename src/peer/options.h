@@ -18,6 +18,7 @@ struct Options {
     bool cmd = false, allowCmdClients = false, plain = false, quiet = false, tsv = false;
     std::vector<std::pair<char, std::string>> drives;  // --root is drive C
     std::string codePage = "CP932";
+    int timeout = 60;                  // Client: seconds an operation may go without a message
     bool help = false, version = false;
 };
 

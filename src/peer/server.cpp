@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <utility>
 
 #include "peer/peer.h"
 #include "peer/session.h"
@@ -47,6 +48,7 @@ public:
 private:
     void Note(const std::string& line) override { peer::Note(line); }
     void Ended(const OperationReport& report) override;
+    void EndAsked() override { endAsked_ = true; }
     void Log(const char* operation, const std::string& path, uint64_t bytes, const char* result);
     // Takes waiting connections: the first free one becomes the peer, any
     // further one is closed at once.
@@ -63,6 +65,7 @@ private:
     std::unique_ptr<Protocol> protocol_;
     int listener_ = -1, peer_ = -1;
     std::string peerAddress_;
+    bool endAsked_ = false;  // the core ended the peer's connection
 };
 
 void Server::Log(const char* operation, const std::string& path, uint64_t bytes, const char* result) {
@@ -81,10 +84,8 @@ void Server::Ended(const OperationReport& report) {
     if (!cause.empty() && report.outcome != Outcome::Done) peer::Note(cause);
     // A login has no path: its line tells the protocol the connection speaks
     // from now on. A peer's control characters never break a line.
-    std::string path =
-        report.operation == Operation::Login ? (protocol_->FastMode() ? "fast" : "plain") : Utf8(report.path);
-    for (char& c : path)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    const std::string path =
+        report.operation == Operation::Login ? (protocol_->FastMode() ? "fast" : "plain") : Printable(report.path);
     // A listing that did not go out whole has no count worth showing.
     const bool counted = report.operation != Operation::List || report.outcome == Outcome::Done;
     Log(OperationName(report), path, counted ? report.bytes : 0, OutcomeName(report.outcome));
@@ -186,6 +187,7 @@ int Server::Run() {
             peer::Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));
         if (receipt == Receipt::Closed) Drop("closed");
         if (receipt == Receipt::BadFrame) Drop("bad-frame");
+        if (std::exchange(endAsked_, false)) Drop("refused");
         if (receipt == Receipt::Nothing || ++receipts % kListenerLook == 0) Accept();
     }
 }

@@ -24,6 +24,7 @@ void InstallSignals() {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a blocked wait returns at once
+    sigaction(SIGHUP, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
@@ -84,6 +85,13 @@ bool PrepareSetup(const Options& o, Setup& s) {
 
 std::string Utf8(u16view text) { return posix::ToUtf8Lossy(text); }
 
+std::string Printable(u16view text) {
+    u16 shown(text);
+    for (char16_t& c : shown)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) c = u'?';
+    return Utf8(shown);
+}
+
 const char* OutcomeName(Outcome outcome) {
     switch (outcome) {
         case Outcome::Done: return "done";
@@ -91,6 +99,7 @@ const char* OutcomeName(Outcome outcome) {
         case Outcome::Failed: return "failed";
         case Outcome::Stopped: return "stopped";
         case Outcome::Lost: return "lost";
+        case Outcome::Kept: return "kept";
         case Outcome::None: break;
     }
     return "none";

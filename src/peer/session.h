@@ -16,13 +16,13 @@ namespace quorbel::peer {
 enum ExitCode : int {
     kExitDone = 0,
     kExitUsage = 2,
-    kExitConnection = 3,  // refused, lost, or no answer
+    kExitConnection = 3,  // refused, lost, no answer, or not a Quorbel peer
     kExitLogin = 4,
-    kExitRefused = 5,     // "NAK" from the peer
-    kExitLocal = 6,       // a local file or folder
+    kExitRefused = 5,     // "NAK" from the peer, or what it should have made is not there
+    kExitLocal = 6,       // a local file or folder (standard output included)
 };
 
-// SIGINT and SIGTERM interrupt waits (no restart) and are remembered;
+// SIGHUP, SIGINT and SIGTERM interrupt waits (no restart) and are remembered;
 // SIGPIPE is ignored (a closed connection shows as a failed send).
 void InstallSignals();
 // The signal that arrived last, or 0.
@@ -63,6 +63,10 @@ bool PrepareSetup(const Options& options, Setup& setup);
 
 // Display forms of the core's texts and values.
 std::string Utf8(u16view text);
+// A peer's text for one line of a log or of ls: each control character
+// (C0, DEL, C1) becomes "?", which no Windows name holds, so that nothing a
+// peer sends drives the terminal or starts another line or field.
+std::string Printable(u16view text);
 const char* OutcomeName(Outcome outcome);
 
 }  // namespace quorbel::peer

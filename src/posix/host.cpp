@@ -201,6 +201,12 @@ bool PosixHost::FileExists(u16view path) {
     return Resolve(path, local) && ::lstat(local.c_str(), &st) == 0;
 }
 
+bool PosixHost::FolderExists(u16view path) {
+    std::string local;
+    struct stat st{};
+    return Resolve(path, local) && ::lstat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool PosixHost::RemoveFile(u16view path) {
     std::string local;
     if (!Resolve(path, local)) return false;
@@ -302,11 +308,9 @@ bool PosixHost::CreateTransferForWrite(u16view path) {
     CloseTransfer();
     std::string local;
     if (!Resolve(path, local)) return false;
-    // A link of that name is replaced, never written through.
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(local.c_str(), flags, 0666);
-    if (fd < 0 && errno == ELOOP && ::unlink(local.c_str()) == 0) fd = ::open(local.c_str(), flags | O_EXCL, 0666);
-    if (fd < 0) return Fail("cannot create", local, errno);
+    // A new file only: whatever has the name (a link included) stays as it is.
+    const int fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return errno == EEXIST ? false : Fail("cannot create", local, errno);
     file_ = fd;
     writing_ = true;
     finished_ = writeFailed_ = holeAtEnd_ = false;

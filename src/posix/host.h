@@ -24,6 +24,8 @@ public:
     virtual void RowArrived(const PaneRow&, int32_t /*number*/) {}
     // The peer said "CUT": close after this many milliseconds.
     virtual void CloseAsked(uint32_t /*milliseconds*/) {}
+    // The core ends this connection (too many wrong login pairs).
+    virtual void EndAsked() {}
 };
 
 class PosixHost : public ProtocolHost {
@@ -47,6 +49,7 @@ public:
     void ShowSentNak(u16view text) override;
     void RefreshStatusBar() override {}
     void ArmCloseTimer(uint32_t milliseconds) override { listener_.CloseAsked(milliseconds); }
+    void EndConnection() override { listener_.EndAsked(); }
     void SleepMs(uint32_t milliseconds) override;
     void ClearRemotePane() override { listener_.RowsCleared(); }
     void InsertRemoteRow(const PaneRow& row, int32_t number) override { listener_.RowArrived(row, number); }
@@ -58,6 +61,7 @@ public:
 
     bool CreateFolder(u16view path) override;
     bool FileExists(u16view path) override;
+    bool FolderExists(u16view path) override;
     bool OpenTransferForRead(u16view path, uint64_t& size) override;
     int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override;
     bool GetTransferTimes(FileTimes& times) override;

@@ -80,7 +80,8 @@ public:
     std::map<char16_t, int> drives;  // lower-case letter -> drive type
     std::map<u16, std::vector<FolderEntry>> folders;
     std::map<u16, FakeFile> files;
-    std::set<u16> unopenable, uncreatable, refusedPaths;
+    std::set<u16> unopenable, uncreatable, refusedPaths, missingFolders;
+    int connectionsEnded = 0;
     int writesBeforeFailure = -1;
     bool failRead = false;
     std::optional<u16> openPath;
@@ -108,6 +109,8 @@ public:
         return true;
     }
     bool FileExists(u16view path) override { return files.count(u16(path)) > 0; }
+    bool FolderExists(u16view path) override { return !missingFolders.count(u16(path)); }
+    void EndConnection() override { ++connectionsEnded; }
     int DriveTypeOf(u16view root) override {
         auto it = drives.find(root.empty() ? u'\0' : root[0]);
         return it == drives.end() ? kDriveNoRootDir : it->second;
@@ -143,7 +146,7 @@ public:
         return true;
     }
     bool CreateTransferForWrite(u16view path) override {
-        if (openPath || uncreatable.count(u16(path))) return false;
+        if (openPath || uncreatable.count(u16(path)) || files.count(u16(path))) return false;
         files[u16(path)] = FakeFile{};
         openPath = u16(path);
         openForWrite = true;

@@ -188,6 +188,7 @@ TEST_F(Side, ListingRefusesMalformedRecords) {
     const std::string cases[] = {
         "DR000001nocommas.txt", "DR000001,a,b,1", "DR00000", "DR0000a1x,y,z,1", "ACK", "FR000000abcd",
         "DR000001" + std::string(260, 'n') + ",d,s,1", "DR000001n," + std::string(64, 'd') + ",s,1",
+        "DR000001name,date,size",
     };
     for (const std::string& m : cases) {
         Enter(CallDIR);
@@ -195,6 +196,9 @@ TEST_F(Side, ListingRefusesMalformedRecords) {
         ExpectRefused("record: " + m);
         EXPECT_TRUE(host.rows.empty());
     }
+    Enter(CallDIR);
+    Feed("DR000001" + std::string(259, 'n') + ",d,s,1");  // the longest name
+    EXPECT_EQ(host.rows.size(), 1u);
 }
 
 TEST_F(Side, ServingAListingAndTheServersOneListingBack) {
@@ -474,13 +478,33 @@ TEST_F(Pair, EmptyAndMissingSources) {
     EXPECT_FALSE(server.host.files.count(u"D:\\none") || client.host.files.count(u"C:\\in\\none") ||
                  client.host.files.count(u"C:\\gone.txt") || server.host.files.count(u"C:\\in\\gone.txt"));
 
-    // An end record with no block (what a peer that lost its source sends)
-    // keeps a file that is already there.
+    // An end record with no block (what a plain peer that lost its source
+    // sends) keeps a file that is already there, and says so.
     server.host.files[u"C:\\keep.txt"] = FakeFile{"precious", {}};
     server.protocol.Receive("FDC:\\keep.txt", 13);
     const std::string end = EncodeEndRecord(true, times);
     server.protocol.Receive(end.data(), static_cast<int32_t>(end.size()));
     EXPECT_EQ(server.host.files[u"C:\\keep.txt"].data, "precious");
+    EXPECT_EQ(server.host.reports.back().outcome, Outcome::Kept);
+}
+
+TEST_F(Pair, AReceivedFileTakesAFreeNameOfItsOwnInAFolderThatExists) {
+    EXPECT_EQ(TemporaryName(u"C:\\v1.2\\notes"), u"C:\\v1.2\\notes.$TEMP");
+    EXPECT_EQ(TemporaryName(u"C:\\a.b\\r.tar.gz", 2), u"C:\\a.b\\r.tar~2.$TEMP");
+    // A folder that is not there: refused before anything is written.
+    client.host.files[u"C:\\r.txt"] = FakeFile{Pattern(1200), {1, 2, 3}};
+    server.host.missingFolders.insert(u"C:\\missing.d");
+    client.protocol.StartCopyTo(u"C:\\r.txt", u"C:\\missing.d\\r.txt");
+    link.Pump();
+    EXPECT_EQ(link.Heads(), (Heads{"C:FDC", "S:NAK"}));
+    EXPECT_TRUE(server.host.files.empty());
+    // A file of the user's with the temporary name stays as it is.
+    server.host.files[u"C:\\in\\r.$TEMP"] = FakeFile{"mine", {}};
+    client.protocol.StartCopyTo(u"C:\\r.txt", u"C:\\in\\r.txt");
+    link.Pump();
+    EXPECT_EQ(server.host.files[u"C:\\in\\r.$TEMP"].data, "mine");
+    EXPECT_EQ(server.host.files[u"C:\\in\\r.txt"].data, Pattern(1200));
+    EXPECT_EQ(server.host.files.size(), 2u);
 }
 
 TEST_F(Pair, StopsInBothDirections) {
@@ -646,10 +670,20 @@ TEST_F(Pair, TheServerComparesTheLoginTextOnly) {
     server.protocol.CopySendRing(ring);
     EXPECT_EQ(ring[0][0], 0);
 
+    // Guessing is slow, and three wrong pairs in a row end the connection.
+    EXPECT_EQ(server.host.sleeps, std::vector<uint32_t>(2, kWrongLoginDelayMs));
+    EXPECT_EQ(server.host.connectionsEnded, 0);
+    server.protocol.Receive("PWidpx", 6);
+    server.protocol.Receive("PWidpy", 6);
+    EXPECT_EQ(server.host.connectionsEnded, 1);
+
+    // Only "ACK" is a login: a marker never offered, a web server's answer
+    // or any other text is no Quorbel peer.
     EXPECT_EQ(client.protocol.TakeLoginAnswer("NAKED", 5), LoginAnswer::Rejected);
-    client.protocol.TakeLoginAnswer("ACK\0QBX1", 8);  // never offered: stays plain
+    EXPECT_EQ(client.protocol.TakeLoginAnswer("ACK\0QBX1", 8), LoginAnswer::NotAPeer);
     EXPECT_FALSE(client.protocol.FastMode());
-    EXPECT_EQ(client.protocol.TakeLoginAnswer("XYZ", 3), LoginAnswer::Accepted);
+    EXPECT_EQ(client.protocol.TakeLoginAnswer("HTTP/1.1 400 Bad Request", 24), LoginAnswer::NotAPeer);
+    EXPECT_EQ(client.protocol.TakeLoginAnswer("ACKX", 4), LoginAnswer::NotAPeer);
     EXPECT_EQ(client.protocol.TakeLoginAnswer("", 0), LoginAnswer::CommunicationError);
     EXPECT_EQ(client.protocol.TakeLoginAnswer("", -1), LoginAnswer::CommunicationError);
 }
@@ -660,9 +694,23 @@ TEST_F(Pair, TheFastModeStartsOnlyAfterBothSidesShowedTheMarker) {
     server.protocol.BuildLoginText(u"id", u"pw");
     client.protocol.BuildLoginText(u"id", u"pw");
     ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
-    EXPECT_EQ(client.host.sent.back(), std::string("PWidpw\0QBX1", 11));
-    EXPECT_EQ(server.host.sent.back(), std::string("ACK\0QBX1", 8));
+    EXPECT_EQ(client.host.sent.back(), std::string("PWidpw\0QBX2", 11));
+    EXPECT_EQ(server.host.sent.back(), std::string("ACK\0QBX2", 8));
     EXPECT_TRUE(client.protocol.FastMode() && server.protocol.FastMode());
+
+    // A Client of the release before answers end records with nothing: the
+    // Server takes its marker and waits for no such answer.
+    Link older;
+    older.server->protocol.BuildLoginText(u"id", u"pw");
+    older.server->protocol.Receive("PWidpw\0QBX1", 11);
+    EXPECT_EQ(older.server->host.sent.back(), std::string("ACK\0QBX1", 8));
+    older.server->host.files[u"C:\\e"] = FakeFile{"", {}};
+    std::string request(kFrameHeaderBytes, '\0');
+    PutFrameHeader(request.data(), 6);
+    request += "FCC:\\e";
+    older.server->protocol.ReceiveStream(request.data(), request.size());
+    EXPECT_EQ(older.server->op(), Waiting);  // its end record ended the copy
+    EXPECT_EQ(older.server->host.reports.back().outcome, Outcome::Done);
 
     // Anything else keeps both plain: a Server or Client with the mode off,
     // a refused login, a Client in command mode (no login at all).
@@ -717,7 +765,9 @@ TEST_F(Pair, FastCopiesMoveMebibyteBlocksBothWays) {
         client.protocol.StartCopyTo(u"C:\\f.bin", u"D:\\f.bin");
         link.Pump();
         const std::size_t blocks = (size + mib - 1) / mib;
-        EXPECT_EQ(link.transcript.size(), 3 + 2 * blocks) << size;
+        // The receiver answers the end record once the file is in place.
+        EXPECT_EQ(link.transcript.size(), 4 + 2 * blocks) << size;
+        EXPECT_EQ(link.transcript.back(), "S:ACK");
         EXPECT_EQ(client.protocol.Step(), static_cast<int32_t>(blocks));
         EXPECT_EQ(server.host.files[u"D:\\f.bin"].data, data) << size;
         EXPECT_EQ(server.host.files[u"D:\\f.bin"].times.lastWrite, 9u);
@@ -727,7 +777,24 @@ TEST_F(Pair, FastCopiesMoveMebibyteBlocksBothWays) {
         link.Pump();
         EXPECT_EQ(client.host.files[u"C:\\back.bin"].data, data) << size;
         EXPECT_EQ(client.protocol.Step(), blocks == 0 ? 0 : static_cast<int32_t>(blocks - 1));
+        EXPECT_EQ(link.transcript.back(), "C:ACK");
+        EXPECT_EQ(server.host.reports.back().outcome, Outcome::Done);
     }
+    // Between two programs of ours an end record alone is an empty file (a
+    // lost source is refused), and one that cannot be put in place is
+    // answered "NAK": the sender never reports it done.
+    server.host.files[u"D:\\f.bin"].data = "older";
+    client.host.files[u"C:\\f.bin"].data.clear();
+    client.protocol.StartCopyTo(u"C:\\f.bin", u"D:\\f.bin");
+    link.Pump();
+    EXPECT_EQ(server.host.files[u"D:\\f.bin"].data, "");
+    server.host.uncreatable.insert(u"D:\\g.$TEMP");
+    client.protocol.StartCopyTo(u"C:\\f.bin", u"D:\\g");
+    link.Pump();
+    EXPECT_EQ(link.transcript.back(), "S:NAK");
+    EXPECT_EQ(client.protocol.LastOutcome(), Outcome::Refused);
+    EXPECT_EQ(client.op(), Waiting);
+
     // Over the fast limit: refused as in the plain mode, with the fast box.
     client.host.files[u"C:\\huge"] = FakeFile{"x", {}, (999999ULL << 20) + 1};
     client.protocol.StartCopyTo(u"C:\\huge", u"D:\\huge");

@@ -82,13 +82,14 @@ TEST(TextRules, CompareReadAndSizeTexts) {
     EXPECT_NE(CompareNoCase(u"\u00C4", u"\u00E4"), 0);
     EXPECT_LT(CompareNoCase(u"_", u"a"), 0);
     const std::pair<const char16_t*, int32_t> numbers[] = {
-        {u"", 0}, {u" ", 0}, {u"abc", 0}, {u"  -1x", -1}, {u"+7", 7},
+        {u"", 0}, {u" ", 0}, {u"abc", 0}, {u"  -1x", -1}, {u"+7", 7}, {u"\r\t5", 5},
         {u"99999999999", 2147483647}, {u"-99999999999", -2147483647 - 1},
     };
     for (auto& [text, value] : numbers) EXPECT_EQ(ParseLeadingInt(text), value) << value;
     EXPECT_EQ(SizeTextBytes(u"953M"), 999292928u);
     EXPECT_EQ(SizeTextBytes(u"12T"), 12ULL << 40);
     EXPECT_EQ(SizeTextBytes(u"10239"), 10239u);
+    EXPECT_EQ(SizeTextBytes(u"-3K"), 0u);
     for (const char16_t* root : {u"C:\\", u"d:\\"}) EXPECT_TRUE(IsDriveRoot(root));
     for (const char16_t* other : {u"C:", u"C:\\a", u"C:/", u"C\\:", u""}) EXPECT_FALSE(IsDriveRoot(other));
 }

@@ -42,13 +42,13 @@ def against_server(exe, name):
     server = subprocess.Popen([RUN, app / "Quorbel.exe", "/CMD"], cwd=app, start_new_session=True,
                               env=dict(WINE, QUORBEL_BOX_LOG=win(log)))
 
-    def peer(*args, copying=False):
+    def peer(*args, copying=False, code=0):
         # Slot 0 of the Server must be free again, or the peer lands in a slot that is never answered.
         wait(lambda: set(sockets(port)) <= {"0A", "06"}, 30, "free slot on the Server")
         command = [PEER, "--port", str(port), *map(str, args)]
         if copying: return subprocess.Popen(command, stderr=subprocess.DEVNULL)
         done = subprocess.run(command, capture_output=True, text=True, timeout=600)
-        assert done.returncode == 0, f"{args}: exit {done.returncode}: {done.stderr}"
+        assert done.returncode == code, f"{args}: exit {done.returncode}: {done.stderr}"
         return done
 
     try:
@@ -64,6 +64,7 @@ def against_server(exe, name):
             same(mine / report, srv / report); same(srv / data, back / data)
             rows = {row.split("\t")[0] for row in peer(*mode, "--tsv", "ls", S).stdout.splitlines()}
             assert {report, data, made} <= rows and (srv / made).is_dir(), rows
+            assert "no such folder" in peer(*mode, "ls", f"{S}\\{tag}のないフォルダ", code=5).stderr
         sizes = {f"高速{size}.bin": size for size in (0, 1, 2**20 - 1, 2**20, 2**20 + 1, 20_000_000)}
         for n, size in sizes.items(): write(mine / n, os.urandom(size))
         peer(*login, "put", *(mine / n for n in sizes), S)

@@ -50,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     protocol->BuildLoginText(u"id", u"pw");
     const bool fast = (mode >> 3) & 1;
     if (fast) {
-        protocol->Receive("PWidpw\0QBX1", 11);  // our Server turns the fast mode on
-        protocol->TakeLoginAnswer("ACK\0QBX1", 8);
+        // Our Server turns the fast mode on, of this release or the one before.
+        const std::string offer = std::string("PWidpw", 7) + ((mode >> 4) & 1 ? kFastMarkerV1 : kFastMarker);
+        protocol->Receive(offer.data(), static_cast<int32_t>(offer.size()));
     }
     switch (start % 7) {
         case 1: protocol->StartListing(u"D:\\"); break;

@@ -1,10 +1,12 @@
 // quorbel-peer against quorbel-peer over loopback, both sanitised: the
 // login, the listing, copies in both protocol modes, paths that try to
-// leave the served folders, stops and cut connections, the exit codes.
+// leave the served folders, stops and cut connections, the exit codes; and
+// the Client against a scripted Server that does what no real one does.
 // Every wait has a time-out; the Server chooses its port.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -23,6 +25,8 @@
 #include <random>
 #include <sstream>
 #include <thread>
+
+#include "posix/net.h"
 
 namespace fs = std::filesystem;
 
@@ -101,6 +105,54 @@ int Connect(int port) {
     return ::testing::AssertionSuccess();
 }
 
+// A Server that does what no real one does, chosen by the path asked for,
+// in the plain protocol; each wait ends after 30 s or when the Client closes.
+struct Fake {
+    ~Fake() { ::close(listener); }
+    // One message; an end record has its length, whatever follows it in one read.
+    std::string Next() {
+        char b[2048];
+        const ssize_t n = pending.empty() ? ::recv(fd, b, sizeof b, 0) : 0;
+        if (n > 0) pending.assign(b, std::size_t(n));
+        const std::string m = pending.substr(0, pending.rfind("FR999999", 0) == 0 ? 32 : npos);
+        pending.erase(0, m.size());
+        return m;
+    }
+    void Send(const std::string& m) { ::send(fd, m.data(), m.size(), MSG_NOSIGNAL); }
+    // With the next Client.
+    void Play() {
+        pollfd p{listener, POLLIN, 0};
+        const timeval wait{30, 0};
+        if (::poll(&p, 1, 30000) != 1 || (fd = ::accept(listener, nullptr, nullptr)) < 0) return;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        if (Next().find("web") != npos) Send("HTTP/1.1 400 Bad Request\r\n\r\n");
+        else Send("ACK"), Answer(Next());
+        ::close(fd);
+    }
+    void Answer(std::string ask) {
+        // A put: every block answered, no end record.
+        for (; ask.rfind("FD", 0) == 0 || ask.rfind("FR", 0) == 0; ask = Next())
+            if (ask.rfind("FR999999", 0) != 0) Send("ACK");
+        if (ask == "FCC:\\kept.txt") Send("FB999999" + std::string(24, '\0'));  // the file lost
+        for (const char* row : {"DR000000.,,,1", "DR000001b.bin,,18K,8"})  // a.txt lost, b.bin kept short
+            if (ask == "DDC:\\in") Send(row), Next();
+        if (ask == "DDC:\\in" || ask == "DDC:\\nope") return Send("DR999999");
+        // Records without end, at once or each in time but the whole too slow.
+        for (int i = 0; (ask == "DDC:\\flood" || ask == "DDC:\\trickle") && i < 5000; ++i) {
+            if (ask == "DDC:\\trickle") std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            Send(i == 0 ? "DR000000a\tb\x1b[2J\n,2024/01/01\t00:00,1\r2,8" : "DR000001x,,1,8");
+            if (Next() != "ACK") break;
+            answered += ask == "DDC:\\flood";
+        }
+        while (!Next().empty()) {
+        }
+    }
+
+    uint16_t port = 0;
+    std::string why, pending;
+    int listener = quorbel::posix::Listen(port, why), fd = -1, answered = 0;
+};
+
 struct Result {
     int code = -1;
     std::string out, err;
@@ -142,6 +194,12 @@ protected:
     Result Client(const std::vector<std::string>& args, bool login = true) {
         return Finish(StartClient(login ? With(kLogin, args) : args));
     }
+    Result Against(Fake& fake, const std::vector<std::string>& args, bool login = true) {
+        port_ = fake.port;
+        const pid_t client = StartClient(login ? With(kLogin, args) : args);
+        fake.Play();
+        return Finish(client);
+    }
     std::string ServerLog() const { return Read(base_ / "server.err"); }
     // Lines of the Server's log that hold all of these words.
     int LogLines(const std::vector<std::string>& words) const {
@@ -157,7 +215,7 @@ protected:
         return count;
     }
 
-    fs::path base_, srv_, cli_, outside_;
+    fs::path base_, srv_, cli_, outside_, stdout_;  // stdout_: where the next process writes, if set
     pid_t server_ = -1;
     int port_ = 0;
 
@@ -168,9 +226,10 @@ private:
         argv.push_back(nullptr);
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
-        for (int fd : {1, 2})
-            posix_spawn_file_actions_addopen(&files, fd, (base_ / (name + (fd == 1 ? ".out" : ".err"))).c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        for (int fd : {1, 2}) {
+            const fs::path file = fd == 1 && !stdout_.empty() ? stdout_ : base_ / (name + (fd == 1 ? ".out" : ".err"));
+            posix_spawn_file_actions_addopen(&files, fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         pid_t pid = -1;
         EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&files);
@@ -200,7 +259,7 @@ TEST_F(PeerTest, ServesOnlyALoggedInPeerAndOnlyOneAtATime) {
     ASSERT_TRUE(WaitFor([&] { return LogLines({"connect - 0 accepted"}) == 4; }));
     const Result busy = Client({"ls", "C:\\"});
     EXPECT_EQ(busy.code, 3);
-    EXPECT_NE(busy.err.find("closed the connection"), npos) << busy.err;
+    EXPECT_NE(busy.err.find("at the login (it may be serving another Client)"), npos) << busy.err;
     EXPECT_EQ(LogLines({"connect - 0 busy"}), 1);
     ::close(first);
     ASSERT_TRUE(WaitFor([&] { return LogLines({"disconnect"}) == 4; }));
@@ -265,6 +324,8 @@ TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
         put.push_back(cli_ / name);
         get.push_back("C:\\in\\" + name);
     }
+    fs::create_symlink(cli_ / "k.bin", cli_ / "link.bin");  // sent under its own name
+    put.push_back(cli_ / "link.bin");
     put.push_back("C:\\in");
     fs::create_directory(cli_ / "back");
     get.push_back(cli_ / "back");
@@ -273,9 +334,10 @@ TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
     const Result sent = Client(put);
     EXPECT_EQ(sent.code, 0) << sent.err;
     EXPECT_NE(sent.err.find(fast ? "fast mode" : "plain protocol"), npos) << sent.err;
-    // The Server finishes a file after its end record, which is not answered.
-    ASSERT_TRUE(WaitFor([&] { return LogLines({"receive C:\\in\\", "done"}) == 8; })) << ServerLog();
+    // The put is done once each file is in place; the Server logs it just after.
+    ASSERT_TRUE(WaitFor([&] { return LogLines({"receive C:\\in\\", "done"}) == 9; })) << ServerLog();
     for (const auto& file : files) EXPECT_TRUE(SameFile(cli_ / file.first, srv_ / "in" / file.first));
+    EXPECT_EQ(Read(srv_ / "in" / "link.bin"), Read(srv_ / "in" / "k.bin"));
     const Result got = Client(get);
     EXPECT_EQ(got.code, 0) << got.err;
     for (const auto& file : files) EXPECT_TRUE(SameFile(srv_ / "in" / file.first, cli_ / "back" / file.first));
@@ -315,8 +377,9 @@ TEST_F(PeerTest, PeerPathsNeverLeaveTheServedFolders) {
     EXPECT_NE(missing.err.find("did not create"), npos) << missing.err;
 }
 
-// A copy cut short: stopped by SIGINT to the Client, or by killing the
-// sending side (the Server of a get, the Client of a put) with SIGKILL.
+// A copy cut short: stopped by SIGINT (plain) or SIGHUP (fast) to the
+// Client, or by killing the sending side (the Server of a get, the Client
+// of a put) with SIGKILL.
 struct Cut {
     bool plain, put, kill;
 };
@@ -324,6 +387,7 @@ class CutTest : public PeerTest, public ::testing::WithParamInterface<Cut> {};
 
 TEST_P(CutTest, LeavesNoTemporaryFileAndTheOlderFile) {
     const auto [plain, put, kill] = GetParam();
+    const int stop = plain ? SIGINT : SIGHUP;
     Serve(With({"--root", srv_}, kLogin));
     const fs::path from = (put ? cli_ : srv_) / "big.bin", to = (put ? srv_ : cli_) / "big.bin";
     Write(from, "");
@@ -336,10 +400,10 @@ TEST_P(CutTest, LeavesNoTemporaryFileAndTheOlderFile) {
         ::kill(server_, SIGKILL);
         EXPECT_EQ(Reap(std::exchange(server_, -1)), 128 + SIGKILL);
     } else {
-        ::kill(client, kill ? SIGKILL : SIGINT);
+        ::kill(client, kill ? SIGKILL : stop);
     }
     const Result cut = Finish(client);
-    EXPECT_EQ(cut.code, kill ? (put ? 128 + SIGKILL : 3) : 130) << cut.err;
+    EXPECT_EQ(cut.code, kill ? (put ? 128 + SIGKILL : 3) : 128 + stop) << cut.err;
     EXPECT_EQ(cut.err.find("copy stopped") != npos, !kill) << cut.err;
     // A copy to the peer stops with its stop record, a copy from the peer
     // with this side's "NAK" to the next block; a killed Client is lost.
@@ -355,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(StopsAndKills, CutTest,
                          ::testing::Values(Cut{true, true, false}, Cut{true, false, false}, Cut{false, true, false},
                                            Cut{false, false, false}, Cut{false, true, true}, Cut{false, false, true}),
                          [](const auto& info) {
-                             const char* how = info.param.kill ? "Kill" : info.param.plain ? "PlainStop" : "FastStop";
+                             const char* how = info.param.kill ? "Kill" : info.param.plain ? "PlainStop" : "FastHangUp";
                              return std::string(how) + (info.param.put ? "Put" : "Get");
                          });
 
@@ -379,7 +443,12 @@ TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Usage:"), npos);
     EXPECT_EQ(Client({"--version"}, false).out, "quorbel-peer 1.060\n");
+    Write(srv_ / "listed", "");
     Serve({"--root", srv_, "--allow-cmd-clients"});
+    stdout_ = "/dev/full";  // what went to standard output was lost
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"--version"}, {"--cmd", "ls", "C:\\"}})
+        EXPECT_EQ(Client(args, false).code, 6) << args[0];
+    stdout_.clear();
     EXPECT_EQ(StopServer(), 143);  // its port is free now
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {}, {"--frobnicate", "ls", "C:\\"}, {"ls"}, {"--codepage", "NO-SUCH", "ls", "C:\\"}, {"ls", "no-drive"}})
@@ -395,4 +464,41 @@ TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
     EXPECT_EQ(refused.code, 3);
     EXPECT_NE(refused.err.find("cannot connect to 127.0.0.1:" + std::to_string(port_) + ": Connection refused"),
               npos) << refused.err;
+}
+
+// Finishing a received file: a copy is done only when the file is there,
+// whole (a link's copy under the link's name: CopyTest).
+TEST_F(PeerTest, FinishingAReceivedFileIsDoneOnlyWhenItIsThere) {
+    Write(cli_ / "a.txt", "alpha");
+    Write(cli_ / "b.bin", std::string(20000, 'b'));
+    Write(cli_ / "kept.txt", "mine");
+    Fake fake;
+    const Result put = Against(fake, {"put", cli_ / "a.txt", cli_ / "b.bin", "C:\\in"});
+    EXPECT_EQ(put.code, 5);
+    EXPECT_NE(put.err.find("C:\\in\\a.txt: not on the peer after the copy"), npos) << put.err;
+    EXPECT_NE(put.err.find("C:\\in\\b.bin: the peer lists it with the size 18K, not 19K"), npos) << put.err;
+    const Result get = Against(fake, {"get", "C:\\kept.txt", cli_});
+    EXPECT_EQ(get.code, 5);
+    EXPECT_NE(get.err.find("kept.txt' was kept as it was"), npos) << get.err;
+    EXPECT_EQ(Read(cli_ / "kept.txt"), "mine");
+}
+
+// A hostile Server holds the Client neither in time nor in memory, and
+// reaches its terminal and its --tsv rows with nothing but plain text.
+TEST_F(PeerTest, AHostileServerHoldsNothing) {
+    Fake fake;
+    for (const auto& [args, code, says] : std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+             {{"--id", "web", "--pw", "x", "ls", "C:\\"}, 3, "not a Quorbel peer"},
+             {With(kLogin, {"--timeout", "1", "get", "C:\\f", cli_}), 3, "no message from the peer for 1 s"},
+             {With(kLogin, {"--timeout", "1", "ls", "C:\\trickle"}), 3, "the listing took longer than 1 s"},
+             {With(kLogin, {"ls", "C:\\nope"}), 5, "C:\\nope: no such folder"},
+             {With(kLogin, {"--tsv", "ls", "C:\\flood"}), 5, "more entries may exist"}}) {
+        const Result r = Against(fake, args, false);
+        EXPECT_EQ(r.code, code) << r.err;
+        EXPECT_NE(r.err.find(says), npos) << r.err;
+        if (args.back() != "C:\\flood") continue;
+        EXPECT_EQ(r.out.find("a?b?[2J?\t2024/01/01?00:00\t1?2\tfile\nx\t"), 0u) << r.out.substr(0, 80);
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1023);
+    }
+    EXPECT_EQ(fake.answered, 1023) << "records past the table's end get no answer";
 }
