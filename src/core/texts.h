@@ -63,8 +63,9 @@ struct BoxText {
     X(kCleanupFailed, u"%d", u"WSACleanup")                                                                     \
     X(kLoginCommunication, u"Loginに通信エラーになりました", u"Login_Error")                                    \
     X(kLoginRejected, u"LoginでIDとPW違いで失敗しました", u"Login_Error")                                       \
+    X(kLoginNotAPeer, u"Loginの返事がQuorbelのものではありません", u"Login_Error")                              \
     X(kLoginPeerClosed,                                                                                         \
-      u"Loginで相手側が接続を閉じました\r\n（相手側は別のクライアントと接続中かもしれません）", u"Login_Error")       \
+      u"Loginで相手側が接続を閉じました\r\n（相手側は別のクライアントと接続中かもしれません）", u"Login_Error") \
     /* The protocol. */                                                                                         \
     X(kSendFailed, u"ERR=%d:C0/S1=%d:Sel=%d\r\n%s", u"WSAGetLastError")                                         \
     X(kSentNak, u"CONT=%d/%d\r\n%s", u"SEND-NAK")                                                               \

@@ -47,7 +47,8 @@ void CloseSocketNow(SOCKET s) {
 struct Connection::Impl {
     explicit Impl(ConnectionListener& l)
         : listener(l),
-          host(l, [this] { return SendTarget(); }, [this] { return ReceiveThreadIsClosing(); }),
+          host(l, [this] { return SendTarget(); }, [this] { return ReceiveThreadIsClosing(); },
+               [this] { EndServedConnection(); }),
           protocol(host) {
         for (auto& slot : slots) slot.store(INVALID_SOCKET);
     }
@@ -71,11 +72,20 @@ struct Connection::Impl {
     bool winsockStarted = false;
     std::atomic<bool> badFrameShown{false};
     std::atomic<bool> loginRequired{false};  // Server: as the values said at its start
+    std::atomic<bool> endRequested{false};   // Server: drop the slot being served once its message is done
 
     SOCKET SendTarget() const { return server ? slots[0].load() : socket.load(); }
     // The receive thread's last answers while the connection closes have
     // nowhere to go: they are dropped without an error box.
     bool ReceiveThreadIsClosing() const { return !open && GetCurrentThreadId() == threadId.load(); }
+
+    // The core ends the connection it serves (too many wrong login pairs).
+    // The Client closes as after a broken frame; the Server drops that peer
+    // once the message is handled and goes on listening.
+    void EndServedConnection() {
+        if (server) endRequested = true;
+        else listener.CloseAfter(kCloseAfterBadFrameMs);
+    }
 
     void BadFrame() {
         host.ShowDetached(AsWide(texts::kBadFrame.text), AsWide(texts::kBadFrame.caption), &badFrameShown);
@@ -139,7 +149,10 @@ struct Connection::Impl {
         // The status bar names the slot that spoke last: waiting on the peer
         // alone during an operation is no word from it yet.
         if (open && activeSlot.exchange(slot + 1) != slot + 1) listener.StatusChanged();
-        if (n > 0 && protocol.Received(static_cast<std::size_t>(n), peer)) return;
+        if (n > 0 && protocol.Received(static_cast<std::size_t>(n), peer)) {
+            if (endRequested.exchange(false) && open) PeerLeft(slot);
+            return;
+        }
         if (n > 0) BadFrame();
         // 0: the peer closed. An error (a reset) or a frame that cannot be
         // ends the slot the same way, so a dead slot does not spin the loop.
@@ -313,6 +326,7 @@ struct Connection::Impl {
         switch (protocol.TakeLoginAnswer(answer, received)) {
             case quorbel::LoginAnswer::Accepted: return nullptr;
             case quorbel::LoginAnswer::Rejected: return &texts::kLoginRejected;
+            case quorbel::LoginAnswer::NotAPeer: return &texts::kLoginNotAPeer;
             // Closed before any answer: a peer busy with another Client does so.
             default: return received == 0 ? &texts::kLoginPeerClosed : &texts::kLoginCommunication;
         }
