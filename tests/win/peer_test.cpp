@@ -14,12 +14,9 @@ TEST(AgainstPeer, CopiesCodePage932NamesBothWaysThroughTheMenu) {
     for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>((i * 7919) >> 5);
     WriteBytes(folder.path + L"\\報告書.txt", sent);
     auto app = OpenMainWindow(folder.path, {{L"port_no", port}}, false);
-    auto login = [&](const wchar_t* pw) {
-        DriveDialogs([&] { SendMessageW(app->window, WM_COMMAND, IDM_CONNECT, 0); }, [pw](HWND d, int) {
-            SetDlgItemTextW(d, IDC_IDPW_ID, L"試験"), SetDlgItemTextW(d, IDC_IDPW_PW, pw), Click(d, IDC_IDPW_OK);
-        });
-    };
-    login(L"合言葉");
+    DriveDialogs([&] { SendMessageW(app->window, WM_COMMAND, IDM_CONNECT, 0); }, [](HWND d, int) {
+        SetDlgItemTextW(d, IDC_IDPW_ID, L"試験"), SetDlgItemTextW(d, IDC_IDPW_PW, L"合言葉"), Click(d, IDC_IDPW_OK);
+    });
     auto listed = [&](HWND list, const wchar_t* name) { return app->protocol().IsWaiting() && RowOf(list, name) >= 0; };
     auto copy = [&](HWND list, const wchar_t* name, int command) {
         SelectRows(list, {RowOf(list, name)});
@@ -39,16 +36,5 @@ TEST(AgainstPeer, CopiesCodePage932NamesBothWaysThroughTheMenu) {
     copy(app->right.list, L"受領.bin", IDM_COPY_FROM);
     EXPECT_TRUE(ReadBytes(folder.path + L"\\受領.bin") == ReadBytes(root + std::wstring(L"\\受領.bin")));
     EXPECT_TRUE(listed(app->left.list, L"受領.bin"));  // this folder again
-    // Ended, then a wrong pair: its box alone, and nothing left running on either side to keep the right
-    // pair from being served at once.
-    SendMessageW(app->window, WM_COMMAND, IDM_DISCONNECT, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !app->connection.IsOpen(); }));
-    app->ClearRemoteRows();
-    login(L"違う"), login(L"合言葉");
-    EXPECT_TRUE(PumpUntil([&] { return listed(app->right.list, L"受領.bin") && served(); }, 30000));
-    const auto shown = boxes.All();  // the refusal, and nothing else
-    for (size_t i = 0; i < shown.size(); ++i)
-        if (i > 0 || shown[i].text != AsWide(quorbel::texts::kLoginRejected.text))
-            ADD_FAILURE() << shown[i].caption << ": " << shown[i].text;
-    EXPECT_EQ(shown.size(), 1u);
+    for (const auto& box : boxes.All()) ADD_FAILURE() << box.caption << ": " << box.text;
 }
