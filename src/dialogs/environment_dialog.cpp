@@ -15,18 +15,20 @@ int32_t& ValueOf(EnvironmentValues& v, int check) {
 
 INT_PTR CALLBACK EnvironmentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG:
+        case WM_INITDIALOG: {
             KeepDialogState(dialog, reinterpret_cast<EnvironmentValues*>(lParam));
+            EnvironmentValues& v = DialogState<EnvironmentValues>(dialog);
             for (int check : kChecks)
-                CheckDlgButton(dialog, check,
-                               ValueOf(DialogState<EnvironmentValues>(dialog), check) != 0 ? BST_CHECKED : BST_UNCHECKED);
+                CheckDlgButton(dialog, check, ValueOf(v, check) != 0 ? BST_CHECKED : BST_UNCHECKED);
             return TRUE;
+        }
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case IDC_ENV_OK:
-                    for (int check : kChecks)
-                        ValueOf(DialogState<EnvironmentValues>(dialog), check) =
-                            IsDlgButtonChecked(dialog, check) == BST_CHECKED ? 1 : 0;
+                    for (int check : kChecks) {
+                        const bool checked = IsDlgButtonChecked(dialog, check) == BST_CHECKED;
+                        ValueOf(DialogState<EnvironmentValues>(dialog), check) = checked ? 1 : 0;
+                    }
                     EndDialog(dialog, 1);
                     return TRUE;
                 case IDC_ENV_CANCEL:
