@@ -37,6 +37,7 @@ struct App : ConnectionListener {
     std::wstring localHostAddress = L"不明", localHostName = L"不明";
     std::wstring peerHostName;  // the Server's name as the Client looked it up
     std::wstring pasteName;     // taken by a right click, offered by the folder dialog
+    bool exiting = false;       // the exit timer runs: the window goes once the connection is closed
     quorbel::CompanionSettings companion;
     Connection connection{*this};
 

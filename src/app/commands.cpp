@@ -43,6 +43,10 @@ void CopySelectedRows(App& app, bool toPeer) {
             ShowBox(nullptr, protocol.CopyTooLargeBox(), MB_OK);
         } else if (quorbel::IsDriveRoot(AsU16View(name))) {
             ShowBox(app.window, texts::kCopyDrive, MB_OK);
+        } else if (!toPeer && !quorbel::IsPlainFileName(AsU16View(name))) {
+            // The peer chose the name: one that would land outside this
+            // folder, or on a device, is refused before anything is written.
+            ShowBox(app.window, texts::kCopyPeerNameRefused, MB_OK | MB_ICONWARNING, {AsU16View(name)});
         } else if (!cancelled && !failed) {
             CopyRequest request{protocol, toPeer, toPeer ? local : remote, toPeer ? remote : local, name, pass};
             RunCopyDialog(app.window, request);
@@ -95,7 +99,7 @@ void CreateRemoteFolder(App& app) {
 }
 
 void Connect(App& app) {
-    if (app.settings.serverMode == 0 && !app.commandMode &&
+    if (!app.settings.IsServer() && !app.commandMode &&
         RunIdPwDialog(app.window, IdPwMode::Login, {app.settings.storedId, app.settings.storedPw},
                       {app.loginId, app.loginPw}) == 1) {
         ShowBox(app.window, texts::kLoginNotConfirmed, MB_OK | MB_ICONQUESTION);
@@ -107,7 +111,7 @@ void Connect(App& app) {
 }
 
 void Disconnect(App& app) {
-    const bool cut = app.settings.serverMode == 1 && app.connection.PeerPresent();
+    const bool cut = app.settings.IsServer() && app.connection.PeerPresent();
     if (cut) app.protocol().SendCut();
     SetTimer(app.window, kCloseTimer, cut ? 1000 : 100, nullptr);
 }
@@ -124,7 +128,8 @@ void ConnectionSettings(App& app) {
 
 void Environment(App& app) {
     int32_t recording = app.protocol().MonitorRecording();
-    RunEnvironmentDialog(app.window, recording);
+    EnvironmentValues values{recording, app.settings.loginRequired};
+    RunEnvironmentDialog(app.window, values);
     app.protocol().SetMonitorRecording(recording);
     app.SaveSettings();
 }

@@ -104,6 +104,9 @@ void OnTimer(App& app, UINT_PTR id) {
             app.ShowConnectionHeader(false);
             app.RefreshStatusBar();
             KillTimer(app.window, kCloseTimer);
+            // Closed on the way out: nothing is left for the exit timer to
+            // wait for, so the window goes now, still after the close.
+            if (app.exiting && !app.connection.IsOpen()) DestroyWindow(app.window);
             break;
         case kExitTimer:
             if (!app.connection.IsOpen()) {
@@ -221,7 +224,7 @@ void App::SaveSettings() {
 
 int App::Connect() {
     ConnectionValues values;
-    values.server = settings.serverMode != 0;
+    values.server = settings.IsServer();
     values.port = settings.port;
     values.address = settings.targetAddress;
     values.usePcName = settings.usePcName != 0;
@@ -230,6 +233,7 @@ int App::Connect() {
     values.id = ToWide(values.server ? settings.storedId : loginId);
     values.pw = ToWide(values.server ? settings.storedPw : loginPw);
     values.fastMode = settings.fastMode != 0;
+    values.loginRequired = settings.loginRequired != 0;
     values.peerHostName = peerHostName;
     if (values.server) return connection.StartServer(window, values) ? kClientConnected : kClientNoPeer;
     const int result = connection.StartClient(window, values);
@@ -243,7 +247,7 @@ void App::RefreshStatusBar() {
     if (!statusBar) return;
     SendMessageW(statusBar, SB_SETPARTS, 6, reinterpret_cast<LPARAM>(kStatusEdges));
     SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L"Quorbel"));
-    const bool server = settings.serverMode != 0;
+    const bool server = settings.IsServer();
     SendMessageW(statusBar, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(server ? L"Server" : L"Client"));
     std::wstring state = L"Disconnect";
     COLORREF colour = kOffline;
@@ -277,7 +281,7 @@ void App::SetConnectionHeader(const std::wstring& text) {
 }
 
 void App::ShowConnectionHeader(bool open) {
-    if (settings.serverMode != 0) {
+    if (settings.IsServer()) {
         SetConnectionHeader(open ? L"Server:OPEN" : L"Server:CLOSE");
         return;
     }
@@ -291,11 +295,12 @@ void App::RequestExit() {
         DestroyWindow(window);
         return;
     }
-    const bool serverWithPeer = settings.serverMode == 1 && connection.PeerPresent();
+    const bool serverWithPeer = settings.IsServer() && connection.PeerPresent();
     if (serverWithPeer && ShowBox(window, texts::kExitWithPeer, MB_YESNO) == IDNO) return;
     if ((!protocol().IsWaiting() || !connection.SettingUp()) &&
         ShowBox(window, texts::kExitWhileConnected, MB_YESNO) == IDNO)
         return;
+    exiting = true;
     if (serverWithPeer) {
         protocol().SendCut();
         SetTimer(window, kCloseTimer, 1000, nullptr);
@@ -323,6 +328,9 @@ void App::PeerHeader(const std::wstring& text) { SetConnectionHeader(text); }
 
 void App::ClearRemoteRows() {
     if (right.list) SendMessageW(right.list, LVM_DELETEALLITEMS, 0, 0);
+    // The rows that follow are of the remote folder, also when the
+    // connection itself chose it (C:\ of each new peer).
+    if (remoteHeader) SetWindowTextW(remoteHeader, ToWide(protocol().RemoteFolderPath()).c_str());
 }
 
 void App::AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {

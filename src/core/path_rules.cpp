@@ -70,6 +70,22 @@ RowOpenResult OpenRowPath(u16view path, u16view name) {
     return r;
 }
 
+bool IsPlainFileName(u16view name) {
+    // "." and ".." end in a dot too.
+    if (name.empty() || name.back() == u'.' || name.back() == u' ') return false;
+    for (char16_t c : name)
+        if (c < 0x20 || c == 0x7F || u16view(u"\\/:*?\"<>|").find(c) != u16view::npos) return false;
+    // A device keeps its meaning with an extension and blanks before it.
+    u16view base = name.substr(0, name.find(u'.'));
+    while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
+    static const char16_t* const kDevices[] = {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"};
+    for (const char16_t* device : kDevices)
+        if (CompareNoCase(base, device) == 0) return false;
+    const bool numbered = base.size() == 4 && (CompareNoCase(base.substr(0, 3), u"COM") == 0 ||
+                                               CompareNoCase(base.substr(0, 3), u"LPT") == 0);
+    return !(numbered && u16view(u"0123456789\u00B9\u00B2\u00B3").find(base[3]) != u16view::npos);
+}
+
 u16view FileNameOf(u16view path) {
     const std::size_t slash = path.rfind(u'\\');
     return slash == u16view::npos ? path : path.substr(slash + 1);

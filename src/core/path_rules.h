@@ -52,4 +52,11 @@ RowOpenResult OpenRowPath(u16view path, u16view name);
 // The file name of a path: what follows its last "\" (all of it without one).
 u16view FileNameOf(u16view path);
 
+// True when a name the peer listed names a file right inside a local folder
+// and nothing else: not empty, not "." or "..", no "\", "/", ":", control
+// character or other character Windows refuses in a name, no trailing dot
+// or space (Windows drops them, naming another file), and not a device
+// (CON, NUL, COM0 to COM9, LPT1 and the like, with or without an extension).
+bool IsPlainFileName(u16view name);
+
 }  // namespace quorbel

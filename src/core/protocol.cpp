@@ -217,9 +217,9 @@ void Protocol::SendNak(bool notice) {
     if (error != 0) ShowSendError(error, "NAK", 3);
 }
 
-void Protocol::Refuse(Outcome outcome) {
+void Protocol::Refuse(Outcome outcome, bool notice) {
     endSent_ = false;
-    SendNak(true);
+    SendNak(notice);
     ReleaseTransferFile();
     ForgetSentStop();
     End(outcome, false);
@@ -394,13 +394,14 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
         operation = Operation::MakeFolder;
     } else {
         BeginOperation(Operation::Unknown, false, u"");
-        return Refuse(Outcome::Refused);
+        return Refuse(Outcome::Refused, !loginRequired_ || loggedIn_);
     }
     const std::string_view ansi(m.bytes + 2, m.textLength - 2);
     const u16 path = host_.Codec().FromAnsi(ansi);
     BeginOperation(operation, false, path);
-    if (ansi.size() > kMaxPath || path.size() > kMaxPath || (loginRequired_ && !loggedIn_) ||
-        !host_.AcceptsPeerRequest(request, path))
+    // Whoever has not logged in gets "NAK" and no note on this side's screen.
+    if (loginRequired_ && !loggedIn_) return Refuse(Outcome::Refused, false);
+    if (ansi.size() > kMaxPath || path.size() > kMaxPath || !host_.AcceptsPeerRequest(request, path))
         return Refuse(Outcome::Refused);
 
     switch (request) {

@@ -300,7 +300,7 @@ private:
     void SetState(int32_t value, bool refresh);
     // "NAK" and the end of the operation: Refused for a request this side
     // does not serve, Failed for a message that breaks the running one.
-    void Refuse(Outcome outcome = Outcome::Failed);
+    void Refuse(Outcome outcome = Outcome::Failed, bool notice = true);
     void End(Outcome outcome, bool refresh);
     void Report(Operation operation, bool ours, u16view path, uint64_t bytes, Outcome outcome);
     void BeginOperation(Operation operation, bool ours, u16view path);

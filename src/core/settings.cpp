@@ -48,6 +48,7 @@ const Key<Settings> kSettingsKeys[] = {
     {u"wppa", Kind::Credential, TEXT(storedPw), 0, u"", 0, true, DefaultPw},
     {u"doui_mode", Kind::Number, NUMBER(consent), 0, nullptr, 0, true},
     {u"fast_mode", Kind::Number, NUMBER(fastMode), 1, nullptr, 0, true},
+    {u"login_required", Kind::Number, NUMBER(loginRequired), 1, nullptr, 0, true},
 };
 
 #undef NUMBER

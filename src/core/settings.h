@@ -22,7 +22,7 @@ inline constexpr const char16_t* kCompanionProgram = u"zelvane.exe";
 struct Settings {
     u16 localFolder = u"C:\\";
     u16 remoteFolder = u"C:\\";  // written, never read: the right pane always starts at C:\ .
-    int32_t serverMode = 0;      // 0 Client, 1 Server
+    int32_t serverMode = 0;      // 0 Client, 1 Server; kept as read (see IsServer)
     int32_t port = 1050;
     std::array<int32_t, 4> targetAddress = {192, 168, 1, 1};
     int32_t monitorRecording = 0;  // kept as read; the monitors record while it is 1
@@ -32,6 +32,11 @@ struct Settings {
     u16 storedId, storedPw;
     int32_t consent = 0;
     int32_t fastMode = 1;  // 0 keeps the plain protocol with programs of ours too
+    int32_t loginRequired = 1;  // the Server serves a connection only once it logged in; 0 serves any
+
+    // The role, one reading for every place that asks: 0 is the Client, any
+    // other value read from the file the Server.
+    bool IsServer() const { return serverMode != 0; }
 };
 
 // What zelvane.ini gives the companion tool.

@@ -34,6 +34,7 @@ struct BoxText {
     X(kCopyTooLargeFast, u"976Gbyteは出来ません", u"サイズ越え")                                                \
     X(kCopyDrive, u"ドライブは選べません", u"複写操作")                                                         \
     X(kCopyPathTooLong, u"パスが長すぎるため複写できません", u"複写操作")                                       \
+    X(kCopyPeerNameRefused, u"相手側の名前「%s」はこのPCのファイル名にできないため複写しません", u"複写操作")   \
     X(kLoginNotConfirmed, u"IDまたはPWが違いますので接続しません", u"Login確認")                                \
     X(kNameCopied, u"コピーしました", nullptr)                                                                  \
     X(kHostName, u"%s\r\n%s", u"HostName")                                                                      \
@@ -62,6 +63,9 @@ struct BoxText {
     X(kCleanupFailed, u"%d", u"WSACleanup")                                                                     \
     X(kLoginCommunication, u"Loginに通信エラーになりました", u"Login_Error")                                    \
     X(kLoginRejected, u"LoginでIDとPW違いで失敗しました", u"Login_Error")                                       \
+    X(kLoginNotAPeer, u"Loginの返事がQuorbelのものではありません", u"Login_Error")                              \
+    X(kLoginPeerClosed,                                                                                         \
+      u"Loginで相手側が接続を閉じました\r\n（相手側は別のクライアントと接続中かもしれません）", u"Login_Error") \
     /* The protocol. */                                                                                         \
     X(kSendFailed, u"ERR=%d:C0/S1=%d:Sel=%d\r\n%s", u"WSAGetLastError")                                         \
     X(kSentNak, u"CONT=%d/%d\r\n%s", u"SEND-NAK")                                                               \

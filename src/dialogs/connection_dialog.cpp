@@ -45,7 +45,7 @@ void ShowStoredPair(HWND dialog, const quorbel::Settings& s) {
 }
 
 void Initialise(HWND dialog, const quorbel::Settings& s) {
-    CheckRadioButton(dialog, IDC_CONN_CLIENT, IDC_CONN_SERVER, s.serverMode == 1 ? IDC_CONN_SERVER : IDC_CONN_CLIENT);
+    CheckRadioButton(dialog, IDC_CONN_CLIENT, IDC_CONN_SERVER, s.IsServer() ? IDC_CONN_SERVER : IDC_CONN_CLIENT);
     CheckRadioButton(dialog, IDC_CONN_BY_ADDRESS, IDC_CONN_BY_NAME,
                      s.usePcName == 1 ? IDC_CONN_BY_NAME : IDC_CONN_BY_ADDRESS);
     for (int i = 0; i < 4; ++i) SetDlgItemTextW(dialog, kOctetEdits[i], Decimal(s.targetAddress[i]).c_str());

@@ -54,8 +54,13 @@ struct ConnectionDialogValues {
 INT_PTR RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values);
 
 // ---- Small dialogs and windows -----------------------------------------------------
-// Monitor recording: OK sets it to 1 or 0, cancel keeps it.
-void RunEnvironmentDialog(HWND owner, int32_t& monitorRecording);
+// Monitor recording and the Server's login check: OK sets each to 1 or 0,
+// cancel keeps them.
+struct EnvironmentValues {
+    int32_t& monitorRecording;
+    int32_t& loginRequired;
+};
+void RunEnvironmentDialog(HWND owner, EnvironmentValues& values);
 HWND ShowAboutBox(HWND owner);
 enum class MonitorKind { Received, Sent, DirectoryTable };
 HWND OpenMonitorWindow(HWND owner, MonitorKind kind, const quorbel::Protocol& protocol);

@@ -1,4 +1,5 @@
-// The environment settings dialog: whether the traffic monitors record.
+// The environment settings dialog: whether the traffic monitors record, and
+// whether the Server serves only connections that logged in.
 #include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
@@ -6,16 +7,28 @@
 
 namespace {
 
+constexpr int kChecks[] = {IDC_ENV_RECORD, IDC_ENV_LOGIN_REQUIRED};
+
+int32_t& ValueOf(EnvironmentValues& v, int check) {
+    return check == IDC_ENV_RECORD ? v.monitorRecording : v.loginRequired;
+}
+
 INT_PTR CALLBACK EnvironmentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG:
-            KeepDialogState(dialog, reinterpret_cast<int32_t*>(lParam));
-            CheckDlgButton(dialog, IDC_ENV_RECORD, DialogState<int32_t>(dialog) != 0 ? BST_CHECKED : BST_UNCHECKED);
+        case WM_INITDIALOG: {
+            KeepDialogState(dialog, reinterpret_cast<EnvironmentValues*>(lParam));
+            EnvironmentValues& v = DialogState<EnvironmentValues>(dialog);
+            for (int check : kChecks)
+                CheckDlgButton(dialog, check, ValueOf(v, check) != 0 ? BST_CHECKED : BST_UNCHECKED);
             return TRUE;
+        }
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case IDC_ENV_OK:
-                    DialogState<int32_t>(dialog) = IsDlgButtonChecked(dialog, IDC_ENV_RECORD) == BST_CHECKED ? 1 : 0;
+                    for (int check : kChecks) {
+                        const bool checked = IsDlgButtonChecked(dialog, check) == BST_CHECKED;
+                        ValueOf(DialogState<EnvironmentValues>(dialog), check) = checked ? 1 : 0;
+                    }
                     EndDialog(dialog, 1);
                     return TRUE;
                 case IDC_ENV_CANCEL:
@@ -35,7 +48,7 @@ INT_PTR CALLBACK EnvironmentDialogProc(HWND dialog, UINT message, WPARAM wParam,
 
 }  // namespace
 
-void RunEnvironmentDialog(HWND owner, int32_t& monitorRecording) {
+void RunEnvironmentDialog(HWND owner, EnvironmentValues& values) {
     DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_ENVIRONMENT), owner, EnvironmentDialogProc,
-                    reinterpret_cast<LPARAM>(&monitorRecording));
+                    reinterpret_cast<LPARAM>(&values));
 }

@@ -47,7 +47,8 @@ void CloseSocketNow(SOCKET s) {
 struct Connection::Impl {
     explicit Impl(ConnectionListener& l)
         : listener(l),
-          host(l, [this] { return SendTarget(); }, [this] { return ReceiveThreadIsClosing(); }),
+          host(l, [this] { return SendTarget(); }, [this] { return ReceiveThreadIsClosing(); },
+               [this] { EndServedConnection(); }),
           protocol(host) {
         for (auto& slot : slots) slot.store(INVALID_SOCKET);
     }
@@ -70,11 +71,21 @@ struct Connection::Impl {
     std::atomic<DWORD> threadId{0};
     bool winsockStarted = false;
     std::atomic<bool> badFrameShown{false};
+    std::atomic<bool> loginRequired{false};  // Server: as the values said at its start
+    std::atomic<bool> endRequested{false};   // Server: drop the slot being served once its message is done
 
     SOCKET SendTarget() const { return server ? slots[0].load() : socket.load(); }
     // The receive thread's last answers while the connection closes have
     // nowhere to go: they are dropped without an error box.
     bool ReceiveThreadIsClosing() const { return !open && GetCurrentThreadId() == threadId.load(); }
+
+    // The core ends the connection it serves (too many wrong login pairs).
+    // The Client closes as after a broken frame; the Server drops that peer
+    // once the message is handled and goes on listening.
+    void EndServedConnection() {
+        if (server) endRequested = true;
+        else listener.CloseAfter(kCloseAfterBadFrameMs);
+    }
 
     void BadFrame() {
         host.ShowDetached(AsWide(texts::kBadFrame.text), AsWide(texts::kBadFrame.caption), &badFrameShown);
@@ -94,8 +105,10 @@ struct Connection::Impl {
         int free = -1;
         for (int i = 0; i < kPeerSlots && free < 0; ++i)
             if (slots[i].load() == INVALID_SOCKET) free = i;
-        if (free < 0) {
-            // No slot left: the connection is taken and ended at once.
+        // Every answer goes to the peer in slot 0: while a login is required,
+        // a connection beside it could only ride on the peer's login. It is
+        // ended at once, as one past the last slot is.
+        if (free < 0 || (free > 0 && loginRequired)) {
             SOCKET extra = accept(listening, nullptr, nullptr);
             if (extra != INVALID_SOCKET) closesocket(extra);
             return;
@@ -105,8 +118,9 @@ struct Connection::Impl {
         SOCKET peer = accept(listening, reinterpret_cast<sockaddr*>(&address), &length);
         if (peer == INVALID_SOCKET) return;
         slotAddress[free] = address;
-        // The peer of the design: a new one logs in (and is listed) afresh.
-        if (free == 0) protocol.OnConnectionStarted();
+        // The peer of the design: a new one logs in (and is listed) afresh,
+        // from C:\ of this side's right pane.
+        if (free == 0) StartPeerConnection();
         slots[free].store(peer);
         listener.PeerHeader(L"Server:Conection:" + SlotAddressText(free));
         // The lowest free slot is taken, so slot 0 is occupied now.
@@ -135,7 +149,10 @@ struct Connection::Impl {
         // The status bar names the slot that spoke last: waiting on the peer
         // alone during an operation is no word from it yet.
         if (open && activeSlot.exchange(slot + 1) != slot + 1) listener.StatusChanged();
-        if (n > 0 && protocol.Received(static_cast<std::size_t>(n), peer)) return;
+        if (n > 0 && protocol.Received(static_cast<std::size_t>(n), peer)) {
+            if (endRequested.exchange(false) && open) PeerLeft(slot);
+            return;
+        }
         if (n > 0) BadFrame();
         // 0: the peer closed. An error (a reset) or a frame that cannot be
         // ends the slot the same way, so a dead slot does not spin the loop.
@@ -230,13 +247,22 @@ struct Connection::Impl {
         return kClientConnected;
     }
 
-    // Either role's protocol for a new connection: plain, not logged in,
-    // with the login text of this side.
+    // A new peer: plain, not logged in, and its folders from C:\ again,
+    // whatever the pane showed of an earlier one.
+    void StartPeerConnection() {
+        protocol.OnConnectionStarted();
+        protocol.SetRemoteFolderPath(u"C:\\");
+    }
+
+    // Either role's protocol for a new connection, with the login text of
+    // this side.
     void PrepareProtocol(bool asServer, const ConnectionValues& values) {
         server = asServer;
+        loginRequired = asServer && values.loginRequired;
         protocol.SetRole(asServer ? quorbel::Role::Server : quorbel::Role::Client);
         protocol.SetFastModeAllowed(values.fastMode);
-        protocol.OnConnectionStarted();
+        protocol.SetLoginRequired(loginRequired);
+        StartPeerConnection();
         protocol.BuildLoginText(AsU16View(values.id), AsU16View(values.pw));
     }
 
@@ -289,7 +315,8 @@ struct Connection::Impl {
         return ShowBox(owner, texts::kPcNameNotFound, MB_YESNO, {lastError}) == IDYES ? -1 : 1;
     }
 
-    bool SendLogin(HWND owner, SOCKET s) {
+    // The login exchange: null when it was accepted, else the box that says why not.
+    const quorbel::BoxText* SendLogin(SOCKET s) {
         protocol.SendLoginRequest();
         Sleep(kLoginSendPauseMs);
         DWORD timeout = kLoginAnswerWaitMs;
@@ -297,9 +324,11 @@ struct Connection::Impl {
         char answer[quorbel::kMaxPlainMessageBytes] = {};
         const int received = recv(s, answer, sizeof answer, 0);
         switch (protocol.TakeLoginAnswer(answer, received)) {
-            case quorbel::LoginAnswer::Accepted: return true;
-            case quorbel::LoginAnswer::Rejected: ShowBox(owner, texts::kLoginRejected, MB_OK); return false;
-            default: ShowBox(owner, texts::kLoginCommunication, MB_OK); return false;
+            case quorbel::LoginAnswer::Accepted: return nullptr;
+            case quorbel::LoginAnswer::Rejected: return &texts::kLoginRejected;
+            case quorbel::LoginAnswer::NotAPeer: return &texts::kLoginNotAPeer;
+            // Closed before any answer: a peer busy with another Client does so.
+            default: return received == 0 ? &texts::kLoginPeerClosed : &texts::kLoginCommunication;
         }
     }
 };
@@ -369,9 +398,13 @@ int Connection::StartClient(HWND owner, ConnectionValues& values) {
     c.clientSocketNumber = static_cast<long long>(s);
     c.PrepareProtocol(false, values);
     c.socket.store(s);
-    if (!values.commandMode && !c.SendLogin(owner, s)) {
+    if (const quorbel::BoxText* refused = values.commandMode ? nullptr : c.SendLogin(s)) {
+        // Nothing of a refused connection stays while the box is read: the
+        // peer sees it closed at once, and this side holds no state of it.
         c.socket.store(INVALID_SOCKET);
         c.ReleaseFailedStart(s, true);
+        c.protocol.OnConnectionLost();
+        ShowBox(owner, *refused, MB_OK);
         return kClientLoginFailed;
     }
     if (!c.StartReceiveThread(owner, s, Impl::ClientThread)) return kClientNoPeer;

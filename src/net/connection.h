@@ -40,6 +40,9 @@ struct ConnectionValues {
     bool commandMode = false;  // Client: no login exchange
     std::wstring id, pw;       // Server: the stored pair; Client: the typed one
     bool fastMode = true;
+    // Server: serve a connection only once it logged in, and no further
+    // connection beside the peer.
+    bool loginRequired = true;
     std::wstring peerHostName;  // Client: set from the connected Server when it can be looked up
 };
 

@@ -9,9 +9,6 @@
 
 namespace {
 
-// A connection the core ends closes as one with a broken frame does.
-constexpr UINT kEndConnectionMs = 100;
-
 struct DetachedBox {
     std::wstring text, caption;
     std::atomic<bool>* single;
@@ -30,8 +27,8 @@ DWORD WINAPI RunDetachedBox(LPVOID parameter) {
 }  // namespace
 
 WinProtocolHost::WinProtocolHost(ConnectionListener& listener, std::function<SOCKET()> target,
-                                 std::function<bool()> quiet)
-    : listener_(listener), target_(std::move(target)), quiet_(std::move(quiet)) {}
+                                 std::function<bool()> quiet, std::function<void()> end)
+    : listener_(listener), target_(std::move(target)), quiet_(std::move(quiet)), end_(std::move(end)) {}
 
 WinProtocolHost::~WinProtocolHost() {
     CloseTransfer();
@@ -73,6 +70,8 @@ void WinProtocolHost::ShowDetached(const std::wstring& text, const std::wstring&
 }
 
 void WinProtocolHost::ShowSentNak(quorbel::u16view text) {
+    // The receive thread's answers while the connection closes were never sent.
+    if (quiet_()) return;
     // A peer that sends junk must not hold this side with box after box.
     ShowDetached(ToWide(text), AsWide(quorbel::texts::kSentNak.caption), &nakShown_);
 }
@@ -80,7 +79,7 @@ void WinProtocolHost::ShowSentNak(quorbel::u16view text) {
 void WinProtocolHost::RefreshStatusBar() { listener_.StatusChanged(); }
 void WinProtocolHost::ArmCloseTimer(uint32_t milliseconds) { listener_.CloseAfter(milliseconds); }
 void WinProtocolHost::SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
-void WinProtocolHost::EndConnection() { listener_.CloseAfter(kEndConnectionMs); }
+void WinProtocolHost::EndConnection() { end_(); }
 void WinProtocolHost::ClearRemotePane() { listener_.ClearRemoteRows(); }
 
 void WinProtocolHost::InsertRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {

@@ -16,8 +16,10 @@
 class WinProtocolHost : public quorbel::ProtocolHost {
 public:
     // `target` gives the socket every message goes to; `quiet` tells when a
-    // send must not be tried (the receive thread while the connection closes).
-    WinProtocolHost(ConnectionListener& listener, std::function<SOCKET()> target, std::function<bool()> quiet);
+    // send must not be tried (the receive thread while the connection
+    // closes); `end` ends the connection being served.
+    WinProtocolHost(ConnectionListener& listener, std::function<SOCKET()> target, std::function<bool()> quiet,
+                    std::function<void()> end);
     ~WinProtocolHost() override;
 
     int SendBytes(const char* data, std::size_t length) override;
@@ -53,6 +55,7 @@ private:
     ConnectionListener& listener_;
     std::function<SOCKET()> target_;
     std::function<bool()> quiet_;
+    std::function<void()> end_;
     WinFolderSource folders_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     static constexpr DWORD kReadAheadBytes = 64 * 1024;

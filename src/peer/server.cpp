@@ -57,7 +57,8 @@ private:
     void RequestArrived() override { settled_ = settled_ || o_.allowCmdClients; }
     void Log(const char* operation, const std::string& path, uint64_t bytes, const std::string& result);
     // The word for why a request was refused: `why` or another reason of
-    // this side where it sent the "NAK" (`ours`), else the peer's.
+    // this side where it sent the "NAK" with its note (`ours`), else the
+    // peer's.
     std::string Refusal(const OperationReport& report, bool ours, const std::string& why) const;
     // Takes waiting connections: one becomes the peer unless a logged-in
     // peer is served, any further one is closed at once.
@@ -97,10 +98,12 @@ void Server::Log(const char* operation, const std::string& path, uint64_t bytes,
 
 std::string Server::Refusal(const OperationReport& report, bool ours, const std::string& why) const {
     if (report.operation == Operation::Login) return "wrong-pair";
-    if (!ours) return "by-peer";
-    if (!why.empty()) return why;
     if (report.operation == Operation::Unknown) return "unknown";
-    return settled_ || o_.allowCmdClients ? "too-long" : "no-login";
+    // Before a login nothing is served, and nothing of this side's runs for
+    // the peer to refuse.
+    if (!settled_ && !o_.allowCmdClients) return "no-login";
+    if (!ours) return "by-peer";
+    return why.empty() ? "too-long" : why;
 }
 
 void Server::Ended(const OperationReport& report) {

@@ -86,6 +86,7 @@
 #define IDC_ENV_OK              201
 #define IDC_ENV_CANCEL          202
 #define IDC_ENV_RECORD          521
+#define IDC_ENV_LOGIN_REQUIRED  522
 
 // Copy dialog (template 6)
 #define IDC_COPY_CLOSE          201

@@ -22,6 +22,9 @@ constexpr int kWindowHeight = 90;
 constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kTickMs = 200;
 constexpr int kLabelId = 100;
+// Clearing waits this long at most for a program that holds the clipboard.
+constexpr int kClearTries = 40;
+constexpr DWORD kClearRetryMs = 50;
 
 struct Config {
     int x = 0, y = 0;
@@ -35,6 +38,7 @@ struct State {
     Config config;
     Step step = kStepId;
     bool placed = false;  // this step's text is on the clipboard
+    std::wstring onClipboard;  // what this program put there last, until it is cleared
     ULONGLONG stepStart = 0;
     HWND label = nullptr;
 };
@@ -67,17 +71,32 @@ Config ReadConfig() {
     return c;
 }
 
-bool PutOnClipboard(HWND window, const wchar_t* text) {
-    const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+HGLOBAL GlobalCopy(const void* data, size_t bytes) {
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (!memory) return false;
-    void* target = GlobalLock(memory);
+    void* target = memory ? GlobalLock(memory) : nullptr;
     if (!target) {
-        GlobalFree(memory);
-        return false;
+        if (memory) GlobalFree(memory);
+        return nullptr;
     }
-    memcpy(target, text, bytes);
+    memcpy(target, data, bytes);
     GlobalUnlock(memory);
+    return memory;
+}
+
+// Asks clipboard history and clipboard viewers to leave the pair alone: they
+// would keep it after this program cleared the clipboard.
+void KeepOutOfHistory() {
+    const DWORD no = 0;
+    for (const wchar_t* format : {L"ExcludeClipboardContentFromMonitorProcessing", L"CanIncludeInClipboardHistory",
+                                  L"CanUploadToCloudClipboard"}) {
+        HGLOBAL memory = GlobalCopy(&no, sizeof no);
+        if (memory && !SetClipboardData(RegisterClipboardFormatW(format), memory)) GlobalFree(memory);
+    }
+}
+
+bool PutOnClipboard(HWND window, const std::wstring& text) {
+    HGLOBAL memory = GlobalCopy(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    if (!memory) return false;
     // Another program may hold the clipboard open for a moment: the next
     // tick tries again.
     if (!OpenClipboard(window)) {
@@ -86,7 +105,12 @@ bool PutOnClipboard(HWND window, const wchar_t* text) {
     }
     EmptyClipboard();
     const bool ok = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-    if (!ok) GlobalFree(memory);
+    if (ok) {
+        KeepOutOfHistory();
+        g_state.onClipboard = text;
+    } else {
+        GlobalFree(memory);
+    }
     CloseClipboard();
     return ok;
 }
@@ -98,21 +122,25 @@ ULONGLONG StepPeriod() {
 }
 
 // Clears the clipboard only while it still holds what this program put
-// there, so a text the user copied since then survives.
+// there (the ID too while the password waits for a busy clipboard), so a
+// text the user copied since then survives. A program holding the clipboard
+// is waited for, within a bound.
 void ClearOwnClipboard(HWND window) {
-    if (!g_state.placed) return;
-    const wchar_t* mine = StepText().c_str();
-    if (!OpenClipboard(window)) return;
+    if (g_state.onClipboard.empty()) return;
+    bool open = false;
+    for (int i = 0; i < kClearTries && !(open = OpenClipboard(window) != FALSE); ++i) Sleep(kClearRetryMs);
+    if (!open) return;
     bool ours = false;
     if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
         if (const wchar_t* text = static_cast<const wchar_t*>(GlobalLock(data))) {
             const size_t capacity = GlobalSize(data) / sizeof(wchar_t);
-            ours = wcsnlen(text, capacity) < capacity && wcscmp(text, mine) == 0;
+            ours = wcsnlen(text, capacity) < capacity && g_state.onClipboard == text;
             GlobalUnlock(data);
         }
     }
     if (ours) EmptyClipboard();
     CloseClipboard();
+    g_state.onClipboard.clear();
     g_state.placed = false;
 }
 
@@ -134,7 +162,7 @@ void ShowStep(ULONGLONG now) {
 void Tick(HWND window) {
     const ULONGLONG now = GetTickCount64();
     if (!g_state.placed) {
-        if (PutOnClipboard(window, StepText().c_str())) {
+        if (PutOnClipboard(window, StepText())) {
             g_state.placed = true;
             g_state.stepStart = now;
         }
@@ -146,9 +174,8 @@ void Tick(HWND window) {
             Tick(window);  // the password at once, not one tick later
             return;
         }
-        ClearOwnClipboard(window);
         g_state.step = kStepDone;
-        DestroyWindow(window);
+        DestroyWindow(window);  // which clears the clipboard
         return;
     }
     ShowStep(now);
@@ -167,13 +194,16 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_TIMER:
             if (wParam == kTickTimer && g_state.step != kStepDone) Tick(window);
             return 0;
-        case WM_CLOSE:
-            // Closed early: the ID or password must not stay behind.
-            ClearOwnClipboard(window);
-            DestroyWindow(window);
+        case WM_ENDSESSION:
+            // The process may end right after this answer, without WM_DESTROY.
+            if (wParam) ClearOwnClipboard(window);
             return 0;
         case WM_DESTROY:
+            // Every way out passes here, closed early or done: the ID or
+            // password must not stay behind.
             KillTimer(window, kTickTimer);
+            g_state.step = kStepDone;
+            ClearOwnClipboard(window);
             PostQuitMessage(0);
             return 0;
         default:
@@ -222,5 +252,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    // A clipboard that stayed busy while the window went gets one more try.
+    ClearOwnClipboard(nullptr);
     return 0;
 }

@@ -128,6 +128,15 @@ TEST(Paths, OneBoundedJoin) {
     EXPECT_EQ(FileNameOf(u"x.bin"), u"x.bin");
 }
 
+TEST(Paths, APeersNameNamesAFileInsideTheFolderOnly) {
+    for (const char16_t* plain : {u"報告.txt", u"a b", u"..x", u"CONSOLE", u"com10", u"lptx.txt", u".profile"})
+        EXPECT_TRUE(IsPlainFileName(plain)) << FakeCodec().ToAnsi(plain);
+    for (const char16_t* bad : {u"", u".", u"..", u"../../x.exe", u"..\\x", u"C:x", u"a:s", u"a\tb", u"x\x7f", u"a?",
+                                u"<a>", u"x.exe.", u"x ", u"CON", u"nul.txt", u"Com1", u"LPT9.log", u"lpt0.txt",
+                                u"aux .c", u"com\u00B9", u"CONOUT$"})
+        EXPECT_FALSE(IsPlainFileName(bad)) << FakeCodec().ToAnsi(bad);
+}
+
 TEST(Paths, DoubleClicksMoveAlongTheTree) {
     struct Case {
         const char16_t *path, *name;
@@ -235,7 +244,7 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     EXPECT_EQ(loaded.port, 1050);
     EXPECT_EQ(loaded.storedId, u"QB2026");
     EXPECT_EQ(loaded.storedPw, u"PW126");
-    EXPECT_EQ(loaded.fastMode, 1);
+    EXPECT_EQ(loaded.fastMode + loaded.loginRequired, 2);
 
     Settings s;
     s.localFolder = u"D:\\work";
@@ -251,11 +260,13 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     s.storedPw = u"pw";
     s.consent = 1;
     s.fastMode = 0;
+    s.loginRequired = 0;
     SaveSettings(ini, vault, s);
     const char16_t* keys[] = {
         u"currentdirectory_r", u"currentdirectory_w", u"ip_mode", u"port_no", u"ip_no1", u"ip_no2", u"ip_no3",
         u"ip_no4", u"sendreadmonitor_on", u"pc_name", u"pc_name_wcs[0].pn", u"pc_name_wcs[1].pn",
         u"pc_name_wcs[2].pn", u"pc_name_wcs[3].pn", u"pw_mode", u"dipa", u"wppa", u"doui_mode", u"fast_mode",
+        u"login_required",
     };
     ASSERT_EQ(ini.written.size(), std::size(keys));
     for (std::size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(ini.written[i].first, keys[i]);
@@ -271,8 +282,9 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     EXPECT_EQ(back.pcNames, s.pcNames);
     EXPECT_EQ(back.storedId, u"id");
     EXPECT_EQ(back.storedPw, u"pw");
-    EXPECT_EQ(std::tie(back.serverMode, back.port, back.usePcName, back.companionLaunch, back.consent, back.fastMode),
-              std::tie(s.serverMode, s.port, s.usePcName, s.companionLaunch, s.consent, s.fastMode));
+    EXPECT_EQ(std::tie(back.serverMode, back.port, back.usePcName, back.companionLaunch, back.consent, back.fastMode,
+                       back.loginRequired),
+              std::tie(s.serverMode, s.port, s.usePcName, s.companionLaunch, s.consent, s.fastMode, s.loginRequired));
 }
 
 TEST(SettingsFile, LimitsAndUnreadableCredentials) {

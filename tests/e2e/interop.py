@@ -55,7 +55,7 @@ def against_server(exe, name):
         wait(lambda: "0A" in sockets(port), 60, f"{name} Quorbel.exe listening")
         S, today = win(srv), datetime.date.today()  # an empty dipa / wppa gives the pair of the Server's date
         login = ["--id", f"QB{today.year}", "--pw", f"PW{today.month}{today.day}"]
-        for tag, mode in (("平文", ["--cmd"]), ("高速", login)):  # the plain protocol, no login; the fast mode
+        for tag, mode in (("平文", [*login, "--plain"]), ("高速", login)):  # the Server serves only a login
             report, data, made = f"{tag}の報告.txt", f"{tag}の受信資料.bin", f"{tag}の新しいフォルダ"
             write(mine / report, os.urandom(5000)); write(srv / data, os.urandom(7000))
             assert ("fast mode" in peer(*mode, "put", mine / report, S).stderr) == (mode == login)
@@ -73,7 +73,7 @@ def against_server(exe, name):
         # A stop and a cut mid-copy leave the older file as it was and no temporary file.
         write(srv / "older.dat", b"the older file"); write(mine / "older.dat", os.urandom(20_000_000))
         for sig, code in ((signal.SIGINT, 130), (signal.SIGKILL, -signal.SIGKILL)):
-            copy = peer("--cmd", "put", mine / "older.dat", S, copying=True)
+            copy = peer(*login, "--plain", "put", mine / "older.dat", S, copying=True)
             wait((srv / "older.$TEMP").exists, 60, "copy under way")
             copy.send_signal(sig)
             assert copy.wait(60) == code, f"{sig}: exit {copy.returncode}"

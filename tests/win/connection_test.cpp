@@ -34,9 +34,11 @@ static SOCKET Socket(int& port, bool listening) {
 class Sockets : public ::testing::Test {
 protected:
     // A Server, on a port that was free a moment ago unless told.
-    std::shared_ptr<App> Server(int on = 0) {
+    std::shared_ptr<App> Server(int on = 0, const wchar_t* mode = L"1", const wchar_t* loginRequired = L"1") {
         if ((port = on) == 0) closesocket(Socket(port, true));
-        auto app = OpenMainWindow(folder.path, {{L"ip_mode", L"1"}, {L"port_no", std::to_wstring(port)}});
+        auto app = OpenMainWindow(folder.path, {{L"ip_mode", mode}, {L"port_no", std::to_wstring(port)},
+                                                {L"login_required", loginRequired}});
+        app->settings.storedId = u"qb", app->settings.storedPw = u"pw";
         app->Connect();
         return app;
     }
@@ -67,7 +69,7 @@ TEST_F(Sockets, CloseEndsAReceiveThreadThatWaitsInsideASendMessage) {
 }
 
 TEST_F(Sockets, TheServerAnswersOnlySlotZeroClosesAnEleventhPeerAndEndsWithItsWindow) {
-    auto app = Server();
+    auto app = Server(0, L"1", L"0");  // any Client served, logged in or not
     std::vector<SOCKET> peers;
     for (int i = 1; i <= 10; ++i) {
         peers.push_back(Socket(port, false));
@@ -117,4 +119,46 @@ TEST_F(Sockets, JunkGetsEveryNakPromptlyWhileTheFirstNoteIsStillShown) {
     EXPECT_EQ(std::count_if(shown.begin(), shown.end(), [](auto& box) { return box.caption == L"SEND-NAK"; }), 1);
     SetEvent(release);
     closesocket(peer);
+}
+
+TEST_F(Sockets, ARefusedLoginIsClosedBeforeItsBoxIsShown) {
+    SOCKET server = Socket(port, true);
+    auto app = OpenMainWindow(folder.path, {{L"port_no", std::to_wstring(port)}}, false);
+    std::string seen;  // at the Server: the request, then the close
+    std::thread peer([&] {
+        SOCKET s = accept(server, nullptr, nullptr);
+        seen = Receive(s).value_or("?").substr(0, 2);
+        seen += (send(s, "NAK", 3, 0), Receive(s, 20000).value_or(" still open"));
+        closesocket(s), closesocket(server);
+    });
+    boxes.answer = [&](const Boxes::Box&) { return peer.join(), IDOK; };  // the box waits for the close
+    EXPECT_EQ(app->Connect(), kClientLoginFailed);
+    if (peer.joinable()) peer.join();
+    EXPECT_EQ(seen + (boxes.All().size() == 1 ? "" : " and not one box"), "PW");
+}
+
+// The Windows Server's login: nothing but the login is served until that connection logged in, and no
+// connection beside the peer is kept while it is required.
+class WindowsServerLogin : public Sockets {};
+
+TEST_F(WindowsServerLogin, ServesOnlyWhoLoggedInDropsAGuesserListsFromTheRootAndEndsWithCut) {
+    auto app = Server(0, L"2");  // any mode but 0 is the Server
+    app->protocol().SetRemoteFolderPath(u"C:\\earlier");  // a folder of an earlier peer
+    auto ask = [](SOCKET s, const std::string& m) { return send(s, m.data(), int(m.size()), 0), Receive(s); };
+    SOCKET guesser = Socket(port, false);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ask(guesser, "PWqbPW"), "NAK");
+    EXPECT_EQ(Receive(guesser), "") << "room for a fourth guess";
+    SOCKET peer = Socket(port, false);  // the Server goes on listening
+    const std::string list = "DD" + std::string(folder.path.begin(), folder.path.end());
+    EXPECT_EQ(ask(peer, list), "NAK");
+    SOCKET beside = Socket(port, false);
+    EXPECT_EQ(ask(peer, "PWqbpw"), "ACK");
+    EXPECT_EQ(Receive(beside), "") << "kept beside the peer";
+    std::string record = ask(peer, list).value_or("");
+    for (int i = 0; i < 10 && record.rfind("DR0", 0) == 0; ++i) record = ask(peer, "ACK").value_or("");
+    EXPECT_EQ(record + Receive(peer).value_or(""), "DR999999DDC:\\");  // then the Server's own listing
+    PostMessageW(app->window, WM_CLOSE, 0, 0);  // both questions answered YES
+    EXPECT_EQ(Receive(peer), "CUT");
+    EXPECT_TRUE(PumpUntil([&] { return !app->window; }, 3000)) << "the window outlived the close";
+    for (SOCKET s : {guesser, peer, beside}) closesocket(s);
 }

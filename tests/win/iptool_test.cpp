@@ -1,6 +1,9 @@
 // The IP tool's files and the companion zelvane.exe, driven through the dialogs.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shellapi.h>
+
 #include "iptool/iptool.h"
 #include "support.h"
 
@@ -16,6 +19,14 @@ static std::wstring Clipboard() {
     const std::wstring text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : L"";
     if (data) GlobalUnlock(data);
     return CloseClipboard(), text;
+}
+
+// zelvane.exe (built next to the tests) copied into `folder`; its path there.
+static std::wstring Companion(const std::wstring& folder) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::filesystem::copy_file(std::filesystem::path(self).replace_filename(L"zelvane.exe"), folder + L"\\zelvane.exe");
+    return folder + L"\\zelvane.exe";
 }
 
 TEST(IpTool, SetWritesTheNetshLineForTheChosenAdapter) {
@@ -39,10 +50,7 @@ TEST(IpTool, SetWritesTheNetshLineForTheChosenAdapter) {
 TEST(IpTool, ChangeHandsTheAdministratorPairToTheCompanionThroughTheClipboard) {
     Boxes boxes;  // whatever the elevation of the batch file gives under Wine
     Folder folder(L"qb_iptool");
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);  // zelvane.exe is built next to the tests
-    std::filesystem::copy_file(std::filesystem::path(self).replace_filename(L"zelvane.exe"),
-                               folder.path + L"\\zelvane.exe");
+    Companion(folder.path);
     const std::wstring batches = folder.path + L"\\ipaddress\\";
     CreateDirectoryW(batches.c_str(), nullptr);
     for (const wchar_t* name : {L"a.bat", L"b.bat", L"notes.txt"}) WriteBytes(batches + name, "rem\r\n");
@@ -77,4 +85,17 @@ TEST(IpTool, ChangeHandsTheAdministratorPairToTheCompanionThroughTheClipboard) {
     EXPECT_TRUE(PumpUntil([] { return Clipboard() == L"管理者"; }, 20000));
     EXPECT_TRUE(PumpUntil([] { return Clipboard() == L"秘密の語"; }, 5000));
     EXPECT_TRUE(PumpUntil([] { return Clipboard().empty() && !FindWindowW(nullptr, L"zelvane"); }, 5000));
+}
+
+TEST(IpTool, TheCompanionClosedWhileTheClipboardIsBusyStillLeavesNoPartOfThePair) {
+    Folder folder(L"qb_companion");
+    const std::wstring program = Companion(folder.path);
+    for (auto [key, value] : {std::pair{L"id_time", L"100"}, {L"pw_time", L"60000"}, {L"id_wcs", L"管理者"}})
+        WritePrivateProfileStringW(L"Setting", key, value, (folder.path + L"\\zelvane.ini").c_str());
+    ShellExecuteW(nullptr, L"open", program.c_str(), nullptr, folder.path.c_str(), SW_SHOWNOACTIVATE);
+    ASSERT_TRUE(PumpUntil([] { return Clipboard() == L"管理者"; }, 20000) && OpenClipboard(nullptr));
+    HWND shown = nullptr;  // the clipboard held when the password should take the ID's place:
+    EXPECT_TRUE(PumpUntil([&] { return Text(GetWindow(shown = FindWindowW(0, L"zelvane"), GW_CHILD)) > L"Waiting"; }));
+    PostMessageW(shown, WM_CLOSE, 0, 0), CloseClipboard();
+    EXPECT_TRUE(PumpUntil([] { return Clipboard().empty() && !FindWindowW(nullptr, L"zelvane"); }, 10000));
 }

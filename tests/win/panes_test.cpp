@@ -108,3 +108,10 @@ TEST_F(Panes, TheCopyDialogIgnoresEscapeAndARequestThatCannotBeSentEndsTheBatchW
     EXPECT_EQ(boxes.all[0].caption, AsWide(kSendFailed.caption));
     EXPECT_TRUE(app->protocol().IsWaiting());
 }
+
+TEST_F(Panes, ACopyFromThePeerRefusesANameThatWouldNotStayInThisFolder) {
+    app->AddRemoteRow({u"..\\..\\x.exe", u"", u"5", 9}, 0);
+    SelectRows(app->right.list, {0});
+    DriveDialogs([&] { SendMessageW(app->window, WM_COMMAND, IDM_COPY_FROM, 0); }, [](HWND, int) { FAIL(); });
+    EXPECT_EQ(boxes.All().at(0).text, ToWide(quorbel::FormatText(kCopyPeerNameRefused.text, {u"..\\..\\x.exe"})));
+}
