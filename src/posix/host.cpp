@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -125,13 +124,9 @@ void PosixHost::ShowMessage(u16view text, u16view caption) {
 void PosixHost::ShowSentNak(u16view) { sentNak_ = true; }
 
 void PosixHost::SleepMs(uint32_t milliseconds) {
-    // A signal ends the sleep, so that the loop that heeds it is not held.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (CaughtSignal() == 0) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-        if (left <= 0 || WaitFor(-1, 0, int(left)) == Ready::Signal) return;
-    }
+    // A signal ends the sleep, also one that came before it, so that the
+    // loop that heeds it is not held.
+    if (CaughtSignal() == 0) WaitFor(-1, 0, int(milliseconds));
 }
 
 bool PosixHost::AcceptsPeerRequest(PeerRequest request, u16view path) {
