@@ -33,6 +33,7 @@ void CopySelectedRows(App& app, bool toPeer) {
     }
     const std::wstring local = ToWide(app.settings.localFolder), remote = ToWide(protocol.RemoteFolderPath());
     bool cancelled = false, failed = false;
+    std::u16string notDone;  // the names of the copies that did not end done
     const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     for (int pass = 0; pass < rows; ++pass) {
         const int row = FirstSelectedRow(list);
@@ -52,9 +53,13 @@ void CopySelectedRows(App& app, bool toPeer) {
             RunCopyDialog(app.window, request);
             cancelled = request.cancelled;
             failed = request.requestFailed;
+            if (request.notDone) notDone.append(u"\r\n", notDone.empty() ? 0 : 2).append(AsU16View(name));
         }
         DeselectRow(list, row);
     }
+    // One box names them all: a closed dialog alone does not tell a copy
+    // that landed from one that did not.
+    if (!notDone.empty()) ShowBox(app.window, texts::kCopyNotDone, MB_OK | MB_ICONWARNING, {quorbel::u16view(notDone)});
     // A request that could not be sent leaves nothing to list on a broken connection.
     if (!failed && protocol.IsWaiting()) {
         if (toPeer) RequestRemoteListing(app.remoteHeader, protocol);

@@ -34,6 +34,7 @@ struct BoxText {
     X(kCopyTooLargeFast, u"976Gbyteは出来ません", u"サイズ越え")                                                \
     X(kCopyDrive, u"ドライブは選べません", u"複写操作")                                                         \
     X(kCopyPathTooLong, u"パスが長すぎるため複写できません", u"複写操作")                                       \
+    X(kCopyNotDone, u"次のファイルは複写できませんでした\r\n%s", u"複写操作")                                  \
     X(kCopyPeerNameRefused, u"相手側の名前「%s」はこのPCのファイル名にできないため複写しません", u"複写操作")   \
     X(kLoginNotConfirmed, u"IDまたはPWが違いますので接続しません", u"Login確認")                                \
     X(kNameCopied, u"コピーしました", nullptr)                                                                  \

@@ -109,8 +109,14 @@ INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             if (wParam == kAutoStartTimer) {
                 OnStart(dialog, s, true);
             } else if (wParam == kPollTimer) {
-                if (protocol.IsWaiting()) EndDialog(dialog, 1);
-                else ShowStep(dialog, protocol);
+                if (protocol.IsWaiting()) {
+                    // Refused, failed, lost, or a file the peer's empty end record left as it was.
+                    const quorbel::Outcome outcome = protocol.LastOutcome();
+                    s.request.notDone = outcome != quorbel::Outcome::Done && outcome != quorbel::Outcome::Stopped;
+                    EndDialog(dialog, 1);
+                } else {
+                    ShowStep(dialog, protocol);
+                }
             }
             return TRUE;
         case WM_COMMAND:

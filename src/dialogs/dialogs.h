@@ -32,6 +32,7 @@ struct CopyRequest {
     int batchPosition = 0;          // 0 waits for "開始", later rows start by themselves
     bool cancelled = false;         // out: the user closed it; no more dialogs for the batch
     bool requestFailed = false;     // out: the request could not be sent; the batch ends
+    bool notDone = false;           // out: the copy started and did not end done (nor stopped)
 };
 void RunCopyDialog(HWND owner, CopyRequest& request);
 

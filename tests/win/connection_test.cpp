@@ -107,7 +107,7 @@ TEST_F(Sockets, JunkGetsEveryNakPromptlyWhileTheFirstNoteIsStillShown) {
     boxes.answer = [release](const Boxes::Box& box) {
         return box.caption == L"SEND-NAK" ? WaitForSingleObject(release, 30000), IDOK : IDOK;
     };
-    auto app = Server();
+    auto app = Server(0, L"1", L"0");  // the refusal note is for a served peer
     SOCKET peer = Socket(port, false);
     ASSERT_TRUE(PumpUntil([&] { return app->connection.PeerPresent(); }));
     int naks = 0;

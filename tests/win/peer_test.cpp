@@ -37,4 +37,13 @@ TEST(AgainstPeer, CopiesCodePage932NamesBothWaysThroughTheMenu) {
     EXPECT_TRUE(ReadBytes(folder.path + L"\\受領.bin") == ReadBytes(root + std::wstring(L"\\受領.bin")));
     EXPECT_TRUE(listed(app->left.list, L"受領.bin"));  // this folder again
     for (const auto& box : boxes.All()) ADD_FAILURE() << box.caption << ": " << box.text;
+
+    // A file the peer cannot put in place (a folder holds its name) is named as not copied.
+    ASSERT_TRUE(CreateDirectoryW((root + std::wstring(L"\\衝突.txt")).c_str(), nullptr));
+    WriteBytes(folder.path + L"\\衝突.txt", "x");
+    ListLocalFolder(app->left, app->localHeader, app->settings.localFolder);
+    copy(app->left.list, L"衝突.txt", IDM_COPY_TO);
+    ASSERT_EQ(boxes.All().size(), 1u);
+    EXPECT_EQ(boxes.All()[0].text, L"次のファイルは複写できませんでした\r\n衝突.txt");
+    RemoveDirectoryW((root + std::wstring(L"\\衝突.txt")).c_str());
 }
