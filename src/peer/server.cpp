@@ -150,6 +150,7 @@ void Server::Accept() {
         peer_ = fd;
         peerAddress_ = posix::PeerAddress(fd);
         host_->SetSocket(fd);
+        SetReceiveTick(fd);
         protocol_->OnConnectionStarted();
         settled_ = false;
         unsettledRefusals_ = reportsAfterFailure_ = 0;

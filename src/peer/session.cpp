@@ -27,15 +27,18 @@ void SetReceiveTick(int fd) {
 }
 
 Receipt ReceiveOnce(Protocol& protocol, int fd, int waitMs) {
-    ssize_t n = ::recv(fd, protocol.ReceiveSpace(), protocol.ReceiveSpaceBytes(), MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    // A wait of a whole tick is the recv itself, one call per message: a
+    // signal interrupts it, and one that came just before it is heard at the
+    // end of the tick. A shorter wait is a wait of its own.
+    int flags = 0;
+    if (waitMs < kTickMs) {
         switch (posix::WaitFor(fd, POLLIN, waitMs)) {
             case posix::Ready::Signal: return Receipt::Interrupted;
             case posix::Ready::TimedOut: return Receipt::Nothing;
-            case posix::Ready::Yes: break;
+            case posix::Ready::Yes: flags = MSG_DONTWAIT;
         }
-        n = ::recv(fd, protocol.ReceiveSpace(), protocol.ReceiveSpaceBytes(), MSG_DONTWAIT);
     }
+    const ssize_t n = ::recv(fd, protocol.ReceiveSpace(), protocol.ReceiveSpaceBytes(), flags);
     if (n < 0 && errno == EINTR) return Receipt::Interrupted;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Receipt::Nothing;
     if (n <= 0) return Receipt::Closed;

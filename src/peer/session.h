@@ -35,12 +35,12 @@ inline int SignalExitCode(int signal) { return 128 + signal; }
 // the loops look at the clock, the signals and the listener; while bytes
 // flow, one recv follows the other with no other call between them.
 constexpr int kTickMs = 200;
-// A recv that waits by itself waits no longer either.
+// Every connection's recv waits that long at most.
 void SetReceiveTick(int fd);
 
 enum class Receipt { Data, Nothing, Closed, BadFrame, Interrupted };
-// One recv (after a wait of up to `waitMs` for the bytes) handed to the
-// protocol: in the plain mode one recv is one message.
+// One recv (after a wait of up to `waitMs`, at most a tick, for the bytes)
+// handed to the protocol: in the plain mode one recv is one message.
 Receipt ReceiveOnce(Protocol& protocol, int fd, int waitMs = kTickMs);
 
 using Clock = std::chrono::steady_clock;

@@ -132,18 +132,14 @@ int Connect(const std::string& host, uint16_t port, std::string& error) {
 
 int SendAll(int fd, const char* data, std::size_t length, int stallMs) {
     using Clock = std::chrono::steady_clock;
-    // A send time-out set on the socket bounds the wait as well: the kernel
-    // applies it to no send that does not wait.
-    timeval limit{};
-    socklen_t size = sizeof limit;
-    if (::getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, &size) == 0 && (limit.tv_sec > 0 || limit.tv_usec > 0))
-        stallMs = int(std::min<long long>(stallMs, limit.tv_sec * 1000LL + limit.tv_usec / 1000));
-    // What the peer took counts, not what the send queue took: a queue
-    // that grows while nothing of it is acknowledged is no progress.
-    const long queuedBefore = Queued(fd);
-    long taken = 0;
-    Clock::time_point progress = Clock::now();
     std::size_t sent = 0;
+    // Looked at once the send queue is full: when, how much it held, and
+    // how much of it the peer has taken since. What the peer took counts,
+    // not what the queue took: a queue that grows while nothing of it is
+    // acknowledged is no progress.
+    Clock::time_point progress;
+    std::size_t sentAtFull = 0;
+    long queuedAtFull = -1, taken = 0;
     while (sent < length) {
         const ssize_t n = ::send(fd, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
@@ -152,8 +148,19 @@ int SendAll(int fd, const char* data, std::size_t length, int stallMs) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return n < 0 ? errno : EPIPE;
-        const long queued = queuedBefore < 0 ? -1 : Queued(fd);
-        const long takenNow = queued < 0 ? long(sent) : long(sent) + queuedBefore - queued;
+        const long queued = Queued(fd);
+        if (sentAtFull == 0 && queuedAtFull < 0) {
+            progress = Clock::now();
+            sentAtFull = sent;
+            queuedAtFull = queued;
+            // A send time-out set on the socket bounds the wait as well: the
+            // kernel applies it to no send that does not wait.
+            timeval limit{};
+            socklen_t size = sizeof limit;
+            if (::getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, &size) == 0 && (limit.tv_sec > 0 || limit.tv_usec > 0))
+                stallMs = int(std::min<long long>(stallMs, limit.tv_sec * 1000LL + limit.tv_usec / 1000));
+        }
+        const long takenNow = long(sent - sentAtFull) + (queued < 0 || queuedAtFull < 0 ? 0 : queuedAtFull - queued);
         if (takenNow > taken) {
             taken = takenNow;
             progress = Clock::now();
