@@ -245,7 +245,7 @@ bool PosixHost::ReplaceFile(u16view from, u16view to) {
         return false;
     }
     // A replaced file keeps its permissions; a new one has those it was
-    // created with (0666 less the umask).
+    // created with (0644 less the umask).
     struct stat old{};
     if (::fstatat(target.folder.Get(), target.name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)) {
         const Fd file(
@@ -343,9 +343,9 @@ bool PosixHost::CreateTransferForWrite(u16view path) {
     Place place;
     if (!Resolve(path, place)) return false;
     // Only a new file: never one that is there, nor one a link of that name
-    // leads to. Its permissions are 0666 less the umask.
+    // leads to. Its permissions are 0644 less the umask.
     const int fd = ::openat(place.folder.Get(), place.name.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return errno == EEXIST ? false : Fail("cannot create", place.shown, errno);
     file_ = fd;
     writing_ = true;

@@ -336,7 +336,7 @@ class CopyTest : public PeerTest, public ::testing::WithParamInterface<Modes> {}
 
 TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
     const bool fast = !GetParam().serverPlain && !GetParam().clientPlain;
-    ::umask(022);  // the Server's: a new file gets 0644
+    ::umask(002);  // the Server's: a new file gets 0644 all the same
     Serve(With(With({"--root", srv_}, kLogin), Plain(GetParam().serverPlain)));
     const std::vector<std::string> mode = Plain(GetParam().clientPlain);
     const std::pair<std::string, std::size_t> files[] = {
@@ -368,7 +368,7 @@ TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
     ASSERT_TRUE(WaitFor([&] { return LogLines({"receive C:\\in\\", "done"}) == 9; })) << ServerLog();
     for (const auto& file : files) EXPECT_TRUE(SameFile(cli_ / file.first, srv_ / "in" / file.first));
     EXPECT_EQ(Read(srv_ / "in" / "link.bin"), Read(srv_ / "in" / "k.bin"));
-    // A replaced file keeps its permissions; a new one has 0666 less the umask.
+    // A replaced file keeps its permissions; a new one has 0644 less the umask.
     EXPECT_EQ(fs::status(srv_ / "in" / "k.bin").permissions(), fs::perms(0600));
     EXPECT_EQ(fs::status(srv_ / "in" / "one.bin").permissions(), fs::perms(0644));
     const Result got = Client(get);
