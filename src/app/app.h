@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/run.h"
-#include "core/settings.h"
+#include "core/settings/settings.h"
 #include "net/connection.h"
 #include "panes/panes.h"
 

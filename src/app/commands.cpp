@@ -3,9 +3,9 @@
 #include <shellapi.h>
 
 #include "app/app.h"
-#include "core/command_rules.h"
-#include "core/format_rules.h"
-#include "core/path_rules.h"
+#include "core/panes/command_rules.h"
+#include "core/panes/row_rules.h"
+#include "core/base/path_rules.h"
 #include "dialogs/dialogs.h"
 #include "iptool/iptool.h"
 #include "res/resource.h"

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "core/settings.h"
+#include "core/settings/settings.h"
 
 class DpapiVault : public quorbel::CredentialVault {
 public:

@@ -5,7 +5,7 @@
 
 #include "app/app.h"
 #include "app/credentials.h"
-#include "core/path_rules.h"
+#include "core/base/path_rules.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
 #include "winbase/msgbox.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "core/format_rules.h"
+#include "core/panes/row_rules.h"
 #include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"

@@ -1,8 +1,8 @@
 // The copy dialog: shows the file about to be copied and its destination
 // folder, starts the copy (by "開始", or by itself for the later rows of a
 // batch), shows the step and closes once the transfer is over.
-#include "core/limits.h"
-#include "core/path_rules.h"
+#include "core/base/limits.h"
+#include "core/base/path_rules.h"
 #include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"

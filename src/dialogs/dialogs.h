@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
-#include "core/protocol.h"
-#include "core/settings.h"
+#include "core/protocol/protocol.h"
+#include "core/settings/settings.h"
 
 // ---- ID/PW dialog ----------------------------------------------------------
 enum class IdPwMode { FirstRegistration = 0, Login = 1, Registration = 2 };

@@ -1,6 +1,6 @@
 // The folder-creation dialog: asks for the new folder's name, checks it and
 // hands it back (empty when the user closed the dialog).
-#include "core/command_rules.h"
+#include "core/panes/command_rules.h"
 #include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"

@@ -1,5 +1,5 @@
 // The ID/PW dialog: first registration, login, registration on request.
-#include "core/limits.h"
+#include "core/base/limits.h"
 #include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"

@@ -1,7 +1,7 @@
 // The network adapters of this PC by friendly name, for the Add-IP dialog.
 #include "iptool/adapters.h"
 
-#include "core/adapter_rules.h"
+#include "core/iptool/adapter_rules.h"
 #include "winbase/wintext.h"
 
 namespace {

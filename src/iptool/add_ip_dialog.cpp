@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "core/ipbatch.h"
+#include "core/iptool/ipbatch.h"
 #include "iptool/adapters.h"
 #include "iptool/iptool.h"
 #include "res/resource.h"

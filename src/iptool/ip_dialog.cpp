@@ -6,9 +6,9 @@
 
 #include <optional>
 
-#include "core/format_rules.h"
-#include "core/ipbatch.h"
-#include "core/path_rules.h"
+#include "core/panes/row_rules.h"
+#include "core/iptool/ipbatch.h"
+#include "core/base/path_rules.h"
 #include "iptool/iptool.h"
 #include "res/resource.h"
 #include "winbase/dialog_state.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "core/settings.h"
+#include "core/settings/settings.h"
 
 struct IpToolValues {
     std::wstring startupFolder;             // holds ipaddress\, zelvane.ini and zelvane.exe

@@ -9,8 +9,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "core/socket_errors.h"
-#include "core/texts.h"
+#include "core/base/socket_errors.h"
+#include "core/base/texts.h"
 #include "net/protocol_host.h"
 #include "winbase/msgbox.h"
 #include "winbase/wintext.h"

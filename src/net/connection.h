@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 
 // What the connection tells the window above it. Called on the receive
 // thread unless marked otherwise.

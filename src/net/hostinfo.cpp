@@ -3,7 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "core/limits.h"
+#include "core/base/limits.h"
 #include "net/connection.h"
 #include "winbase/wintext.h"
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 #include "net/connection.h"
 #include "winbase/win_files.h"
 

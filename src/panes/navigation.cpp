@@ -1,8 +1,8 @@
 // Double-click navigation of both panes: into a folder, up a level, across
 // drives. Both follow the same path rules; the left pane lists at once, the
 // right pane asks the peer.
-#include "core/limits.h"
-#include "core/path_rules.h"
+#include "core/base/limits.h"
+#include "core/base/path_rules.h"
 #include "panes/panes.h"
 #include "winbase/msgbox.h"
 #include "winbase/wintext.h"

@@ -1,8 +1,8 @@
 #include "panes/panes.h"
 
-#include "core/format_rules.h"
-#include "core/limits.h"
-#include "core/path_rules.h"
+#include "core/panes/row_rules.h"
+#include "core/base/limits.h"
+#include "core/base/path_rules.h"
 #include "winbase/msgbox.h"
 #include "winbase/win_files.h"
 #include "winbase/wintext.h"

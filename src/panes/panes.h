@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "core/folder_rows.h"
-#include "core/protocol.h"
+#include "core/panes/folder_rows.h"
+#include "core/protocol/protocol.h"
 
 // One pane: its list view and the sort direction of each column (1 up, 2
 // down, 0 never clicked; a new pane sorts its names descending first).

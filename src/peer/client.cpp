@@ -14,7 +14,7 @@
 #include <memory>
 #include <tuple>
 
-#include "core/path_rules.h"
+#include "core/base/path_rules.h"
 #include "peer/peer.h"
 #include "peer/progress.h"
 #include "posix/host.h"

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/limits.h"
+#include "core/base/limits.h"
 
 namespace quorbel::peer {
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 #include "peer/options.h"
 #include "posix/codec.h"
 #include "posix/path_map.h"

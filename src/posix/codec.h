@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "core/text.h"
+#include "core/base/text.h"
 
 namespace quorbel::posix {
 

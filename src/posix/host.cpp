@@ -12,7 +12,7 @@
 #include <ctime>
 #include <utility>
 
-#include "core/format_rules.h"
+#include "core/panes/row_rules.h"
 #include "posix/net.h"
 
 namespace quorbel::posix {

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 #include "posix/codec.h"
 #include "posix/path_map.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/text.h"
+#include "core/base/text.h"
 
 namespace quorbel::posix {
 

@@ -5,7 +5,7 @@
 
 #include <initializer_list>
 
-#include "core/texts.h"
+#include "core/base/texts.h"
 
 // Shows a message box (the build the tests run lets them read and answer it).
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "core/path_rules.h"
+#include "core/base/path_rules.h"
 #include "winbase/wintext.h"
 
 namespace {

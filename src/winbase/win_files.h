@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "core/folder_rows.h"
-#include "core/settings.h"
+#include "core/panes/folder_rows.h"
+#include "core/settings/settings.h"
 
 // FindFirstFileW for the entries, GetCompressedFileSizeW for the space each
 // takes on disk, GetDriveTypeW for the drives: the one source of both the

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/text.h"
+#include "core/base/text.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide text is UTF-16");
 

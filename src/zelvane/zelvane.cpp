@@ -8,8 +8,8 @@
 #include <cwchar>
 #include <string>
 
-#include "core/path_rules.h"
-#include "core/settings.h"
+#include "core/base/path_rules.h"
+#include "core/settings/settings.h"
 #include "winbase/win_files.h"
 #include "winbase/wintext.h"
 

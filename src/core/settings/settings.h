@@ -7,8 +7,8 @@
 #include <array>
 #include <optional>
 
-#include "core/limits.h"
-#include "core/text.h"
+#include "core/base/limits.h"
+#include "core/base/text.h"
 
 namespace quorbel {
 

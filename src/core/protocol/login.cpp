@@ -3,7 +3,7 @@
 // answer.
 #include <cstring>
 
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 
 namespace quorbel {
 

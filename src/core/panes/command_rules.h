@@ -2,7 +2,7 @@
 // the folder-creation dialog's name checks.
 #pragma once
 
-#include "core/texts.h"
+#include "core/base/texts.h"
 
 namespace quorbel {
 

@@ -1,6 +1,6 @@
-#include "core/path_rules.h"
+#include "core/base/path_rules.h"
 
-#include "core/format_rules.h"
+#include "core/panes/row_rules.h"
 
 namespace quorbel {
 
@@ -89,6 +89,10 @@ bool IsPlainFileName(u16view name) {
 u16view FileNameOf(u16view path) {
     const std::size_t slash = path.rfind(u'\\');
     return slash == u16view::npos ? path : path.substr(slash + 1);
+}
+
+bool IsDriveRoot(u16view path) {
+    return path.size() == 3 && path[1] == u':' && path[2] == u'\\';
 }
 
 }  // namespace quorbel

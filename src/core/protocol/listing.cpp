@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 
 namespace quorbel {
 

@@ -2,7 +2,7 @@
 // friendly name except the Wi-Fi Direct virtual adapters and the loopback.
 #pragma once
 
-#include "core/text.h"
+#include "core/base/text.h"
 
 namespace quorbel {
 

@@ -6,8 +6,8 @@
 
 #include <optional>
 
-#include "core/limits.h"
-#include "core/text.h"
+#include "core/base/limits.h"
+#include "core/base/text.h"
 
 namespace quorbel {
 
@@ -58,5 +58,8 @@ u16view FileNameOf(u16view path);
 // or space (Windows drops them, naming another file), and not a device
 // (CON, NUL, COM0 to COM9, LPT1 and the like, with or without an extension).
 bool IsPlainFileName(u16view name);
+
+// Drive root form "C:\" (exactly three characters).
+bool IsDriveRoot(u16view path);
 
 }  // namespace quorbel

@@ -1,6 +1,6 @@
-#include "core/command_rules.h"
+#include "core/panes/command_rules.h"
 
-#include "core/format_rules.h"
+#include "core/panes/row_rules.h"
 
 namespace quorbel {
 

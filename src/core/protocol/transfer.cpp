@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 
 namespace quorbel {
 

@@ -1,11 +1,11 @@
 // Sending, the monitor rings, the operations the user starts and the
 // dispatcher that answers every received message by the operation state.
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 
 #include <cstring>
 #include <string>
 
-#include "core/path_rules.h"
+#include "core/base/path_rules.h"
 
 namespace quorbel {
 

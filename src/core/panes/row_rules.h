@@ -1,8 +1,8 @@
 // Row rules shared by both panes and the directory records: size text,
-// date text, row image, the "C"-locale comparison and the _wtoi reading.
+// date text and row image.
 #pragma once
 
-#include "core/text.h"
+#include "core/base/text.h"
 
 namespace quorbel {
 
@@ -39,18 +39,8 @@ bool IsDotEntry(u16view name);
 // Whether the size column stays empty: ".", ".." or attributes exactly 0x10.
 bool SizeTextIsEmpty(uint32_t attributes, u16view name);
 
-// _wcsicmp in the "C" locale: folds A-Z only, compares unsigned code units.
-int CompareNoCase(u16view a, u16view b);
-
-// _wtoi: optional white space, optional sign, digits up to the first
-// non-digit; no digit gives 0. Saturates instead of overflowing.
-int32_t ParseLeadingInt(u16view text);
-
 // Byte count of a size text: leading number times the unit of the last
 // character (K, M, G, T powers of 1024). Empty text gives 0.
 uint64_t SizeTextBytes(u16view text);
-
-// Drive root form "C:\" (exactly three characters).
-bool IsDriveRoot(u16view path);
 
 }  // namespace quorbel

@@ -1,4 +1,4 @@
-#include "core/framing.h"
+#include "core/protocol/framing.h"
 
 #include <cstring>
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "core/texts.h"
+#include "core/base/texts.h"
 
 namespace quorbel {
 

@@ -18,11 +18,11 @@
 #include <string_view>
 #include <vector>
 
-#include "core/folder_rows.h"
-#include "core/framing.h"
-#include "core/limits.h"
-#include "core/text.h"
-#include "core/texts.h"
+#include "core/panes/folder_rows.h"
+#include "core/protocol/framing.h"
+#include "core/base/limits.h"
+#include "core/base/text.h"
+#include "core/base/texts.h"
 
 namespace quorbel {
 

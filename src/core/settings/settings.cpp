@@ -1,8 +1,8 @@
-#include "core/settings.h"
+#include "core/settings/settings.h"
 
 #include <string>
 
-#include "core/format_rules.h"
+#include "core/panes/row_rules.h"
 
 namespace quorbel {
 

@@ -1,4 +1,4 @@
-#include "core/texts.h"
+#include "core/base/texts.h"
 
 #include <string>
 

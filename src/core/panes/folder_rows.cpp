@@ -1,4 +1,6 @@
-#include "core/folder_rows.h"
+#include "core/panes/folder_rows.h"
+
+#include "core/base/path_rules.h"
 
 namespace quorbel {
 

@@ -23,16 +23,6 @@ public:
     virtual u16 FromAnsi(std::string_view bytes) const = 0;
 };
 
-// Copies src into a fixed buffer of `capacity` units (terminator included),
-// cutting it to capacity - 1 units and zero-filling the rest.
-template <typename Ch>
-void CopyBounded(Ch* dst, std::size_t capacity, std::basic_string_view<Ch> src) {
-    if (capacity == 0) return;
-    std::size_t n = src.size() < capacity - 1 ? src.size() : capacity - 1;
-    for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
-    for (std::size_t i = n; i < capacity; ++i) dst[i] = Ch(0);
-}
-
 // Length up to the first zero, never past `capacity`.
 template <typename Ch>
 std::size_t BoundedLength(const Ch* s, std::size_t capacity) {
@@ -48,5 +38,13 @@ inline u16 FromAscii(std::string_view s) {
     for (unsigned char c : s) out.push_back(char16_t(c));
     return out;
 }
+
+// _wcsicmp in the "C" locale: folds A-Z only, compares unsigned code units.
+int CompareNoCase(u16view a, u16view b);
+
+// _wtoi: optional white space, optional sign, digits up to the first
+// non-digit; no digit gives 0. Saturates instead of overflowing.
+int32_t ParseLeadingInt(u16view text);
+
 
 }  // namespace quorbel

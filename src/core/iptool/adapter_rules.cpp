@@ -1,4 +1,4 @@
-#include "core/adapter_rules.h"
+#include "core/iptool/adapter_rules.h"
 
 namespace quorbel {
 

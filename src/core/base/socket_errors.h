@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "core/text.h"
+#include "core/base/text.h"
 
 namespace quorbel {
 

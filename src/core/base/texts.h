@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "core/text.h"
+#include "core/base/text.h"
 
 namespace quorbel {
 

@@ -1,9 +1,9 @@
-#include "core/ipbatch.h"
+#include "core/iptool/ipbatch.h"
 
 #include <cstdio>
 
-#include "core/format_rules.h"
-#include "core/path_rules.h"
+#include "core/panes/row_rules.h"
+#include "core/base/path_rules.h"
 
 namespace quorbel {
 

@@ -1,4 +1,4 @@
-#include "core/socket_errors.h"
+#include "core/base/socket_errors.h"
 
 namespace quorbel {
 

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "core/format_rules.h"
+#include "core/panes/row_rules.h"
 
 namespace quorbel {
 
