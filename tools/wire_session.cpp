@@ -40,7 +40,7 @@ struct Session {
             const std::string m = from->host.outbox.front();
             from->host.outbox.pop_front();
             Print(from == &client ? "C:" : "S:", m);
-            to->protocol.ReceiveStream(m.data(), m.size());
+            Deliver(to->protocol, m.data(), m.size());
         }
     }
     void Login(u16view pw) {

@@ -77,12 +77,12 @@ void WinProtocolHost::ShowSentNak(quorbel::u16view text) {
 }
 
 void WinProtocolHost::RefreshStatusBar() { listener_.StatusChanged(); }
-void WinProtocolHost::ArmCloseTimer(uint32_t milliseconds) { listener_.CloseAfter(milliseconds); }
+void WinProtocolHost::CloseAfter(uint32_t milliseconds) { listener_.CloseAfter(milliseconds); }
 void WinProtocolHost::SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 void WinProtocolHost::EndConnection() { end_(); }
-void WinProtocolHost::ClearRemotePane() { listener_.ClearRemoteRows(); }
+void WinProtocolHost::ClearRemoteRows() { listener_.ClearRemoteRows(); }
 
-void WinProtocolHost::InsertRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {
+void WinProtocolHost::AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {
     listener_.AddRemoteRow(row, recordNumber);
 }
 

@@ -20,11 +20,11 @@ public:
     virtual void Note(const std::string& line) = 0;
     // A box of the core (a failed send, a file too large).
     virtual void Box(const std::string& line) { Note(line); }
-    virtual void Ended(const OperationReport& report) = 0;
-    virtual void RowsCleared() {}
-    virtual void RowArrived(const PaneRow&, int32_t /*number*/) {}
+    virtual void OperationEnded(const OperationReport& report) = 0;
+    virtual void ClearRemoteRows() {}
+    virtual void AddRemoteRow(const PaneRow&, int32_t /*number*/) {}
     // The peer said "CUT": close after this many milliseconds.
-    virtual void CloseAsked(uint32_t /*milliseconds*/) {}
+    virtual void CloseAfter(uint32_t /*milliseconds*/) {}
     // A request of the peer is about to be weighed against the drives: the
     // core asks only on behalf of a peer it serves.
     virtual void RequestArrived() {}
@@ -64,17 +64,17 @@ public:
     void ShowMessage(u16view text, u16view caption) override;
     void ShowSentNak(u16view text) override;
     void RefreshStatusBar() override {}
-    void ArmCloseTimer(uint32_t milliseconds) override { listener_.CloseAsked(milliseconds); }
+    void CloseAfter(uint32_t milliseconds) override { listener_.CloseAfter(milliseconds); }
     // Nothing more is sent; the front end closes the connection.
     void EndConnection() override {
         endAsked_ = true;
         if (sendError_ == 0) sendError_ = ECONNABORTED;
     }
     void SleepMs(uint32_t milliseconds) override;
-    void ClearRemotePane() override { listener_.RowsCleared(); }
-    void InsertRemoteRow(const PaneRow& row, int32_t number) override { listener_.RowArrived(row, number); }
+    void ClearRemoteRows() override { listener_.ClearRemoteRows(); }
+    void AddRemoteRow(const PaneRow& row, int32_t number) override { listener_.AddRemoteRow(row, number); }
     bool AcceptsPeerRequest(PeerRequest request, u16view path) override;
-    void OperationEnded(const OperationReport& report) override { listener_.Ended(report); }
+    void OperationEnded(const OperationReport& report) override { listener_.OperationEnded(report); }
 
     int DriveTypeOf(u16view root) override;
     bool ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) override;
