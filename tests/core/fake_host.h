@@ -182,21 +182,18 @@ public:
 };
 
 // Bytes of one received stream, handed over as a front end's receive loop
-// does: one message per call in the plain mode, in recv-sized pieces in the
-// fast mode. False once the stream holds a frame that cannot be.
+// does: into the space the protocol offers, one message per recv in the
+// plain mode. False once the stream holds a frame that cannot be.
 inline bool Deliver(Protocol& protocol, const char* data, std::size_t n) {
-    if (!protocol.FastMode()) {
-        protocol.Receive(data, static_cast<int32_t>(std::min<std::size_t>(n, kMaxPlainMessageBytes)));
-        return true;
-    }
-    while (n > 0) {
+    do {
         const std::size_t take = std::min(n, protocol.ReceiveSpaceBytes());
-        if (take == 0) return false;
+        if (take == 0 && n > 0) return false;
         std::copy(data, data + take, protocol.ReceiveSpace());
         if (!protocol.Received(take)) return false;
+        if (!protocol.FastMode()) return true;  // the rest of a plain message is lost, as in a recv
         data += take;
         n -= take;
-    }
+    } while (n > 0);
     return true;
 }
 
