@@ -58,9 +58,6 @@ private:
     std::function<void()> end_;
     WinFolderSource folders_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    static constexpr DWORD kReadAheadBytes = 64 * 1024;
-    std::vector<char> readAhead_;
-    std::size_t readPos_ = 0, readLength_ = 0;
     std::atomic<bool> nakShown_{false};
     std::atomic<int> detached_{0};  // boxes still on their own threads
 };

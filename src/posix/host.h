@@ -103,7 +103,6 @@ private:
     bool Fail(const std::string& what, const std::string& path, int error);
     bool WriteOut(const char* data, std::size_t length);
     bool WriteFailed(int error);
-    void FillPiece();
 
     const IconvCodec& codec_;
     const PathMap& drives_;
@@ -119,10 +118,7 @@ private:
     std::string localFolder_;
     std::string error_;
 
-    // The transfer file. Small blocks are read from pieces of kPieceBytes,
-    // large ones straight into place; received zero blocks of 4 KiB or more
-    // become holes.
-    static constexpr std::size_t kPieceBytes = 64 * 1024;
+    // The transfer file. Received zero blocks of 4 KiB or more become holes.
     int file_ = -1;
     bool writing_ = false;
     bool finished_ = false;    // its times were set: the core gives it its name next
@@ -131,10 +127,6 @@ private:
     std::string filePath_;
     u16 createdPath_;  // the path of the core the file being received was created under
     Place created_;
-    char* piece_ = nullptr;
-    std::size_t pieceFill_ = 0, pieceRead_ = 0;
-    bool readEnd_ = false;
-    int readError_ = 0;
 };
 
 }  // namespace quorbel::posix

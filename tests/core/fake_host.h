@@ -135,7 +135,8 @@ public:
     int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override {
         if (!openPath || openForWrite || failRead) return -1;
         const std::string& d = files[*openPath].data;
-        const std::size_t n = std::min(maxBytes, d.size() - readPos);
+        // A read gives what one piece of storage holds, as disks and pipes may.
+        const std::size_t n = std::min({maxBytes, d.size() - readPos, kPlainBlockBytes});
         std::copy(d.data() + readPos, d.data() + readPos + n, buffer);
         readPos += n;
         return static_cast<int64_t>(n);

@@ -96,7 +96,8 @@ public:
     // The one transfer file of this side. Read: an existing file only (a
     // missing one is not created), no sharing.
     virtual bool OpenTransferForRead(u16view path, uint64_t& size) = 0;
-    // Bytes read (0 at the end), or -1 when the read fails.
+    // What one read gave (0 at the end, fewer bytes than asked for at any
+    // time), or -1 when the read fails.
     virtual int64_t ReadTransfer(char* buffer, std::size_t maxBytes) = 0;
     virtual bool GetTransferTimes(FileTimes& times) = 0;
     // Write: a new file only (false when the name exists), no sharing.

@@ -236,6 +236,7 @@ private:
     char plainBuffer_[kMaxPlainMessageBytes + 16] = {};
     FrameReader frames_;
     std::vector<char> blockBuffer_;
+    BlockReader reader_;
     // The block read ahead of the peer's answer: its bytes, 0 at the end,
     // -1 after a failed read.
     static constexpr int64_t kNothingAhead = -2;

@@ -2,6 +2,7 @@
 // receiver writes the blocks into a temporary file and, at the end record,
 // gives it the sender's times and its final name.
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -74,6 +75,29 @@ int32_t ParseHeaderNumber(const char* sixBytes) {
     return value;
 }
 
+int64_t BlockReader::Fill(FileStore& files, char* buffer, std::size_t maxBytes) {
+    std::size_t copied = 0;
+    while (copied < maxBytes) {
+        if (pos_ < length_) {
+            const std::size_t n = std::min(length_ - pos_, maxBytes - copied);
+            std::memcpy(buffer + copied, ahead_.data() + pos_, n);
+            pos_ += n;
+            copied += n;
+            continue;
+        }
+        if (end_) break;
+        const bool straight = maxBytes - copied >= kReadAheadBytes;
+        if (!straight && ahead_.empty()) ahead_.resize(kReadAheadBytes);
+        char* into = straight ? buffer + copied : ahead_.data();
+        const int64_t got = files.ReadTransfer(into, straight ? maxBytes - copied : kReadAheadBytes);
+        if (got < 0 || uint64_t(got) > (straight ? maxBytes - copied : kReadAheadBytes)) return -1;
+        if (got == 0) end_ = true;
+        else if (straight) copied += std::size_t(got);
+        else pos_ = 0, length_ = std::size_t(got);
+    }
+    return int64_t(copied);
+}
+
 // ---- Sending -----------------------------------------------------------------
 
 std::size_t Protocol::BlockBytes() const { return FastMode() ? kFastBlockBytes : kPlainBlockBytes; }
@@ -107,8 +131,7 @@ int64_t Protocol::ReadAhead() {
     const std::size_t room = BlockBytes();
     if (blockBuffer_.size() < kFrameHeaderBytes + kBlockHeaderBytes + room)
         blockBuffer_.resize(kFrameHeaderBytes + kBlockHeaderBytes + room);
-    const int64_t got = files_.ReadTransfer(blockBuffer_.data() + kFrameHeaderBytes + kBlockHeaderBytes, room);
-    return got < 0 || uint64_t(got) > room ? -1 : got;
+    return reader_.Fill(files_, blockBuffer_.data() + kFrameHeaderBytes + kBlockHeaderBytes, room);
 }
 
 BlockSent Protocol::SendNextBlock(bool fr) {
@@ -228,6 +251,7 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
 
 void Protocol::ReleaseTransferFile() {
     ahead_ = kNothingAhead;
+    reader_.Reset();
     if (transfer_ != Transfer::Closed) {
         files_.CloseTransfer();
         if (transfer_ == Transfer::Writing) files_.RemoveFile(tempName_);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/base/text.h"
 #include "core/protocol/host.h"
@@ -30,6 +31,25 @@ std::string EncodeEndRecord(bool fr, const FileTimes& times);
 FileTimes ParseEndRecordTimes(const char* data, std::size_t count);
 // The number in a 6-digit header field; -1 unless all six are digits.
 int32_t ParseHeaderNumber(const char* sixBytes);
+
+// Reads a file block by block from a host that reads what it can at a
+// time. A block is filled whole until the file ends; small blocks come out
+// of a read-ahead so that each exchange does not cost a read of its own,
+// large ones (the fast mode's) are read straight into place.
+class BlockReader {
+public:
+    static constexpr std::size_t kReadAheadBytes = 64 * 1024;
+    // Bytes put into `buffer` (fewer than `maxBytes` only at the file's
+    // end), or -1 when a read failed.
+    int64_t Fill(FileStore& files, char* buffer, std::size_t maxBytes);
+    // A new file, or none.
+    void Reset() { pos_ = length_ = 0, end_ = false; }
+
+private:
+    std::vector<char> ahead_;
+    std::size_t pos_ = 0, length_ = 0;
+    bool end_ = false;
+};
 
 // What sending the next block did.
 enum class BlockSent {
