@@ -222,8 +222,7 @@ struct Link {
             const std::string m = from->host.outbox.front();
             from->host.outbox.pop_front();
             transcript.push_back(who + (from->protocol.FastMode() ? m.substr(4) : m));
-            Deliver(to->protocol, m.data(), m.size());
-            return true;
+            return Deliver(to->protocol, m.data(), m.size());  // the exchange stops at a broken stream
         }
         return false;
     }
