@@ -3,6 +3,7 @@
 
 #include <map>
 
+#include "core/copy/tree_plan.h"
 #include "core/panes/command_rules.h"
 #include "core/panes/folder_rows.h"
 #include "core/panes/row_rules.h"
@@ -308,6 +309,61 @@ TEST(SettingsFile, LimitsAndUnreadableCredentials) {
     EXPECT_EQ(s.port, 0);
     EXPECT_EQ(DefaultPw({2026, 12, 31}), u"PW1231");
     EXPECT_EQ(DefaultPw({2026, 1, 1}), u"PW11");
+}
+
+// A tree copy's steps as text, up to the next one the front end answers.
+std::string TreeSteps(TreePlan& plan) {
+    static const char* const kActions[] = {"list", "make", "copy", "skip", "done"};
+    std::string out;
+    for (;;) {
+        const TreeStep s = plan.Next();
+        out += std::string(kActions[int(s.action)]) + " " + std::string(s.path.begin(), s.path.end());
+        if (s.reason != TreeSkip::None) out += "!" + std::to_string(int(s.reason));
+        if (s.bytes > 0) out += "=" + std::to_string(s.bytes);
+        out += ";";
+        if (s.action != TreeAction::CopyFile && s.action != TreeAction::Skip) return out;
+    }
+}
+
+TEST(TreePlan, DepthFirstLeavingOutWhatItMayNotCopy) {
+    TreePlan plan(RoomBelow(u16(kMaxPath - 13, u'x')), 7);  // 12 characters below the top
+    auto rows = [&](std::vector<std::pair<const char16_t*, int>> list, bool listed = true) {
+        bool taken = true;
+        for (auto& [name, image] : list) taken = plan.AddRow({name, u"", u"", image});
+        plan.EndListing(listed);
+        return taken;
+    };
+    EXPECT_EQ(TreeSteps(plan), "list ;");
+    EXPECT_TRUE(rows({{u"..", 0}, {u"d:\\", 2}, {u"a.txt", 8}, {u"sub", 1}, {u"a/b", 8}, {u"odd", 42}}));
+    EXPECT_EQ(TreeSteps(plan), "make ;");
+    EXPECT_EQ(TreeSteps(plan), "copy a.txt;skip a/b!3;skip odd!2;list sub;");
+    EXPECT_TRUE(rows({{u"..", 1}, {u"long_name.txt", 7}, {u"deep", 1}, {u"e", 1}}));
+    EXPECT_EQ(TreeSteps(plan), "make sub;");
+    EXPECT_EQ(TreeSteps(plan), "skip sub\\..!3;skip sub\\long_name.txt!4;list sub\\deep;");
+    rows({}, false);
+    EXPECT_EQ(TreeSteps(plan), "skip sub\\deep!6;list sub\\e;");
+    // A full listing: what it holds is copied, the folder named first; a row past it is not taken.
+    EXPECT_FALSE(rows({{u"1", 9}, {u"2", 9}, {u"3", 9}, {u"4", 9}, {u"5", 9}, {u"6", 9}, {u"7", 9}, {u"8", 9}}));
+    EXPECT_EQ(TreeSteps(plan), "make sub\\e;");
+    std::string copies;
+    for (char c = '1'; c <= '7'; ++c) copies += std::string("copy sub\\e\\") + c + ";";
+    EXPECT_EQ(TreeSteps(plan), "skip sub\\e!5;" + copies + "done ;");
+    EXPECT_EQ(std::tuple(plan.Files(), plan.Folders(), plan.Skipped(TreeSkip::BadName)), std::tuple(8, 3, 2));
+
+    // A local folder: links and special files left out; a folder not made is not entered.
+    TreePlan local(100, kMaxTreeFolderEntries);
+    TreeSteps(local);
+    for (auto [name, attributes] : std::vector<std::pair<const char16_t*, uint32_t>>{
+             {u"f", kAttrArchive}, {u"l", kAttrReparsePoint | kAttrDirectory}, {u"p", kAttrDevice}, {u"d", kAttrDirectory}})
+        local.AddEntry(Entry(name, attributes, 5));
+    local.EndListing(true);
+    EXPECT_EQ(TreeSteps(local), "make ;");
+    EXPECT_EQ(TreeSteps(local), "copy f=5;skip l!1;skip p!2;list d;");
+    local.AddEntry(Entry(u"x", kAttrDirectory, 0));
+    local.EndListing(true);
+    EXPECT_EQ(TreeSteps(local), "make d;");
+    local.FolderFailed();
+    EXPECT_EQ(TreeSteps(local), "done ;");
 }
 
 TEST(CompanionFile, KeysDefaultsAndPlace) {

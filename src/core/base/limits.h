@@ -37,6 +37,10 @@ constexpr std::size_t kFastBlockBytes = std::size_t(1) << 20;
 constexpr uint64_t kMaxPlainCopyBytes = 999'997'000ULL;
 constexpr uint64_t kMaxFastCopyBytes = 999'999ULL * kFastBlockBytes;
 
+// The entries a tree copy takes from one local folder: a larger one is
+// copied in part and named as incomplete, as a peer's full listing is.
+constexpr std::size_t kMaxTreeFolderEntries = 65536;
+
 // The Linux peer's Server: the time a connection has to log in, the
 // default time a logged-in peer may stay silent, and how long either side
 // waits for a peer that takes no bytes before it gives the connection up.

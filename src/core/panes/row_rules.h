@@ -20,6 +20,9 @@ enum DriveType : int {
 constexpr uint32_t kAttrDirectory = 0x10;
 constexpr uint32_t kAttrArchive = 0x20;
 constexpr uint32_t kAttrCompressed = 0x800;
+// Entries a tree copy leaves out: a device or other special file, a link.
+constexpr uint32_t kAttrDevice = 0x40;
+constexpr uint32_t kAttrReparsePoint = 0x400;
 
 // 10239, 10K, 10239K, 10M, ... 10T: each unit from 10 of it upwards, truncated.
 u16 FormatSizeText(uint64_t bytes);

@@ -1,0 +1,124 @@
+#include "core/copy/tree_plan.h"
+
+#include <utility>
+
+#include "core/base/limits.h"
+#include "core/base/path_rules.h"
+#include "core/panes/row_rules.h"
+
+namespace quorbel {
+
+std::size_t RoomBelow(u16view top) { return top.size() < kMaxPath ? kMaxPath - top.size() - 1 : 0; }
+
+TreePlan::TreePlan(std::size_t room, std::size_t maxEntries) : room_(room), maxEntries_(maxEntries) {}
+
+TreeStep TreePlan::Emit(TreeAction action, u16 path, TreeSkip reason, uint64_t bytes) {
+    TreeStep step;
+    step.action = action;
+    step.path = std::move(path);
+    step.reason = reason;
+    step.bytes = bytes;
+    if (action == TreeAction::Skip) ++skipped_[int(reason)];
+    return step;
+}
+
+TreeStep TreePlan::Next() {
+    switch (phase_) {
+        case Phase::Start:
+            phase_ = Phase::Listing;
+            return Emit(TreeAction::List, folder_);
+        case Phase::Listing:  // the listing was never ended: it gave what it gave
+            EndListing(entries_ > 0);
+            return Next();
+        case Phase::Listed:
+            if (!listed_) {
+                phase_ = Phase::Made;
+                items_.clear();
+                subfolders_.clear();
+                return Emit(TreeAction::Skip, folder_, TreeSkip::Unlisted);
+            }
+            phase_ = Phase::Made;
+            ++folders_;
+            return Emit(TreeAction::MakeFolder, folder_);
+        case Phase::Made:
+            // Its subfolders are visited in listing order once its files are done.
+            while (!subfolders_.empty()) {
+                pending_.push_back(std::move(subfolders_.back()));
+                subfolders_.pop_back();
+            }
+            if (nextItem_ < items_.size()) {
+                Item item = std::move(items_[nextItem_++]);
+                u16 path = item.name.empty() ? folder_ : folder_.empty() ? item.name : folder_ + u"\\" + item.name;
+                if (item.reason != TreeSkip::None) return Emit(TreeAction::Skip, std::move(path), item.reason);
+                ++files_;
+                return Emit(TreeAction::CopyFile, std::move(path), TreeSkip::None, item.bytes);
+            }
+            items_.clear();
+            nextItem_ = 0;
+            if (pending_.empty()) {
+                phase_ = Phase::Done;
+                return Next();
+            }
+            folder_ = std::move(pending_.back());
+            pending_.pop_back();
+            phase_ = Phase::Listing;
+            entries_ = 0;
+            full_ = false;
+            return Emit(TreeAction::List, folder_);
+        case Phase::Done:
+            break;
+    }
+    return TreeStep();
+}
+
+void TreePlan::Take(u16view name, Kind kind, uint64_t bytes) {
+    ++entries_;
+    full_ = entries_ >= maxEntries_;
+    if (kind == Kind::Ignored) return;
+    TreeSkip reason = kind == Kind::Link ? TreeSkip::Link : kind == Kind::Special ? TreeSkip::Special : TreeSkip::None;
+    if (reason == TreeSkip::None && !IsPlainFileName(name)) reason = TreeSkip::BadName;
+    const std::size_t length = folder_.size() + (folder_.empty() ? 0 : 1) + name.size();
+    if (reason == TreeSkip::None && length > room_) reason = TreeSkip::TooLong;
+    if (kind == Kind::Folder && reason == TreeSkip::None)
+        subfolders_.push_back(folder_.empty() ? u16(name) : folder_ + u"\\" + u16(name));
+    else
+        items_.push_back({u16(name), reason, bytes});
+}
+
+bool TreePlan::AddRow(const PaneRow& row) {
+    if (phase_ != Phase::Listing || entries_ >= maxEntries_) return false;
+    // The folder's own "." and "..", and drive rows, are no entries of it.
+    Kind kind = Kind::Special;
+    if ((row.image == 0 && IsDotEntry(row.name)) || (row.image >= 2 && row.image <= 6)) kind = Kind::Ignored;
+    else if (row.image == 1) kind = Kind::Folder;
+    else if (row.image >= 7 && row.image <= 9) kind = Kind::File;
+    Take(row.name, kind, 0);
+    return entries_ < maxEntries_;
+}
+
+bool TreePlan::AddEntry(const FolderEntry& entry) {
+    if (phase_ != Phase::Listing || entries_ >= maxEntries_) return false;
+    Kind kind = Kind::File;
+    if (IsDotEntry(entry.name)) kind = Kind::Ignored;
+    else if (entry.attributes & kAttrReparsePoint) kind = Kind::Link;
+    else if (entry.attributes & kAttrDevice) kind = Kind::Special;
+    else if (entry.attributes & kAttrDirectory) kind = Kind::Folder;
+    Take(entry.name, kind, entry.sizeOnDisk);
+    return entries_ < maxEntries_;
+}
+
+void TreePlan::EndListing(bool listed) {
+    if (phase_ != Phase::Listing) return;
+    phase_ = Phase::Listed;
+    listed_ = listed;
+    // Said first, so that what follows is read as part of a folder that may hold more.
+    if (full_) items_.insert(items_.begin(), Item{u16(), TreeSkip::Incomplete, 0});
+}
+
+void TreePlan::FolderFailed() {
+    if (phase_ != Phase::Made || nextItem_ != 0) return;
+    items_.clear();
+    subfolders_.clear();
+}
+
+}  // namespace quorbel
