@@ -15,6 +15,7 @@
 #include <tuple>
 
 #include "core/base/path_rules.h"
+#include "core/copy/tree_plan.h"
 #include "peer/peer.h"
 #include "peer/progress.h"
 #include "posix/host.h"
@@ -38,6 +39,20 @@ constexpr int kPlainEndRecordGapMs = 100;
 // A listing may take --timeout, and this share of it more for each record:
 // one that a Server trickles ends after about eleven times --timeout.
 constexpr int kListingRecordsPerTimeout = 100;
+
+std::string SkipText(TreeSkip reason) {
+    switch (reason) {
+        case TreeSkip::Link: return "left out, a symbolic link";
+        case TreeSkip::Special: return "left out, neither a file nor a folder";
+        case TreeSkip::BadName: return "left out, not a plain file name";
+        case TreeSkip::TooLong: return "left out, its path would pass " + std::to_string(kMaxPath) + " characters";
+        case TreeSkip::Incomplete:
+            return "the listing fills the peer's table (" + std::to_string(kMaxListedRows) +
+                   " entries): more entries may exist";
+        case TreeSkip::Unlisted: return "not copied: it could not be listed";
+        default: return "left out";
+    }
+}
 
 const char* KindWord(int32_t image) {
     if (image == 0 || image == 1) return "dir";
@@ -93,6 +108,15 @@ private:
     int Get();
     int Put();
     int MakeFolder();
+    // get -r and put -r: the tree plan's steps one after the other.
+    int CopyTree();
+    bool PrepareTree(u16& peerTop, std::string& localTop, posix::PathMap& tree);
+    // The first listing of a connection is followed by the Windows Server's
+    // own request for this side's listing: served before anything else.
+    int AfterListing();
+    int ListTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step, int& status);
+    int MakeTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step, const std::string& localTop,
+                       posix::PathMap& tree, int& status);
 
     const Options& o_;
     Setup setup_;
@@ -106,6 +130,7 @@ private:
     std::string why_;        // why this side ended the connection
     std::string local_;      // the local file of the current get
     bool servedListing_ = false;
+    bool lingered_ = false;
     int interrupted_ = 0;
     Operation awaitedFirst_ = Operation::Unknown, awaitedUntil_ = Operation::Unknown;
     std::optional<OperationReport> report_;
@@ -362,6 +387,7 @@ int Client::CheckArrived(const u16& folder, const std::vector<Arrival>& arrived,
 }
 
 int Client::Linger() {
+    lingered_ = true;
     const Clock::time_point quiet = Clock::now() + kServerListingWait, limit = Clock::now() + kServedListingLimit;
     while (fd_ >= 0 && !servedListing_ && !cut_) {
         if (const int signal = PendingSignal()) return SignalExitCode(signal);
@@ -535,6 +561,194 @@ int Client::MakeFolder() {
     return Linger();
 }
 
+// ---- get -r and put -r --------------------------------------------------------
+
+// The top folder on the peer (a get's source, a put's copy) and on this side
+// (a get's copy, made at its MakeFolder step; a put's source, as drive C: of
+// `tree`, through which every local path of the copy then goes).
+bool Client::PrepareTree(u16& peerTop, std::string& localTop, posix::PathMap& tree) {
+    const bool put = o_.verb == "put";
+    const std::string& local = o_.operands[put ? 0 : 1];
+    std::optional<std::string> real = posix::RealPath(local);
+    struct stat st{};
+    if (!real || ::stat(real->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        Error("'" + local + "' is not a folder");
+        return false;
+    }
+    u16 name;
+    if (put) {
+        // Named as the command line names it; "." and the like by what it is.
+        std::string typed = local;
+        while (typed.size() > 1 && typed.back() == '/') typed.pop_back();
+        typed = typed.substr(typed.rfind('/') + 1);
+        if (typed.find_first_not_of('.') == std::string::npos) typed = real->substr(real->rfind('/') + 1);
+        u16 folder;
+        std::optional<u16> wide = posix::FromUtf8(typed);
+        if (!wide || !RemotePath(o_.operands[1], kMaxPath, folder)) return false;
+        name = *wide;
+        std::optional<u16> top = JoinEntryPath(folder, name);
+        std::optional<std::string> ansi = top ? setup_.codec.Encode(*top) : std::nullopt;
+        if (!IsPlainFileName(name) || !ansi || ansi->size() > kMaxPath) {
+            Error("'" + local + "' cannot be named on the peer (" + setup_.codec.Name() + ", at most " +
+                  std::to_string(kMaxPath) + " bytes, a plain file name)");
+            return false;
+        }
+        peerTop = std::move(*top);
+        localTop = *real;
+        std::string why;
+        if (!tree.AddDrive('C', localTop, why)) Error(why);
+        return why.empty();
+    }
+    if (!RemotePath(o_.operands[0], kMaxPath, peerTop)) return false;
+    name = u16(FileNameOf(peerTop));
+    if (IsDriveRoot(peerTop) || !IsPlainFileName(name)) {
+        Error("'" + o_.operands[0] + "' does not name a folder of the peer");
+        return false;
+    }
+    localTop = *real + "/" + Utf8(name);
+    return true;
+}
+
+int Client::AfterListing() { return lingered_ ? kExitDone : Linger(); }
+
+int Client::ListTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step, int& status) {
+    if (o_.verb == "put") {
+        int unnamed = 0;
+        const bool listed = host_->ListLocalTree(step.path, [&](const FolderEntry& e) { return plan.AddEntry(e); },
+                                                 unnamed);
+        if (!listed) Error(host_->TakeError());
+        if (unnamed > 0) {
+            Error(Utf8(peer) + ": " + std::to_string(unnamed) + " local name(s) that are not UTF-8 left out");
+            status = status == kExitDone ? kExitRefused : status;
+        }
+        plan.EndListing(listed);
+        return kExitDone;
+    }
+    int listed = kExitDone;
+    if (int code = ListInto(peer, Utf8(peer), listed)) return code;
+    if (listed == kExitDone)
+        for (const PaneRow& row : rows_) plan.AddRow(row);
+    plan.EndListing(listed == kExitDone && !rows_.empty());
+    return AfterListing();
+}
+
+int Client::MakeTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step, const std::string& localTop,
+                           posix::PathMap& tree, int& status) {
+    if (o_.verb == "get") {
+        std::string cause;
+        if (step.path.empty()) {
+            // The top: an existing folder takes the copy, never a link of that name.
+            struct stat st{};
+            const bool folder = (::mkdir(localTop.c_str(), 0777) == 0 || errno == EEXIST) &&
+                                ::lstat(localTop.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            cause = folder ? "" : "cannot make the folder '" + localTop + "': " +
+                                      std::strerror(errno == EEXIST || errno == 0 ? ENOTDIR : errno);
+            if (folder && tree.AddDrive('C', localTop, cause)) {
+                host_->SetLocalTree(&tree);
+                return kExitDone;
+            }
+        } else {
+            const bool made = host_->CreateFolder(step.path) || host_->FolderExists(step.path);
+            cause = host_->TakeError();
+            host_->TakeRefusal();
+            if (made) return kExitDone;
+        }
+        Error(cause + "; its tree is not copied");
+        if (status == kExitDone) status = kExitLocal;
+        plan.FolderFailed();
+        return kExitDone;
+    }
+    // The peer answers "ACK" whether or not it made the folder: only the
+    // listing of the folder that follows tells.
+    protocol_->SetRemoteFolderPath(peer);
+    Expect(Operation::MakeFolder, Operation::List);
+    if (int error = protocol_->StartCreateFolder(peer)) return SendFailed(error);
+    int made = kExitDone;
+    if (int code = Finish(Await(nullptr), Utf8(peer), made)) return code;
+    if (made != kExitDone || rows_.empty()) {
+        if (made == kExitDone) Error(Utf8(peer) + ": the peer did not create it; its tree is not copied");
+        if (status == kExitDone) status = kExitRefused;
+        plan.FolderFailed();
+    }
+    return AfterListing();
+}
+
+int Client::CopyTree() {
+    const bool put = o_.verb == "put";
+    u16 peerTop;
+    std::string localTop;
+    posix::PathMap tree;
+    if (!PrepareTree(peerTop, localTop, tree)) return kExitUsage;
+    if (put) host_->SetLocalTree(&tree);
+    if (int code = Open()) return code;
+    // A peer's listing holds its table's rows; a local folder is read as far as the plan takes it.
+    TreePlan plan(RoomBelow(peerTop), put ? kMaxTreeFolderEntries : kMaxListedRows);
+    int status = kExitDone;
+    Progress progress;
+    // A plain peer's files are confirmed by its listing of their folder once the copy leaves it.
+    std::vector<Arrival> arrived;
+    u16 arrivedIn;
+    for (;;) {
+        if (const int signal = PendingSignal()) return SignalExitCode(signal);
+        const TreeStep step = plan.Next();
+        if (!arrived.empty() && (step.action == TreeAction::List || step.action == TreeAction::Done)) {
+            if (int code = CheckArrived(arrivedIn, arrived, status)) return code;
+            arrived.clear();
+        }
+        const u16 peer = step.path.empty() ? peerTop : peerTop + u"\\" + step.path;
+        std::string shown = put ? localTop + "/" + posix::ToUtf8Lossy(step.path) : Utf8(peer);
+        if (put) std::replace(shown.begin() + long(localTop.size()), shown.end(), '\\', '/');
+        std::optional<std::string> ansi = setup_.codec.Encode(peer);
+        const bool namable = ansi && ansi->size() <= (step.action == TreeAction::CopyFile ? kMaxRequestPath : kMaxPath);
+        switch (step.action) {
+            case TreeAction::Done: {
+                const int skipped = plan.Skipped(TreeSkip::Link) + plan.Skipped(TreeSkip::Special);
+                Note(std::to_string(plan.Files()) + " file(s) in " + std::to_string(plan.Folders()) + " folder(s)" +
+                     (skipped > 0 ? ", " + std::to_string(skipped) + " link(s) and special file(s) left out" : ""));
+                return status;
+            }
+            case TreeAction::Skip:
+                Error((put ? shown : Printable(peer)) + ": " + SkipText(step.reason));
+                if (!SkipIsByKind(step.reason) && status == kExitDone) status = kExitRefused;
+                continue;
+            default:
+                break;
+        }
+        if (!namable) {
+            Error(shown + ": left out, " +
+                  (ansi ? "too long for the protocol" : "the name cannot be written in " + setup_.codec.Name()));
+            if (status == kExitDone) status = kExitRefused;
+            if (step.action == TreeAction::List) plan.EndListing(false);
+            if (step.action == TreeAction::MakeFolder) plan.FolderFailed();
+            continue;
+        }
+        int code = kExitDone;
+        if (step.action == TreeAction::List) code = ListTreeFolder(plan, peer, step, status);
+        else if (step.action == TreeAction::MakeFolder) code = MakeTreeFolder(plan, peer, step, localTop, tree, status);
+        else if (!put) {
+            local_ = localTop + "/" + posix::ToUtf8Lossy(step.path);
+            std::replace(local_.begin() + long(localTop.size()), local_.end(), '\\', '/');
+            code = CopyOne(progress, "get " + shown + " -> " + local_, 0, Operation::Receive,
+                           [&] { return protocol_->StartCopyFrom(peer, step.path); }, shown, status);
+        } else if (step.bytes > protocol_->MaxCopyBytes()) {
+            Error(shown + ": left out, larger than the " + (protocol_->FastMode() ? "fast mode" : "plain protocol") +
+                  " can copy (" + std::to_string(protocol_->MaxCopyBytes()) + " bytes)");
+            if (status == kExitDone) status = kExitRefused;
+        } else {
+            OperationReport ended;
+            code = CopyOne(progress, "put " + shown + " -> " + Utf8(peer), step.bytes, Operation::Send,
+                           [&] { return protocol_->StartCopyTo(step.path, peer); }, Utf8(peer), status, &ended);
+            if (ended.outcome == Outcome::Done && protocol_->FastVersion() < 2) {
+                arrivedIn = ParentPath(peer);
+                arrived.push_back({u16(FileNameOf(peer)), Utf8(peer), ended.bytes});
+            }
+            // A signal ends the pause early, and is seen at the next step.
+            if (!protocol_->FastMode()) ::poll(nullptr, 0, kPlainEndRecordGapMs);
+        }
+        if (code != kExitDone) return code;
+    }
+}
+
 int Client::Run() {
     if (!PrepareSetup(o_, setup_)) return kExitUsage;
     host_ = std::make_unique<posix::PosixHost>(setup_.codec, setup_.drives, *this);
@@ -543,7 +757,8 @@ int Client::Run() {
     protocol_->SetRole(Role::Client);
     protocol_->SetFastModeAllowed(!o_.plain);
     int code;
-    if (o_.verb == "ls") code = List();
+    if (o_.recursive) code = CopyTree();
+    else if (o_.verb == "ls") code = List();
     else if (o_.verb == "get") code = Get();
     else if (o_.verb == "put") code = Put();
     else code = MakeFolder();

@@ -20,7 +20,9 @@ const char kUsage[] =
     "Verbs of the Client:\n"
     "  ls 'C:\\path'                       list a folder of the peer\n"
     "  get 'C:\\remote\\file'... LOCALDIR   copy files from the peer\n"
+    "  get -r 'C:\\remote\\dir' LOCALDIR    copy a folder with its whole tree from the peer\n"
     "  put LOCALFILE... 'C:\\remote\\dir'   copy files to the peer\n"
+    "  put -r LOCALDIR 'C:\\remote\\dir'    copy a folder with its whole tree to the peer\n"
     "  mkdir 'C:\\remote\\new'              create a folder on the peer\n"
     "\n"
     "Options:\n"
@@ -73,6 +75,10 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
+        if (!optionsEnd && arg == "-r") {
+            o.recursive = true;
+            continue;
+        }
         if (optionsEnd || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
             positional.push_back(arg);
             continue;
@@ -149,6 +155,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (hasHost || o.cmd || hasTimeout) error = "--host, --cmd and --timeout are for the Client verbs";
         else if (!o.hasLogin && !o.allowCmdClients) error = "serve needs --id and --pw, or --allow-cmd-clients";
         else if (!o.operands.empty()) error = "serve takes no operand ('" + o.operands[0] + "')";
+        else if (o.recursive) error = "-r is for get and put";
     } else if (wanted == 0) {
         error = "unknown verb '" + o.verb + "'";
     } else if (o.allowCmdClients || serveOnly || o.drives.size() > 1 ||
@@ -158,6 +165,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "give the login pair (--id ID --pw PW) or --cmd";
     } else if (o.port == 0) {
         error = "port 0 is only for serve";
+    } else if (o.recursive && (wanted != 2 || o.operands.size() != 2)) {
+        error = "-r is for get and put, with one folder and a destination";
     } else if (wanted == 1 ? o.operands.size() != 1 : o.operands.size() < 2) {
         error = o.verb + (wanted == 1 ? " takes one path" : " takes one or more files and a destination");
     }

@@ -18,6 +18,7 @@ struct Options {
     bool hasLogin = false;             // --id and --pw given
     std::string id, pw;
     bool cmd = false, allowCmdClients = false, plain = false, quiet = false, tsv = false;
+    bool recursive = false;            // get -r, put -r: a folder with its whole tree
     std::vector<std::pair<char, std::string>> drives;  // --root is drive C
     int idleSeconds = kDefaultIdleSeconds;  // serve: --idle-timeout
     bool readOnly = false;             // serve: neither files nor folders are made

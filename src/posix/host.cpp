@@ -73,9 +73,10 @@ bool PosixHost::Resolve(u16view path, Place& place) {
         place.shown = created_.shown;
         return place.folder || Fail("cannot reach", place.shown, errno);
     }
-    if (HasDriveForm(path)) {
+    if (HasDriveForm(path) || localTree_) {
         int error = 0;
-        std::optional<Place> found = drives_.Locate(path, error);
+        std::optional<Place> found =
+            HasDriveForm(path) ? drives_.Locate(path, error) : localTree_->Locate(u"C:\\" + u16(path), error);
         if (!found) {
             error_ = "'" + ToUtf8Lossy(path) + "' " +
                      (error == EINVAL ? std::string("is not inside a served folder")
@@ -200,6 +201,37 @@ bool PosixHost::ListFolder(u16view folder, const std::function<bool(const Folder
         listener_.Note(where + ": " + std::to_string(notInCodePage) + " name(s) that " + codec_.Name() +
                        " cannot hold left out");
     if (links > 0) listener_.Note(where + ": " + std::to_string(links) + " symbolic link(s) left out");
+    return true;
+}
+
+bool PosixHost::ListLocalTree(u16view path, const std::function<bool(const FolderEntry&)>& visit, int& unnamed) {
+    int error = ENOENT;
+    const std::optional<Place> place = localTree_ ? localTree_->Locate(u"C:\\" + u16(path), error) : std::nullopt;
+    Fd opened(place ? ::openat(place->folder.Get(), place->name.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                    : (errno = error, -1));
+    DIR* dir = opened ? ::fdopendir(opened.Get()) : nullptr;
+    if (dir == nullptr) return Fail("cannot list", place ? place->shown : ToUtf8Lossy(path), errno);
+    opened.Release();
+    struct stat st{};
+    for (bool more = true; more;) {
+        const dirent* d = ::readdir(dir);
+        if (d == nullptr) break;
+        const std::string_view bytes(d->d_name);
+        if (bytes == "." || bytes == "..") continue;
+        std::optional<u16> name = FromUtf8(bytes);
+        if (!name) {
+            ++unnamed;
+            continue;
+        }
+        if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        FolderEntry entry = EntryOf(std::move(*name), st);
+        entry.sizeOnDisk = uint64_t(st.st_size);  // a copy sends every byte, holes too
+        if (S_ISLNK(st.st_mode)) entry.attributes = kAttrReparsePoint;
+        else if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) entry.attributes = kAttrDevice;
+        more = visit(entry);
+    }
+    ::closedir(dir);
     return true;
 }
 

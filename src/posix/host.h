@@ -46,6 +46,15 @@ public:
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
     // Where the bare file names that the front end hands the core live.
     void SetLocalFolder(const std::string& folder) { localFolder_ = folder; }
+    // Where the front end's paths live during a tree copy: "sub\\file" is
+    // then found beneath the tree's drive C:, through no link; none (null)
+    // for the bare names inside the local folder.
+    void SetLocalTree(const PathMap* tree) { localTree_ = tree; }
+    // The entries of the local tree's folder `path` ("" for its top) as a
+    // tree copy reads them: links and special files marked as such
+    // (kAttrReparsePoint, kAttrDevice), sizes exact. Names that are not
+    // UTF-8 are counted in `unnamed`. False when the folder cannot be read.
+    bool ListLocalTree(u16view path, const std::function<bool(const FolderEntry&)>& visit, int& unnamed);
     // The cause of the last local failure, naming the path; emptied by reading.
     std::string TakeError();
     // Whether this side answered "NAK" since the last call, and the word
@@ -116,6 +125,7 @@ private:
     bool servesFiles_ = true;
     bool readOnly_ = false;
     std::string localFolder_;
+    const PathMap* localTree_ = nullptr;
     std::string error_;
 
     // The transfer file. Received zero blocks of 4 KiB or more become holes.
