@@ -626,6 +626,11 @@ int Client::ListTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step
     }
     int listed = kExitDone;
     if (int code = ListInto(peer, Utf8(peer), listed)) return code;
+    if (full_) {
+        // Whatever it holds, a peer that floods is not listened to any more.
+        Error(Utf8(peer) + ": " + why_);
+        return kExitConnection;
+    }
     if (listed == kExitDone)
         for (const PaneRow& row : rows_) plan.AddRow(row);
     plan.EndListing(listed == kExitDone && !rows_.empty());

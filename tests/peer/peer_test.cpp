@@ -160,8 +160,17 @@ struct Fake {
         for (const char* row : {"DR000000.,,,1", "DR000001b.bin,,18K,8"})  // a.txt lost, b.bin kept short
             if (ask == "DDC:\\in") Send(row), Next();
         if (ask == "DDC:\\in" || ask == "DDC:\\nope") return Send("DR999999");
+        // A tree: names that lead elsewhere, nesting past the path limit, a listing without end.
+        for (const std::string deep = std::string(40, 'd'); ask.rfind("DDC:\\h", 0) == 0 && ask.find("flood") == npos;
+             ask = Next()) {
+            for (const std::string& row : ask == "DDC:\\h" ? std::vector<std::string>{"..,,,1", "a/b,,1,8", "..,,1,8",
+                                                                                     deep + ",,,1", "flood,,,1"}
+                                                            : std::vector<std::string>{deep + ",,,1"})
+                Send("DR000000" + row), Next();
+            Send("DR999999");
+        }
         // Records without end, at once or each in time but the whole too slow.
-        for (int i = 0; (ask == "DDC:\\flood" || ask == "DDC:\\trickle") && i < 5000; ++i) {
+        for (int i = 0; (ask.find("flood") != npos || ask == "DDC:\\trickle") && i < 5000; ++i) {
             if (ask == "DDC:\\trickle") std::this_thread::sleep_for(std::chrono::milliseconds(30));
             Send(i == 0 ? "DR000000a\tb\x1b[2J\n,2024/01/01\t00:00,1\r2,8" : "DR000001x,,1,8");
             if (Next() != "ACK") break;
@@ -575,6 +584,58 @@ TEST_F(PeerTest, AHostileServerHoldsNothing) {
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1023);
     }
     EXPECT_EQ(fake.answered, 1023) << "records past the table's end get no answer";
+
+    const Result tree = Against(fake, With(kLogin, {"get", "-r", "C:\\h", cli_}), false);
+    EXPECT_EQ(tree.code, 3) << tree.err;
+    for (const char* says : {"C:\\h\\a/b: left out, not a plain file name", "C:\\h\\..: left out",
+                             "would pass 259 characters", "more than the 1023 records"})
+        EXPECT_NE(tree.err.find(says), npos) << says << "\n" << tree.err;
+    EXPECT_TRUE(fs::is_directory(cli_ / "h" / std::string(40, 'd')));
+    EXPECT_EQ(std::distance(fs::directory_iterator(cli_), {}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside_), {}), 0);
+    EXPECT_FALSE(fs::exists(cli_ / "a") || fs::exists(base_ / "b"));
+}
+
+// Folder trees both ways against a plain Server and a fast one: empty
+// folders, Japanese names, empty files, a folder of more entries than a
+// listing holds (named, not copied short in silence), links and special
+// files left out.
+TEST_F(PeerTest, CopiesFolderTreesBothWays) {
+    const fs::path tree = cli_ / "tree", back = cli_ / "back";
+    for (const char* folder : {"empty", "日本語", "sub/deeper"}) fs::create_directories(tree / folder);
+    for (int i = 0; i < 1100; ++i) fs::create_directories(tree / "big" / std::to_string(i));
+    Write(tree / "zero.bin", "");
+    Write(tree / "日本語" / "ファイル.txt", Random(3000, 1));
+    Write(tree / "sub" / "deeper" / "r.bin", Random((1 << 20) + 5, 2));
+    const char* const files[] = {"zero.bin", "日本語/ファイル.txt", "sub/deeper/r.bin"};
+    for (const char* file : files) {
+        const timespec times[2] = {{1'500'000'000, 987'654'300}, {1'000'000'000, 123'456'700}};  // access after write
+        ::utimensat(AT_FDCWD, (tree / file).c_str(), times, 0);
+    }
+    fs::create_directory_symlink(outside_, tree / "out");
+    ::mkfifo((tree / "fifo").c_str(), 0600);
+    for (const bool plain : {true, false}) {
+        Serve(With(With({"--root", srv_}, kLogin), Plain(plain)));
+        fs::create_directory(srv_ / "in");
+        fs::create_directory(back);
+        const Result put = Client({"put", "-r", tree, "C:\\in"});
+        EXPECT_EQ(put.code, 0) << put.err;
+        EXPECT_NE(put.err.find("tree/fifo: left out, neither a file nor a folder"), npos) << put.err;
+        EXPECT_NE(put.err.find("3 file(s) in 1106 folder(s), 2 link(s) and special file(s) left out"), npos);
+        // Each file read once after each copy: a read moves its last access.
+        for (const char* file : files) EXPECT_TRUE(SameFile(tree / file, srv_ / "in" / "tree" / file));
+        const Result get = Client({"get", "-r", "C:\\in\\tree", back});
+        EXPECT_EQ(get.code, 5) << get.err;
+        EXPECT_NE(get.err.find("C:\\in\\tree\\big: the listing fills the peer's table"), npos) << get.err;
+        for (const char* file : files) EXPECT_TRUE(SameFile(srv_ / "in" / "tree" / file, back / "tree" / file));
+        EXPECT_TRUE(fs::is_empty(srv_ / "in" / "tree" / "empty") && fs::is_empty(back / "tree" / "empty"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(srv_ / "in" / "tree" / "big"), {}), 1100);
+        EXPECT_EQ(std::distance(fs::directory_iterator(back / "tree" / "big"), {}), 1021);
+        EXPECT_FALSE(fs::exists(srv_ / "in" / "tree" / "out") || fs::exists(back / "tree" / "fifo"));
+        EXPECT_EQ(StopServer(), 143);
+        fs::remove_all(srv_ / "in");
+        fs::remove_all(back);
+    }
 }
 
 // Server liveness: neither a connection that does not log in nor a peer silent
