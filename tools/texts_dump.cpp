@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "core/socket_errors.h"
-#include "core/texts.h"
+#include "core/base/socket_errors.h"
+#include "core/base/texts.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 
 namespace quorbel::testing {
 

@@ -1,8 +1,8 @@
 // The IP tool's batch files and which adapters it offers.
 #include <gtest/gtest.h>
 
-#include "core/adapter_rules.h"
-#include "core/ipbatch.h"
+#include "core/iptool/adapter_rules.h"
+#include "core/iptool/ipbatch.h"
 
 using namespace quorbel;
 

@@ -3,12 +3,12 @@
 
 #include <map>
 
-#include "core/command_rules.h"
-#include "core/folder_rows.h"
-#include "core/format_rules.h"
-#include "core/path_rules.h"
-#include "core/settings.h"
-#include "core/socket_errors.h"
+#include "core/panes/command_rules.h"
+#include "core/panes/folder_rows.h"
+#include "core/panes/row_rules.h"
+#include "core/base/path_rules.h"
+#include "core/settings/settings.h"
+#include "core/base/socket_errors.h"
 #include "fake_host.h"
 
 using namespace quorbel;

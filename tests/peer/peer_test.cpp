@@ -29,7 +29,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/protocol.h"
+#include "core/protocol/protocol.h"
 #include "posix/net.h"
 
 namespace fs = std::filesystem;
