@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/base/version.h"
+
 namespace quorbel::peer {
 
-const char kVersion[] = "quorbel-peer 1.060";
+const char kVersion[] = "quorbel-peer " QUORBEL_VERSION_TEXT;
 
 const char kUsage[] =
     "Usage:\n"
