@@ -157,14 +157,14 @@ void OnMainCommand(App& app, int id) {
             break;
         case IDM_LOCAL_ROOT:
             if (!protocol.IsWaiting()) break;
-            app.settings.localFolder = u"C:\\";
+            app.settings.localFolder = quorbel::kStartFolder;
             ListLocalFolder(app.left, app.localHeader, app.settings.localFolder);
             break;
         case IDM_REMOTE_RELIST:
             if (protocol.IsWaiting()) RequestRemoteListing(app.remoteHeader, protocol);
             break;
         case IDM_REMOTE_ROOT:
-            if (protocol.IsWaiting()) RequestRemoteListing(app.remoteHeader, protocol, quorbel::u16view(u"C:\\"));
+            if (protocol.IsWaiting()) RequestRemoteListing(app.remoteHeader, protocol, quorbel::kStartFolder);
             break;
         case IDM_COPY_TO: CopySelectedRows(app, true); break;
         case IDM_COPY_FROM: CopySelectedRows(app, false); break;

@@ -17,6 +17,7 @@ namespace {
 namespace texts = quorbel::texts;
 
 const wchar_t kClassName[] = L"Main Window";
+const wchar_t kProgramName[] = L"Quorbel";
 constexpr int kWindowWidth = 1060;
 constexpr int kWindowHeight = 720;
 constexpr int kHeaderHeight = 20;
@@ -60,7 +61,7 @@ void CreateMainChildren(App& app) {
 
     ReadHostInfo(app.localHostAddress, app.localHostName);
     const std::wstring host = L"<" + app.localHostAddress + L">:" + app.localHostName;
-    SetWindowTextW(app.hostHeader, host.substr(0, 63).c_str());
+    SetWindowTextW(app.hostHeader, host.substr(0, quorbel::kMaxHostText).c_str());
     app.ShowConnectionHeader(false);
     SetWindowTextW(app.localHeader, ToWide(app.settings.localFolder).c_str());
     SetWindowTextW(app.remoteHeader, ToWide(app.protocol().RemoteFolderPath()).c_str());
@@ -246,7 +247,7 @@ int App::Connect() {
 void App::RefreshStatusBar() {
     if (!statusBar) return;
     SendMessageW(statusBar, SB_SETPARTS, 6, reinterpret_cast<LPARAM>(kStatusEdges));
-    SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L"Quorbel"));
+    SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(kProgramName));
     const bool server = settings.IsServer();
     SendMessageW(statusBar, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(server ? L"Server" : L"Client"));
     std::wstring state = L"Disconnect";
@@ -365,7 +366,7 @@ HWND CreateMainWindow(App& app) {
     const int width = GetDeviceCaps(screen, HORZRES), height = GetDeviceCaps(screen, VERTRES);
     ReleaseDC(nullptr, screen);
     // The vertical formula uses 750, not the window height.
-    HWND window = CreateWindowExW(0, kClassName, L"Quorbel", WS_OVERLAPPEDWINDOW, (width - kWindowWidth) / 2,
+    HWND window = CreateWindowExW(0, kClassName, kProgramName, WS_OVERLAPPEDWINDOW, (width - kWindowWidth) / 2,
                                   (height - 750) / 2, kWindowWidth, kWindowHeight, nullptr, nullptr,
                                   ProgramInstance(), &app);
     return window && IsWindow(window) ? window : nullptr;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "core/base/path_rules.h"
 #include "core/base/socket_errors.h"
 #include "core/base/texts.h"
 #include "net/protocol_host.h"
@@ -21,7 +22,6 @@ namespace texts = quorbel::texts;
 
 constexpr int kPeerSlots = 10;
 constexpr int kListenBacklog = 3;
-constexpr DWORD kLoginAnswerWaitMs = 3000;
 constexpr DWORD kLoginSendPauseMs = 100;
 constexpr long kSelectMicroseconds = 500000;
 constexpr DWORD kLostConnectionPollMs = 50;
@@ -251,7 +251,7 @@ struct Connection::Impl {
     // whatever the pane showed of an earlier one.
     void StartPeerConnection() {
         protocol.OnConnectionStarted();
-        protocol.SetRemoteFolderPath(u"C:\\");
+        protocol.SetRemoteFolderPath(quorbel::kStartFolder);
     }
 
     // Either role's protocol for a new connection, with the login text of
@@ -319,7 +319,7 @@ struct Connection::Impl {
     const quorbel::BoxText* SendLogin(SOCKET s) {
         protocol.SendLoginRequest();
         Sleep(kLoginSendPauseMs);
-        DWORD timeout = kLoginAnswerWaitMs;
+        DWORD timeout = quorbel::kLoginAnswerWaitMs;
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
         char answer[quorbel::kMaxPlainMessageBytes] = {};
         const int received = recv(s, answer, sizeof answer, 0);
@@ -388,7 +388,7 @@ int Connection::StartClient(HWND owner, ConnectionValues& values) {
         return answer == IDYES ? kClientRetry : kClientConnectRefused;
     }
     c.listener.ShowProgress(0);
-    char host[32] = {};  // a name of 31 characters fits with its terminator
+    char host[quorbel::kMaxPeerHostName + 1] = {};
     if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, nullptr, 0,
                     NI_NAMEREQD) == 0) {
         const quorbel::u16 name = AnsiCodecForThread().FromAnsi(host);

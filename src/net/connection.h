@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "core/base/limits.h"
 #include "core/protocol/protocol.h"
 
 // What the connection tells the window above it. Called on the receive
@@ -33,7 +34,7 @@ public:
 // What a connection needs from the settings, read when it starts.
 struct ConnectionValues {
     bool server = false;
-    int32_t port = 1050;  // the low 16 bits are the TCP port
+    int32_t port = quorbel::kDefaultPort;  // the low 16 bits are the TCP port
     std::array<int32_t, 4> address = {};  // Client: the Server's; a resolved PC name replaces it
     bool usePcName = false;
     std::array<std::wstring, 4> pcNames;
