@@ -46,7 +46,7 @@ std::optional<std::wstring> SettingsFile(const App& app) {
 void CreateMainChildren(App& app) {
     HWND window = app.window;
     InitCommonControls();
-    app.paneImages = ImageList_Create(12, 12, ILC_MASK | ILC_COLOR32, 10, 0);
+    app.paneImages = ImageList_Create(12, 12, ILC_MASK | ILC_COLOR32, IDI_PANE_LAST - IDI_PANE_FIRST + 1, 0);
     for (int id = IDI_PANE_FIRST; id <= IDI_PANE_LAST; ++id) {
         HICON icon = LoadIconW(ProgramInstance(), MAKEINTRESOURCEW(id));
         ImageList_ReplaceIcon(app.paneImages, -1, icon);

@@ -15,6 +15,7 @@
 #include <tuple>
 
 #include "core/base/path_rules.h"
+#include "core/panes/row_rules.h"
 #include "peer/peer.h"
 #include "peer/progress.h"
 #include "posix/host.h"
@@ -37,8 +38,8 @@ constexpr std::size_t kMaxListedRows = kDirSlots - 1;
 constexpr int kPlainEndRecordGapMs = 100;
 
 const char* KindWord(int32_t image) {
-    if (image == 0 || image == 1) return "dir";
-    if (image >= 2 && image <= 6) return "drive";
+    if (image == kImageDot || image == kImageFolder) return "dir";
+    if (IsDriveImage(image)) return "drive";
     return "file";
 }
 
@@ -337,7 +338,7 @@ int Client::CheckArrived(const u16& folder, const std::vector<Arrival>& arrived,
     for (const Arrival& a : arrived) {
         const PaneRow* found = nullptr;
         for (const PaneRow& row : rows_) {
-            if (row.image >= 2 && row.image <= 6) continue;  // a drive
+            if (IsDriveImage(row.image)) continue;
             if (row.name == a.name) found = &row;
             if (!found && CompareNoCase(row.name, a.name) == 0) found = &row;
         }
