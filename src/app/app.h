@@ -50,8 +50,8 @@ struct App : ConnectionListener {
     // Closes the connection first when one is open, after the questions.
     void RequestExit();
     void SaveSettings();
-    // Starts the connection as the settings say; the Client's result.
-    int Connect();
+    // Starts the connection as the settings say.
+    StartResult Connect();
 
     // ConnectionListener.
     void StatusChanged() override;

@@ -119,7 +119,7 @@ void OnTimer(App& app, UINT_PTR id) {
             break;
         case kAutoConnectTimer:
             KillTimer(app.window, kAutoConnectTimer);
-            if (app.Connect() == kClientRetry) SetTimer(app.window, kAutoConnectTimer, 2000, nullptr);
+            if (app.Connect() == StartResult::Retry) SetTimer(app.window, kAutoConnectTimer, 2000, nullptr);
             app.ShowConnectionHeader(true);
             app.RefreshStatusBar();
             break;
@@ -223,7 +223,7 @@ void App::SaveSettings() {
     quorbel::SaveSettings(ini, vault, settings);
 }
 
-int App::Connect() {
+StartResult App::Connect() {
     ConnectionValues values;
     values.server = settings.IsServer();
     values.port = settings.port;
@@ -236,8 +236,8 @@ int App::Connect() {
     values.fastMode = settings.fastMode != 0;
     values.loginRequired = settings.loginRequired != 0;
     values.peerHostName = peerHostName;
-    if (values.server) return connection.StartServer(window, values) ? kClientConnected : kClientNoPeer;
-    const int result = connection.StartClient(window, values);
+    if (values.server) return connection.StartServer(window, values);
+    const StartResult result = connection.StartClient(window, values);
     // A resolved PC name becomes the target address.
     settings.targetAddress = values.address;
     peerHostName = values.peerHostName;

@@ -47,15 +47,18 @@ struct ConnectionValues {
     std::wstring peerHostName;  // Client: set from the connected Server when it can be looked up
 };
 
-// StartClient results.
-enum ClientResult {
-    kClientRetry = -1,  // the user chose YES (try again)
-    kClientConnected = 0,
-    kClientStartupFailed = 1,
-    kClientSocketFailed = 2,
-    kClientConnectRefused = 3,  // the user chose NO
-    kClientNoPeer = 4,          // no PC name resolved (NO), or no thread
-    kClientLoginFailed = 5,
+// How starting either role ended.
+enum class StartResult {
+    Started,
+    Retry,           // Client: the user chose YES (try again) after a failed lookup or connect
+    StartupFailed,   // WSAStartup
+    SocketFailed,
+    NoPeerName,      // Client: no PC name resolved and the user chose NO
+    ConnectRefused,  // Client: connect failed and the user chose NO
+    LoginFailed,     // Client
+    BindFailed,      // Server
+    ListenFailed,    // Server
+    NoThread,        // the receive thread could not be created
 };
 
 class Connection {
@@ -68,8 +71,8 @@ public:
     quorbel::Protocol& protocol();
 
     // Window thread. Boxes are owned by `owner`.
-    int StartClient(HWND owner, ConnectionValues& values);
-    bool StartServer(HWND owner, const ConnectionValues& values);
+    StartResult StartClient(HWND owner, ConnectionValues& values);
+    StartResult StartServer(HWND owner, const ConnectionValues& values);
     // Ends either role and waits for the receive thread, serving the
     // messages it sends to this thread's windows meanwhile.
     void Close(HWND owner);
@@ -79,7 +82,6 @@ public:
     bool PeerPresent() const;            // Server: slot 0 holds a peer
     int32_t ActiveSlotNumber() const;    // Server: the slot that spoke last, 1..10
     long long ClientSocketNumber() const;
-    int CountPeers() const;              // Server: occupied slots
 
 private:
     struct Impl;
