@@ -49,6 +49,9 @@ struct App : ConnectionListener {
     void ShowConnectionHeader(bool open);
     // Closes the connection first when one is open, after the questions.
     void RequestExit();
+    // Arms the close: a Server's peer gets "CUT" and time to take it, any
+    // other connection closes almost at once. The milliseconds until then.
+    UINT CloseSoon();
     void SaveSettings();
     // Starts the connection as the settings say.
     StartResult Connect();

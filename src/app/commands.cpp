@@ -115,12 +115,6 @@ void Connect(App& app) {
     app.RefreshStatusBar();
 }
 
-void Disconnect(App& app) {
-    const bool cut = app.settings.IsServer() && app.connection.PeerPresent();
-    if (cut) app.protocol().SendCut();
-    SetTimer(app.window, kCloseTimer, cut ? 1000 : 100, nullptr);
-}
-
 void ConnectionSettings(App& app) {
     IpToolValues ipTool{app.startupFolder, app.settings.companionLaunch, app.companion};
     ConnectionDialogValues values{app.settings, {app.loginId, app.loginPw}, app.peerHostName,
@@ -172,7 +166,7 @@ void OnMainCommand(App& app, int id) {
         case IDM_REMOTE_MKDIR: CreateRemoteFolder(app); break;
         case IDM_CONN_SETTINGS: ConnectionSettings(app); break;
         case IDM_CONNECT: Connect(app); break;
-        case IDM_DISCONNECT: Disconnect(app); break;
+        case IDM_DISCONNECT: app.CloseSoon(); break;
         case IDM_HOSTNAME:
             ReadHostInfo(app.localHostAddress, app.localHostName);
             ShowBox(app.window, texts::kHostName, MB_OK,

@@ -31,6 +31,12 @@ constexpr COLORREF kServerWithPeer = RGB(146, 208, 80);
 constexpr COLORREF kServerListening = RGB(93, 209, 255);
 constexpr COLORREF kOffline = RGB(255, 255, 255);
 
+// The close after "CUT" waits for the peer to take it; the exit waits a
+// second more for the close.
+constexpr UINT kCloseAfterCutMs = 1000;
+constexpr UINT kCloseMs = 100;
+constexpr UINT kExitAfterCloseMs = 1000;
+
 App* AppOf(HWND window) { return reinterpret_cast<App*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 HWND CreateHeader(HWND parent, int id, int y) {
@@ -302,14 +308,15 @@ void App::RequestExit() {
         ShowBox(window, texts::kExitWhileConnected, MB_YESNO) == IDNO)
         return;
     exiting = true;
-    if (serverWithPeer) {
-        protocol().SendCut();
-        SetTimer(window, kCloseTimer, 1000, nullptr);
-        SetTimer(window, kExitTimer, 2000, nullptr);
-    } else {
-        SetTimer(window, kCloseTimer, 100, nullptr);
-        SetTimer(window, kExitTimer, 1100, nullptr);
-    }
+    SetTimer(window, kExitTimer, CloseSoon() + kExitAfterCloseMs, nullptr);
+}
+
+UINT App::CloseSoon() {
+    const bool cut = settings.IsServer() && connection.PeerPresent();
+    if (cut) protocol().SendCut();
+    const UINT delay = cut ? kCloseAfterCutMs : kCloseMs;
+    SetTimer(window, kCloseTimer, delay, nullptr);
+    return delay;
 }
 
 void App::StatusChanged() {
