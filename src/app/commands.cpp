@@ -106,7 +106,7 @@ void CreateRemoteFolder(App& app) {
 void Connect(App& app) {
     if (!app.settings.IsServer() && !app.commandMode &&
         RunIdPwDialog(app.window, IdPwMode::Login, {app.settings.storedId, app.settings.storedPw},
-                      {app.loginId, app.loginPw}) == 1) {
+                      {app.loginId, app.loginPw}) == DialogAnswer::Closed) {
         ShowBox(app.window, texts::kLoginNotConfirmed, MB_OK | MB_ICONQUESTION);
         return;
     }

@@ -69,7 +69,8 @@ void TakeSettings(HWND dialog, ConnectionDialogValues& v) {
 
 // "L": the stored pair is shown, and "S" offered, to whoever types it.
 void OnShowPair(HWND dialog, ConnectionDialogValues& v) {
-    const bool typed = RunIdPwDialog(dialog, IdPwMode::Login, {v.settings.storedId, v.settings.storedPw}, v.login) == 0;
+    const bool typed = RunIdPwDialog(dialog, IdPwMode::Login, {v.settings.storedId, v.settings.storedPw}, v.login) ==
+                       DialogAnswer::Ok;
     if (!typed || v.login.id != v.settings.storedId || v.login.pw != v.settings.storedPw) {
         ShowBox(dialog, quorbel::texts::kLoginNotConfirmed, MB_OK | MB_ICONQUESTION);
         return;
@@ -104,10 +105,10 @@ INT_PTR CALLBACK ConnectionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
                 }
                 case IDC_CONN_OK:
                     TakeSettings(dialog, v);
-                    EndDialog(dialog, IDC_CONN_OK);
+                    EndDialog(dialog, static_cast<INT_PTR>(DialogAnswer::Ok));
                     return FALSE;
                 case IDC_CONN_CANCEL:
-                    EndDialog(dialog, IDC_CONN_CANCEL);
+                    EndDialog(dialog, static_cast<INT_PTR>(DialogAnswer::Cancel));
                     return FALSE;
                 case IDC_CONN_ADAPTER_IP:
                     if (v.openIpTool) v.openIpTool(dialog);
@@ -126,7 +127,7 @@ INT_PTR CALLBACK ConnectionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
                     return FALSE;
             }
         case WM_CLOSE:
-            EndDialog(dialog, 1);
+            EndDialog(dialog, static_cast<INT_PTR>(DialogAnswer::Closed));
             return TRUE;
         default:
             return FALSE;
@@ -135,7 +136,7 @@ INT_PTR CALLBACK ConnectionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
 
 }  // namespace
 
-INT_PTR RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values) {
-    return DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_CONNECTION), owner, ConnectionDialogProc,
-                           reinterpret_cast<LPARAM>(&values));
+DialogAnswer RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values) {
+    return static_cast<DialogAnswer>(DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_CONNECTION), owner,
+                                                     ConnectionDialogProc, reinterpret_cast<LPARAM>(&values)));
 }
