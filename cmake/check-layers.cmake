@@ -12,7 +12,7 @@ set(roots_app quorbel_app quorbel_net quorbel_panes quorbel_dialogs quorbel_ipto
 set(refused
     "core:winbase/msgbox.h" "winbase:net/connection.h" "net:panes/panes.h" "net:app/app.h"
     "panes:dialogs/dialogs.h" "dialogs:iptool/iptool.h" "dialogs:app/app.h" "iptool:app/app.h")
-set(allowed "net:core/protocol.h" "net:winbase/msgbox.h" "app:net/connection.h" "app:iptool/iptool.h")
+set(allowed "net:core/protocol/protocol.h" "net:winbase/msgbox.h" "app:net/connection.h" "app:iptool/iptool.h")
 
 set(probe ${CMAKE_CURRENT_BINARY_DIR}/layer_probe.cpp)
 function(compiles layer header result)

@@ -19,7 +19,7 @@ constexpr UINT_PTR kCloseTimer = 1;
 constexpr UINT_PTR kExitTimer = 2;
 constexpr UINT_PTR kAutoConnectTimer = 3;
 // Posted by the receive thread: arm the close timer (wParam milliseconds).
-constexpr UINT kArmCloseTimerMessage = WM_APP + 1;
+constexpr UINT kCloseAfterMessage = WM_APP + 1;
 
 struct App : ConnectionListener {
     App(std::wstring startupFolder, bool commandMode);

@@ -172,7 +172,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_TIMER:
             OnTimer(*app, wParam);
             return 0;
-        case kArmCloseTimerMessage:
+        case kCloseAfterMessage:
             SetTimer(window, kCloseTimer, static_cast<UINT>(wParam), nullptr);
             return 0;
         case WM_CLOSE:
@@ -347,7 +347,7 @@ void App::AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {
 
 void App::CloseAfter(UINT milliseconds) {
     // A timer belongs to its window's thread: the window arms it itself.
-    if (window) PostMessageW(window, kArmCloseTimerMessage, milliseconds, 0);
+    if (window) PostMessageW(window, kCloseAfterMessage, milliseconds, 0);
 }
 
 void App::ShowProgress(int mode) { ShowProgressNotice(window, mode); }

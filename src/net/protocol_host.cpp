@@ -77,12 +77,12 @@ void WinProtocolHost::ShowSentNak(quorbel::u16view text) {
 }
 
 void WinProtocolHost::RefreshStatusBar() { listener_.StatusChanged(); }
-void WinProtocolHost::ArmCloseTimer(uint32_t milliseconds) { listener_.CloseAfter(milliseconds); }
+void WinProtocolHost::CloseAfter(uint32_t milliseconds) { listener_.CloseAfter(milliseconds); }
 void WinProtocolHost::SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 void WinProtocolHost::EndConnection() { end_(); }
-void WinProtocolHost::ClearRemotePane() { listener_.ClearRemoteRows(); }
+void WinProtocolHost::ClearRemoteRows() { listener_.ClearRemoteRows(); }
 
-void WinProtocolHost::InsertRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {
+void WinProtocolHost::AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {
     listener_.AddRemoteRow(row, recordNumber);
 }
 
@@ -122,33 +122,10 @@ bool WinProtocolHost::OpenTransferForRead(quorbel::u16view path, uint64_t& size)
 }
 
 int64_t WinProtocolHost::ReadTransfer(char* buffer, std::size_t maxBytes) {
-    if (file_ == INVALID_HANDLE_VALUE) return -1;
-    // Small blocks come out of a read-ahead, so that each exchange does not
-    // cost a read of its own; large ones are read straight into place. A
-    // block is filled whole until the file ends.
-    std::size_t copied = 0;
-    while (copied < maxBytes) {
-        if (readPos_ == readLength_) {
-            if (maxBytes - copied >= kReadAheadBytes) {
-                DWORD got = 0;
-                if (!ReadFile(file_, buffer + copied, static_cast<DWORD>(maxBytes - copied), &got, nullptr)) return -1;
-                if (got == 0) break;
-                copied += got;
-                continue;
-            }
-            if (readAhead_.empty()) readAhead_.resize(kReadAheadBytes);
-            DWORD got = 0;
-            if (!ReadFile(file_, readAhead_.data(), kReadAheadBytes, &got, nullptr)) return -1;
-            readPos_ = 0;
-            readLength_ = got;
-            if (got == 0) break;
-        }
-        const std::size_t n = std::min<std::size_t>(readLength_ - readPos_, maxBytes - copied);
-        std::memcpy(buffer + copied, readAhead_.data() + readPos_, n);
-        readPos_ += n;
-        copied += n;
-    }
-    return static_cast<int64_t>(copied);
+    DWORD got = 0;
+    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(maxBytes, MAXDWORD));
+    if (file_ == INVALID_HANDLE_VALUE || !ReadFile(file_, buffer, ask, &got, nullptr)) return -1;
+    return static_cast<int64_t>(got);
 }
 
 bool WinProtocolHost::GetTransferTimes(quorbel::FileTimes& times) {
@@ -180,7 +157,6 @@ bool WinProtocolHost::SetTransferTimes(const quorbel::FileTimes& times) {
 void WinProtocolHost::CloseTransfer() {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
-    readPos_ = readLength_ = 0;
 }
 
 bool WinProtocolHost::RemoveFile(quorbel::u16view path) { return DeleteFileW(ToWide(path).c_str()) != FALSE; }

@@ -26,11 +26,11 @@ public:
     void ShowMessage(quorbel::u16view text, quorbel::u16view caption) override;
     void ShowSentNak(quorbel::u16view text) override;
     void RefreshStatusBar() override;
-    void ArmCloseTimer(uint32_t milliseconds) override;
+    void CloseAfter(uint32_t milliseconds) override;
     void SleepMs(uint32_t milliseconds) override;
     void EndConnection() override;
-    void ClearRemotePane() override;
-    void InsertRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
+    void ClearRemoteRows() override;
+    void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
     bool CreateFolder(quorbel::u16view path) override;
     bool FileExists(quorbel::u16view path) override;
     bool FolderExists(quorbel::u16view path) override;
@@ -58,9 +58,6 @@ private:
     std::function<void()> end_;
     WinFolderSource folders_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    static constexpr DWORD kReadAheadBytes = 64 * 1024;
-    std::vector<char> readAhead_;
-    std::size_t readPos_ = 0, readLength_ = 0;
     std::atomic<bool> nakShown_{false};
     std::atomic<int> detached_{0};  // boxes still on their own threads
 };

@@ -62,10 +62,10 @@ private:
     void Box(const std::string& line) override {
         if (!full_) Error(line);
     }
-    void Ended(const OperationReport& report) override;
-    void RowsCleared() override { rows_.clear(); }
-    void RowArrived(const PaneRow& row, int32_t) override;
-    void CloseAsked(uint32_t) override { cut_ = true; }
+    void OperationEnded(const OperationReport& report) override;
+    void ClearRemoteRows() override { rows_.clear(); }
+    void AddRemoteRow(const PaneRow& row, int32_t) override;
+    void CloseAfter(uint32_t) override { cut_ = true; }
 
     bool RemotePath(const std::string& text, std::size_t maxBytes, u16& path);
     int Open();
@@ -109,7 +109,7 @@ private:
     std::optional<OperationReport> report_;
 };
 
-void Client::RowArrived(const PaneRow& row, int32_t) {
+void Client::AddRemoteRow(const PaneRow& row, int32_t) {
     if (rows_.size() < kMaxListedRows) return rows_.push_back(row);
     // A record past the table's end: the peer floods. It gets no answer.
     full_ = true;
@@ -117,7 +117,7 @@ void Client::RowArrived(const PaneRow& row, int32_t) {
     host_->SetSocket(-1);
 }
 
-void Client::Ended(const OperationReport& report) {
+void Client::OperationEnded(const OperationReport& report) {
     if (!report.ours) {
         servedListing_ = servedListing_ || report.operation == Operation::List;
         return;

@@ -53,7 +53,7 @@ public:
 
 private:
     void Note(const std::string& line) override { peer::Note(line); }
-    void Ended(const OperationReport& report) override;
+    void OperationEnded(const OperationReport& report) override;
     void RequestArrived() override { settled_ = settled_ || o_.allowCmdClients; }
     void Log(const char* operation, const std::string& path, uint64_t bytes, const std::string& result);
     // The word for why a request was refused: `why` or another reason of
@@ -106,7 +106,7 @@ std::string Server::Refusal(const OperationReport& report, bool ours, const std:
     return why.empty() ? "too-long" : why;
 }
 
-void Server::Ended(const OperationReport& report) {
+void Server::OperationEnded(const OperationReport& report) {
     const std::string cause = host_->TakeError();
     const bool refusedHere = host_->TakeSentNak();
     const std::string why = host_->TakeRefusal();

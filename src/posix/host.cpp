@@ -41,11 +41,10 @@ FolderEntry EntryOf(u16 name, const struct stat& st) {
 }  // namespace
 
 PosixHost::PosixHost(const IconvCodec& codec, const PathMap& drives, HostListener& listener)
-    : codec_(codec), drives_(drives), listener_(listener), piece_(new char[kPieceBytes]) {}
+    : codec_(codec), drives_(drives), listener_(listener) {}
 
 PosixHost::~PosixHost() {
     CloseTransfer();
-    delete[] piece_;
 }
 
 void PosixHost::SetSocket(int fd) {
@@ -282,47 +281,21 @@ bool PosixHost::OpenTransferForRead(u16view path, uint64_t& size) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     file_ = fd;
-    writing_ = finished_ = writeFailed_ = readEnd_ = false;
-    readError_ = 0;
+    writing_ = finished_ = writeFailed_ = false;
     filePath_ = place.shown;
     size = uint64_t(st.st_size);
     return true;
 }
 
-void PosixHost::FillPiece() {
-    pieceRead_ = pieceFill_ = 0;
-    while (pieceFill_ < kPieceBytes && !readEnd_ && readError_ == 0) {
-        const ssize_t n = ::read(file_, piece_ + pieceFill_, kPieceBytes - pieceFill_);
-        if (n > 0) pieceFill_ += std::size_t(n);
-        else if (n == 0) readEnd_ = true;
-        else if (errno != EINTR) readError_ = errno;
-    }
-}
-
 int64_t PosixHost::ReadTransfer(char* buffer, std::size_t maxBytes) {
     if (file_ < 0 || writing_) return -1;
-    std::size_t copied = 0;
-    while (copied < maxBytes && readError_ == 0) {
-        if (pieceRead_ < pieceFill_) {
-            const std::size_t n = std::min(pieceFill_ - pieceRead_, maxBytes - copied);
-            std::memcpy(buffer + copied, piece_ + pieceRead_, n);
-            pieceRead_ += n;
-            copied += n;
-        } else if (readEnd_) {
-            break;
-        } else if (maxBytes - copied >= kPieceBytes) {
-            // A large block (the fast mode's) goes straight into place.
-            const ssize_t n = ::read(file_, buffer + copied, maxBytes - copied);
-            if (n > 0) copied += std::size_t(n);
-            else if (n == 0) readEnd_ = true;
-            else if (errno != EINTR) readError_ = errno;
-        } else {
-            FillPiece();
-        }
+    for (;;) {
+        const ssize_t n = ::read(file_, buffer, maxBytes);
+        if (n >= 0) return int64_t(n);
+        if (errno == EINTR) continue;
+        Fail("cannot read", filePath_, errno);
+        return -1;
     }
-    if (readError_ == 0) return int64_t(copied);
-    Fail("cannot read", filePath_, readError_);
-    return -1;
 }
 
 bool PosixHost::GetTransferTimes(FileTimes& times) {
@@ -400,7 +373,6 @@ bool PosixHost::SetTransferTimes(const FileTimes& times) {
 void PosixHost::CloseTransfer() {
     if (file_ >= 0 && ::close(file_) != 0 && writing_ && finished_) WriteFailed(errno);
     file_ = -1;
-    pieceFill_ = pieceRead_ = 0;
 }
 
 }  // namespace quorbel::posix

@@ -20,11 +20,11 @@ public:
     virtual void Note(const std::string& line) = 0;
     // A box of the core (a failed send, a file too large).
     virtual void Box(const std::string& line) { Note(line); }
-    virtual void Ended(const OperationReport& report) = 0;
-    virtual void RowsCleared() {}
-    virtual void RowArrived(const PaneRow&, int32_t /*number*/) {}
+    virtual void OperationEnded(const OperationReport& report) = 0;
+    virtual void ClearRemoteRows() {}
+    virtual void AddRemoteRow(const PaneRow&, int32_t /*number*/) {}
     // The peer said "CUT": close after this many milliseconds.
-    virtual void CloseAsked(uint32_t /*milliseconds*/) {}
+    virtual void CloseAfter(uint32_t /*milliseconds*/) {}
     // A request of the peer is about to be weighed against the drives: the
     // core asks only on behalf of a peer it serves.
     virtual void RequestArrived() {}
@@ -64,17 +64,17 @@ public:
     void ShowMessage(u16view text, u16view caption) override;
     void ShowSentNak(u16view text) override;
     void RefreshStatusBar() override {}
-    void ArmCloseTimer(uint32_t milliseconds) override { listener_.CloseAsked(milliseconds); }
+    void CloseAfter(uint32_t milliseconds) override { listener_.CloseAfter(milliseconds); }
     // Nothing more is sent; the front end closes the connection.
     void EndConnection() override {
         endAsked_ = true;
         if (sendError_ == 0) sendError_ = ECONNABORTED;
     }
     void SleepMs(uint32_t milliseconds) override;
-    void ClearRemotePane() override { listener_.RowsCleared(); }
-    void InsertRemoteRow(const PaneRow& row, int32_t number) override { listener_.RowArrived(row, number); }
+    void ClearRemoteRows() override { listener_.ClearRemoteRows(); }
+    void AddRemoteRow(const PaneRow& row, int32_t number) override { listener_.AddRemoteRow(row, number); }
     bool AcceptsPeerRequest(PeerRequest request, u16view path) override;
-    void OperationEnded(const OperationReport& report) override { listener_.Ended(report); }
+    void OperationEnded(const OperationReport& report) override { listener_.OperationEnded(report); }
 
     int DriveTypeOf(u16view root) override;
     bool ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) override;
@@ -103,7 +103,6 @@ private:
     bool Fail(const std::string& what, const std::string& path, int error);
     bool WriteOut(const char* data, std::size_t length);
     bool WriteFailed(int error);
-    void FillPiece();
 
     const IconvCodec& codec_;
     const PathMap& drives_;
@@ -119,10 +118,7 @@ private:
     std::string localFolder_;
     std::string error_;
 
-    // The transfer file. Small blocks are read from pieces of kPieceBytes,
-    // large ones straight into place; received zero blocks of 4 KiB or more
-    // become holes.
-    static constexpr std::size_t kPieceBytes = 64 * 1024;
+    // The transfer file. Received zero blocks of 4 KiB or more become holes.
     int file_ = -1;
     bool writing_ = false;
     bool finished_ = false;    // its times were set: the core gives it its name next
@@ -131,10 +127,6 @@ private:
     std::string filePath_;
     u16 createdPath_;  // the path of the core the file being received was created under
     Place created_;
-    char* piece_ = nullptr;
-    std::size_t pieceFill_ = 0, pieceRead_ = 0;
-    bool readEnd_ = false;
-    int readError_ = 0;
 };
 
 }  // namespace quorbel::posix

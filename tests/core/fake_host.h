@@ -98,10 +98,10 @@ public:
     void ShowMessage(u16view text, u16view caption) override { boxes.push_back({u16(text), u16(caption)}); }
     void ShowSentNak(u16view text) override { boxes.push_back({u16(text), u"SEND-NAK"}); }
     void RefreshStatusBar() override { ++refreshes; }
-    void ArmCloseTimer(uint32_t ms) override { closeTimers.push_back(ms); }
+    void CloseAfter(uint32_t ms) override { closeTimers.push_back(ms); }
     void SleepMs(uint32_t ms) override { sleeps.push_back(ms); }
-    void ClearRemotePane() override { rows.clear(); }
-    void InsertRemoteRow(const PaneRow& row, int32_t number) override { rows.push_back({row, number}); }
+    void ClearRemoteRows() override { rows.clear(); }
+    void AddRemoteRow(const PaneRow& row, int32_t number) override { rows.push_back({row, number}); }
     bool AcceptsPeerRequest(PeerRequest, u16view path) override { return !refusedPaths.count(u16(path)); }
     void OperationEnded(const OperationReport& report) override { reports.push_back(report); }
     bool CreateFolder(u16view path) override {
@@ -135,7 +135,8 @@ public:
     int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override {
         if (!openPath || openForWrite || failRead) return -1;
         const std::string& d = files[*openPath].data;
-        const std::size_t n = std::min(maxBytes, d.size() - readPos);
+        // A read gives what one piece of storage holds, as disks and pipes may.
+        const std::size_t n = std::min({maxBytes, d.size() - readPos, kPlainBlockBytes});
         std::copy(d.data() + readPos, d.data() + readPos + n, buffer);
         readPos += n;
         return static_cast<int64_t>(n);
@@ -181,6 +182,22 @@ public:
     }
 };
 
+// Bytes of one received stream, handed over as a front end's receive loop
+// does: into the space the protocol offers, one message per recv in the
+// plain mode. False once the stream holds a frame that cannot be.
+inline bool Deliver(Protocol& protocol, const char* data, std::size_t n) {
+    do {
+        const std::size_t take = std::min(n, protocol.ReceiveSpaceBytes());
+        if (take == 0 && n > 0) return false;
+        std::copy(data, data + take, protocol.ReceiveSpace());
+        if (!protocol.Received(take)) return false;
+        if (!protocol.FastMode()) return true;  // the rest of a plain message is lost, as in a recv
+        data += take;
+        n -= take;
+    } while (n > 0);
+    return true;
+}
+
 // One side: a host and the protocol bound to it.
 struct Peer {
     FakeHost host;
@@ -205,7 +222,7 @@ struct Link {
             const std::string m = from->host.outbox.front();
             from->host.outbox.pop_front();
             transcript.push_back(who + (from->protocol.FastMode() ? m.substr(4) : m));
-            to->protocol.ReceiveStream(m.data(), m.size());
+            Deliver(to->protocol, m.data(), m.size());
             return true;
         }
         return false;

@@ -710,7 +710,7 @@ TEST_F(Pair, TheFastModeStartsOnlyAfterBothSidesShowedTheMarker) {
     std::string request(kFrameHeaderBytes, '\0');
     PutFrameHeader(request.data(), 6);
     request += "FCC:\\e";
-    older.server->protocol.ReceiveStream(request.data(), request.size());
+    Deliver(older.server->protocol, request.data(), request.size());
     EXPECT_EQ(older.server->op(), Waiting);  // its end record ended the copy
     EXPECT_EQ(older.server->host.reports.back().outcome, Outcome::Done);
 
@@ -811,14 +811,14 @@ TEST_F(Pair, HostileFramesEndTheConnectionAndWriteNothing) {
     link.Login();
     server.host.files[u"D:\\old.bin"] = FakeFile{"old", {}};
     const std::string fd = std::string("\x0c\0\0\0", 4) + "FDD:\\old.bin";
-    ASSERT_TRUE(server.protocol.ReceiveStream(fd.data(), fd.size()));
+    ASSERT_TRUE(Deliver(server.protocol, fd.data(), fd.size()));
     // A block split over many receives is written once it is whole.
     std::string block = std::string("\x0c\0\0\0", 4) + "FR000000abcd";
-    for (char c : block) ASSERT_TRUE(server.protocol.ReceiveStream(&c, 1));
+    for (char c : block) ASSERT_TRUE(Deliver(server.protocol, &c, 1));
     EXPECT_EQ(server.host.files[u"D:\\old.$TEMP"].data, "abcd");
     // A frame that promises more than ever arrives: nothing of it is written.
     const std::string partial = std::string("\x10\0\0\0", 4) + "FR000001xy";
-    ASSERT_TRUE(server.protocol.ReceiveStream(partial.data(), partial.size()));
+    ASSERT_TRUE(Deliver(server.protocol, partial.data(), partial.size()));
     EXPECT_EQ(server.host.files[u"D:\\old.$TEMP"].data, "abcd");
     server.protocol.OnConnectionLost();
     EXPECT_FALSE(server.host.files.count(u"D:\\old.$TEMP"));
@@ -830,7 +830,7 @@ TEST_F(Pair, HostileFramesEndTheConnectionAndWriteNothing) {
         l.client->protocol.BuildLoginText(u"i", u"p");
         l.Login();
         const std::string bad = header + "DDC:\\";
-        EXPECT_FALSE(l.server->protocol.ReceiveStream(bad.data(), bad.size()));
+        EXPECT_FALSE(Deliver(l.server->protocol, bad.data(), bad.size()));
         EXPECT_TRUE(l.server->host.sent.size() == 1u && l.server->host.listedFolders.empty());
     }
 }

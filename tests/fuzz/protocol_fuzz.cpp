@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::size_t length = ((std::size_t(data[pos]) << 8) | data[pos + 1]) % 1100;
         pos += 2;
         if (length > size - pos) length = size - pos;
-        open = protocol->ReceiveStream(reinterpret_cast<const char*>(data + pos), length);
+        open = Deliver(*protocol, reinterpret_cast<const char*>(data + pos), length);
         pos += length;
         const int32_t state = protocol->OperationState();
         Check(state >= Waiting && state <= StopFrom);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/protocol/protocol.h"
+#include "core/protocol/wire.h"
 
 namespace quorbel {
 
@@ -11,13 +12,12 @@ namespace {
 
 constexpr std::size_t kMaxFieldBytes = 63;
 constexpr int32_t kMaxDirRecords = kDirSlots - 1;  // the end record takes the last slot
-constexpr char kDirEndRecord[] = "DR999999";
 
 }  // namespace
 
 u16 FormatRecord(int32_t number, const PaneRow& row) {
     char header[16];
-    std::snprintf(header, sizeof header, "DR%06d", static_cast<int>(number));
+    std::snprintf(header, sizeof header, "%s%06d", WordText(Kind::Record).c_str(), static_cast<int>(number));
     u16 out = FromAscii(header);
     out.append(row.name).append(u",").append(row.date).append(u",").append(row.size).append(u",");
     out.append(FromAscii(std::to_string(row.image)));
@@ -46,23 +46,23 @@ bool ParseRecord(const char* text, std::size_t length, const AnsiCodec& codec, P
 }
 
 void Protocol::BuildDirectoryTable(u16view folder) {
-    const AnsiCodec& codec = host_.Codec();
+    const AnsiCodec& codec = link_.Codec();
     int32_t count = 0;
     auto store = [&](int32_t slot, std::string_view record) {
         std::lock_guard<std::mutex> guard(lock_);
-        std::memset(dirTable_[slot], 0, kDirSlotBytes);
-        std::memcpy(dirTable_[slot], record.data(), record.size());
+        std::memset(table_.slots[slot], 0, kDirSlotBytes);
+        std::memcpy(table_.slots[slot], record.data(), record.size());
     };
-    CollectFolderRows(host_, folder, [&](const PaneRow& row) {
+    CollectFolderRows(files_, folder, [&](const PaneRow& row) {
         const std::string record = codec.ToAnsi(FormatRecord(count, row));
         // A record that would not fit its slot is left out whole; the next
         // entry takes its number.
         if (record.size() < std::size_t(kDirSlotBytes)) store(count++, record);
         return count < kMaxDirRecords;
     });
-    store(count++, kDirEndRecord);
+    store(count++, Word(Kind::ListEnd));
     std::lock_guard<std::mutex> guard(lock_);
-    dirCount_ = count;
+    table_.count = count;
 }
 
 void Protocol::SendNextTableEntry() {
@@ -70,11 +70,11 @@ void Protocol::SendNextTableEntry() {
     int32_t index, count;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        index = dirSendIndex_;
-        count = dirCount_;
+        index = table_.sendIndex;
+        count = table_.count;
         if (index >= count) return;  // the end record has gone out already
-        std::memcpy(entry, dirTable_[index], sizeof entry);
-        dirSendIndex_ = index + 1;
+        std::memcpy(entry, table_.slots[index], sizeof entry);
+        table_.sendIndex = index + 1;
     }
     SendFrame(entry, BoundedLength(entry, sizeof entry));
     if (index + 1 == count) FinishListing();
@@ -86,7 +86,7 @@ void Protocol::FinishListing() {
     if (GetRole() == Role::Server && !autoListed_) {
         // The Server lists the Client's folder once per peer, after the
         // Client's own first listing.
-        host_.SleepMs(kAutoListingDelayMs);
+        link_.SleepMs(kAutoListingDelayMs);
         autoListed_ = true;
         BeginListing();
     }
@@ -94,8 +94,8 @@ void Protocol::FinishListing() {
 
 bool Protocol::AddRemoteRow(int32_t number, const char* text, std::size_t length) {
     PaneRow row;
-    if (!ParseRecord(text, length, host_.Codec(), row)) return false;
-    host_.InsertRemoteRow(row, number);
+    if (!ParseRecord(text, length, link_.Codec(), row)) return false;
+    seat_.AddRemoteRow(row, number);
     std::lock_guard<std::mutex> guard(lock_);
     ++rowsReceived_;
     return true;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/protocol/protocol.h"
+#include "core/protocol/wire.h"
 
 namespace quorbel {
 
@@ -11,7 +12,7 @@ namespace {
 
 constexpr std::size_t kLoginHalfBytes = 128;  // one half with its terminator
 // "ACK", NUL and the marker: our Server's answer to a Client that offered it.
-std::string FastAnswer(const char* marker) { return std::string("ACK", 4) + marker; }
+std::string FastAnswer(const char* marker) { return WordText(Kind::Ack) + '\0' + marker; }
 
 // The version of the marker that follows the login text's NUL, or 0.
 int OfferedVersion(const char* bytes, std::size_t length, std::size_t markerAt) {
@@ -47,46 +48,46 @@ std::string MakeLoginText(u16view id, u16view pw, const AnsiCodec& codec) {
     return LoginHalf(id, codec) + LoginHalf(pw, codec);
 }
 
-void Protocol::BuildLoginText(u16view id, u16view pw) { loginText_ = MakeLoginText(id, pw, host_.Codec()); }
+void Protocol::BuildLoginText(u16view id, u16view pw) { login_.text = MakeLoginText(id, pw, link_.Codec()); }
 
 void Protocol::CheckLogin(const Message& m, bool fromPeer) {
     // The text is compared up to its first NUL; what follows the NUL is the
     // fast mode's marker, which a Server that does not know it never sees.
     const char* text = m.bytes + 2;
     const std::size_t textLength = m.textLength - 2;
-    const bool accepted = SameSecret(loginText_, std::string_view(text, textLength));
+    const bool accepted = SameSecret(login_.text, std::string_view(text, textLength));
     const int version = OfferedVersion(m.bytes, m.length, 2 + textLength + 1);
     if (accepted) {
-        loggedIn_ = true;
-        wrongLogins_ = 0;
+        login_.loggedIn = true;
+        login_.wrongPairs = 0;
     } else {
         // Guessing costs a second a pair, and a connection a few pairs.
-        ++wrongLogins_;
-        host_.SleepMs(kWrongLoginDelayMs);
+        ++login_.wrongPairs;
+        link_.SleepMs(kWrongLoginDelayMs);
     }
-    if (accepted && version > 0 && fastAllowed_ && fromPeer) {
+    if (accepted && version > 0 && login_.fastAllowed && fromPeer) {
         const std::string answer = FastAnswer(version == 2 ? kFastMarker : kFastMarkerV1);
-        const int error = host_.SendBytes(answer.data(), answer.size());
+        const int error = link_.SendBytes(answer.data(), answer.size());
         if (error != 0) {
             ShowSendError(error, answer.data(), answer.size());
         } else {
-            fastVersion_.store(version);
-            host_.RefreshStatusBar();  // the front end shows the mode
+            login_.fastVersion.store(version);
+            seat_.RefreshStatusBar();  // the front end shows the mode
         }
     } else {
-        const char* answer = accepted ? "ACK" : "NAK";
-        const int error = host_.SendBytes(answer, 3);
-        if (error != 0) ShowSendError(error, answer, 3);
+        const std::string_view answer = Word(accepted ? Kind::Ack : Kind::Nak);
+        const int error = link_.SendBytes(answer.data(), answer.size());
+        if (error != 0) ShowSendError(error, answer.data(), answer.size());
     }
     SetState(Waiting, false);
     Report(Operation::Login, false, u"", 0, accepted ? Outcome::Done : Outcome::Refused);
-    if (wrongLogins_ >= kMaxWrongLogins) host_.EndConnection();
+    if (login_.wrongPairs >= kMaxWrongLogins) link_.EndConnection();
 }
 
 int Protocol::SendLoginRequest() {
-    std::string request = "PW" + loginText_;
-    markerSent_ = fastAllowed_;
-    if (markerSent_) {
+    std::string request = WordText(Kind::Login) + login_.text;
+    login_.markerSent = login_.fastAllowed;
+    if (login_.markerSent) {
         request.push_back('\0');
         request.append(kFastMarker);
     }
@@ -97,14 +98,14 @@ LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
     // 0 bytes means the Server closed before answering: not a login.
     if (received <= 0) return LoginAnswer::CommunicationError;
     const std::string_view answer(data, std::size_t(received));
-    if (answer.substr(0, 3) == "NAK") return LoginAnswer::Rejected;
-    if (markerSent_ && answer == FastAnswer(kFastMarker)) {
-        fastVersion_.store(2);
+    if (Classify(data, std::size_t(received)) == Kind::Nak) return LoginAnswer::Rejected;
+    if (login_.markerSent && answer == FastAnswer(kFastMarker)) {
+        login_.fastVersion.store(2);
         return LoginAnswer::Accepted;
     }
     // A peer built to the plain protocol answers exactly "ACK"; anything
     // else (a web server's error page, say) is no login.
-    return answer == "ACK" ? LoginAnswer::Accepted : LoginAnswer::NotAPeer;
+    return answer == Word(Kind::Ack) ? LoginAnswer::Accepted : LoginAnswer::NotAPeer;
 }
 
 }  // namespace quorbel

@@ -30,58 +30,41 @@ void RecordInRing(char ring[kRingSlots][kRingSlotBytes], int32_t& pos, const cha
 
 }  // namespace
 
-const char16_t* OperationStateName(int32_t state) {
-    static const char16_t* const kNames[] = {
-        u"Waiting", u"CallDIR", u"RequestDIR", u"CallCopyTO", u"RequestCopyTO", u"CallCopyFrom",
-        u"RequestCopyFrom", u"FolderTO", u"FolderFrom", u"StopTO", u"StopFrom",
-    };
-    if (state < Waiting || state > StopFrom) return u"Unknown";
-    return kNames[state];
-}
-
-bool Protocol::Message::StartsWith(const char* prefix) const {
-    const std::size_t n = std::strlen(prefix);
-    return length >= n && std::memcmp(bytes, prefix, n) == 0;
-}
-
-Protocol::Protocol(ProtocolHost& host)
-    : host_(host), remoteFolder_(u"C:\\"), frames_(kBlockHeaderBytes + kFastBlockBytes) {}
+Protocol::Protocol(PeerLink& link, UserSeat& seat, FileStore& files)
+    : link_(link), seat_(seat), files_(files), remoteFolder_(u"C:\\"),
+      frames_(kBlockHeaderBytes + kFastBlockBytes) {}
 
 // ---- Set-up ---------------------------------------------------------------
 
 void Protocol::SetRole(Role role) { role_.store(role); }
 Role Protocol::GetRole() const { return role_.load(); }
-void Protocol::SetFastModeAllowed(bool allowed) { fastAllowed_ = allowed; }
-void Protocol::SetLoginRequired(bool required) { loginRequired_ = required; }
+void Protocol::SetFastModeAllowed(bool allowed) { login_.fastAllowed = allowed; }
+void Protocol::SetLoginRequired(bool required) { login_.required = required; }
 void Protocol::SetMonitorRecording(int32_t value) { monitorRecording_.store(value); }
 int32_t Protocol::MonitorRecording() const { return monitorRecording_.load(); }
-bool Protocol::FastMode() const { return fastVersion_.load() > 0; }
-int Protocol::FastVersion() const { return fastVersion_.load(); }
+bool Protocol::FastMode() const { return login_.fastVersion.load() > 0; }
+int Protocol::FastVersion() const { return login_.fastVersion.load(); }
 
 void Protocol::OnConnectionStarted() {
     OnConnectionLost();
     // A refusal note on this connection must not show where an earlier
     // peer's listing stood.
     std::lock_guard<std::mutex> guard(lock_);
-    std::memset(dirTable_, 0, sizeof dirTable_);
-    dirCount_ = 0;
-    dirSendIndex_ = 0;
+    table_.Clear();
 }
 
 void Protocol::OnConnectionLost() {
     ReleaseTransferFile();
     // A stop asked for or sent belonged to the transfer just cut; left
     // standing it would cut the next, unrelated one.
-    stop_.store(0);
+    stop_.store(StopState::None);
     autoListed_ = false;
-    loggedIn_ = false;
-    markerSent_ = false;
-    wrongLogins_ = 0;
+    login_.Reset();
     endSent_ = false;
     frames_.Reset();
-    const bool wasFast = fastVersion_.exchange(0) > 0;
+    const bool wasFast = login_.fastVersion.exchange(0) > 0;
     if (OperationState() != Waiting) End(Outcome::Lost, true);
-    else if (wasFast) host_.RefreshStatusBar();
+    else if (wasFast) seat_.RefreshStatusBar();
 }
 
 // ---- What the front end shows --------------------------------------------
@@ -92,7 +75,7 @@ uint64_t Protocol::MaxCopyBytes() const { return FastMode() ? kMaxFastCopyBytes 
 const BoxText& Protocol::CopyTooLargeBox() const {
     return FastMode() ? texts::kCopyTooLargeFast : texts::kCopyTooLarge;
 }
-Outcome Protocol::LastOutcome() const { return static_cast<Outcome>(lastOutcome_.load()); }
+Outcome Protocol::LastOutcome() const { return lastOutcome_.load(); }
 uint64_t Protocol::TransferredBytes() const { return transferred_.load(); }
 
 void Protocol::SetRemoteFolderPath(u16view path) {
@@ -117,14 +100,14 @@ void Protocol::CopyReceiveRing(char out[kRingSlots][kRingSlotBytes]) const {
 
 void Protocol::CopyDirectoryTable(char out[kDirSlots][kDirSlotBytes]) const {
     std::lock_guard<std::mutex> guard(lock_);
-    std::memcpy(out, dirTable_, sizeof dirTable_);
+    std::memcpy(out, table_.slots, sizeof table_.slots);
 }
 
 // ---- State changes and reports ------------------------------------------
 
 void Protocol::SetState(int32_t value, bool refresh) {
     state_.store(value);
-    if (refresh) host_.RefreshStatusBar();
+    if (refresh) seat_.RefreshStatusBar();
 }
 
 void Protocol::BeginOperation(Operation operation, bool ours, u16view path) {
@@ -137,14 +120,14 @@ void Protocol::BeginOperation(Operation operation, bool ours, u16view path) {
 }
 
 void Protocol::Report(Operation operation, bool ours, u16view path, uint64_t bytes, Outcome outcome) {
-    if (ours) lastOutcome_.store(static_cast<int>(outcome));
+    if (ours) lastOutcome_.store(outcome);
     OperationReport report;
     report.operation = operation;
     report.ours = ours;
     report.path.assign(path);
     report.bytes = bytes;
     report.outcome = outcome;
-    host_.OperationEnded(report);
+    seat_.OperationEnded(report);
 }
 
 void Protocol::End(Outcome outcome, bool refresh) {
@@ -157,7 +140,7 @@ void Protocol::End(Outcome outcome, bool refresh) {
         operation = operation_;
         ours = operationOurs_;
         path = operationPath_;
-        bytes = operation == Operation::List ? uint64_t(ours ? rowsReceived_ : dirCount_ - 1) : transferred_.load();
+        bytes = operation == Operation::List ? uint64_t(ours ? rowsReceived_ : table_.count - 1) : transferred_.load();
         operation_ = Operation::Unknown;
     }
     SetState(Waiting, refresh);
@@ -172,9 +155,9 @@ int Protocol::SendMessage(const char* bytes, std::size_t length, bool recorded) 
         std::string frame(kFrameHeaderBytes, '\0');
         PutFrameHeader(frame.data(), static_cast<uint32_t>(length));
         frame.append(bytes, length);
-        error = host_.SendBytes(frame.data(), frame.size());
+        error = link_.SendBytes(frame.data(), frame.size());
     } else {
-        error = host_.SendBytes(bytes, length);
+        error = link_.SendBytes(bytes, length);
     }
     if (recorded && MonitorRecording() == 1) {
         std::lock_guard<std::mutex> guard(lock_);
@@ -185,8 +168,8 @@ int Protocol::SendMessage(const char* bytes, std::size_t length, bool recorded) 
 
 void Protocol::ShowSendError(int error, const char* bytes, std::size_t length) {
     const std::size_t textLength = BoundedLength(bytes, length);
-    const u16 message = host_.Codec().FromAnsi(std::string_view(bytes, textLength));
-    host_.ShowMessage(FormatText(texts::kSendFailed.text,
+    const u16 message = link_.Codec().FromAnsi(std::string_view(bytes, textLength));
+    seat_.ShowMessage(FormatText(texts::kSendFailed.text,
                                  {error, GetRole() == Role::Server ? 1 : 0, 0, u16view(message)}),
                       texts::kSendFailed.caption);
 }
@@ -197,8 +180,11 @@ int Protocol::SendFrame(const char* bytes, std::size_t length) {
     return error;
 }
 
+int Protocol::SendWord(Kind kind) { return SendFrame(Word(kind).data(), Word(kind).size()); }
+
 void Protocol::SendNak(bool notice) {
-    const int error = SendMessage("NAK", 3, true);
+    const std::string_view nak = Word(Kind::Nak);
+    const int error = SendMessage(nak.data(), nak.size(), true);
     // A stop the user asked for is no refusal worth a note.
     if (notice) {
         // Where the directory table stood when this side refused.
@@ -206,15 +192,15 @@ void Protocol::SendNak(bool notice) {
         std::string entry;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            index = dirSendIndex_;
-            count = dirCount_;
+            index = table_.sendIndex;
+            count = table_.count;
             if (index >= 0 && index < kDirSlots)
-                entry.assign(dirTable_[index], BoundedLength(dirTable_[index], kDirSlotBytes));
+                entry.assign(table_.slots[index], BoundedLength(table_.slots[index], kDirSlotBytes));
         }
-        const u16 wide = host_.Codec().FromAnsi(entry);
-        host_.ShowSentNak(FormatText(texts::kSentNak.text, {index, count, u16view(wide)}));
+        const u16 wide = link_.Codec().FromAnsi(entry);
+        seat_.ShowSentNak(FormatText(texts::kSentNak.text, {index, count, u16view(wide)}));
     }
-    if (error != 0) ShowSendError(error, "NAK", 3);
+    if (error != 0) ShowSendError(error, nak.data(), nak.size());
 }
 
 void Protocol::Refuse(Outcome outcome, bool notice) {
@@ -227,14 +213,15 @@ void Protocol::Refuse(Outcome outcome, bool notice) {
 
 void Protocol::ForgetSentStop() {
     // A stop record that no ACK will answer now: the transfer is over.
-    int32_t sent = 2;
-    stop_.compare_exchange_strong(sent, 0);
+    StopState sent = StopState::Sent;
+    stop_.compare_exchange_strong(sent, StopState::None);
 }
 
 // ---- Operations started by the user -----------------------------------------
 
-int Protocol::StartRequest(int32_t state, const std::string& message) {
+int Protocol::StartRequest(int32_t state, Kind kind, const std::string& path) {
     SetState(state, true);
+    const std::string message = WordText(kind) + path;
     const int error = SendFrame(message.data(), message.size());
     // A request that did not leave leaves nothing waiting for its answer.
     if (error != 0) End(Outcome::Failed, true);
@@ -243,15 +230,15 @@ int Protocol::StartRequest(int32_t state, const std::string& message) {
 
 int Protocol::BeginListing() {
     const u16 folder = RemoteFolderPath();
-    const std::string ansi = host_.Codec().ToAnsi(folder);
+    const std::string ansi = link_.Codec().ToAnsi(folder);
     if (ansi.size() > kMaxPath) return kRequestTooLong;
-    host_.ClearRemotePane();
+    seat_.ClearRemoteRows();
     BeginOperation(Operation::List, true, folder);
-    return StartRequest(CallDIR, "DD" + ansi);
+    return StartRequest(CallDIR, Kind::List, ansi);
 }
 
 int Protocol::StartListing(u16view folder) {
-    if (folder.size() > kMaxPath || host_.Codec().ToAnsi(folder).size() > kMaxPath) return kRequestTooLong;
+    if (folder.size() > kMaxPath || link_.Codec().ToAnsi(folder).size() > kMaxPath) return kRequestTooLong;
     SetRemoteFolderPath(folder);
     return BeginListing();
 }
@@ -259,7 +246,7 @@ int Protocol::StartListing(u16view folder) {
 int Protocol::StartListing() { return StartListing(RemoteFolderPath()); }
 
 int Protocol::StartCopyTo(u16view localSource, u16view destinationOnPeer) {
-    const std::string dest = host_.Codec().ToAnsi(destinationOnPeer);
+    const std::string dest = link_.Codec().ToAnsi(destinationOnPeer);
     if (localSource.empty() || localSource.size() > kMaxPath || dest.size() > kMaxRequestPath)
         return kRequestTooLong;
     {
@@ -268,11 +255,11 @@ int Protocol::StartCopyTo(u16view localSource, u16view destinationOnPeer) {
     }
     step_.store(0);
     BeginOperation(Operation::Send, true, destinationOnPeer);
-    return StartRequest(CallCopyTO, "FD" + dest);
+    return StartRequest(CallCopyTO, Kind::TakeFile, dest);
 }
 
 int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
-    const std::string source = host_.Codec().ToAnsi(sourceOnPeer);
+    const std::string source = link_.Codec().ToAnsi(sourceOnPeer);
     if (source.size() > kMaxRequestPath || localDestination.empty() || localDestination.size() > kMaxPath)
         return kRequestTooLong;
     {
@@ -282,21 +269,21 @@ int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
     blockArrived_ = false;
     step_.store(0);
     BeginOperation(Operation::Receive, true, sourceOnPeer);
-    return StartRequest(CallCopyFrom, "FC" + source);
+    return StartRequest(CallCopyFrom, Kind::SendFile, source);
 }
 
 int Protocol::StartCreateFolder(u16view pathOnPeer) {
-    const std::string path = host_.Codec().ToAnsi(pathOnPeer);
+    const std::string path = link_.Codec().ToAnsi(pathOnPeer);
     if (pathOnPeer.size() > kMaxPath || path.size() > kMaxPath) return kRequestTooLong;
-    host_.ClearRemotePane();
+    seat_.ClearRemoteRows();
     BeginOperation(Operation::MakeFolder, true, pathOnPeer);
-    return StartRequest(FolderTO, "CD" + path);
+    return StartRequest(FolderTO, Kind::MakeFolder, path);
 }
 
-int Protocol::SendCut() { return SendFrame("CUT", 3); }
+int Protocol::SendCut() { return SendWord(Kind::Cut); }
 
-void Protocol::RequestStop() { stop_.store(1); }
-void Protocol::ClearStop() { stop_.store(0); }
+void Protocol::RequestStop() { stop_.store(StopState::Asked); }
+void Protocol::ClearStop() { stop_.store(StopState::None); }
 
 // ---- Receiving ------------------------------------------------------------------
 
@@ -330,27 +317,13 @@ void Protocol::Receive(const char* data, int32_t length) {
     Dispatch(plainBuffer_, n, true);
 }
 
-bool Protocol::ReceiveStream(const char* data, std::size_t n) {
-    if (!FastMode()) {
-        Receive(data, static_cast<int32_t>(n < std::size_t(kMaxPlainMessageBytes) ? n : kMaxPlainMessageBytes));
-        return true;
-    }
-    while (n > 0) {
-        const std::size_t take = frames_.Take(data, n);
-        if (take == 0 || !DispatchFrames()) return false;
-        data += take;
-        n -= take;
-    }
-    return true;
-}
-
 void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
-    const Message m{bytes, length, BoundedLength(bytes, length)};
+    const Message m{bytes, length, BoundedLength(bytes, length), Classify(bytes, length)};
     if (MonitorRecording() == 1) {
         std::lock_guard<std::mutex> guard(lock_);
         RecordInRing(recvRing_, recvRingPos_, bytes, length, kReadEndMarker);
     }
-    if (m.StartsWith("NAK")) {
+    if (m.kind == Kind::Nak) {
         // A refusal ends the operation on this side too; it is never answered.
         endSent_ = false;
         ReleaseTransferFile();
@@ -358,50 +331,62 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
         End(Outcome::Refused, false);
         return;
     }
-    switch (OperationState()) {
+    const int32_t state = OperationState();
+    if (!TakenIn(m.kind, state)) {
+        if (state == FolderTO) return;  // it waits for its answer alone
+        if (state != Waiting) return Refuse();
+        BeginOperation(Operation::Unknown, false, u"");
+        return Refuse(Outcome::Refused, Serving());
+    }
+    switch (state) {
         case Waiting: DispatchWaiting(m, fromPeer); break;
         case CallDIR: DispatchCallDir(m); break;
-        case RequestDIR: DispatchRequestDir(m); break;
-        case CallCopyTO: DispatchSending(m, true); break;
-        case RequestCopyFrom: DispatchSending(m, false); break;
+        case RequestDIR: SendNextTableEntry(); break;
+        case CallCopyTO: DispatchSending(true); break;
+        case RequestCopyFrom: DispatchSending(false); break;
         case RequestCopyTO: DispatchReceiving(m, true); break;
         case CallCopyFrom: DispatchReceiving(m, false); break;
-        case FolderTO: DispatchFolderTo(m); break;
+        case FolderTO: DispatchFolderTo(); break;
         default: Refuse(); break;  // FolderFrom, StopTO, StopFrom
     }
 }
 
 void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
-    if (m.StartsWith("PW") && m.textLength > 2) return CheckLogin(m, fromPeer);
-    if (m.StartsWith("CUT") && m.textLength == 3 && GetRole() == Role::Client) {
-        host_.ArmCloseTimer(kClientCloseDelayMs);
+    if (m.kind == Kind::Login) return CheckLogin(m, fromPeer);
+    if (m.kind == Kind::Cut && GetRole() == Role::Client) {
+        link_.CloseAfter(kClientCloseDelayMs);
         return;
     }
 
     PeerRequest request;
     Operation operation;
-    if (m.StartsWith("DD") && m.textLength > 4) {
-        request = PeerRequest::List;
-        operation = Operation::List;
-    } else if (m.StartsWith("FD") && m.textLength > 4) {
-        request = PeerRequest::TakeFile;
-        operation = Operation::Receive;
-    } else if (m.StartsWith("FC") && m.textLength > 4) {
-        request = PeerRequest::SendMeFile;
-        operation = Operation::Send;
-    } else if (m.StartsWith("CD") && m.textLength > 2) {
-        request = PeerRequest::MakeFolder;
-        operation = Operation::MakeFolder;
-    } else {
-        BeginOperation(Operation::Unknown, false, u"");
-        return Refuse(Outcome::Refused, !loginRequired_ || loggedIn_);
+    switch (m.kind) {
+        case Kind::List:
+            request = PeerRequest::List;
+            operation = Operation::List;
+            break;
+        case Kind::TakeFile:
+            request = PeerRequest::TakeFile;
+            operation = Operation::Receive;
+            break;
+        case Kind::SendFile:
+            request = PeerRequest::SendMeFile;
+            operation = Operation::Send;
+            break;
+        case Kind::MakeFolder:
+            request = PeerRequest::MakeFolder;
+            operation = Operation::MakeFolder;
+            break;
+        default:
+            BeginOperation(Operation::Unknown, false, u"");
+            return Refuse(Outcome::Refused, Serving());
     }
     const std::string_view ansi(m.bytes + 2, m.textLength - 2);
-    const u16 path = host_.Codec().FromAnsi(ansi);
+    const u16 path = link_.Codec().FromAnsi(ansi);
     BeginOperation(operation, false, path);
     // Whoever has not logged in gets "NAK" and no note on this side's screen.
-    if (loginRequired_ && !loggedIn_) return Refuse(Outcome::Refused, false);
-    if (ansi.size() > kMaxPath || path.size() > kMaxPath || !host_.AcceptsPeerRequest(request, path))
+    if (!Serving()) return Refuse(Outcome::Refused, false);
+    if (ansi.size() > kMaxPath || path.size() > kMaxPath || !files_.AcceptsPeerRequest(request, path))
         return Refuse(Outcome::Refused);
 
     switch (request) {
@@ -410,19 +395,19 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             SetState(RequestDIR, true);
             {
                 std::lock_guard<std::mutex> guard(lock_);
-                dirSendIndex_ = 0;
+                table_.sendIndex = 0;
             }
             SendNextTableEntry();
             return;
         case PeerRequest::TakeFile:
             // Nothing is written for a file whose folder is not there.
-            if (!host_.FolderExists(ParentPath(path))) return Refuse(Outcome::Refused);
+            if (!files_.FolderExists(ParentPath(path))) return Refuse(Outcome::Refused);
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 receiveName_ = path;
             }
             blockArrived_ = false;
-            SendFrame("ACK", 3);
+            SendWord(Kind::Ack);
             SetState(RequestCopyTO, true);
             return;
         case PeerRequest::SendMeFile: {
@@ -433,10 +418,10 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             SetState(RequestCopyFrom, true);
             step_.store(0);
             endSent_ = false;
-            const int result = OpenSource() ? SendNextBlock(false) : 2;
-            if (result == 1) {
+            const BlockSent sent = OpenSource() ? SendNextBlock(false) : BlockSent::Failed;
+            if (sent == BlockSent::Block) {
                 step_.store(1);
-            } else if (result == 0) {
+            } else if (sent == BlockSent::End) {
                 // An empty file: its end record is the whole copy.
                 if (EndRecordAnswered()) endSent_ = true;
                 else End(Outcome::Done, true);
@@ -448,9 +433,9 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
         }
         case PeerRequest::MakeFolder: {
             SetState(FolderFrom, true);
-            const bool created = host_.CreateFolder(path);
+            const bool created = files_.CreateFolder(path);
             // Answered "ACK" whatever happened: the peer lists the folder again.
-            SendFrame("ACK", 3);
+            SendWord(Kind::Ack);
             End(created ? Outcome::Done : Outcome::Failed, true);
             return;
         }
@@ -458,48 +443,42 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
 }
 
 void Protocol::DispatchCallDir(const Message& m) {
-    if (m.StartsWith("DR999999")) return End(Outcome::Done, true);
-    if (m.StartsWith("DR") && m.textLength > 11) {
+    if (m.kind == Kind::ListEnd) return End(Outcome::Done, true);
+    if (m.kind == Kind::Record) {
         const int32_t number = ParseHeaderNumber(m.bytes + 2);
         if (number >= 0 && AddRemoteRow(number, m.bytes + kBlockHeaderBytes, m.textLength - kBlockHeaderBytes)) {
-            SendFrame("ACK", 3);
+            SendWord(Kind::Ack);
             return;
         }
     }
     Refuse();
 }
 
-void Protocol::DispatchRequestDir(const Message& m) {
-    if (!m.StartsWith("ACK")) return Refuse();
-    SendNextTableEntry();
-}
-
-void Protocol::DispatchSending(const Message& m, bool fr) {
-    if (!m.StartsWith("ACK")) return Refuse();
+void Protocol::DispatchSending(bool fr) {
     if (endSent_) {
         // The receiver has the file under its final name: the copy is done,
         // whatever stop was asked for meanwhile.
         endSent_ = false;
-        stop_.store(0);
+        stop_.store(StopState::None);
         return End(Outcome::Done, true);
     }
     switch (stop_.load()) {
-        case 2:
-            stop_.store(0);
+        case StopState::Sent:
+            stop_.store(StopState::None);
             return End(Outcome::Stopped, true);
-        case 1:
-            SendFrame(fr ? "FRDTSTOP" : "FBDTSTOP", 8);
-            stop_.store(2);
+        case StopState::Asked:
+            SendWord(StopKind(fr));
+            stop_.store(StopState::Sent);
             ReleaseTransferFile();
             return;
-        default:
+        case StopState::None:
             break;
     }
     // A copy to the peer opens its file at the peer's first answer.
-    int result = fr && step_.load() == 0 && !OpenSource() ? 2 : SendNextBlock(fr);
-    if (result == 1) {
+    const BlockSent sent = fr && step_.load() == 0 && !OpenSource() ? BlockSent::Failed : SendNextBlock(fr);
+    if (sent == BlockSent::Block) {
         step_.fetch_add(1);
-    } else if (result == 0) {
+    } else if (sent == BlockSent::End) {
         if (EndRecordAnswered()) endSent_ = true;
         else End(Outcome::Done, true);
     } else {
@@ -513,42 +492,41 @@ void Protocol::DispatchReceiving(const Message& m, bool fr) {
     const std::size_t dataBytes = m.length > std::size_t(kBlockHeaderBytes) ? m.length - kBlockHeaderBytes : 0;
     // This side's user asked for the stop of a copy from the peer: the
     // next block is refused, quietly, and nothing of the file stays.
-    const bool stopAsked = !fr && stop_.load() == 1;
+    const bool stopAsked = !fr && stop_.load() == StopState::Asked;
 
-    if (m.StartsWith(fr ? "FRDTSTOP" : "FBDTSTOP")) {
+    if (m.kind == StopKind(fr)) {
         ReleaseTransferFile();
         End(Outcome::Stopped, true);
-        SendFrame("ACK", 3);
+        SendWord(Kind::Ack);
         return;
     }
-    if (m.StartsWith(fr ? "FR999999" : "FB999999")) {
+    if (m.kind == EndKind(fr)) {
         if (stopAsked) {
-            stop_.store(0);
+            stop_.store(StopState::None);
             ReleaseTransferFile();
             return End(Outcome::Stopped, true);
         }
         FinishReceiving(bytes + kBlockHeaderBytes, dataBytes);
         return;
     }
-    if (m.StartsWith(fr ? "FR" : "FB") && m.length > std::size_t(kBlockHeaderBytes - 1)) {
+    if (m.kind == BlockKind(fr)) {
         const int32_t number = ParseHeaderNumber(bytes + 2);
         if (number >= 0 && stopAsked) {
-            stop_.store(0);
+            stop_.store(StopState::None);
             SendNak(false);
             ReleaseTransferFile();
             return End(Outcome::Stopped, true);
         }
         if (number >= 0 && WriteBlock(bytes + kBlockHeaderBytes, dataBytes, number)) {
             if (!fr) step_.store(number);
-            SendFrame("ACK", 3);
+            SendWord(Kind::Ack);
             return;
         }
     }
     Refuse();
 }
 
-void Protocol::DispatchFolderTo(const Message& m) {
-    if (!m.StartsWith("ACK")) return;  // ignored until the answer comes
+void Protocol::DispatchFolderTo() {
     End(Outcome::Done, true);
     // The right pane shows the peer's folder again, with the new folder.
     BeginListing();

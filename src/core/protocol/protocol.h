@@ -1,13 +1,15 @@
-// The wire protocol between two Quorbel PCs, without any OS header: framing,
-// the dispatcher of received messages, the monitor rings, the directory
-// table ("DR" records), the file blocks ("FR"/"FB"), the login and the fast
-// mode between two programs of ours.
+// The wire protocol between two Quorbel PCs, without any OS header. The
+// words of the wire are in wire.h, what a front end gives in host.h, and
+// each part of the protocol has its header: the login and the fast mode
+// (login.h), the listing (listing.h), the file transfer (transfer.h),
+// the fast mode's framing (framing.h). The Protocol below holds one side's
+// state and dispatches what arrives by the operation state; its parts are
+// defined in login.cpp, listing.cpp, transfer.cpp and protocol.cpp.
 //
-// A front end implements ProtocolHost (socket, boxes, right pane, files)
-// and owns one Protocol for the whole run. Its receive loop puts what recv
-// gives into ReceiveSpace() and calls Received(); its user starts operations
-// with the Start* calls while the state is Waiting. The state itself is the
-// Protocol's own: the front end asks for what it shows.
+// A front end owns one Protocol for the whole run. Its receive loop puts
+// what recv gives into ReceiveSpace() and calls Received(); its user starts
+// operations with the Start* calls while the state is Waiting. The state
+// itself is the Protocol's own: the front end asks for what it shows.
 #pragma once
 
 #include <atomic>
@@ -18,168 +20,35 @@
 #include <string_view>
 #include <vector>
 
-#include "core/panes/folder_rows.h"
-#include "core/protocol/framing.h"
 #include "core/base/limits.h"
 #include "core/base/text.h"
 #include "core/base/texts.h"
+#include "core/protocol/framing.h"
+#include "core/protocol/host.h"
+#include "core/protocol/listing.h"
+#include "core/protocol/login.h"
+#include "core/protocol/transfer.h"
+#include "core/protocol/wire.h"
 
 namespace quorbel {
 
-// ---- Sizes of the protocol's own buffers --------------------------------
-constexpr int32_t kMaxPlainMessageBytes = 1024;  // one recv, one message
+// One recv is one message in the plain mode.
+constexpr int32_t kMaxPlainMessageBytes = 1024;
+// The monitor rings: the last messages sent and received.
 constexpr int32_t kRingSlots = 32;
 constexpr int32_t kRingSlotBytes = 272;
-constexpr int32_t kDirSlots = 1024;
-constexpr int32_t kDirSlotBytes = 256;  // record + NUL
-constexpr int32_t kLoginTextBytes = 256;
-constexpr int32_t kBlockHeaderBytes = 8;
-constexpr int32_t kEndBlockNumber = 999999;
-constexpr uint32_t kClientCloseDelayMs = 100;  // Client closes this long after "CUT"
-constexpr uint32_t kAutoListingDelayMs = 500;  // Server's own listing request after its first listing
-// The fast mode's marker, after the login text and a NUL. Its version says
-// what the two sides add to the plain protocol: from 2 on, the receiver
-// answers a file's end record with "ACK" once the file has its final name
-// and times, or "NAK". A Server still takes the older marker and then sends
-// no such answer, since a program of that release waits for none.
-inline constexpr char kFastMarker[] = "QBX2";
-inline constexpr char kFastMarkerV1[] = "QBX1";
-// A wrong login pair is answered this much later, and the connection ends
-// after this many of them.
-constexpr uint32_t kWrongLoginDelayMs = 1000;
-constexpr int kMaxWrongLogins = 3;
-// Other names a received file may take while a file of the user's holds
-// the first temporary name.
-constexpr int kTemporaryNameTries = 100;
-
-// ---- Operation state ----------------------------------------------------
-// The single busy indicator of a side. Call* belongs to the side that
-// started an operation, Request* to the side serving the peer's request.
-enum OperationState : int32_t {
-    Waiting = 0,
-    CallDIR = 1,
-    RequestDIR = 2,
-    CallCopyTO = 3,
-    RequestCopyTO = 4,
-    CallCopyFrom = 5,
-    RequestCopyFrom = 6,
-    FolderTO = 7,
-    FolderFrom = 8,
-    StopTO = 9,
-    StopFrom = 10,
-};
-
-// The name of a state, which is also its status-bar text. A value outside
-// 0..10 gives "Unknown".
-const char16_t* OperationStateName(int32_t state);
-
-enum class Role { Client, Server };
-
-// How an operation ended.
-enum class Outcome {
-    None,     // nothing ended yet
-    Done,
-    Refused,  // the peer answered "NAK" (or this side refused the request it served)
-    Failed,   // this side could not go on (a file, a send, a malformed message)
-    Stopped,  // the user asked for the stop
-    Lost,     // the connection ended first
-    Kept,     // a plain peer sent an end record alone: the existing file was kept
-};
-
-enum class Operation { Login, List, Send, Receive, MakeFolder, Unknown };
-
-// One operation that ended, for a log.
-struct OperationReport {
-    Operation operation = Operation::Unknown;
-    bool ours = false;  // started by this side (Call*) rather than served
-    u16 path;           // the folder or file it concerned
-    uint64_t bytes = 0; // file bytes moved, or records of a listing
-    Outcome outcome = Outcome::None;
-};
-
-// A request of the peer that a host may turn down (with "NAK").
-enum class PeerRequest { List, SendMeFile /* "FC" */, TakeFile /* "FD" */, MakeFolder };
-
-// The three FILETIME values of a file, each as its 64-bit value.
-struct FileTimes {
-    uint64_t creation = 0;
-    uint64_t lastAccess = 0;
-    uint64_t lastWrite = 0;
-};
-
-// What the Client makes of the answer to its "PW" message.
-enum class LoginAnswer {
-    Accepted,
-    CommunicationError,  // recv failed, timed out, or the Server closed (0 bytes)
-    Rejected,            // the answer starts with "NAK"
-    NotAPeer,            // anything but "ACK" (with our marker or without) or "NAK"
-};
+// The Client closes this long after "CUT".
+constexpr uint32_t kClientCloseDelayMs = 100;
 
 // Results of the Start* calls: 0 sent, a socket error code when the send
 // failed (the state is Waiting again), or kRequestTooLong when the path
 // does not fit its request (nothing was changed or sent).
 constexpr int kRequestTooLong = -1;
 
-// ---- What a front end provides ------------------------------------------
-class ProtocolHost : public FolderSource {
-public:
-    // One send of exactly `length` bytes to the peer. 0, or the socket error.
-    virtual int SendBytes(const char* data, std::size_t length) = 0;
-    // Message box, OK button only; returns when it is closed.
-    virtual void ShowMessage(u16view text, u16view caption) = 0;
-    // The "SEND-NAK" note: it must not hold the caller, and one is enough
-    // while an earlier one is still shown.
-    virtual void ShowSentNak(u16view text) = 0;
-    // Shows the current operation state.
-    virtual void RefreshStatusBar() = 0;
-    // Closes the connection after this many milliseconds (the Client's answer to "CUT").
-    virtual void ArmCloseTimer(uint32_t milliseconds) = 0;
-    virtual void SleepMs(uint32_t milliseconds) = 0;
-
-    // The right pane: delete all rows; append one row for a record of the
-    // peer's listing (image is the record's kind as sent, row parameter its
-    // record number).
-    virtual void ClearRemotePane() = 0;
-    virtual void InsertRemoteRow(const PaneRow& row, int32_t recordNumber) = 0;
-
-    // A request of the peer, before it is served: false answers it with
-    // "NAK" (the Windows program serves every path).
-    virtual bool AcceptsPeerRequest(PeerRequest, u16view) { return true; }
-    // An operation ended (served or started here).
-    virtual void OperationEnded(const OperationReport&) {}
-
-    // Ends this connection now (after too many wrong login pairs).
-    virtual void EndConnection() = 0;
-
-    // CreateDirectoryW with default security; true when it was created.
-    virtual bool CreateFolder(u16view path) = 0;
-    virtual bool FileExists(u16view path) = 0;
-    virtual bool FolderExists(u16view path) = 0;
-
-    // The one transfer file of this side. Read: an existing file only (a
-    // missing one is not created), no sharing.
-    virtual bool OpenTransferForRead(u16view path, uint64_t& size) = 0;
-    // Bytes read (0 at the end), or -1 when the read fails.
-    virtual int64_t ReadTransfer(char* buffer, std::size_t maxBytes) = 0;
-    virtual bool GetTransferTimes(FileTimes& times) = 0;
-    // Write: a new file only (false when the name exists), no sharing.
-    virtual bool CreateTransferForWrite(u16view path) = 0;
-    virtual bool WriteTransfer(const char* data, std::size_t length) = 0;
-    virtual bool SetTransferTimes(const FileTimes& times) = 0;
-    // Closes the transfer file if one is open (harmless otherwise).
-    virtual void CloseTransfer() = 0;
-    virtual bool RemoveFile(u16view path) = 0;
-    // Gives a received file its final name in one step, replacing a file of
-    // that name, which stays as it was when this fails.
-    virtual bool ReplaceFile(u16view from, u16view to) = 0;
-
-    // Text to and from the wire's ANSI code page.
-    virtual const AnsiCodec& Codec() const = 0;
-};
-
 class Protocol {
 public:
-    explicit Protocol(ProtocolHost& host);
+    Protocol(PeerLink& link, UserSeat& seat, FileStore& files);
+    explicit Protocol(ProtocolHost& host) : Protocol(host, host, host) {}
     Protocol(const Protocol&) = delete;
     Protocol& operator=(const Protocol&) = delete;
 
@@ -224,10 +93,9 @@ public:
     // when the stream holds a frame that cannot be: nothing of it was
     // dispatched; the front end shows texts::kBadFrame and ends the connection.
     bool Received(std::size_t n, bool fromPeer = true);
-    // One plain message (tests, the fuzzer): copied, cut to 1024 bytes.
+    // One plain message (a Client's login answer aside, which its front
+    // end reads itself): copied, cut to 1024 bytes.
     void Receive(const char* data, int32_t length);
-    // Bytes of one received stream at once, in either mode (as Received).
-    bool ReceiveStream(const char* data, std::size_t n);
 
     // ---- Operations the user starts (state Waiting) ----
     // CallDIR: the right pane emptied, "DD" + the remote folder. The folder
@@ -271,18 +139,19 @@ private:
         const char* bytes;
         std::size_t length;      // received length
         std::size_t textLength;  // up to the first NUL
-        bool StartsWith(const char* prefix) const;
+        Kind kind;
     };
     enum class Transfer { Closed, Reading, Writing };
 
     // Sending.
     int SendMessage(const char* bytes, std::size_t length, bool recorded);
     int SendFrame(const char* bytes, std::size_t length);
+    // A message that is its word alone ("ACK", "CUT", a stop record).
+    int SendWord(Kind kind);
     void SendNak(bool notice);
     void ShowSendError(int error, const char* bytes, std::size_t length);
-    int SendListingRequest();
     int BeginListing();
-    int StartRequest(int32_t state, const std::string& message);
+    int StartRequest(int32_t state, Kind kind, const std::string& path);
 
     // Receiving.
     // Every whole frame the reader holds; false once its stream is broken.
@@ -290,10 +159,9 @@ private:
     void Dispatch(const char* bytes, std::size_t length, bool fromPeer);
     void DispatchWaiting(const Message& m, bool fromPeer);
     void DispatchCallDir(const Message& m);
-    void DispatchRequestDir(const Message& m);
-    void DispatchSending(const Message& m, bool fr);
+    void DispatchSending(bool fr);
     void DispatchReceiving(const Message& m, bool fr);
-    void DispatchFolderTo(const Message& m);
+    void DispatchFolderTo();
     void CheckLogin(const Message& m, bool fromPeer);
 
     // State changes and their reports.
@@ -315,33 +183,32 @@ private:
     std::size_t BlockBytes() const;
     bool OpenSource();
     int64_t ReadAhead();
-    int SendNextBlock(bool fr);
+    BlockSent SendNextBlock(bool fr);
     bool BeginReceiving(u16view finalName);
     bool EndRecordAnswered() const { return FastVersion() >= 2; }
+    // Whether a request of the peer may be served on this connection.
+    bool Serving() const { return !login_.required || login_.loggedIn; }
     bool WriteBlock(const char* data, std::size_t count, int32_t number);
     void FinishReceiving(const char* timeBytes, std::size_t count);
     void ReleaseTransferFile();
     void ForgetSentStop();
 
-    ProtocolHost& host_;
+    PeerLink& link_;
+    UserSeat& seat_;
+    FileStore& files_;
     mutable std::mutex lock_;  // the monitor stores and the remote folder path
 
     // Values both threads touch (the window thread starts operations and
     // shows progress; the receive thread runs them).
     std::atomic<int32_t> state_{Waiting};
-    std::atomic<int32_t> stop_{0};  // 0 none, 1 asked for, 2 stop record sent
+    std::atomic<StopState> stop_{StopState::None};
     std::atomic<int32_t> step_{0};
     std::atomic<uint64_t> transferred_{0};
-    std::atomic<int> lastOutcome_{static_cast<int>(Outcome::None)};
+    std::atomic<Outcome> lastOutcome_{Outcome::None};
     std::atomic<int32_t> monitorRecording_{0};
-    std::atomic<int> fastVersion_{0};
     std::atomic<Role> role_{Role::Client};
-    bool fastAllowed_ = true;
-    bool loginRequired_ = false;
-    bool loggedIn_ = false;
-    bool markerSent_ = false;
-    int wrongLogins_ = 0;
-    bool endSent_ = false;  // the end record left: the peer's answer ends the copy
+    LoginState login_;
+    bool endSent_ = false;     // the end record left: the peer's answer ends the copy
     bool autoListed_ = false;  // Server: asked the peer's listing once
 
     // The operation running now, for its report.
@@ -355,13 +222,8 @@ private:
     int32_t sendRingPos_ = 0;
     char recvRing_[kRingSlots][kRingSlotBytes] = {};
     int32_t recvRingPos_ = 0;
-    // Directory table of the last "DD" request, closed by "DR999999".
-    char dirTable_[kDirSlots][kDirSlotBytes] = {};
-    int32_t dirCount_ = 0;
-    int32_t dirSendIndex_ = 0;
+    DirectoryTable table_;
     u16 remoteFolder_;
-
-    std::string loginText_;
 
     // The one transfer file: what it is, and its names.
     Transfer transfer_ = Transfer::Closed;
@@ -374,40 +236,11 @@ private:
     char plainBuffer_[kMaxPlainMessageBytes + 16] = {};
     FrameReader frames_;
     std::vector<char> blockBuffer_;
+    BlockReader reader_;
     // The block read ahead of the peer's answer: its bytes, 0 at the end,
     // -1 after a failed read.
     static constexpr int64_t kNothingAhead = -2;
     int64_t ahead_ = kNothingAhead;
 };
-
-// ---- Pure helpers -------------------------------------------------------
-
-// The name a file is received under: the last "." of the file's own name
-// starts ".$TEMP" (report.txt -> report.$TEMP); a name without one gets it
-// appended (D:\v1.2\notes -> D:\v1.2\notes.$TEMP). Later tries, for a name
-// a file of the user's already has: report~1.$TEMP, report~2.$TEMP, ...
-u16 TemporaryName(u16view finalName, int attempt = 0);
-
-// "FR%06d"/"FB%06d" + data.
-std::string EncodeFileBlock(bool fr, int32_t n, const char* data, std::size_t count);
-// "FR999999"/"FB999999" + creation, last access, last write, each low half
-// then high half, little-endian.
-std::string EncodeEndRecord(bool fr, const FileTimes& times);
-// The 24 time bytes of an end record (missing bytes count as zero).
-FileTimes ParseEndRecordTimes(const char* data, std::size_t count);
-// The number in a 6-digit header field; -1 unless all six are digits.
-int32_t ParseHeaderNumber(const char* sixBytes);
-
-// "DR%06d" + name, date, size and kind separated by commas (wide; converted
-// to ANSI for the wire).
-u16 FormatRecord(int32_t number, const PaneRow& row);
-// The fields of a received record text (after the 8-byte header). False
-// unless there are three commas, the first not at 0, the name at most 259
-// bytes and the other fields at most 63 bytes each.
-bool ParseRecord(const char* text, std::size_t length, const AnsiCodec& codec, PaneRow& row);
-
-// The ID's and the PW's ANSI bytes joined without separator; a half whose
-// ANSI form with terminator needs 128 bytes or more stays empty.
-std::string MakeLoginText(u16view id, u16view pw, const AnsiCodec& codec);
 
 }  // namespace quorbel

@@ -2,28 +2,28 @@
 // receiver writes the blocks into a temporary file and, at the end record,
 // gives it the sender's times and its final name.
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "core/protocol/protocol.h"
+#include "core/protocol/wire.h"
 
 namespace quorbel {
 
 namespace {
 
-const char* KindText(bool fr) { return fr ? "FR" : "FB"; }
-
 // "FR"/"FB" and the six-digit block number into out[0..7].
 void PutBlockHeader(char* out, bool fr, int32_t number) {
     char header[16];
-    std::snprintf(header, sizeof header, "%s%06d", KindText(fr), static_cast<int>(number));
+    std::snprintf(header, sizeof header, "%s%06d", WordText(BlockKind(fr)).c_str(), static_cast<int>(number));
     std::memcpy(out, header, kBlockHeaderBytes);
 }
 
 // "FR999999"/"FB999999" and the three times into out (32 bytes).
 void PutEndRecord(char* out, bool fr, const FileTimes& times) {
-    std::memcpy(out, KindText(fr), 2);
-    std::memcpy(out + 2, "999999", 6);
+    const std::string_view word = Word(EndKind(fr));
+    std::memcpy(out, word.data(), word.size());
     int i = 0;
     for (uint64_t t : {times.creation, times.lastAccess, times.lastWrite}) {
         PutLittleEndian32(out + 8 + 8 * i, static_cast<uint32_t>(t));
@@ -48,13 +48,6 @@ u16 TemporaryName(u16view finalName, int attempt) {
         for (char c : "~" + std::to_string(attempt)) name.push_back(static_cast<char16_t>(c));
     }
     return name + u".$TEMP";
-}
-
-std::string EncodeFileBlock(bool fr, int32_t n, const char* data, std::size_t count) {
-    std::string out(kBlockHeaderBytes, '\0');
-    PutBlockHeader(out.data(), fr, n);
-    out.append(data, count);
-    return out;
 }
 
 std::string EncodeEndRecord(bool fr, const FileTimes& times) {
@@ -82,6 +75,29 @@ int32_t ParseHeaderNumber(const char* sixBytes) {
     return value;
 }
 
+int64_t BlockReader::Fill(FileStore& files, char* buffer, std::size_t maxBytes) {
+    std::size_t copied = 0;
+    while (copied < maxBytes) {
+        if (pos_ < length_) {
+            const std::size_t n = std::min(length_ - pos_, maxBytes - copied);
+            std::memcpy(buffer + copied, ahead_.data() + pos_, n);
+            pos_ += n;
+            copied += n;
+            continue;
+        }
+        if (end_) break;
+        const bool straight = maxBytes - copied >= kReadAheadBytes;
+        if (!straight && ahead_.empty()) ahead_.resize(kReadAheadBytes);
+        char* into = straight ? buffer + copied : ahead_.data();
+        const int64_t got = files.ReadTransfer(into, straight ? maxBytes - copied : kReadAheadBytes);
+        if (got < 0 || uint64_t(got) > (straight ? maxBytes - copied : kReadAheadBytes)) return -1;
+        if (got == 0) end_ = true;
+        else if (straight) copied += std::size_t(got);
+        else pos_ = 0, length_ = std::size_t(got);
+    }
+    return int64_t(copied);
+}
+
 // ---- Sending -----------------------------------------------------------------
 
 std::size_t Protocol::BlockBytes() const { return FastMode() ? kFastBlockBytes : kPlainBlockBytes; }
@@ -95,13 +111,13 @@ bool Protocol::OpenSource() {
         source = sourceName_;
     }
     uint64_t size = 0;
-    if (source.empty() || !host_.OpenTransferForRead(source, size)) return false;
+    if (source.empty() || !files_.OpenTransferForRead(source, size)) return false;
     transfer_ = Transfer::Reading;
     if (size > MaxCopyBytes()) {
         // Only the user who started the copy is told; the peer gets "NAK".
         if (OperationState() == CallCopyTO) {
             const BoxText& box = FastMode() ? texts::kSendTooLargeFast : texts::kSendTooLarge;
-            host_.ShowMessage(box.text, box.caption);
+            seat_.ShowMessage(box.text, box.caption);
         }
         ReleaseTransferFile();
         return false;
@@ -115,23 +131,22 @@ int64_t Protocol::ReadAhead() {
     const std::size_t room = BlockBytes();
     if (blockBuffer_.size() < kFrameHeaderBytes + kBlockHeaderBytes + room)
         blockBuffer_.resize(kFrameHeaderBytes + kBlockHeaderBytes + room);
-    const int64_t got = host_.ReadTransfer(blockBuffer_.data() + kFrameHeaderBytes + kBlockHeaderBytes, room);
-    return got < 0 || uint64_t(got) > room ? -1 : got;
+    return reader_.Fill(files_, blockBuffer_.data() + kFrameHeaderBytes + kBlockHeaderBytes, room);
 }
 
-int Protocol::SendNextBlock(bool fr) {
+BlockSent Protocol::SendNextBlock(bool fr) {
     const int32_t number = step_.load();
     const int64_t got = ahead_ != kNothingAhead ? ahead_ : ReadAhead();
     ahead_ = kNothingAhead;
     if (transfer_ != Transfer::Reading || number < 0 || number > kLastDataBlock || got < 0) {
         ReleaseTransferFile();
-        return 2;
+        return BlockSent::Failed;
     }
     char* message = blockBuffer_.data() + kFrameHeaderBytes;
     std::size_t length;
     if (got == 0) {
         FileTimes times;
-        if (!host_.GetTransferTimes(times)) times = FileTimes{};
+        if (!files_.GetTransferTimes(times)) times = FileTimes{};
         PutEndRecord(message, fr, times);
         length = kEndRecordBytes;
     } else {
@@ -142,23 +157,23 @@ int Protocol::SendNextBlock(bool fr) {
     int error;
     if (FastMode()) {
         PutFrameHeader(blockBuffer_.data(), static_cast<uint32_t>(length));
-        error = host_.SendBytes(blockBuffer_.data(), kFrameHeaderBytes + length);
+        error = link_.SendBytes(blockBuffer_.data(), kFrameHeaderBytes + length);
     } else {
-        error = host_.SendBytes(message, length);
+        error = link_.SendBytes(message, length);
     }
     if (error != 0) {
         ShowSendError(error, message, length);
         ReleaseTransferFile();
-        return 2;
+        return BlockSent::Failed;
     }
     transferred_.fetch_add(uint64_t(got));
     if (got == 0) {
         ReleaseTransferFile();
-        return 0;
+        return BlockSent::End;
     }
     // The next block is read while the peer takes this one in.
     ahead_ = ReadAhead();
-    return 1;
+    return BlockSent::Block;
 }
 
 // ---- Receiving -----------------------------------------------------------------
@@ -170,12 +185,12 @@ bool Protocol::BeginReceiving(u16view finalName) {
     for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
         const u16 temp = TemporaryName(finalName, attempt);
         if (finalName.size() > kMaxPath || temp.size() > kMaxPath) return false;
-        if (host_.CreateTransferForWrite(temp)) {
+        if (files_.CreateTransferForWrite(temp)) {
             tempName_ = temp;
             transfer_ = Transfer::Writing;
             return true;
         }
-        if (!host_.FileExists(temp)) return false;
+        if (!files_.FileExists(temp)) return false;
     }
     return false;
 }
@@ -192,7 +207,7 @@ bool Protocol::WriteBlock(const char* data, std::size_t count, int32_t number) {
         if (!created) return false;
     }
     if (number < 0 || number > kLastDataBlock || transfer_ != Transfer::Writing) return false;
-    if (count > 0 && !host_.WriteTransfer(data, count)) {
+    if (count > 0 && !files_.WriteTransfer(data, count)) {
         // Nothing of a file that could not be written stays behind.
         ReleaseTransferFile();
         return false;
@@ -214,31 +229,32 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
         // (such a peer sends the end record alone for it), so a file of that
         // name is kept. A program of ours refuses a lost source instead: its
         // end record alone is an empty file.
-        if (!FastMode() && host_.FileExists(finalName)) {
+        if (!FastMode() && files_.FileExists(finalName)) {
             outcome = Outcome::Kept;
         } else if (BeginReceiving(finalName)) {
             blockArrived_ = true;
         }
     }
     if (blockArrived_ && transfer_ == Transfer::Writing) {
-        const bool timed = host_.SetTransferTimes(times);
-        host_.CloseTransfer();
+        const bool timed = files_.SetTransferTimes(times);
+        files_.CloseTransfer();
         transfer_ = Transfer::Closed;
         // Until here an older file of the final name was untouched.
-        if (timed && host_.ReplaceFile(tempName_, finalName)) outcome = Outcome::Done;
-        else host_.RemoveFile(tempName_);
+        if (timed && files_.ReplaceFile(tempName_, finalName)) outcome = Outcome::Done;
+        else files_.RemoveFile(tempName_);
     }
     ReleaseTransferFile();
     // The sender reports the copy done only on this answer.
-    if (EndRecordAnswered()) SendFrame(outcome == Outcome::Done ? "ACK" : "NAK", 3);
+    if (EndRecordAnswered()) SendWord(outcome == Outcome::Done ? Kind::Ack : Kind::Nak);
     End(outcome, true);
 }
 
 void Protocol::ReleaseTransferFile() {
     ahead_ = kNothingAhead;
+    reader_.Reset();
     if (transfer_ != Transfer::Closed) {
-        host_.CloseTransfer();
-        if (transfer_ == Transfer::Writing) host_.RemoveFile(tempName_);
+        files_.CloseTransfer();
+        if (transfer_ == Transfer::Writing) files_.RemoveFile(tempName_);
         transfer_ = Transfer::Closed;
     }
     blockArrived_ = false;

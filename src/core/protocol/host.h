@@ -1,0 +1,118 @@
+// What a front end gives the protocol, in three parts as PuTTY keeps its
+// network callbacks apart from the user's seat: the connection to the peer,
+// the user in front of this side, and the files this side serves and
+// writes. One object may be all three (both front ends' hosts are).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/base/text.h"
+#include "core/panes/folder_rows.h"
+
+namespace quorbel {
+
+enum class Role { Client, Server };
+
+// How an operation ended.
+enum class Outcome {
+    None,     // nothing ended yet
+    Done,
+    Refused,  // the peer answered "NAK" (or this side refused the request it served)
+    Failed,   // this side could not go on (a file, a send, a malformed message)
+    Stopped,  // the user asked for the stop
+    Lost,     // the connection ended first
+    Kept,     // a plain peer sent an end record alone: the existing file was kept
+};
+
+enum class Operation { Login, List, Send, Receive, MakeFolder, Unknown };
+
+// One operation that ended, for a log.
+struct OperationReport {
+    Operation operation = Operation::Unknown;
+    bool ours = false;  // started by this side (Call*) rather than served
+    u16 path;           // the folder or file it concerned
+    uint64_t bytes = 0; // file bytes moved, or records of a listing
+    Outcome outcome = Outcome::None;
+};
+
+// A request of the peer that a host may turn down (with "NAK").
+enum class PeerRequest { List, SendMeFile /* "FC" */, TakeFile /* "FD" */, MakeFolder };
+
+// The three FILETIME values of a file, each as its 64-bit value.
+struct FileTimes {
+    uint64_t creation = 0;
+    uint64_t lastAccess = 0;
+    uint64_t lastWrite = 0;
+};
+
+// The connection to the peer.
+class PeerLink {
+public:
+    virtual ~PeerLink() = default;
+    // One send of exactly `length` bytes to the peer. 0, or the socket error.
+    virtual int SendBytes(const char* data, std::size_t length) = 0;
+    // Closes the connection after this many milliseconds (the Client's answer to "CUT").
+    virtual void CloseAfter(uint32_t milliseconds) = 0;
+    // Ends this connection now (after too many wrong login pairs).
+    virtual void EndConnection() = 0;
+    // Holds this side's answer back (a wrong login pair, the Server's own listing).
+    virtual void SleepMs(uint32_t milliseconds) = 0;
+    // Text to and from the wire's ANSI code page.
+    virtual const AnsiCodec& Codec() const = 0;
+};
+
+// The user in front of this side.
+class UserSeat {
+public:
+    virtual ~UserSeat() = default;
+    // Message box, OK button only; returns when it is closed.
+    virtual void ShowMessage(u16view text, u16view caption) = 0;
+    // The "SEND-NAK" note: it must not hold the caller, and one is enough
+    // while an earlier one is still shown.
+    virtual void ShowSentNak(u16view text) = 0;
+    // Shows the current operation state.
+    virtual void RefreshStatusBar() = 0;
+    // The right pane: delete all rows; append one row for a record of the
+    // peer's listing (image is the record's kind as sent, row parameter its
+    // record number).
+    virtual void ClearRemoteRows() = 0;
+    virtual void AddRemoteRow(const PaneRow& row, int32_t recordNumber) = 0;
+    // An operation ended (served or started here).
+    virtual void OperationEnded(const OperationReport&) {}
+};
+
+// The files of this side: the folders it lists, the one transfer file.
+class FileStore : public FolderSource {
+public:
+    // A request of the peer, before it is served: false answers it with
+    // "NAK" (the Windows program serves every path).
+    virtual bool AcceptsPeerRequest(PeerRequest, u16view) { return true; }
+    // CreateDirectoryW with default security; true when it was created.
+    virtual bool CreateFolder(u16view path) = 0;
+    virtual bool FileExists(u16view path) = 0;
+    virtual bool FolderExists(u16view path) = 0;
+
+    // The one transfer file of this side. Read: an existing file only (a
+    // missing one is not created), no sharing.
+    virtual bool OpenTransferForRead(u16view path, uint64_t& size) = 0;
+    // What one read gave (0 at the end, fewer bytes than asked for at any
+    // time), or -1 when the read fails.
+    virtual int64_t ReadTransfer(char* buffer, std::size_t maxBytes) = 0;
+    virtual bool GetTransferTimes(FileTimes& times) = 0;
+    // Write: a new file only (false when the name exists), no sharing.
+    virtual bool CreateTransferForWrite(u16view path) = 0;
+    virtual bool WriteTransfer(const char* data, std::size_t length) = 0;
+    virtual bool SetTransferTimes(const FileTimes& times) = 0;
+    // Closes the transfer file if one is open (harmless otherwise).
+    virtual void CloseTransfer() = 0;
+    virtual bool RemoveFile(u16view path) = 0;
+    // Gives a received file its final name in one step, replacing a file of
+    // that name, which stays as it was when this fails.
+    virtual bool ReplaceFile(u16view from, u16view to) = 0;
+};
+
+// All three in one object.
+class ProtocolHost : public PeerLink, public UserSeat, public FileStore {};
+
+}  // namespace quorbel

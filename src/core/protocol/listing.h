@@ -1,0 +1,41 @@
+// The listing: the directory table that answers a "DD" request, sent one
+// "DR" record per acknowledgement, and the reading of the peer's records
+// into right-pane rows.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "core/base/text.h"
+#include "core/panes/folder_rows.h"
+
+namespace quorbel {
+
+constexpr int32_t kDirSlots = 1024;
+constexpr int32_t kDirSlotBytes = 256;  // record + NUL
+// The Server's own listing of the Client's folder follows the Client's
+// first listing this much later.
+constexpr uint32_t kAutoListingDelayMs = 500;
+
+// "DR%06d" + name, date, size and kind separated by commas (wide; converted
+// to ANSI for the wire).
+u16 FormatRecord(int32_t number, const PaneRow& row);
+// The fields of a received record text (after the 8-byte header). False
+// unless there are three commas, the first not at 0, the name at most 259
+// bytes and the other fields at most 63 bytes each.
+bool ParseRecord(const char* text, std::size_t length, const AnsiCodec& codec, PaneRow& row);
+
+// The records of the last "DD" request, closed by "DR999999", and how far
+// they went out.
+struct DirectoryTable {
+    char slots[kDirSlots][kDirSlotBytes] = {};
+    int32_t count = 0;
+    int32_t sendIndex = 0;
+
+    void Clear() {
+        std::memset(slots, 0, sizeof slots);
+        count = sendIndex = 0;
+    }
+};
+
+}  // namespace quorbel

@@ -1,0 +1,55 @@
+// The login: the text the Client sends after "PW" and the Server checks, the
+// fast mode's marker that two programs of ours add to it, and what a
+// Client makes of the answer.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "core/base/text.h"
+
+namespace quorbel {
+
+// The fast mode's marker, after the login text and a NUL. Its version says
+// what the two sides add to the plain protocol: from 2 on, the receiver
+// answers a file's end record with "ACK" once the file has its final name
+// and times, or "NAK". A Server still takes the older marker and then sends
+// no such answer, since a program of that release waits for none.
+inline constexpr char kFastMarker[] = "QBX2";
+inline constexpr char kFastMarkerV1[] = "QBX1";
+// A wrong login pair is answered this much later, and the connection ends
+// after this many of them.
+constexpr uint32_t kWrongLoginDelayMs = 1000;
+constexpr int kMaxWrongLogins = 3;
+
+// What the Client makes of the answer to its "PW" message.
+enum class LoginAnswer {
+    Accepted,
+    CommunicationError,  // recv failed, timed out, or the Server closed (0 bytes)
+    Rejected,            // the answer starts with "NAK"
+    NotAPeer,            // anything but "ACK" (with our marker or without) or "NAK"
+};
+
+// The ID's and the PW's ANSI bytes joined without separator; a half whose
+// ANSI form with terminator needs 128 bytes or more stays empty.
+std::string MakeLoginText(u16view id, u16view pw, const AnsiCodec& codec);
+
+// One side's login and fast mode, for the connection it is on.
+struct LoginState {
+    std::string text;           // Server: the stored pair; Client: the typed one
+    bool fastAllowed = true;    // offered (Client) and accepted (Server)
+    bool required = false;      // serve nothing else until a login was accepted
+    bool loggedIn = false;
+    bool markerSent = false;
+    int wrongPairs = 0;
+    std::atomic<int> fastVersion{0};  // both sides showed it; 0 in the plain mode
+
+    // A new connection starts plain and not logged in.
+    void Reset() {
+        loggedIn = markerSent = false;
+        wrongPairs = 0;
+    }
+};
+
+}  // namespace quorbel

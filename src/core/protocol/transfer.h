@@ -1,0 +1,65 @@
+// File transfer: the sender reads its file one block per acknowledgement,
+// the receiver writes the blocks into a temporary file and, at the end
+// record, gives it the sender's times and its final name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/base/text.h"
+#include "core/protocol/host.h"
+
+namespace quorbel {
+
+constexpr int32_t kBlockHeaderBytes = 8;  // "FR"/"FB" and six digits
+constexpr int32_t kEndBlockNumber = 999999;
+// Other names a received file may take while a file of the user's holds
+// the first temporary name.
+constexpr int kTemporaryNameTries = 100;
+
+// The name a file is received under: the last "." of the file's own name
+// starts ".$TEMP" (report.txt -> report.$TEMP); a name without one gets it
+// appended (D:\v1.2\notes -> D:\v1.2\notes.$TEMP). Later tries, for a name
+// a file of the user's already has: report~1.$TEMP, report~2.$TEMP, ...
+u16 TemporaryName(u16view finalName, int attempt = 0);
+
+// "FR999999"/"FB999999" + creation, last access, last write, each low half
+// then high half, little-endian.
+std::string EncodeEndRecord(bool fr, const FileTimes& times);
+// The 24 time bytes of an end record (missing bytes count as zero).
+FileTimes ParseEndRecordTimes(const char* data, std::size_t count);
+// The number in a 6-digit header field; -1 unless all six are digits.
+int32_t ParseHeaderNumber(const char* sixBytes);
+
+// Reads a file block by block from a host that reads what it can at a
+// time. A block is filled whole until the file ends; small blocks come out
+// of a read-ahead so that each exchange does not cost a read of its own,
+// large ones (the fast mode's) are read straight into place.
+class BlockReader {
+public:
+    static constexpr std::size_t kReadAheadBytes = 64 * 1024;
+    // Bytes put into `buffer` (fewer than `maxBytes` only at the file's
+    // end), or -1 when a read failed.
+    int64_t Fill(FileStore& files, char* buffer, std::size_t maxBytes);
+    // A new file, or none.
+    void Reset() { pos_ = length_ = 0, end_ = false; }
+
+private:
+    std::vector<char> ahead_;
+    std::size_t pos_ = 0, length_ = 0;
+    bool end_ = false;
+};
+
+// What sending the next block did.
+enum class BlockSent {
+    Block,   // a block of data went out; more follow
+    End,     // the end record went out
+    Failed,  // the file or the send failed; the file is closed
+};
+
+// The user's stop of a copy: asked for, then (a copy to the peer) sent as
+// the stop record that the peer's answer ends.
+enum class StopState : int32_t { None, Asked, Sent };
+
+}  // namespace quorbel

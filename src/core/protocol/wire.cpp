@@ -1,0 +1,69 @@
+#include "core/protocol/wire.h"
+
+#include <cstring>
+
+#include "core/base/text.h"
+
+namespace quorbel {
+
+namespace {
+
+constexpr uint32_t In(int32_t state) { return 1u << state; }
+constexpr uint32_t kAnyState = (1u << (StopFrom + 1)) - 1;
+
+}  // namespace
+
+const WireWord kWireWords[] = {
+    {Kind::Login, "PW", Sender::Client, In(Waiting), LengthRule::TextLongerThan, 2},
+    {Kind::Ack, "ACK", Sender::Either, In(RequestDIR) | In(CallCopyTO) | In(RequestCopyFrom) | In(FolderTO),
+     LengthRule::None, 0},
+    {Kind::Nak, "NAK", Sender::Either, kAnyState, LengthRule::None, 0},
+    {Kind::Cut, "CUT", Sender::Server, In(Waiting), LengthRule::TextExactly, 3},
+    {Kind::List, "DD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4},
+    {Kind::ListEnd, "DR999999", Sender::Either, In(CallDIR), LengthRule::None, 0},
+    {Kind::Record, "DR", Sender::Either, In(CallDIR), LengthRule::TextLongerThan, 11},
+    {Kind::TakeFile, "FD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4},
+    {Kind::SendFile, "FC", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4},
+    {Kind::MakeFolder, "CD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 2},
+    {Kind::EndTo, "FR999999", Sender::Either, In(RequestCopyTO), LengthRule::None, 0},
+    {Kind::StopTo, "FRDTSTOP", Sender::Either, In(RequestCopyTO), LengthRule::None, 0},
+    {Kind::BlockTo, "FR", Sender::Either, In(RequestCopyTO), LengthRule::BytesAtLeast, 8},
+    {Kind::EndFrom, "FB999999", Sender::Either, In(CallCopyFrom), LengthRule::None, 0},
+    {Kind::StopFrom, "FBDTSTOP", Sender::Either, In(CallCopyFrom), LengthRule::None, 0},
+    {Kind::BlockFrom, "FB", Sender::Either, In(CallCopyFrom), LengthRule::BytesAtLeast, 8},
+    // Whatever else comes: no state takes it.
+    {Kind::Unknown, "", Sender::Either, 0, LengthRule::None, 0},
+};
+const std::size_t kWireWordCount = sizeof kWireWords / sizeof kWireWords[0];
+
+const char16_t* OperationStateName(int32_t state) {
+    static const char16_t* const kNames[] = {
+        u"Waiting", u"CallDIR", u"RequestDIR", u"CallCopyTO", u"RequestCopyTO", u"CallCopyFrom",
+        u"RequestCopyFrom", u"FolderTO", u"FolderFrom", u"StopTO", u"StopFrom",
+    };
+    if (state < Waiting || state > StopFrom) return u"Unknown";
+    return kNames[state];
+}
+
+const WireWord& WireRow(Kind kind) {
+    for (const WireWord& row : kWireWords)
+        if (row.kind == kind) return row;
+    return kWireWords[kWireWordCount - 1];
+}
+
+Kind Classify(const char* bytes, std::size_t length) {
+    const std::size_t text = BoundedLength(bytes, length);
+    for (const WireWord& row : kWireWords) {
+        if (length < row.word.size() || (!row.word.empty() && std::memcmp(bytes, row.word.data(), row.word.size()) != 0))
+            continue;
+        switch (row.rule) {
+            case LengthRule::None: return row.kind;
+            case LengthRule::TextLongerThan: return text > row.length ? row.kind : Kind::Unknown;
+            case LengthRule::TextExactly: return text == row.length ? row.kind : Kind::Unknown;
+            case LengthRule::BytesAtLeast: return length >= row.length ? row.kind : Kind::Unknown;
+        }
+    }
+    return Kind::Unknown;
+}
+
+}  // namespace quorbel
