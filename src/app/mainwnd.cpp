@@ -34,7 +34,6 @@ constexpr COLORREF kOffline = RGB(255, 255, 255);
 // The close after "CUT" waits for the peer to take it; the exit waits a
 // second more for the close.
 constexpr UINT kCloseAfterCutMs = 1000;
-constexpr UINT kCloseMs = 100;
 constexpr UINT kExitAfterCloseMs = 1000;
 
 App* AppOf(HWND window) { return reinterpret_cast<App*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
@@ -314,7 +313,7 @@ void App::RequestExit() {
 UINT App::CloseSoon() {
     const bool cut = settings.IsServer() && connection.PeerPresent();
     if (cut) protocol().SendCut();
-    const UINT delay = cut ? kCloseAfterCutMs : kCloseMs;
+    const UINT delay = cut ? kCloseAfterCutMs : quorbel::kCloseDelayMs;
     SetTimer(window, kCloseTimer, delay, nullptr);
     return delay;
 }

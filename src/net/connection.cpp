@@ -26,7 +26,6 @@ constexpr DWORD kLoginSendPauseMs = 100;
 constexpr long kSelectMicroseconds = 500000;
 constexpr DWORD kLostConnectionPollMs = 50;
 constexpr DWORD kCloseWaitSliceMs = 50;
-constexpr UINT kCloseAfterBadFrameMs = 100;
 
 // "[192,168,1,20]" of an IPv4 address.
 std::wstring BracketedAddress(const sockaddr_in& address) {
@@ -84,7 +83,7 @@ struct Connection::Impl {
     // once the message is handled and goes on listening.
     void EndServedConnection() {
         if (server) endRequested = true;
-        else listener.CloseAfter(kCloseAfterBadFrameMs);
+        else listener.CloseAfter(quorbel::kCloseDelayMs);
     }
 
     void BadFrame() {
@@ -211,7 +210,7 @@ struct Connection::Impl {
             if (!open) break;
             if (n > 0) {
                 BadFrame();
-                listener.CloseAfter(kCloseAfterBadFrameMs);
+                listener.CloseAfter(quorbel::kCloseDelayMs);
             }
             // The Server closed (or reset) without "CUT": nothing more can
             // come. What the operation held is released; the user closes.

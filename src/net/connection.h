@@ -88,5 +88,7 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// This PC's numeric IPv4 address and host name; "不明" where a lookup fails.
+// This PC's numeric IPv4 address and host name; kUnknownHost where a lookup
+// fails, as before the first lookup.
+inline constexpr wchar_t kUnknownHost[] = L"不明";
 void ReadHostInfo(std::wstring& address, std::wstring& name);

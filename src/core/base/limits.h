@@ -42,6 +42,11 @@ constexpr uint64_t kMaxFastCopyBytes = 999'999ULL * kFastBlockBytes;
 // otherwise.
 constexpr uint16_t kDefaultPort = 1050;
 
+// A close that waits for nothing comes this long after it was decided (a
+// broken frame, "CUT" to the Client, the disconnect command without a peer),
+// so the message at hand is handled first.
+constexpr uint32_t kCloseDelayMs = 100;
+
 // How long a Client waits for the answer to its login request.
 constexpr int kLoginAnswerWaitMs = 3000;
 
