@@ -13,7 +13,8 @@
 namespace {
 
 constexpr int kOctetEdits[4] = {IDC_CONN_OCTET1, IDC_CONN_OCTET2, IDC_CONN_OCTET3, IDC_CONN_OCTET4};
-constexpr int kPcNameEdits[4] = {IDC_CONN_PCNAME1, IDC_CONN_PCNAME2, IDC_CONN_PCNAME3, IDC_CONN_PCNAME4};
+constexpr int kPcNameEdits[quorbel::kPcNameCount] = {IDC_CONN_PCNAME1, IDC_CONN_PCNAME2, IDC_CONN_PCNAME3,
+                                                     IDC_CONN_PCNAME4};
 constexpr int kOctetReadChars = 3;
 constexpr int kPortReadChars = 5;
 constexpr int kPcNameReadChars = 253;
@@ -50,7 +51,8 @@ void Initialise(HWND dialog, const quorbel::Settings& s) {
                      s.usePcName == 1 ? IDC_CONN_BY_NAME : IDC_CONN_BY_ADDRESS);
     for (int i = 0; i < 4; ++i) SetDlgItemTextW(dialog, kOctetEdits[i], Decimal(s.targetAddress[i]).c_str());
     SetDlgItemTextW(dialog, IDC_CONN_PORT, Decimal(s.port).c_str());
-    for (int i = 0; i < 4; ++i) SetDlgItemTextW(dialog, kPcNameEdits[i], ToWide(s.pcNames[i]).c_str());
+    for (size_t i = 0; i < s.pcNames.size(); ++i)
+        SetDlgItemTextW(dialog, kPcNameEdits[i], ToWide(s.pcNames[i]).c_str());
     SetDlgItemTextW(dialog, IDC_CONN_ID, L"********");
     SetDlgItemTextW(dialog, IDC_CONN_PW, L"********");
     ApplyEnabling(dialog);
@@ -62,7 +64,8 @@ void TakeSettings(HWND dialog, ConnectionDialogValues& v) {
     s.usePcName = Checked(dialog, IDC_CONN_BY_ADDRESS) ? 0 : 1;
     for (int i = 0; i < 4; ++i) s.targetAddress[i] = ReadNumber(dialog, kOctetEdits[i], kOctetReadChars);
     s.port = ReadNumber(dialog, IDC_CONN_PORT, kPortReadChars);
-    for (int i = 0; i < 4; ++i) s.pcNames[i] = AsU16View(ItemText(dialog, kPcNameEdits[i], kPcNameReadChars));
+    for (size_t i = 0; i < s.pcNames.size(); ++i)
+        s.pcNames[i] = AsU16View(ItemText(dialog, kPcNameEdits[i], kPcNameReadChars));
     // The next connection looks the peer's name up afresh.
     v.peerHostName.clear();
 }

@@ -21,7 +21,6 @@ namespace {
 namespace texts = quorbel::texts;
 
 constexpr int kPeerSlots = 10;
-constexpr int kListenBacklog = 3;
 constexpr DWORD kLoginSendPauseMs = 100;
 constexpr long kSelectMicroseconds = 500000;
 constexpr DWORD kLostConnectionPollMs = 50;
@@ -424,7 +423,7 @@ StartResult Connection::StartServer(HWND owner, const ConnectionValues& values) 
         c.ReleaseFailedStart(s, false);
         return StartResult::BindFailed;
     }
-    if (listen(s, kListenBacklog) == SOCKET_ERROR) {
+    if (listen(s, quorbel::kListenBacklog) == SOCKET_ERROR) {
         ShowBox(owner, texts::kListenFailed, MB_OK, {WSAGetLastError()});
         c.ReleaseFailedStart(s, false);
         return StartResult::ListenFailed;

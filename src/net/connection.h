@@ -37,7 +37,7 @@ struct ConnectionValues {
     int32_t port = quorbel::kDefaultPort;  // the low 16 bits are the TCP port
     std::array<int32_t, 4> address = {};  // Client: the Server's; a resolved PC name replaces it
     bool usePcName = false;
-    std::array<std::wstring, 4> pcNames;
+    std::array<std::wstring, quorbel::kPcNameCount> pcNames;
     bool commandMode = false;  // Client: no login exchange
     std::wstring id, pw;       // Server: the stored pair; Client: the typed one
     bool fastMode = true;

@@ -47,6 +47,9 @@ constexpr uint16_t kDefaultPort = 1050;
 // so the message at hand is handled first.
 constexpr uint32_t kCloseDelayMs = 100;
 
+// Connections a Server's listening socket holds before it accepts them.
+constexpr int kListenBacklog = 3;
+
 // How long a Client waits for the answer to its login request.
 constexpr int kLoginAnswerWaitMs = 3000;
 
