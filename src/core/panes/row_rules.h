@@ -31,16 +31,9 @@ u16 FormatDateText(const LocalTimeFields& t);
 // carries as the row's kind.
 enum RowImage : int {
     kImageNone = -1,  // a drive type that gives no row
-    kImageDot = 0,    // "." and ".."
-    kImageFolder = 1,
-    kImageFixed = 2,
-    kImageCdrom = 3,
-    kImageRemovable = 4,
-    kImageRemote = 5,
-    kImageRamdisk = 6,
-    kImageCompressed = 7,
-    kImageArchive = 8,
-    kImageFile = 9,
+    kImageDot = 0, kImageFolder = 1,  // "." and "..", a folder
+    kImageFixed = 2, kImageCdrom = 3, kImageRemovable = 4, kImageRemote = 5, kImageRamdisk = 6,  // drives
+    kImageCompressed = 7, kImageArchive = 8, kImageFile = 9,
 };
 
 // The image of a folder entry (tests in the order ".", directory, archive,
