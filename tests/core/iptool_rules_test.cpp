@@ -46,6 +46,8 @@ TEST(IpBatch, FixedAndDhcpFiles) {
     f = MakeIpBatchFile(kStartup, u"Wi-Fi", false, Fields(u"1234", u"ab", u" ", u"-1", u"300"), codec);
     EXPECT_EQ(f.fileName, u"Wi-Fi_123_0_0_-1.bat");
     EXPECT_EQ(f.bytes, "netsh interface ip set address \"Wi-Fi\" static 123.0.0.-1 300.255.255.0\r\n");
+    f = MakeIpBatchFile(kStartup, u"E", false, {u"10", u"0", u"0", u"1", u"255", u"254", u"128", u"0"}, codec);
+    EXPECT_EQ(f.bytes, "netsh interface ip set address \"E\" static 10.0.0.1 255.254.128.0\r\n");
     EXPECT_EQ(ReadOctetField(u"   7"), 0);
     EXPECT_EQ(ReadOctetField(u"  7"), 7);
     // The name stays UTF-16, the line goes through the code page.

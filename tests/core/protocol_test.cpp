@@ -113,11 +113,14 @@ TEST_F(Side, WaitingRefusesWhatItDoesNotServe) {
     ExpectRefused("refused path");
     EXPECT_EQ(host.reports.back().outcome, Outcome::Refused);
 
-    // Paths of 259 bytes are served.
+    // Paths of 259 bytes are served, and the shortest requests.
     Clear();
     Feed("CD" + p259);
-    EXPECT_EQ(host.sent, std::vector<std::string>{"ACK"});
     EXPECT_EQ(host.createdFolders.back().size(), 259u);
+    Feed("CDx");
+    host.files[u"a.b"].data = "a";
+    Feed("FCa.b");
+    EXPECT_EQ(host.sent, (std::vector<std::string>{"ACK", "ACK", "FB000000a"}));
 }
 
 TEST_F(Side, AServerThatRequiresALoginServesNothingBefore) {
@@ -190,7 +193,7 @@ TEST_F(Side, ListingRefusesMalformedRecords) {
     const std::string cases[] = {
         "DR000001nocommas.txt", "DR000001,a,b,1", "DR00000", "DR0000a1x,y,z,1", "ACK", "FR000000abcd",
         "DR000001" + std::string(260, 'n') + ",d,s,1", "DR000001n," + std::string(64, 'd') + ",s,1",
-        "DR000001name,date,size",
+        "DR000001name,date,size", "DR000001n,d," + std::string(64, 's') + ",1", "DR000001n,d,s," + std::string(64, '1'),
     };
     for (const std::string& m : cases) {
         Enter(CallDIR);
@@ -300,6 +303,12 @@ TEST_F(Side, AStopDuringACopyFromThePeerRefusesTheNextBlockQuietly) {
     Enter(CallCopyFrom);
     Feed(EncodeEndRecord(false, {}));
     EXPECT_EQ(host.files[u"C:\\in\\x.bin"].data, "first");
+    // A stop asked for before the first block refuses that block.
+    protocol.StartCopyFrom(u"D:\\x.bin", u"C:\\in\\y.bin");
+    protocol.RequestStop();
+    Clear();
+    Feed("FB000000first");
+    EXPECT_EQ(host.sent, std::vector<std::string>{"NAK"});
 }
 
 TEST_F(Side, FolderToListsAgainOnAckAndIgnoresTheRest) {
@@ -608,6 +617,7 @@ TEST_F(Pair, FoldersCutAndRequestsThatDoNotFit) {
     EXPECT_EQ(client.protocol.StartListing(u16(129, u'\u3042')), 0);
     link.Pump();
     EXPECT_EQ(server.host.listedFolders.back(), u16(129, u'\u3042'));
+    EXPECT_EQ(client.protocol.StartCopyTo(u16(259, u'p'), u"C:\\a"), 0);
 }
 
 TEST_F(Pair, AConnectionLostMidCopyLeavesNothingBehind) {

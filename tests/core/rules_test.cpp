@@ -198,6 +198,7 @@ TEST(Texts, FormatsFillPlaceholdersInOrder) {
               u"接続エラー(ErrNo.10061)\r\n接続が拒否されました。\r\n相手側を先にOPENして下さい\r\n再接続はYES、接続しないはNO");
     EXPECT_EQ(FormatText(u"%d/%d %s", {1, -2}), u"1/-2 %s");  // a missing value leaves its placeholder
     EXPECT_EQ(FormatText(u"100%", {}), u"100%");
+    EXPECT_EQ(FormatText(u"%s", {5}), u"%s");  // a value of the other kind too
     std::map<u16, int> seen;
     for (const BoxText& box : AllBoxTexts()) ++seen[u16(box.text) + u"|" + (box.caption ? box.caption : u"")];
     for (const auto& [key, count] : seen) EXPECT_EQ(count, 1) << "a box listed twice";

@@ -1,4 +1,4 @@
-// Sending, the monitor rings, the operations the user starts and the
+// Sending, the operations the user starts and the
 // dispatcher that answers every received message by the operation state.
 #include "core/protocol/protocol.h"
 
@@ -8,27 +8,6 @@
 #include "core/base/path_rules.h"
 
 namespace quorbel {
-
-namespace {
-
-constexpr char kWriteEndMarker[] = "***** WRITE-END *****";
-constexpr char kReadEndMarker[] = "***** READ-END *****";
-
-// Writes one message into the ring slot at `pos` (zero-padded), moves on
-// and marks the next slot as the end.
-void RecordInRing(char ring[kRingSlots][kRingSlotBytes], int32_t& pos, const char* bytes, std::size_t length,
-                  const char* marker) {
-    int32_t slot = pos;
-    const std::size_t n = length < std::size_t(kRingSlotBytes) ? length : std::size_t(kRingSlotBytes);
-    std::memset(ring[slot], 0, kRingSlotBytes);
-    std::memcpy(ring[slot], bytes, n);
-    slot = (slot + 1) % kRingSlots;
-    std::memset(ring[slot], 0, kRingSlotBytes);
-    std::memcpy(ring[slot], marker, std::strlen(marker));
-    pos = slot;
-}
-
-}  // namespace
 
 Protocol::Protocol(PeerLink& link, UserSeat& seat, FileStore& files)
     : link_(link), seat_(seat), files_(files), remoteFolder_(u"C:\\"),
@@ -90,12 +69,12 @@ u16 Protocol::RemoteFolderPath() const {
 
 void Protocol::CopySendRing(char out[kRingSlots][kRingSlotBytes]) const {
     std::lock_guard<std::mutex> guard(lock_);
-    std::memcpy(out, sendRing_, sizeof sendRing_);
+    sentRing_.CopyTo(out);
 }
 
 void Protocol::CopyReceiveRing(char out[kRingSlots][kRingSlotBytes]) const {
     std::lock_guard<std::mutex> guard(lock_);
-    std::memcpy(out, recvRing_, sizeof recvRing_);
+    receivedRing_.CopyTo(out);
 }
 
 void Protocol::CopyDirectoryTable(char out[kDirSlots][kDirSlotBytes]) const {
@@ -161,7 +140,7 @@ int Protocol::SendMessage(const char* bytes, std::size_t length, bool recorded) 
     }
     if (recorded && MonitorRecording() == 1) {
         std::lock_guard<std::mutex> guard(lock_);
-        RecordInRing(sendRing_, sendRingPos_, bytes, length, kWriteEndMarker);
+        sentRing_.Record(bytes, length);
     }
     return error;
 }
@@ -251,7 +230,7 @@ int Protocol::StartCopyTo(u16view localSource, u16view destinationOnPeer) {
         return kRequestTooLong;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        sourceName_.assign(localSource);
+        transfer_.source.assign(localSource);
     }
     step_.store(0);
     BeginOperation(Operation::Send, true, destinationOnPeer);
@@ -264,9 +243,9 @@ int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
         return kRequestTooLong;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        receiveName_.assign(localDestination);
+        transfer_.finalName.assign(localDestination);
     }
-    blockArrived_ = false;
+    transfer_.blockArrived = false;
     step_.store(0);
     BeginOperation(Operation::Receive, true, sourceOnPeer);
     return StartRequest(CallCopyFrom, Kind::SendFile, source);
@@ -321,7 +300,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
     const Message m{bytes, length, BoundedLength(bytes, length), Classify(bytes, length)};
     if (MonitorRecording() == 1) {
         std::lock_guard<std::mutex> guard(lock_);
-        RecordInRing(recvRing_, recvRingPos_, bytes, length, kReadEndMarker);
+        receivedRing_.Record(bytes, length);
     }
     if (m.kind == Kind::Nak) {
         // A refusal ends the operation on this side too; it is never answered.
@@ -404,16 +383,16 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             if (!files_.FolderExists(ParentPath(path))) return Refuse(Outcome::Refused);
             {
                 std::lock_guard<std::mutex> guard(lock_);
-                receiveName_ = path;
+                transfer_.finalName = path;
             }
-            blockArrived_ = false;
+            transfer_.blockArrived = false;
             SendWord(Kind::Ack);
             SetState(RequestCopyTO, true);
             return;
         case PeerRequest::SendMeFile: {
             {
                 std::lock_guard<std::mutex> guard(lock_);
-                sourceName_ = path;
+                transfer_.source = path;
             }
             SetState(RequestCopyFrom, true);
             step_.store(0);

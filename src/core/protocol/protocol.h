@@ -2,7 +2,7 @@
 // words of the wire are in wire.h, what a front end gives in host.h, and
 // each part of the protocol has its header: the login and the fast mode
 // (login.h), the listing (listing.h), the file transfer (transfer.h),
-// the fast mode's framing (framing.h). The Protocol below holds one side's
+// the fast mode's framing (framing.h), the monitor rings (monitor.h). The Protocol below holds one side's
 // state and dispatches what arrives by the operation state; its parts are
 // defined in login.cpp, listing.cpp, transfer.cpp and protocol.cpp.
 //
@@ -27,6 +27,7 @@
 #include "core/protocol/host.h"
 #include "core/protocol/listing.h"
 #include "core/protocol/login.h"
+#include "core/protocol/monitor.h"
 #include "core/protocol/transfer.h"
 #include "core/protocol/wire.h"
 
@@ -34,9 +35,6 @@ namespace quorbel {
 
 // One recv is one message in the plain mode.
 constexpr int32_t kMaxPlainMessageBytes = 1024;
-// The monitor rings: the last messages sent and received.
-constexpr int32_t kRingSlots = 32;
-constexpr int32_t kRingSlotBytes = 272;
 // The Client closes this long after "CUT".
 constexpr uint32_t kClientCloseDelayMs = 100;
 
@@ -141,7 +139,6 @@ private:
         std::size_t textLength;  // up to the first NUL
         Kind kind;
     };
-    enum class Transfer { Closed, Reading, Writing };
 
     // Sending.
     int SendMessage(const char* bytes, std::size_t length, bool recorded);
@@ -217,30 +214,16 @@ private:
     u16 operationPath_;
     int32_t rowsReceived_ = 0;
 
-    // Monitor rings: the slot at the position holds the end marker.
-    char sendRing_[kRingSlots][kRingSlotBytes] = {};
-    int32_t sendRingPos_ = 0;
-    char recvRing_[kRingSlots][kRingSlotBytes] = {};
-    int32_t recvRingPos_ = 0;
+    MessageRing sentRing_{kWriteEndMarker};
+    MessageRing receivedRing_{kReadEndMarker};
     DirectoryTable table_;
     u16 remoteFolder_;
 
-    // The one transfer file: what it is, and its names.
-    Transfer transfer_ = Transfer::Closed;
-    bool blockArrived_ = false;  // a block of the current reception came
-    u16 sourceName_;             // file this side sends
-    u16 receiveName_;            // file this side receives (final name)
-    u16 tempName_;
+    TransferFile transfer_;
 
-    // Buffers: one plain message, the frames of the fast mode, one block.
+    // What arrives: one plain message, or the frames of the fast mode.
     char plainBuffer_[kMaxPlainMessageBytes + 16] = {};
     FrameReader frames_;
-    std::vector<char> blockBuffer_;
-    BlockReader reader_;
-    // The block read ahead of the peer's answer: its bytes, 0 at the end,
-    // -1 after a failed read.
-    static constexpr int64_t kNothingAhead = -2;
-    int64_t ahead_ = kNothingAhead;
 };
 
 }  // namespace quorbel

@@ -108,11 +108,11 @@ bool Protocol::OpenSource() {
     u16 source;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        source = sourceName_;
+        source = transfer_.source;
     }
     uint64_t size = 0;
     if (source.empty() || !files_.OpenTransferForRead(source, size)) return false;
-    transfer_ = Transfer::Reading;
+    transfer_.mode = TransferFile::Mode::Reading;
     if (size > MaxCopyBytes()) {
         // Only the user who started the copy is told; the peer gets "NAK".
         if (OperationState() == CallCopyTO) {
@@ -129,20 +129,20 @@ int64_t Protocol::ReadAhead() {
     // The frame header (fast mode), the block header, then the data read
     // straight into place: one buffer for every block of the transfer.
     const std::size_t room = BlockBytes();
-    if (blockBuffer_.size() < kFrameHeaderBytes + kBlockHeaderBytes + room)
-        blockBuffer_.resize(kFrameHeaderBytes + kBlockHeaderBytes + room);
-    return reader_.Fill(files_, blockBuffer_.data() + kFrameHeaderBytes + kBlockHeaderBytes, room);
+    if (transfer_.buffer.size() < kFrameHeaderBytes + kBlockHeaderBytes + room)
+        transfer_.buffer.resize(kFrameHeaderBytes + kBlockHeaderBytes + room);
+    return transfer_.reader.Fill(files_, transfer_.buffer.data() + kFrameHeaderBytes + kBlockHeaderBytes, room);
 }
 
 BlockSent Protocol::SendNextBlock(bool fr) {
     const int32_t number = step_.load();
-    const int64_t got = ahead_ != kNothingAhead ? ahead_ : ReadAhead();
-    ahead_ = kNothingAhead;
-    if (transfer_ != Transfer::Reading || number < 0 || number > kLastDataBlock || got < 0) {
+    const int64_t got = transfer_.ahead != TransferFile::kNothingAhead ? transfer_.ahead : ReadAhead();
+    transfer_.ahead = TransferFile::kNothingAhead;
+    if (transfer_.mode != TransferFile::Mode::Reading || number < 0 || number > kLastDataBlock || got < 0) {
         ReleaseTransferFile();
         return BlockSent::Failed;
     }
-    char* message = blockBuffer_.data() + kFrameHeaderBytes;
+    char* message = transfer_.buffer.data() + kFrameHeaderBytes;
     std::size_t length;
     if (got == 0) {
         FileTimes times;
@@ -156,8 +156,8 @@ BlockSent Protocol::SendNextBlock(bool fr) {
     // Blocks are not recorded in the send ring.
     int error;
     if (FastMode()) {
-        PutFrameHeader(blockBuffer_.data(), static_cast<uint32_t>(length));
-        error = link_.SendBytes(blockBuffer_.data(), kFrameHeaderBytes + length);
+        PutFrameHeader(transfer_.buffer.data(), static_cast<uint32_t>(length));
+        error = link_.SendBytes(transfer_.buffer.data(), kFrameHeaderBytes + length);
     } else {
         error = link_.SendBytes(message, length);
     }
@@ -172,7 +172,7 @@ BlockSent Protocol::SendNextBlock(bool fr) {
         return BlockSent::End;
     }
     // The next block is read while the peer takes this one in.
-    ahead_ = ReadAhead();
+    transfer_.ahead = ReadAhead();
     return BlockSent::Block;
 }
 
@@ -186,8 +186,8 @@ bool Protocol::BeginReceiving(u16view finalName) {
         const u16 temp = TemporaryName(finalName, attempt);
         if (finalName.size() > kMaxPath || temp.size() > kMaxPath) return false;
         if (files_.CreateTransferForWrite(temp)) {
-            tempName_ = temp;
-            transfer_ = Transfer::Writing;
+            transfer_.tempName = temp;
+            transfer_.mode = TransferFile::Mode::Writing;
             return true;
         }
         if (!files_.FileExists(temp)) return false;
@@ -200,13 +200,13 @@ bool Protocol::WriteBlock(const char* data, std::size_t count, int32_t number) {
         u16 name;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            name = receiveName_;
+            name = transfer_.finalName;
         }
         const bool created = BeginReceiving(name);
-        blockArrived_ = true;
+        transfer_.blockArrived = true;
         if (!created) return false;
     }
-    if (number < 0 || number > kLastDataBlock || transfer_ != Transfer::Writing) return false;
+    if (number < 0 || number > kLastDataBlock || transfer_.mode != TransferFile::Mode::Writing) return false;
     if (count > 0 && !files_.WriteTransfer(data, count)) {
         // Nothing of a file that could not be written stays behind.
         ReleaseTransferFile();
@@ -221,10 +221,10 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
     u16 finalName;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        finalName = receiveName_;
+        finalName = transfer_.finalName;
     }
     Outcome outcome = Outcome::Failed;
-    if (!blockArrived_) {
+    if (!transfer_.blockArrived) {
         // No block came: the source was empty, or, from a plain peer, lost
         // (such a peer sends the end record alone for it), so a file of that
         // name is kept. A program of ours refuses a lost source instead: its
@@ -232,16 +232,16 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
         if (!FastMode() && files_.FileExists(finalName)) {
             outcome = Outcome::Kept;
         } else if (BeginReceiving(finalName)) {
-            blockArrived_ = true;
+            transfer_.blockArrived = true;
         }
     }
-    if (blockArrived_ && transfer_ == Transfer::Writing) {
+    if (transfer_.blockArrived && transfer_.mode == TransferFile::Mode::Writing) {
         const bool timed = files_.SetTransferTimes(times);
         files_.CloseTransfer();
-        transfer_ = Transfer::Closed;
+        transfer_.mode = TransferFile::Mode::Closed;
         // Until here an older file of the final name was untouched.
-        if (timed && files_.ReplaceFile(tempName_, finalName)) outcome = Outcome::Done;
-        else files_.RemoveFile(tempName_);
+        if (timed && files_.ReplaceFile(transfer_.tempName, finalName)) outcome = Outcome::Done;
+        else files_.RemoveFile(transfer_.tempName);
     }
     ReleaseTransferFile();
     // The sender reports the copy done only on this answer.
@@ -250,14 +250,14 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
 }
 
 void Protocol::ReleaseTransferFile() {
-    ahead_ = kNothingAhead;
-    reader_.Reset();
-    if (transfer_ != Transfer::Closed) {
+    transfer_.ahead = TransferFile::kNothingAhead;
+    transfer_.reader.Reset();
+    if (transfer_.mode != TransferFile::Mode::Closed) {
         files_.CloseTransfer();
-        if (transfer_ == Transfer::Writing) files_.RemoveFile(tempName_);
-        transfer_ = Transfer::Closed;
+        if (transfer_.mode == TransferFile::Mode::Writing) files_.RemoveFile(transfer_.tempName);
+        transfer_.mode = TransferFile::Mode::Closed;
     }
-    blockArrived_ = false;
+    transfer_.blockArrived = false;
 }
 
 }  // namespace quorbel

@@ -51,6 +51,24 @@ private:
     bool end_ = false;
 };
 
+// The one transfer file of a side: what it is, its names, and its blocks.
+struct TransferFile {
+    enum class Mode { Closed, Reading, Writing };
+    Mode mode = Mode::Closed;
+    bool blockArrived = false;  // a block of the current reception came
+    u16 source;                 // the file this side sends
+    u16 finalName;              // the file this side receives...
+    u16 tempName;               // ...under this name until its end record
+    // Frame header (fast mode), block header and data: one buffer for
+    // every block of the transfer.
+    std::vector<char> buffer;
+    BlockReader reader;
+    // The block read ahead of the peer's answer: its bytes, 0 at the end,
+    // -1 after a failed read.
+    static constexpr int64_t kNothingAhead = -2;
+    int64_t ahead = kNothingAhead;
+};
+
 // What sending the next block did.
 enum class BlockSent {
     Block,   // a block of data went out; more follow

@@ -46,9 +46,10 @@ const char16_t* OperationStateName(int32_t state) {
 }
 
 const WireWord& WireRow(Kind kind) {
-    for (const WireWord& row : kWireWords)
-        if (row.kind == kind) return row;
-    return kWireWords[kWireWordCount - 1];
+    // Every kind has its row, Unknown the last.
+    const WireWord* row = kWireWords;
+    while (row->kind != kind) ++row;
+    return *row;
 }
 
 Kind Classify(const char* bytes, std::size_t length) {

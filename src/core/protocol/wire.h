@@ -72,8 +72,7 @@ struct WireWord {
 extern const WireWord kWireWords[];
 extern const std::size_t kWireWordCount;
 
-// The row of a kind (Unknown has none: the last row of its table is
-// returned for it, which no message is taken for).
+// The row of a kind (Unknown's takes nothing in any state).
 const WireWord& WireRow(Kind kind);
 inline std::string_view Word(Kind kind) { return WireRow(kind).word; }
 inline std::string WordText(Kind kind) { return std::string(Word(kind)); }
