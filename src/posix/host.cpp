@@ -128,10 +128,10 @@ void PosixHost::SleepMs(uint32_t milliseconds) {
     if (CaughtSignal() == 0) WaitFor(-1, 0, int(milliseconds));
 }
 
-bool PosixHost::AcceptsPeerRequest(PeerRequest request, u16view path) {
+bool PosixHost::AcceptsPeerRequest(Kind request, u16view path) {
     listener_.RequestArrived();
-    if (!servesFiles_ && (request != PeerRequest::List || drives_.Empty())) return request == PeerRequest::List;
-    if (readOnly_ && (request == PeerRequest::TakeFile || request == PeerRequest::MakeFolder))
+    if (!servesFiles_ && (request != Kind::List || drives_.Empty())) return request == Kind::List;
+    if (readOnly_ && (request == Kind::TakeFile || request == Kind::MakeFolder))
         return Refuse("read-only");
     int error = 0;
     const std::optional<Place> place = drives_.Locate(path, error);
@@ -143,7 +143,7 @@ bool PosixHost::AcceptsPeerRequest(PeerRequest request, u16view path) {
     if (!place || ::fstatat(place->folder.Get(), place->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
     if (S_ISLNK(st.st_mode)) return Refuse("link");
     // A file is never written over a folder (nor over a drive's own folder).
-    if (request == PeerRequest::TakeFile && S_ISDIR(st.st_mode)) return Refuse("folder");
+    if (request == Kind::TakeFile && S_ISDIR(st.st_mode)) return Refuse("folder");
     return true;
 }
 

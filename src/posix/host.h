@@ -73,7 +73,7 @@ public:
     void SleepMs(uint32_t milliseconds) override;
     void ClearRemoteRows() override { listener_.ClearRemoteRows(); }
     void AddRemoteRow(const PaneRow& row, int32_t number) override { listener_.AddRemoteRow(row, number); }
-    bool AcceptsPeerRequest(PeerRequest request, u16view path) override;
+    bool AcceptsPeerRequest(Kind request, u16view path) override;
     void OperationEnded(const OperationReport& report) override { listener_.OperationEnded(report); }
 
     int DriveTypeOf(u16view root) override;

@@ -102,7 +102,7 @@ public:
     void SleepMs(uint32_t ms) override { sleeps.push_back(ms); }
     void ClearRemoteRows() override { rows.clear(); }
     void AddRemoteRow(const PaneRow& row, int32_t number) override { rows.push_back({row, number}); }
-    bool AcceptsPeerRequest(PeerRequest, u16view path) override { return !refusedPaths.count(u16(path)); }
+    bool AcceptsPeerRequest(Kind, u16view path) override { return !refusedPaths.count(u16(path)); }
     void OperationEnded(const OperationReport& report) override { reports.push_back(report); }
     bool CreateFolder(u16view path) override {
         createdFolders.emplace_back(path);
@@ -222,8 +222,7 @@ struct Link {
             const std::string m = from->host.outbox.front();
             from->host.outbox.pop_front();
             transcript.push_back(who + (from->protocol.FastMode() ? m.substr(4) : m));
-            Deliver(to->protocol, m.data(), m.size());
-            return true;
+            return Deliver(to->protocol, m.data(), m.size());  // the exchange stops at a broken stream
         }
         return false;
     }

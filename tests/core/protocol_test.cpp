@@ -202,8 +202,9 @@ TEST_F(Side, ListingRefusesMalformedRecords) {
         EXPECT_TRUE(host.rows.empty());
     }
     Enter(CallDIR);
-    Feed("DR000001" + std::string(259, 'n') + ",d,s,1");  // the longest name
-    EXPECT_EQ(host.rows.size(), 1u);
+    Feed("DR000001" + std::string(259, 'n') + ",d,s,1");  // the longest fields
+    Feed("DR000002n," + std::string(63, 'd') + "," + std::string(63, 's') + "," + std::string(63, '1'));
+    EXPECT_EQ(host.rows.size(), 2u);
 }
 
 TEST_F(Side, ServingAListingAndTheServersOneListingBack) {
@@ -268,6 +269,12 @@ TEST_F(Side, ReceivingSidesDropTheTemporaryFileOnAnyEnd) {
         ExpectRefused("receiving: " + m);
         EXPECT_FALSE(host.files.count(u"C:\\in\\t.$TEMP"));
     }
+    // A block without data and the last number a block may have are blocks.
+    Enter(RequestCopyTO);
+    Clear();
+    Feed("FR000001");
+    Feed("FR999998z");
+    EXPECT_EQ(host.sent, (std::vector<std::string>{"ACK", "ACK"}));
     // The stop record: "ACK", the older file stays.
     host.files[u"C:\\in\\t.dat"].data = "old";
     Enter(RequestCopyTO);
@@ -288,8 +295,9 @@ TEST_F(Side, AStopDuringACopyFromThePeerRefusesTheNextBlockQuietly) {
     host.files[u"C:\\in\\x.bin"].data = "old";
     Enter(CallCopyFrom);
     EXPECT_EQ(protocol.Step(), 0);
-    Feed("FB000001more");
-    EXPECT_EQ(protocol.Step(), 1);  // the number of the last block received
+    Feed("FB000001");
+    Feed("FB000002more");
+    EXPECT_EQ(protocol.Step(), 2);  // the number of the last block received
     protocol.RequestStop();
     Clear();
     Feed("FB000002rest");
@@ -612,6 +620,8 @@ TEST_F(Pair, FoldersCutAndRequestsThatDoNotFit) {
     EXPECT_EQ(client.protocol.StartCreateFolder(tooLong), kRequestTooLong);
     EXPECT_EQ(client.protocol.StartCopyTo(u"C:\\a", u16(258, u'p')), kRequestTooLong);
     EXPECT_EQ(client.protocol.StartCopyFrom(u16(258, u'p'), u"C:\\a"), kRequestTooLong);
+    EXPECT_EQ(client.protocol.StartCopyFrom(u"D:\\a", u""), kRequestTooLong);
+    EXPECT_EQ(client.protocol.StartCopyTo(u"", u"D:\\a"), kRequestTooLong);
     EXPECT_TRUE(client.host.sent.empty());
     EXPECT_EQ(client.protocol.RemoteFolderPath(), u"C:\\");
     EXPECT_EQ(client.protocol.StartListing(u16(129, u'\u3042')), 0);

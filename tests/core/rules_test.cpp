@@ -199,6 +199,7 @@ TEST(Texts, FormatsFillPlaceholdersInOrder) {
     EXPECT_EQ(FormatText(u"%d/%d %s", {1, -2}), u"1/-2 %s");  // a missing value leaves its placeholder
     EXPECT_EQ(FormatText(u"100%", {}), u"100%");
     EXPECT_EQ(FormatText(u"%s", {5}), u"%s");  // a value of the other kind too
+    EXPECT_EQ(FormatText(u"ads %d", {1}), u"ads 1");
     std::map<u16, int> seen;
     for (const BoxText& box : AllBoxTexts()) ++seen[u16(box.text) + u"|" + (box.caption ? box.caption : u"")];
     for (const auto& [key, count] : seen) EXPECT_EQ(count, 1) << "a box listed twice";

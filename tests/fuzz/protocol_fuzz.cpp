@@ -4,7 +4,9 @@
 // Input: byte 0 picks the role, monitor recording, the login requirement and
 // the fast mode; byte 1 the operation under way and a stop; then chunks of
 // [length high, length low, bytes...], each handed over as one receive: one
-// plain message, or a piece of the fast mode's frame stream.
+// plain message, or a piece of the fast mode's frame stream. A chunk whose
+// high length bit is set starts with a word of the wire, picked from its
+// table by the chunk's first byte.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -68,10 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::size_t largest = fast ? 4 + 8 + kFastBlockBytes : std::size_t(kMaxPlainMessageBytes);
     bool open = true;
     for (std::size_t pos = 2; open && pos + 2 <= size;) {
-        std::size_t length = ((std::size_t(data[pos]) << 8) | data[pos + 1]) % 1100;
+        const bool worded = data[pos] & 0x80;
+        std::size_t length = ((std::size_t(data[pos] & 0x7F) << 8) | data[pos + 1]) % 1100;
         pos += 2;
         if (length > size - pos) length = size - pos;
-        open = Deliver(*protocol, reinterpret_cast<const char*>(data + pos), length);
+        std::string chunk;
+        if (worded && length > 0) chunk = WordText(kWireWords[data[pos] % kWireWordCount].kind);
+        chunk.append(reinterpret_cast<const char*>(data + pos) + (worded && length > 0), length - (worded && length > 0));
+        open = Deliver(*protocol, chunk.data(), chunk.size());
         pos += length;
         const int32_t state = protocol->OperationState();
         Check(state >= Waiting && state <= StopFrom);

@@ -9,6 +9,7 @@
 
 #include "core/base/text.h"
 #include "core/panes/folder_rows.h"
+#include "core/protocol/wire.h"
 
 namespace quorbel {
 
@@ -25,8 +26,6 @@ enum class Outcome {
     Kept,     // a plain peer sent an end record alone: the existing file was kept
 };
 
-enum class Operation { Login, List, Send, Receive, MakeFolder, Unknown };
-
 // One operation that ended, for a log.
 struct OperationReport {
     Operation operation = Operation::Unknown;
@@ -35,9 +34,6 @@ struct OperationReport {
     uint64_t bytes = 0; // file bytes moved, or records of a listing
     Outcome outcome = Outcome::None;
 };
-
-// A request of the peer that a host may turn down (with "NAK").
-enum class PeerRequest { List, SendMeFile /* "FC" */, TakeFile /* "FD" */, MakeFolder };
 
 // The three FILETIME values of a file, each as its 64-bit value.
 struct FileTimes {
@@ -85,9 +81,10 @@ public:
 // The files of this side: the folders it lists, the one transfer file.
 class FileStore : public FolderSource {
 public:
-    // A request of the peer, before it is served: false answers it with
-    // "NAK" (the Windows program serves every path).
-    virtual bool AcceptsPeerRequest(PeerRequest, u16view) { return true; }
+    // A request of the peer (Kind::List, TakeFile, SendFile or MakeFolder),
+    // before it is served: false answers it with "NAK" (the Windows program
+    // serves every path).
+    virtual bool AcceptsPeerRequest(Kind, u16view) { return true; }
     // CreateDirectoryW with default security; true when it was created.
     virtual bool CreateFolder(u16view path) = 0;
     virtual bool FileExists(u16view path) = 0;

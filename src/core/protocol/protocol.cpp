@@ -337,39 +337,21 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
         return;
     }
 
-    PeerRequest request;
-    Operation operation;
-    switch (m.kind) {
-        case Kind::List:
-            request = PeerRequest::List;
-            operation = Operation::List;
-            break;
-        case Kind::TakeFile:
-            request = PeerRequest::TakeFile;
-            operation = Operation::Receive;
-            break;
-        case Kind::SendFile:
-            request = PeerRequest::SendMeFile;
-            operation = Operation::Send;
-            break;
-        case Kind::MakeFolder:
-            request = PeerRequest::MakeFolder;
-            operation = Operation::MakeFolder;
-            break;
-        default:
-            BeginOperation(Operation::Unknown, false, u"");
-            return Refuse(Outcome::Refused, Serving());
+    const Operation operation = WireRow(m.kind).serves;
+    if (operation == Operation::Unknown) {
+        BeginOperation(Operation::Unknown, false, u"");
+        return Refuse(Outcome::Refused, Serving());
     }
     const std::string_view ansi(m.bytes + 2, m.textLength - 2);
     const u16 path = link_.Codec().FromAnsi(ansi);
     BeginOperation(operation, false, path);
     // Whoever has not logged in gets "NAK" and no note on this side's screen.
     if (!Serving()) return Refuse(Outcome::Refused, false);
-    if (ansi.size() > kMaxPath || path.size() > kMaxPath || !files_.AcceptsPeerRequest(request, path))
+    if (ansi.size() > kMaxPath || path.size() > kMaxPath || !files_.AcceptsPeerRequest(m.kind, path))
         return Refuse(Outcome::Refused);
 
-    switch (request) {
-        case PeerRequest::List:
+    switch (m.kind) {
+        case Kind::List:
             BuildDirectoryTable(path);
             SetState(RequestDIR, true);
             {
@@ -378,7 +360,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             }
             SendNextTableEntry();
             return;
-        case PeerRequest::TakeFile:
+        case Kind::TakeFile:
             // Nothing is written for a file whose folder is not there.
             if (!files_.FolderExists(ParentPath(path))) return Refuse(Outcome::Refused);
             {
@@ -389,7 +371,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             SendWord(Kind::Ack);
             SetState(RequestCopyTO, true);
             return;
-        case PeerRequest::SendMeFile: {
+        case Kind::SendFile: {
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 transfer_.source = path;
@@ -410,7 +392,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             }
             return;
         }
-        case PeerRequest::MakeFolder: {
+        case Kind::MakeFolder: {
             SetState(FolderFrom, true);
             const bool created = files_.CreateFolder(path);
             // Answered "ACK" whatever happened: the peer lists the folder again.
@@ -418,6 +400,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             End(created ? Outcome::Done : Outcome::Failed, true);
             return;
         }
+        default: return;  // the table serves no other kind
     }
 }
 

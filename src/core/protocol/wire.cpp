@@ -14,25 +14,25 @@ constexpr uint32_t kAnyState = (1u << (StopFrom + 1)) - 1;
 }  // namespace
 
 const WireWord kWireWords[] = {
-    {Kind::Login, "PW", Sender::Client, In(Waiting), LengthRule::TextLongerThan, 2},
+    {Kind::Login, "PW", Sender::Client, In(Waiting), LengthRule::TextLongerThan, 2, Operation::Login},
     {Kind::Ack, "ACK", Sender::Either, In(RequestDIR) | In(CallCopyTO) | In(RequestCopyFrom) | In(FolderTO),
-     LengthRule::None, 0},
-    {Kind::Nak, "NAK", Sender::Either, kAnyState, LengthRule::None, 0},
-    {Kind::Cut, "CUT", Sender::Server, In(Waiting), LengthRule::TextExactly, 3},
-    {Kind::List, "DD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4},
-    {Kind::ListEnd, "DR999999", Sender::Either, In(CallDIR), LengthRule::None, 0},
-    {Kind::Record, "DR", Sender::Either, In(CallDIR), LengthRule::TextLongerThan, 11},
-    {Kind::TakeFile, "FD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4},
-    {Kind::SendFile, "FC", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4},
-    {Kind::MakeFolder, "CD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 2},
-    {Kind::EndTo, "FR999999", Sender::Either, In(RequestCopyTO), LengthRule::None, 0},
-    {Kind::StopTo, "FRDTSTOP", Sender::Either, In(RequestCopyTO), LengthRule::None, 0},
-    {Kind::BlockTo, "FR", Sender::Either, In(RequestCopyTO), LengthRule::BytesAtLeast, 8},
-    {Kind::EndFrom, "FB999999", Sender::Either, In(CallCopyFrom), LengthRule::None, 0},
-    {Kind::StopFrom, "FBDTSTOP", Sender::Either, In(CallCopyFrom), LengthRule::None, 0},
-    {Kind::BlockFrom, "FB", Sender::Either, In(CallCopyFrom), LengthRule::BytesAtLeast, 8},
+     LengthRule::None, 0, Operation::Unknown},
+    {Kind::Nak, "NAK", Sender::Either, kAnyState, LengthRule::None, 0, Operation::Unknown},
+    {Kind::Cut, "CUT", Sender::Server, In(Waiting), LengthRule::TextExactly, 3, Operation::Unknown},
+    {Kind::List, "DD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4, Operation::List},
+    {Kind::ListEnd, "DR999999", Sender::Either, In(CallDIR), LengthRule::None, 0, Operation::Unknown},
+    {Kind::Record, "DR", Sender::Either, In(CallDIR), LengthRule::TextLongerThan, 11, Operation::Unknown},
+    {Kind::TakeFile, "FD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4, Operation::Receive},
+    {Kind::SendFile, "FC", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4, Operation::Send},
+    {Kind::MakeFolder, "CD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 2, Operation::MakeFolder},
+    {Kind::EndTo, "FR999999", Sender::Either, In(RequestCopyTO), LengthRule::None, 0, Operation::Unknown},
+    {Kind::StopTo, "FRDTSTOP", Sender::Either, In(RequestCopyTO), LengthRule::None, 0, Operation::Unknown},
+    {Kind::BlockTo, "FR", Sender::Either, In(RequestCopyTO), LengthRule::BytesAtLeast, 8, Operation::Unknown},
+    {Kind::EndFrom, "FB999999", Sender::Either, In(CallCopyFrom), LengthRule::None, 0, Operation::Unknown},
+    {Kind::StopFrom, "FBDTSTOP", Sender::Either, In(CallCopyFrom), LengthRule::None, 0, Operation::Unknown},
+    {Kind::BlockFrom, "FB", Sender::Either, In(CallCopyFrom), LengthRule::BytesAtLeast, 8, Operation::Unknown},
     // Whatever else comes: no state takes it.
-    {Kind::Unknown, "", Sender::Either, 0, LengthRule::None, 0},
+    {Kind::Unknown, "", Sender::Either, 0, LengthRule::None, 0, Operation::Unknown},
 };
 const std::size_t kWireWordCount = sizeof kWireWords / sizeof kWireWords[0];
 

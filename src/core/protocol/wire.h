@@ -33,6 +33,9 @@ enum OperationState : int32_t {
 // 0..10 gives "Unknown".
 const char16_t* OperationStateName(int32_t state);
 
+// What an operation does, whichever side started it.
+enum class Operation { Login, List, Send, Receive, MakeFolder, Unknown };
+
 enum class Kind {
     Login,       // "PW" + login text (+ NUL and the fast mode's marker)
     Ack,         // "ACK": the last message was taken
@@ -66,6 +69,9 @@ struct WireWord {
     uint32_t takenIn;  // bit (1 << state) for each operation state that takes it
     LengthRule rule;
     std::size_t length;
+    // What serving it is for the side that takes it in Waiting (a request
+    // of the peer), Unknown for the rest.
+    Operation serves;
 };
 
 // Every row, the longer of two words with one beginning first.
