@@ -62,7 +62,7 @@ struct App : ConnectionListener {
     void ClearRemoteRows() override;
     void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
     void CloseAfter(UINT milliseconds) override;
-    void ShowProgress(int mode) override;
+    void ShowProgress(ClientSetup step) override;
 
 private:
     // The connection header's text, with the fast mode's mark while it runs.

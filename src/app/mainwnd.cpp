@@ -349,7 +349,7 @@ void App::CloseAfter(UINT milliseconds) {
     if (window) PostMessageW(window, kCloseAfterMessage, milliseconds, 0);
 }
 
-void App::ShowProgress(int mode) { ShowProgressNotice(window, mode); }
+void App::ShowProgress(ClientSetup step) { ShowProgressNotice(window, step); }
 
 bool IsCommandModeArgument(const wchar_t* commandLine) {
     return commandLine != nullptr && wcscmp(commandLine, L"/CMD") == 0;

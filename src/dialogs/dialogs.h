@@ -10,6 +10,7 @@
 
 #include "core/protocol/protocol.h"
 #include "core/settings/settings.h"
+#include "winbase/client_setup.h"
 
 // How a modal dialog was left.
 enum class DialogAnswer : INT_PTR {
@@ -73,6 +74,6 @@ void RunEnvironmentDialog(HWND owner, EnvironmentValues& values);
 HWND ShowAboutBox(HWND owner);
 enum class MonitorKind { Received, Sent, DirectoryTable };
 HWND OpenMonitorWindow(HWND owner, MonitorKind kind, const quorbel::Protocol& protocol);
-// The note while the Client looks up the Server's PC name (1) or connects
-// (2); one at a time, 0 closes it.
-void ShowProgressNotice(HWND owner, int mode);
+// The note while the Client looks up the Server's PC name or connects; one
+// at a time, Done closes it.
+void ShowProgressNotice(HWND owner, ClientSetup step);

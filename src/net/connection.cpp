@@ -357,16 +357,16 @@ StartResult Connection::StartClient(HWND owner, ConnectionValues& values) {
         return opened;
     }
     if (values.usePcName) {
-        c.listener.ShowProgress(1);
+        c.listener.ShowProgress(ClientSetup::LookingUp);
         const StartResult resolved = c.ResolvePeerName(owner, values);
-        c.listener.ShowProgress(0);
+        c.listener.ShowProgress(ClientSetup::Done);
         if (resolved != StartResult::Started) {
             c.ReleaseFailedStart(s, false);
             return resolved;
         }
     }
 
-    c.listener.ShowProgress(2);
+    c.listener.ShowProgress(ClientSetup::Connecting);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(values.port & 0xFFFF));
@@ -374,12 +374,12 @@ StartResult Connection::StartClient(HWND owner, ConnectionValues& values) {
     for (size_t i = 0; i < 4; ++i) octets[i] = static_cast<unsigned char>(values.address[i] & 0xFF);
     if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
         const int error = WSAGetLastError();
-        c.listener.ShowProgress(0);
+        c.listener.ShowProgress(ClientSetup::Done);
         const int answer = ShowBox(owner, texts::kConnectFailed, MB_YESNO, {error, quorbel::SocketErrorText(error)});
         c.ReleaseFailedStart(s, false);
         return answer == IDYES ? StartResult::Retry : StartResult::ConnectRefused;
     }
-    c.listener.ShowProgress(0);
+    c.listener.ShowProgress(ClientSetup::Done);
     char host[quorbel::kMaxPeerHostName + 1] = {};
     if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, nullptr, 0,
                     NI_NAMEREQD) == 0) {

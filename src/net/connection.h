@@ -12,6 +12,7 @@
 
 #include "core/base/limits.h"
 #include "core/protocol/protocol.h"
+#include "winbase/client_setup.h"
 
 // What the connection tells the window above it. Called on the receive
 // thread unless marked otherwise.
@@ -26,9 +27,8 @@ public:
     virtual void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) = 0;
     // Close the connection after this many milliseconds (from any thread).
     virtual void CloseAfter(UINT milliseconds) = 0;
-    // Window thread, while the Client sets up: 1 looking up a PC name, 2
-    // connecting, 0 neither.
-    virtual void ShowProgress(int mode) = 0;
+    // Window thread, while the Client sets up.
+    virtual void ShowProgress(ClientSetup step) = 0;
 };
 
 // What a connection needs from the settings, read when it starts.

@@ -10,7 +10,7 @@
 namespace quorbel {
 
 Protocol::Protocol(PeerLink& link, UserSeat& seat, FileStore& files)
-    : link_(link), seat_(seat), files_(files), remoteFolder_(u"C:\\"),
+    : link_(link), seat_(seat), files_(files), remoteFolder_(kStartFolder),
       frames_(kBlockHeaderBytes + kFastBlockBytes) {}
 
 // ---- Set-up ---------------------------------------------------------------
@@ -333,7 +333,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
 void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
     if (m.kind == Kind::Login) return CheckLogin(m, fromPeer);
     if (m.kind == Kind::Cut && GetRole() == Role::Client) {
-        link_.CloseAfter(kClientCloseDelayMs);
+        link_.CloseAfter(kCloseDelayMs);
         return;
     }
 
