@@ -8,8 +8,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:?build dir}" && pwd)"
-version="$(sed -n 's/^#define QUORBEL_VERSION_TEXT "\(.*\)"/\1/p' "$root/src/res/resource.h")"
-[ -n "$version" ] || { echo "dist: no QUORBEL_VERSION_TEXT in src/res/resource.h" >&2; exit 1; }
+version="$(sed -n 's/^#define QUORBEL_VERSION_TEXT "\(.*\)"/\1/p' "$root/src/core/base/version.h")"
+[ -n "$version" ] || { echo "dist: no QUORBEL_VERSION_TEXT in src/core/base/version.h" >&2; exit 1; }
 
 need() {
   if [ ! -s "$1" ]; then echo "dist: $1 is missing: $2" >&2; exit 1; fi

@@ -8,8 +8,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:?build dir}" && pwd)"
 src="$root/docs/manual"
 out="$build/manual"
-version="$(sed -n 's/^#define QUORBEL_VERSION_TEXT "\(.*\)"/\1/p' "$root/src/res/resource.h")"
-[ -n "$version" ] || { echo "manual: no QUORBEL_VERSION_TEXT in src/res/resource.h" >&2; exit 1; }
+version="$(sed -n 's/^#define QUORBEL_VERSION_TEXT "\(.*\)"/\1/p' "$root/src/core/base/version.h")"
+[ -n "$version" ] || { echo "manual: no QUORBEL_VERSION_TEXT in src/core/base/version.h" >&2; exit 1; }
 
 # Every picture the chapters show must be there: a manual with holes is no manual.
 missing=0

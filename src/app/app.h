@@ -34,7 +34,7 @@ struct App : ConnectionListener {
     const bool commandMode;  // started with "/CMD"
     quorbel::Settings settings;
     quorbel::u16 loginId, loginPw;  // typed in the login dialog
-    std::wstring localHostAddress = L"不明", localHostName = L"不明";
+    std::wstring localHostAddress = kUnknownHost, localHostName = kUnknownHost;
     std::wstring peerHostName;  // the Server's name as the Client looked it up
     std::wstring pasteName;     // taken by a right click, offered by the folder dialog
     bool exiting = false;       // the exit timer runs: the window goes once the connection is closed
@@ -49,9 +49,12 @@ struct App : ConnectionListener {
     void ShowConnectionHeader(bool open);
     // Closes the connection first when one is open, after the questions.
     void RequestExit();
+    // Arms the close: a Server's peer gets "CUT" and time to take it, any
+    // other connection closes almost at once. The milliseconds until then.
+    UINT CloseSoon();
     void SaveSettings();
-    // Starts the connection as the settings say; the Client's result.
-    int Connect();
+    // Starts the connection as the settings say.
+    StartResult Connect();
 
     // ConnectionListener.
     void StatusChanged() override;
@@ -59,7 +62,7 @@ struct App : ConnectionListener {
     void ClearRemoteRows() override;
     void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
     void CloseAfter(UINT milliseconds) override;
-    void ShowProgress(int mode) override;
+    void ShowProgress(ClientSetup step) override;
 
 private:
     // The connection header's text, with the fast mode's mark while it runs.

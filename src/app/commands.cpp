@@ -106,19 +106,13 @@ void CreateRemoteFolder(App& app) {
 void Connect(App& app) {
     if (!app.settings.IsServer() && !app.commandMode &&
         RunIdPwDialog(app.window, IdPwMode::Login, {app.settings.storedId, app.settings.storedPw},
-                      {app.loginId, app.loginPw}) == 1) {
+                      {app.loginId, app.loginPw}) == DialogAnswer::Closed) {
         ShowBox(app.window, texts::kLoginNotConfirmed, MB_OK | MB_ICONQUESTION);
         return;
     }
     app.Connect();
     app.ShowConnectionHeader(true);
     app.RefreshStatusBar();
-}
-
-void Disconnect(App& app) {
-    const bool cut = app.settings.IsServer() && app.connection.PeerPresent();
-    if (cut) app.protocol().SendCut();
-    SetTimer(app.window, kCloseTimer, cut ? 1000 : 100, nullptr);
 }
 
 void ConnectionSettings(App& app) {
@@ -157,14 +151,14 @@ void OnMainCommand(App& app, int id) {
             break;
         case IDM_LOCAL_ROOT:
             if (!protocol.IsWaiting()) break;
-            app.settings.localFolder = u"C:\\";
+            app.settings.localFolder = quorbel::kStartFolder;
             ListLocalFolder(app.left, app.localHeader, app.settings.localFolder);
             break;
         case IDM_REMOTE_RELIST:
             if (protocol.IsWaiting()) RequestRemoteListing(app.remoteHeader, protocol);
             break;
         case IDM_REMOTE_ROOT:
-            if (protocol.IsWaiting()) RequestRemoteListing(app.remoteHeader, protocol, quorbel::u16view(u"C:\\"));
+            if (protocol.IsWaiting()) RequestRemoteListing(app.remoteHeader, protocol, quorbel::kStartFolder);
             break;
         case IDM_COPY_TO: CopySelectedRows(app, true); break;
         case IDM_COPY_FROM: CopySelectedRows(app, false); break;
@@ -172,7 +166,7 @@ void OnMainCommand(App& app, int id) {
         case IDM_REMOTE_MKDIR: CreateRemoteFolder(app); break;
         case IDM_CONN_SETTINGS: ConnectionSettings(app); break;
         case IDM_CONNECT: Connect(app); break;
-        case IDM_DISCONNECT: Disconnect(app); break;
+        case IDM_DISCONNECT: app.CloseSoon(); break;
         case IDM_HOSTNAME:
             ReadHostInfo(app.localHostAddress, app.localHostName);
             ShowBox(app.window, texts::kHostName, MB_OK,

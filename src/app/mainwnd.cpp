@@ -17,6 +17,7 @@ namespace {
 namespace texts = quorbel::texts;
 
 const wchar_t kClassName[] = L"Main Window";
+const wchar_t kProgramName[] = L"Quorbel";
 constexpr int kWindowWidth = 1060;
 constexpr int kWindowHeight = 720;
 constexpr int kHeaderHeight = 20;
@@ -29,6 +30,11 @@ constexpr COLORREF kClientOnline = RGB(0, 250, 0);
 constexpr COLORREF kServerWithPeer = RGB(146, 208, 80);
 constexpr COLORREF kServerListening = RGB(93, 209, 255);
 constexpr COLORREF kOffline = RGB(255, 255, 255);
+
+// The close after "CUT" waits for the peer to take it; the exit waits a
+// second more for the close.
+constexpr UINT kCloseAfterCutMs = 1000;
+constexpr UINT kExitAfterCloseMs = 1000;
 
 App* AppOf(HWND window) { return reinterpret_cast<App*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
@@ -45,7 +51,7 @@ std::optional<std::wstring> SettingsFile(const App& app) {
 void CreateMainChildren(App& app) {
     HWND window = app.window;
     InitCommonControls();
-    app.paneImages = ImageList_Create(12, 12, ILC_MASK | ILC_COLOR32, 10, 0);
+    app.paneImages = ImageList_Create(12, 12, ILC_MASK | ILC_COLOR32, IDI_PANE_LAST - IDI_PANE_FIRST + 1, 0);
     for (int id = IDI_PANE_FIRST; id <= IDI_PANE_LAST; ++id) {
         HICON icon = LoadIconW(ProgramInstance(), MAKEINTRESOURCEW(id));
         ImageList_ReplaceIcon(app.paneImages, -1, icon);
@@ -60,7 +66,7 @@ void CreateMainChildren(App& app) {
 
     ReadHostInfo(app.localHostAddress, app.localHostName);
     const std::wstring host = L"<" + app.localHostAddress + L">:" + app.localHostName;
-    SetWindowTextW(app.hostHeader, host.substr(0, 63).c_str());
+    SetWindowTextW(app.hostHeader, host.substr(0, quorbel::kMaxHostText).c_str());
     app.ShowConnectionHeader(false);
     SetWindowTextW(app.localHeader, ToWide(app.settings.localFolder).c_str());
     SetWindowTextW(app.remoteHeader, ToWide(app.protocol().RemoteFolderPath()).c_str());
@@ -118,7 +124,7 @@ void OnTimer(App& app, UINT_PTR id) {
             break;
         case kAutoConnectTimer:
             KillTimer(app.window, kAutoConnectTimer);
-            if (app.Connect() == kClientRetry) SetTimer(app.window, kAutoConnectTimer, 2000, nullptr);
+            if (app.Connect() == StartResult::Retry) SetTimer(app.window, kAutoConnectTimer, 2000, nullptr);
             app.ShowConnectionHeader(true);
             app.RefreshStatusBar();
             break;
@@ -222,7 +228,7 @@ void App::SaveSettings() {
     quorbel::SaveSettings(ini, vault, settings);
 }
 
-int App::Connect() {
+StartResult App::Connect() {
     ConnectionValues values;
     values.server = settings.IsServer();
     values.port = settings.port;
@@ -235,8 +241,8 @@ int App::Connect() {
     values.fastMode = settings.fastMode != 0;
     values.loginRequired = settings.loginRequired != 0;
     values.peerHostName = peerHostName;
-    if (values.server) return connection.StartServer(window, values) ? kClientConnected : kClientNoPeer;
-    const int result = connection.StartClient(window, values);
+    if (values.server) return connection.StartServer(window, values);
+    const StartResult result = connection.StartClient(window, values);
     // A resolved PC name becomes the target address.
     settings.targetAddress = values.address;
     peerHostName = values.peerHostName;
@@ -246,7 +252,7 @@ int App::Connect() {
 void App::RefreshStatusBar() {
     if (!statusBar) return;
     SendMessageW(statusBar, SB_SETPARTS, 6, reinterpret_cast<LPARAM>(kStatusEdges));
-    SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L"Quorbel"));
+    SendMessageW(statusBar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(kProgramName));
     const bool server = settings.IsServer();
     SendMessageW(statusBar, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(server ? L"Server" : L"Client"));
     std::wstring state = L"Disconnect";
@@ -301,14 +307,15 @@ void App::RequestExit() {
         ShowBox(window, texts::kExitWhileConnected, MB_YESNO) == IDNO)
         return;
     exiting = true;
-    if (serverWithPeer) {
-        protocol().SendCut();
-        SetTimer(window, kCloseTimer, 1000, nullptr);
-        SetTimer(window, kExitTimer, 2000, nullptr);
-    } else {
-        SetTimer(window, kCloseTimer, 100, nullptr);
-        SetTimer(window, kExitTimer, 1100, nullptr);
-    }
+    SetTimer(window, kExitTimer, CloseSoon() + kExitAfterCloseMs, nullptr);
+}
+
+UINT App::CloseSoon() {
+    const bool cut = settings.IsServer() && connection.PeerPresent();
+    if (cut) protocol().SendCut();
+    const UINT delay = cut ? kCloseAfterCutMs : quorbel::kCloseDelayMs;
+    SetTimer(window, kCloseTimer, delay, nullptr);
+    return delay;
 }
 
 void App::StatusChanged() {
@@ -342,7 +349,7 @@ void App::CloseAfter(UINT milliseconds) {
     if (window) PostMessageW(window, kCloseAfterMessage, milliseconds, 0);
 }
 
-void App::ShowProgress(int mode) { ShowProgressNotice(window, mode); }
+void App::ShowProgress(ClientSetup step) { ShowProgressNotice(window, step); }
 
 bool IsCommandModeArgument(const wchar_t* commandLine) {
     return commandLine != nullptr && wcscmp(commandLine, L"/CMD") == 0;
@@ -365,7 +372,7 @@ HWND CreateMainWindow(App& app) {
     const int width = GetDeviceCaps(screen, HORZRES), height = GetDeviceCaps(screen, VERTRES);
     ReleaseDC(nullptr, screen);
     // The vertical formula uses 750, not the window height.
-    HWND window = CreateWindowExW(0, kClassName, L"Quorbel", WS_OVERLAPPEDWINDOW, (width - kWindowWidth) / 2,
+    HWND window = CreateWindowExW(0, kClassName, kProgramName, WS_OVERLAPPEDWINDOW, (width - kWindowWidth) / 2,
                                   (height - 750) / 2, kWindowWidth, kWindowHeight, nullptr, nullptr,
                                   ProgramInstance(), &app);
     return window && IsWindow(window) ? window : nullptr;

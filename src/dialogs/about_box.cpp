@@ -2,6 +2,7 @@
 // build date. Each box holds its own picture, so several may be open.
 #include <cstdio>
 
+#include "core/base/version.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
 #include "winbase/msgbox.h"

@@ -13,7 +13,8 @@
 namespace {
 
 constexpr int kOctetEdits[4] = {IDC_CONN_OCTET1, IDC_CONN_OCTET2, IDC_CONN_OCTET3, IDC_CONN_OCTET4};
-constexpr int kPcNameEdits[4] = {IDC_CONN_PCNAME1, IDC_CONN_PCNAME2, IDC_CONN_PCNAME3, IDC_CONN_PCNAME4};
+constexpr int kPcNameEdits[quorbel::kPcNameCount] = {IDC_CONN_PCNAME1, IDC_CONN_PCNAME2, IDC_CONN_PCNAME3,
+                                                     IDC_CONN_PCNAME4};
 constexpr int kOctetReadChars = 3;
 constexpr int kPortReadChars = 5;
 constexpr int kPcNameReadChars = 253;
@@ -50,7 +51,8 @@ void Initialise(HWND dialog, const quorbel::Settings& s) {
                      s.usePcName == 1 ? IDC_CONN_BY_NAME : IDC_CONN_BY_ADDRESS);
     for (int i = 0; i < 4; ++i) SetDlgItemTextW(dialog, kOctetEdits[i], Decimal(s.targetAddress[i]).c_str());
     SetDlgItemTextW(dialog, IDC_CONN_PORT, Decimal(s.port).c_str());
-    for (int i = 0; i < 4; ++i) SetDlgItemTextW(dialog, kPcNameEdits[i], ToWide(s.pcNames[i]).c_str());
+    for (size_t i = 0; i < s.pcNames.size(); ++i)
+        SetDlgItemTextW(dialog, kPcNameEdits[i], ToWide(s.pcNames[i]).c_str());
     SetDlgItemTextW(dialog, IDC_CONN_ID, L"********");
     SetDlgItemTextW(dialog, IDC_CONN_PW, L"********");
     ApplyEnabling(dialog);
@@ -62,14 +64,16 @@ void TakeSettings(HWND dialog, ConnectionDialogValues& v) {
     s.usePcName = Checked(dialog, IDC_CONN_BY_ADDRESS) ? 0 : 1;
     for (int i = 0; i < 4; ++i) s.targetAddress[i] = ReadNumber(dialog, kOctetEdits[i], kOctetReadChars);
     s.port = ReadNumber(dialog, IDC_CONN_PORT, kPortReadChars);
-    for (int i = 0; i < 4; ++i) s.pcNames[i] = AsU16View(ItemText(dialog, kPcNameEdits[i], kPcNameReadChars));
+    for (size_t i = 0; i < s.pcNames.size(); ++i)
+        s.pcNames[i] = AsU16View(ItemText(dialog, kPcNameEdits[i], kPcNameReadChars));
     // The next connection looks the peer's name up afresh.
     v.peerHostName.clear();
 }
 
 // "L": the stored pair is shown, and "S" offered, to whoever types it.
 void OnShowPair(HWND dialog, ConnectionDialogValues& v) {
-    const bool typed = RunIdPwDialog(dialog, IdPwMode::Login, {v.settings.storedId, v.settings.storedPw}, v.login) == 0;
+    const bool typed = RunIdPwDialog(dialog, IdPwMode::Login, {v.settings.storedId, v.settings.storedPw}, v.login) ==
+                       DialogAnswer::Ok;
     if (!typed || v.login.id != v.settings.storedId || v.login.pw != v.settings.storedPw) {
         ShowBox(dialog, quorbel::texts::kLoginNotConfirmed, MB_OK | MB_ICONQUESTION);
         return;
@@ -104,10 +108,10 @@ INT_PTR CALLBACK ConnectionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
                 }
                 case IDC_CONN_OK:
                     TakeSettings(dialog, v);
-                    EndDialog(dialog, IDC_CONN_OK);
+                    EndDialog(dialog, static_cast<INT_PTR>(DialogAnswer::Ok));
                     return FALSE;
                 case IDC_CONN_CANCEL:
-                    EndDialog(dialog, IDC_CONN_CANCEL);
+                    EndDialog(dialog, static_cast<INT_PTR>(DialogAnswer::Cancel));
                     return FALSE;
                 case IDC_CONN_ADAPTER_IP:
                     if (v.openIpTool) v.openIpTool(dialog);
@@ -126,7 +130,7 @@ INT_PTR CALLBACK ConnectionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
                     return FALSE;
             }
         case WM_CLOSE:
-            EndDialog(dialog, 1);
+            EndDialog(dialog, static_cast<INT_PTR>(DialogAnswer::Closed));
             return TRUE;
         default:
             return FALSE;
@@ -135,7 +139,7 @@ INT_PTR CALLBACK ConnectionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
 
 }  // namespace
 
-INT_PTR RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values) {
-    return DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_CONNECTION), owner, ConnectionDialogProc,
-                           reinterpret_cast<LPARAM>(&values));
+DialogAnswer RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values) {
+    return static_cast<DialogAnswer>(DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_CONNECTION), owner,
+                                                     ConnectionDialogProc, reinterpret_cast<LPARAM>(&values)));
 }

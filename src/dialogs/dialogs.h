@@ -10,6 +10,15 @@
 
 #include "core/protocol/protocol.h"
 #include "core/settings/settings.h"
+#include "winbase/client_setup.h"
+
+// How a modal dialog was left.
+enum class DialogAnswer : INT_PTR {
+    Failed = -1,  // it could not be shown
+    Ok,
+    Cancel,
+    Closed,  // the close box
+};
 
 // ---- ID/PW dialog ----------------------------------------------------------
 enum class IdPwMode { FirstRegistration = 0, Login = 1, Registration = 2 };
@@ -18,9 +27,9 @@ struct IdPwPair {
     quorbel::u16& pw;
 };
 // OK stores the edits (at most 125 characters each) into `login` in login
-// mode, into `stored` otherwise, and gives 0; WM_CLOSE gives 1. A click in
-// the top right corner shows the stored pair in every mode.
-INT_PTR RunIdPwDialog(HWND owner, IdPwMode mode, IdPwPair stored, IdPwPair login);
+// mode, into `stored` otherwise; the close box leaves without them. A click
+// in the top right corner shows the stored pair in every mode.
+DialogAnswer RunIdPwDialog(HWND owner, IdPwMode mode, IdPwPair stored, IdPwPair login);
 
 // ---- Copy dialog ------------------------------------------------------------
 struct CopyRequest {
@@ -51,8 +60,8 @@ struct ConnectionDialogValues {
     std::wstring& peerHostName;      // forgotten on OK
     std::function<void(HWND)> openIpTool;
 };
-// 201 after OK (the settings taken), 202 after cancel, 1 after the close box.
-INT_PTR RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values);
+// OK takes the settings; cancel and the close box leave them.
+DialogAnswer RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values);
 
 // ---- Small dialogs and windows -----------------------------------------------------
 // Monitor recording and the Server's login check: OK sets each to 1 or 0,
@@ -65,6 +74,6 @@ void RunEnvironmentDialog(HWND owner, EnvironmentValues& values);
 HWND ShowAboutBox(HWND owner);
 enum class MonitorKind { Received, Sent, DirectoryTable };
 HWND OpenMonitorWindow(HWND owner, MonitorKind kind, const quorbel::Protocol& protocol);
-// The note while the Client looks up the Server's PC name (1) or connects
-// (2); one at a time, 0 closes it.
-void ShowProgressNotice(HWND owner, int mode);
+// The note while the Client looks up the Server's PC name or connects; one
+// at a time, Done closes it.
+void ShowProgressNotice(HWND owner, ClientSetup step);

@@ -45,10 +45,10 @@ INT_PTR CALLBACK IdPwDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             // Only OK leaves; there is no cancel (Escape does nothing).
             if (LOWORD(wParam) != IDC_IDPW_OK) return FALSE;
             TakeEdits(dialog, DialogState<IdPwState>(dialog));
-            EndDialog(dialog, 0);
+            EndDialog(dialog, static_cast<INT_PTR>(DialogAnswer::Ok));
             return TRUE;
         case WM_CLOSE:
-            EndDialog(dialog, 1);
+            EndDialog(dialog, static_cast<INT_PTR>(DialogAnswer::Closed));
             return TRUE;
         case WM_LBUTTONDOWN:
             // A click in the top right corner shows the stored pair.
@@ -61,8 +61,8 @@ INT_PTR CALLBACK IdPwDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-INT_PTR RunIdPwDialog(HWND owner, IdPwMode mode, IdPwPair stored, IdPwPair login) {
+DialogAnswer RunIdPwDialog(HWND owner, IdPwMode mode, IdPwPair stored, IdPwPair login) {
     IdPwState state{mode, stored, login};
-    return DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_IDPW), owner, IdPwDialogProc,
-                           reinterpret_cast<LPARAM>(&state));
+    return static_cast<DialogAnswer>(DialogBoxParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_IDPW), owner,
+                                                     IdPwDialogProc, reinterpret_cast<LPARAM>(&state)));
 }

@@ -13,7 +13,7 @@ INT_PTR CALLBACK ProgressNoticeProc(HWND dialog, UINT message, WPARAM, LPARAM lP
     switch (message) {
         case WM_INITDIALOG:
             SetDlgItemTextW(dialog, IDC_PROGRESS_TEXT,
-                            lParam == 1 ? L"只今IPアドレス取得中\r\nしばらくお待ちください"
+                            ClientSetup(lParam) == ClientSetup::LookingUp ? L"只今IPアドレス取得中\r\nしばらくお待ちください"
                                         : L"只今接続中\r\nしばらくお待ちください");
             return TRUE;
         case WM_DESTROY:
@@ -26,12 +26,13 @@ INT_PTR CALLBACK ProgressNoticeProc(HWND dialog, UINT message, WPARAM, LPARAM lP
 
 }  // namespace
 
-void ShowProgressNotice(HWND owner, int mode) {
+void ShowProgressNotice(HWND owner, ClientSetup step) {
     // Destroyed rather than hidden: a new note is made for each step.
     if (g_notice && IsWindow(g_notice)) DestroyWindow(g_notice);
     g_notice = nullptr;
-    if (mode == 0) return;
-    g_notice = CreateDialogParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner, ProgressNoticeProc, mode);
+    if (step == ClientSetup::Done) return;
+    g_notice = CreateDialogParamW(ProgramInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner, ProgressNoticeProc,
+                                  LPARAM(step));
     if (!g_notice) return;
     ShowWindow(g_notice, SW_SHOWNORMAL);
     // Painted now: the call that follows blocks the window thread.

@@ -21,7 +21,7 @@ namespace {
 namespace texts = quorbel::texts;
 
 // What each edit gives, terminator excluded.
-constexpr int kTimeEditChars = 61;
+constexpr int kTimeEditChars = static_cast<int>(quorbel::kCompanionTimeEditChars);
 constexpr int kTextEditChars = static_cast<int>(quorbel::kCompanionTextEditChars);
 // What zelvane.ini can give back whole.
 constexpr int kTextReadChars = static_cast<int>(quorbel::kCompanionTextReadChars);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "core/base/path_rules.h"
 #include "core/base/socket_errors.h"
 #include "core/base/texts.h"
 #include "net/protocol_host.h"
@@ -20,13 +21,10 @@ namespace {
 namespace texts = quorbel::texts;
 
 constexpr int kPeerSlots = 10;
-constexpr int kListenBacklog = 3;
-constexpr DWORD kLoginAnswerWaitMs = 3000;
 constexpr DWORD kLoginSendPauseMs = 100;
 constexpr long kSelectMicroseconds = 500000;
 constexpr DWORD kLostConnectionPollMs = 50;
 constexpr DWORD kCloseWaitSliceMs = 50;
-constexpr UINT kCloseAfterBadFrameMs = 100;
 
 // "[192,168,1,20]" of an IPv4 address.
 std::wstring BracketedAddress(const sockaddr_in& address) {
@@ -84,7 +82,7 @@ struct Connection::Impl {
     // once the message is handled and goes on listening.
     void EndServedConnection() {
         if (server) endRequested = true;
-        else listener.CloseAfter(kCloseAfterBadFrameMs);
+        else listener.CloseAfter(quorbel::kCloseDelayMs);
     }
 
     void BadFrame() {
@@ -211,7 +209,7 @@ struct Connection::Impl {
             if (!open) break;
             if (n > 0) {
                 BadFrame();
-                listener.CloseAfter(kCloseAfterBadFrameMs);
+                listener.CloseAfter(quorbel::kCloseDelayMs);
             }
             // The Server closed (or reset) without "CUT": nothing more can
             // come. What the operation held is released; the user closes.
@@ -231,27 +229,27 @@ struct Connection::Impl {
 
     // ---- Set-up ----
     // Winsock 2.2 and a stream socket for either role, each failure shown.
-    int OpenSetupSocket(HWND owner, SOCKET& s) {
+    StartResult OpenSetupSocket(HWND owner, SOCKET& s) {
         WSADATA data;
         const int rc = WSAStartup(MAKEWORD(2, 2), &data);
         if (rc != 0) {
             ShowBox(owner, texts::kStartupFailed, MB_OK, {rc});
-            return kClientStartupFailed;
+            return StartResult::StartupFailed;
         }
         s = ::socket(AF_INET, SOCK_STREAM, 0);
         if (s == INVALID_SOCKET) {
             ShowBox(owner, texts::kSocketFailed, MB_OK, {WSAGetLastError()});
             WSACleanup();
-            return kClientSocketFailed;
+            return StartResult::SocketFailed;
         }
-        return kClientConnected;
+        return StartResult::Started;
     }
 
     // A new peer: plain, not logged in, and its folders from C:\ again,
     // whatever the pane showed of an earlier one.
     void StartPeerConnection() {
         protocol.OnConnectionStarted();
-        protocol.SetRemoteFolderPath(u"C:\\");
+        protocol.SetRemoteFolderPath(quorbel::kStartFolder);
     }
 
     // Either role's protocol for a new connection, with the login text of
@@ -291,9 +289,9 @@ struct Connection::Impl {
         return false;
     }
 
-    // 0 when a PC name resolved into `values.address`, -1 for YES after a
-    // failure, 1 for NO.
-    int ResolvePeerName(HWND owner, ConnectionValues& values) {
+    // Started when a PC name resolved into `values.address`, else the
+    // user's answer to the failure.
+    StartResult ResolvePeerName(HWND owner, ConnectionValues& values) {
         int lastError = WSAHOST_NOT_FOUND;  // also what no name at all means
         for (const std::wstring& name : values.pcNames) {
             if (name.empty()) continue;
@@ -307,19 +305,20 @@ struct Connection::Impl {
                 const unsigned char* b = reinterpret_cast<const unsigned char*>(&address->sin_addr);
                 for (size_t i = 0; i < 4; ++i) values.address[i] = b[i];
                 FreeAddrInfoW(result);
-                return 0;
+                return StartResult::Started;
             }
             if (result) FreeAddrInfoW(result);
             lastError = rc != 0 ? rc : WSAHOST_NOT_FOUND;
         }
-        return ShowBox(owner, texts::kPcNameNotFound, MB_YESNO, {lastError}) == IDYES ? -1 : 1;
+        const int answer = ShowBox(owner, texts::kPcNameNotFound, MB_YESNO, {lastError});
+        return answer == IDYES ? StartResult::Retry : StartResult::NoPeerName;
     }
 
     // The login exchange: null when it was accepted, else the box that says why not.
     const quorbel::BoxText* SendLogin(SOCKET s) {
         protocol.SendLoginRequest();
         Sleep(kLoginSendPauseMs);
-        DWORD timeout = kLoginAnswerWaitMs;
+        DWORD timeout = quorbel::kLoginAnswerWaitMs;
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
         char answer[quorbel::kMaxPlainMessageBytes] = {};
         const int received = recv(s, answer, sizeof answer, 0);
@@ -346,35 +345,28 @@ bool Connection::PeerPresent() const { return impl_->peerPresent; }
 int32_t Connection::ActiveSlotNumber() const { return impl_->activeSlot; }
 long long Connection::ClientSocketNumber() const { return impl_->clientSocketNumber; }
 
-int Connection::CountPeers() const {
-    if (!impl_->server) return 0;
-    int count = 0;
-    for (auto& slot : impl_->slots) count += slot.load() != INVALID_SOCKET && slot.load() != 0;
-    return count;
-}
-
-int Connection::StartClient(HWND owner, ConnectionValues& values) {
+StartResult Connection::StartClient(HWND owner, ConnectionValues& values) {
     Impl& c = *impl_;
     // One connection at a time: a second start leaves the open one alone.
-    if (c.open) return kClientConnected;
+    if (c.open) return StartResult::Started;
     c.settingUp = true;
     SOCKET s = INVALID_SOCKET;
-    const int failed = c.OpenSetupSocket(owner, s);
-    if (failed != kClientConnected) {
+    const StartResult opened = c.OpenSetupSocket(owner, s);
+    if (opened != StartResult::Started) {
         c.settingUp = false;
-        return failed;
+        return opened;
     }
     if (values.usePcName) {
-        c.listener.ShowProgress(1);
-        const int resolved = c.ResolvePeerName(owner, values);
-        c.listener.ShowProgress(0);
-        if (resolved != 0) {
+        c.listener.ShowProgress(ClientSetup::LookingUp);
+        const StartResult resolved = c.ResolvePeerName(owner, values);
+        c.listener.ShowProgress(ClientSetup::Done);
+        if (resolved != StartResult::Started) {
             c.ReleaseFailedStart(s, false);
-            return resolved == -1 ? kClientRetry : kClientNoPeer;
+            return resolved;
         }
     }
 
-    c.listener.ShowProgress(2);
+    c.listener.ShowProgress(ClientSetup::Connecting);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(values.port & 0xFFFF));
@@ -382,13 +374,13 @@ int Connection::StartClient(HWND owner, ConnectionValues& values) {
     for (size_t i = 0; i < 4; ++i) octets[i] = static_cast<unsigned char>(values.address[i] & 0xFF);
     if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
         const int error = WSAGetLastError();
-        c.listener.ShowProgress(0);
+        c.listener.ShowProgress(ClientSetup::Done);
         const int answer = ShowBox(owner, texts::kConnectFailed, MB_YESNO, {error, quorbel::SocketErrorText(error)});
         c.ReleaseFailedStart(s, false);
-        return answer == IDYES ? kClientRetry : kClientConnectRefused;
+        return answer == IDYES ? StartResult::Retry : StartResult::ConnectRefused;
     }
-    c.listener.ShowProgress(0);
-    char host[32] = {};  // a name of 31 characters fits with its terminator
+    c.listener.ShowProgress(ClientSetup::Done);
+    char host[quorbel::kMaxPeerHostName + 1] = {};
     if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, nullptr, 0,
                     NI_NAMEREQD) == 0) {
         const quorbel::u16 name = AnsiCodecForThread().FromAnsi(host);
@@ -405,21 +397,22 @@ int Connection::StartClient(HWND owner, ConnectionValues& values) {
         c.ReleaseFailedStart(s, true);
         c.protocol.OnConnectionLost();
         ShowBox(owner, *refused, MB_OK);
-        return kClientLoginFailed;
+        return StartResult::LoginFailed;
     }
-    if (!c.StartReceiveThread(owner, s, Impl::ClientThread)) return kClientNoPeer;
+    if (!c.StartReceiveThread(owner, s, Impl::ClientThread)) return StartResult::NoThread;
     c.settingUp = false;
-    return kClientConnected;
+    return StartResult::Started;
 }
 
-bool Connection::StartServer(HWND owner, const ConnectionValues& values) {
+StartResult Connection::StartServer(HWND owner, const ConnectionValues& values) {
     Impl& c = *impl_;
-    if (c.open) return true;
+    if (c.open) return StartResult::Started;
     c.settingUp = true;
     SOCKET s = INVALID_SOCKET;
-    if (c.OpenSetupSocket(owner, s) != kClientConnected) {
+    const StartResult opened = c.OpenSetupSocket(owner, s);
+    if (opened != StartResult::Started) {
         c.settingUp = false;
-        return false;
+        return opened;
     }
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -428,20 +421,20 @@ bool Connection::StartServer(HWND owner, const ConnectionValues& values) {
     if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
         ShowBox(owner, texts::kBindFailed, MB_OK, {WSAGetLastError()});
         c.ReleaseFailedStart(s, false);
-        return false;
+        return StartResult::BindFailed;
     }
-    if (listen(s, kListenBacklog) == SOCKET_ERROR) {
+    if (listen(s, quorbel::kListenBacklog) == SOCKET_ERROR) {
         ShowBox(owner, texts::kListenFailed, MB_OK, {WSAGetLastError()});
         c.ReleaseFailedStart(s, false);
-        return false;
+        return StartResult::ListenFailed;
     }
     // The login text is ready before the first peer can ask.
     c.PrepareProtocol(true, values);
     for (auto& slot : c.slots) slot.store(INVALID_SOCKET);
     c.activeSlot = 0;
-    if (!c.StartReceiveThread(owner, s, Impl::ServerThread)) return false;
+    if (!c.StartReceiveThread(owner, s, Impl::ServerThread)) return StartResult::NoThread;
     c.settingUp = false;
-    return true;
+    return StartResult::Started;
 }
 
 void Connection::Close(HWND owner) {

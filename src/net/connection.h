@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "core/base/limits.h"
 #include "core/protocol/protocol.h"
+#include "winbase/client_setup.h"
 
 // What the connection tells the window above it. Called on the receive
 // thread unless marked otherwise.
@@ -25,18 +27,17 @@ public:
     virtual void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) = 0;
     // Close the connection after this many milliseconds (from any thread).
     virtual void CloseAfter(UINT milliseconds) = 0;
-    // Window thread, while the Client sets up: 1 looking up a PC name, 2
-    // connecting, 0 neither.
-    virtual void ShowProgress(int mode) = 0;
+    // Window thread, while the Client sets up.
+    virtual void ShowProgress(ClientSetup step) = 0;
 };
 
 // What a connection needs from the settings, read when it starts.
 struct ConnectionValues {
     bool server = false;
-    int32_t port = 1050;  // the low 16 bits are the TCP port
+    int32_t port = quorbel::kDefaultPort;  // the low 16 bits are the TCP port
     std::array<int32_t, 4> address = {};  // Client: the Server's; a resolved PC name replaces it
     bool usePcName = false;
-    std::array<std::wstring, 4> pcNames;
+    std::array<std::wstring, quorbel::kPcNameCount> pcNames;
     bool commandMode = false;  // Client: no login exchange
     std::wstring id, pw;       // Server: the stored pair; Client: the typed one
     bool fastMode = true;
@@ -46,15 +47,18 @@ struct ConnectionValues {
     std::wstring peerHostName;  // Client: set from the connected Server when it can be looked up
 };
 
-// StartClient results.
-enum ClientResult {
-    kClientRetry = -1,  // the user chose YES (try again)
-    kClientConnected = 0,
-    kClientStartupFailed = 1,
-    kClientSocketFailed = 2,
-    kClientConnectRefused = 3,  // the user chose NO
-    kClientNoPeer = 4,          // no PC name resolved (NO), or no thread
-    kClientLoginFailed = 5,
+// How starting either role ended.
+enum class StartResult {
+    Started,
+    Retry,           // Client: the user chose YES (try again) after a failed lookup or connect
+    StartupFailed,   // WSAStartup
+    SocketFailed,
+    NoPeerName,      // Client: no PC name resolved and the user chose NO
+    ConnectRefused,  // Client: connect failed and the user chose NO
+    LoginFailed,     // Client
+    BindFailed,      // Server
+    ListenFailed,    // Server
+    NoThread,        // the receive thread could not be created
 };
 
 class Connection {
@@ -67,8 +71,8 @@ public:
     quorbel::Protocol& protocol();
 
     // Window thread. Boxes are owned by `owner`.
-    int StartClient(HWND owner, ConnectionValues& values);
-    bool StartServer(HWND owner, const ConnectionValues& values);
+    StartResult StartClient(HWND owner, ConnectionValues& values);
+    StartResult StartServer(HWND owner, const ConnectionValues& values);
     // Ends either role and waits for the receive thread, serving the
     // messages it sends to this thread's windows meanwhile.
     void Close(HWND owner);
@@ -78,12 +82,13 @@ public:
     bool PeerPresent() const;            // Server: slot 0 holds a peer
     int32_t ActiveSlotNumber() const;    // Server: the slot that spoke last, 1..10
     long long ClientSocketNumber() const;
-    int CountPeers() const;              // Server: occupied slots
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-// This PC's numeric IPv4 address and host name; "不明" where a lookup fails.
+// This PC's numeric IPv4 address and host name; kUnknownHost where a lookup
+// fails, as before the first lookup.
+inline constexpr wchar_t kUnknownHost[] = L"不明";
 void ReadHostInfo(std::wstring& address, std::wstring& name);

@@ -30,7 +30,7 @@ void LookUp(const addrinfo* address, int flags, std::wstring& field) {
 }  // namespace
 
 void ReadHostInfo(std::wstring& address, std::wstring& name) {
-    address = name = L"不明";
+    address = name = kUnknownHost;
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return;
     char host[kLookupBytes] = {};

@@ -1,5 +1,7 @@
 // The Client verbs: connect, log in (unless --cmd), run ls, get, put or
 // mkdir, and serve the one listing request a Windows Server sends back.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -16,6 +18,7 @@
 
 #include "core/base/path_rules.h"
 #include "core/copy/tree_plan.h"
+#include "core/panes/row_rules.h"
 #include "peer/peer.h"
 #include "peer/progress.h"
 #include "posix/host.h"
@@ -36,9 +39,6 @@ constexpr std::size_t kMaxListedRows = kDirSlots - 1;
 // record: the next message leaves only after this pause, so that the two
 // never arrive in one read, where the second would be lost.
 constexpr int kPlainEndRecordGapMs = 100;
-// A listing may take --timeout, and this share of it more for each record:
-// one that a Server trickles ends after about eleven times --timeout.
-constexpr int kListingRecordsPerTimeout = 100;
 
 std::string SkipText(TreeSkip reason) {
     switch (reason) {
@@ -55,8 +55,8 @@ std::string SkipText(TreeSkip reason) {
 }
 
 const char* KindWord(int32_t image) {
-    if (image == 0 || image == 1) return "dir";
-    if (image >= 2 && image <= 6) return "drive";
+    if (image == kImageDot || image == kImageFolder) return "dir";
+    if (IsDriveImage(image)) return "drive";
     return "file";
 }
 
@@ -184,6 +184,11 @@ int Client::Open() {
     // A Server that stops reading ends a send as silence ends a wait.
     const timeval sendWait{o_.timeout, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendWait, sizeof sendWait);
+    // A fast-mode get ends each file with two small messages in a row (the
+    // answer to its end record, the next request): the second leaves at
+    // once rather than after the peer's delayed acknowledgement of the first.
+    const int noDelay = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     protocol_->OnConnectionStarted();
     if (o_.cmd) {
         Note("connected to " + where_ + " without login, plain protocol");
@@ -193,7 +198,7 @@ int Client::Open() {
     if (int error = protocol_->SendLoginRequest()) return SendFailed(error);
     char answer[kMaxPlainMessageBytes];
     pollfd p{fd_, POLLIN, 0};
-    const int ready = ::poll(&p, 1, 3000);
+    const int ready = ::poll(&p, 1, kLoginAnswerWaitMs);
     if (PendingSignal()) return SignalExitCode(PendingSignal());
     const ssize_t n = ready > 0 ? ::recv(fd_, answer, sizeof answer, 0) : -1;
     switch (protocol_->TakeLoginAnswer(answer, int32_t(n))) {
@@ -276,7 +281,7 @@ OperationReport Client::Await(Progress* progress) {
             why_ = Clock::now() >= quietUntil
                        ? "no message from the peer for " + std::to_string(o_.timeout) + " s"
                        : "the listing took longer than " + std::to_string(o_.timeout) + " s and " +
-                             std::to_string(o_.timeout * 10) + " ms per record";
+                             std::to_string(o_.timeout * 1000 / kListingRecordsPerTimeout) + " ms per record";
             Disconnect();
             continue;
         }
@@ -365,7 +370,7 @@ int Client::CheckArrived(const u16& folder, const std::vector<Arrival>& arrived,
     for (const Arrival& a : arrived) {
         const PaneRow* found = nullptr;
         for (const PaneRow& row : rows_) {
-            if (row.image >= 2 && row.image <= 6) continue;  // a drive
+            if (IsDriveImage(row.image)) continue;
             if (row.name == a.name) found = &row;
             if (!found && CompareNoCase(row.name, a.name) == 0) found = &row;
         }

@@ -5,50 +5,57 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/base/version.h"
+
 namespace quorbel::peer {
 
-const char kVersion[] = "quorbel-peer 1.060";
+const char kVersion[] = "quorbel-peer " QUORBEL_VERSION_TEXT;
 
-const char kUsage[] =
-    "Usage:\n"
-    "  quorbel-peer serve --root DIR [--drive D=DIR ...] [--port 1050] [--id ID --pw PW]\n"
-    "                     [--allow-cmd-clients] [--read-only] [--bind ADDRESS]\n"
-    "                     [--idle-timeout SECONDS] [--codepage CP] [--plain] [--quiet]\n"
-    "  quorbel-peer [--host H] [--port P] [--cmd | --id ID --pw PW] [--root DIR]\n"
-    "               [--codepage CP] [--plain] [--quiet] [--tsv] [--timeout S] VERB ...\n"
-    "\n"
-    "Verbs of the Client:\n"
-    "  ls 'C:\\path'                       list a folder of the peer\n"
-    "  get 'C:\\remote\\file'... LOCALDIR   copy files from the peer\n"
-    "  get -r 'C:\\remote\\dir' LOCALDIR    copy a folder with its whole tree from the peer\n"
-    "  put LOCALFILE... 'C:\\remote\\dir'   copy files to the peer\n"
-    "  put -r LOCALDIR 'C:\\remote\\dir'    copy a folder with its whole tree to the peer\n"
-    "  mkdir 'C:\\remote\\new'              create a folder on the peer\n"
-    "\n"
-    "Options:\n"
-    "  --root DIR           serve DIR as drive C: (a Client lists it when the Server asks)\n"
-    "  --drive D=DIR        serve DIR as drive D: as well\n"
-    "  --port N             port to listen on or connect to (serve: 0 picks a free one)\n"
-    "  --host H             the Server's name or IPv4 address (default 127.0.0.1)\n"
-    "  --id ID --pw PW      the login pair (serve: the pair a Client must send)\n"
-    "  --cmd                connect without the login, as Quorbel.exe /CMD\n"
-    "  --allow-cmd-clients  serve Clients that did not log in as well\n"
-    "  --read-only          serve: refuse to receive files and to create folders\n"
-    "  --bind ADDRESS       serve: listen on this IPv4 address only (default: all)\n"
-    "  --idle-timeout S     serve: drop a logged-in peer that sends nothing for S seconds\n"
-    "                       (default 600)\n"
-    "  --codepage CP        the Windows side's ANSI code page (default CP932)\n"
-    "  --plain              keep to the plain protocol (no fast mode)\n"
-    "  --quiet              no progress, no log, errors only\n"
-    "  --tsv                ls: tab-separated name, date, size, kind\n"
-    "  --timeout S          end an operation that gets no message for S seconds, and a\n"
-    "                       listing that takes longer than S plus S/100 per record\n"
-    "                       (default 60)\n"
-    "  --help, --version\n"
-    "\n"
-    "Exit codes: 0 done, 2 bad usage, 3 connection refused, lost or timed out, or not a\n"
-    "Quorbel peer, 4 login refused, 5 NAK from the peer or a file, folder or listing it\n"
-    "did not make whole, 6 local I/O error, 129 SIGHUP, 130 SIGINT, 143 SIGTERM.\n";
+// The defaults it names are those of a default-constructed Options.
+std::string Usage() {
+    const Options d;
+    return "Usage:\n"
+        "  quorbel-peer serve --root DIR [--drive D=DIR ...] [--port " + std::to_string(d.port) +
+        "] [--id ID --pw PW]\n"
+        "                     [--allow-cmd-clients] [--read-only] [--bind ADDRESS]\n"
+        "                     [--idle-timeout SECONDS] [--codepage CP] [--plain] [--quiet]\n"
+        "  quorbel-peer [--host H] [--port P] [--cmd | --id ID --pw PW] [--root DIR]\n"
+        "               [--codepage CP] [--plain] [--quiet] [--tsv] [--timeout S] VERB ...\n"
+        "\n"
+        "Verbs of the Client:\n"
+        "  ls 'C:\\path'                       list a folder of the peer\n"
+        "  get 'C:\\remote\\file'... LOCALDIR   copy files from the peer\n"
+        "  get -r 'C:\\remote\\dir' LOCALDIR    copy a folder with its whole tree from the peer\n"
+        "  put LOCALFILE... 'C:\\remote\\dir'   copy files to the peer\n"
+        "  put -r LOCALDIR 'C:\\remote\\dir'    copy a folder with its whole tree to the peer\n"
+        "  mkdir 'C:\\remote\\new'              create a folder on the peer\n"
+        "\n"
+        "Options:\n"
+        "  --root DIR           serve DIR as drive C: (a Client lists it when the Server asks)\n"
+        "  --drive D=DIR        serve DIR as drive D: as well\n"
+        "  --port N             port to listen on or connect to (serve: 0 picks a free one)\n"
+        "  --host H             the Server's name or IPv4 address (default " + d.host + ")\n"
+        "  --id ID --pw PW      the login pair (serve: the pair a Client must send)\n"
+        "  --cmd                connect without the login, as Quorbel.exe /CMD\n"
+        "  --allow-cmd-clients  serve Clients that did not log in as well\n"
+        "  --read-only          serve: refuse to receive files and to create folders\n"
+        "  --bind ADDRESS       serve: listen on this IPv4 address only (default: all)\n"
+        "  --idle-timeout S     serve: drop a logged-in peer that sends nothing for S seconds\n"
+        "                       (default " + std::to_string(d.idleSeconds) + ")\n"
+        "  --codepage CP        the Windows side's ANSI code page (default " + d.codePage + ")\n"
+        "  --plain              keep to the plain protocol (no fast mode)\n"
+        "  --quiet              no progress, no log, errors only\n"
+        "  --tsv                ls: tab-separated name, date, size, kind\n"
+        "  --timeout S          end an operation that gets no message for S seconds, and a\n"
+        "                       listing that takes longer than S plus S/" + std::to_string(kListingRecordsPerTimeout) +
+        " per record\n"
+        "                       (default " + std::to_string(d.timeout) + ")\n"
+        "  --help, --version\n"
+        "\n"
+        "Exit codes: 0 done, 2 bad usage, 3 connection refused, lost or timed out, or not a\n"
+        "Quorbel peer, 4 login refused, 5 NAK from the peer or a file, folder or listing it\n"
+        "did not make whole, 6 local I/O error, 129 SIGHUP, 130 SIGINT, 143 SIGTERM.\n";
+}
 
 namespace {
 

@@ -14,7 +14,7 @@ struct Options {
     std::string verb;                  // serve, ls, get, put, mkdir
     std::vector<std::string> operands; // what follows the verb
     std::string host = "127.0.0.1";
-    uint16_t port = 1050;
+    uint16_t port = kDefaultPort;
     bool hasLogin = false;             // --id and --pw given
     std::string id, pw;
     bool cmd = false, allowCmdClients = false, plain = false, quiet = false, tsv = false;
@@ -28,9 +28,13 @@ struct Options {
     bool help = false, version = false;
 };
 
+// A listing may take --timeout, and this share of it more for each record:
+// one that a Server trickles ends after about eleven times --timeout.
+constexpr int kListingRecordsPerTimeout = 100;
+
 // False with the reason when the command line cannot be used.
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
-extern const char kUsage[];
+std::string Usage();
 extern const char kVersion[];
 
 }  // namespace quorbel::peer

@@ -16,6 +16,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "core/base/limits.h"
+
 namespace quorbel::posix {
 
 namespace {
@@ -97,7 +99,7 @@ int Listen(const std::string& address, uint16_t& port, std::string& error) {
         return -1;
     }
     socklen_t length = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 3) != 0 ||
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, kListenBacklog) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
         error = std::strerror(errno);
         ::close(fd);

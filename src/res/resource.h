@@ -3,8 +3,6 @@
 // what each control is.
 #pragma once
 
-#define QUORBEL_VERSION_TEXT "1.060"
-
 // Menu, icons, bitmap
 #define IDR_MAINMENU        100
 #define IDI_PROGRAM         299

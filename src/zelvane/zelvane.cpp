@@ -26,9 +26,10 @@ constexpr int kLabelId = 100;
 constexpr int kClearTries = 40;
 constexpr DWORD kClearRetryMs = 50;
 
+// What zelvane.ini gave (ReadConfig fills every field).
 struct Config {
     int x = 0, y = 0;
-    int32_t idTime = 5000, pwTime = 5000;  // milliseconds
+    int32_t idTime = 0, pwTime = 0;  // milliseconds
     std::wstring id, pw;
 };
 

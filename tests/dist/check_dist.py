@@ -46,7 +46,7 @@ def squeeze(text):
     return re.sub(r"\s+", "", text)
 
 
-version = re.search(r'QUORBEL_VERSION_TEXT "(.*)"', open(os.path.join(ROOT, "src/res/resource.h")).read())[1]
+version = re.search(r'QUORBEL_VERSION_TEXT "(.*)"', open(os.path.join(ROOT, "src/core/base/version.h")).read())[1]
 texts_program = os.path.join(BUILD, "native", "quorbel-texts")
 if not os.access(texts_program, os.X_OK):
     sys.exit(f"check_dist: {texts_program} is missing; the message texts to look for come from it")

@@ -50,7 +50,7 @@ protected:
 TEST_F(Sockets, CloseEndsAReceiveThreadThatWaitsInsideASendMessage) {
     SOCKET server = Socket(port, true);  // the Client's connect needs no accept
     auto app = OpenMainWindow(folder.path, {{L"port_no", std::to_wstring(port)}});
-    ASSERT_EQ(app->Connect(), kClientConnected);
+    ASSERT_EQ(app->Connect(), StartResult::Started);
     // The receive thread's first step empties the right pane: a message
     // sent to this thread, which serves nothing until it closes.
     auto waiting = [] { return (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; };
@@ -71,9 +71,10 @@ TEST_F(Sockets, CloseEndsAReceiveThreadThatWaitsInsideASendMessage) {
 TEST_F(Sockets, TheServerAnswersOnlySlotZeroClosesAnEleventhPeerAndEndsWithItsWindow) {
     auto app = Server(0, L"1", L"0");  // any Client served, logged in or not
     std::vector<SOCKET> peers;
-    for (int i = 1; i <= 10; ++i) {
+    for (int i = 1; i <= 10; ++i) {  // each one taken, as the header tells, before the next comes
+        SetWindowTextW(app->connectionHeader, L"");
         peers.push_back(Socket(port, false));
-        ASSERT_TRUE(PumpUntil([&] { return app->connection.CountPeers() == i; }));
+        ASSERT_TRUE(PumpUntil([&] { return Text(app->connectionHeader) == L"Server:Conection:[127,0,0,1]"; }));
     }
     peers.push_back(Socket(port, false));
     EXPECT_EQ(Receive(peers[10]), "");
@@ -132,7 +133,7 @@ TEST_F(Sockets, ARefusedLoginIsClosedBeforeItsBoxIsShown) {
         closesocket(s), closesocket(server);
     });
     boxes.answer = [&](const Boxes::Box&) { return peer.join(), IDOK; };  // the box waits for the close
-    EXPECT_EQ(app->Connect(), kClientLoginFailed);
+    EXPECT_EQ(app->Connect(), StartResult::LoginFailed);
     if (peer.joinable()) peer.join();
     EXPECT_EQ(seen + (boxes.All().size() == 1 ? "" : " and not one box"), "PW");
 }

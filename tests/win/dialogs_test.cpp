@@ -37,7 +37,8 @@ TEST(Dialogs, TheIdPwDialogShowsAndStoresByItsMode) {
     for (const auto& [mode, title] : modes) {
         quorbel::u16 storedId = u"保存ID", storedPw = u"保存PW", loginId, loginPw;
         std::wstring seen;
-        DriveDialogs([&] { EXPECT_EQ(RunIdPwDialog(nullptr, mode, {storedId, storedPw}, {loginId, loginPw}), 0); },
+        auto run = [&] { return RunIdPwDialog(nullptr, mode, {storedId, storedPw}, {loginId, loginPw}); };
+        DriveDialogs([&] { EXPECT_EQ(run(), DialogAnswer::Ok); },
                      [&](HWND dialog, int) {
                          seen = Text(dialog) + L"|" + Text(GetDlgItem(dialog, IDC_IDPW_ID));
                          SendMessageW(dialog, WM_LBUTTONDOWN, 0, MAKELPARAM(320, 5));  // the top right corner
@@ -48,9 +49,10 @@ TEST(Dialogs, TheIdPwDialogShowsAndStoresByItsMode) {
         EXPECT_EQ(seen, std::wstring(title) + (login ? L"||" : L"|保存ID|") + L"保存PW");
         EXPECT_EQ(storedId + u"," + loginId, login ? u"保存ID,新ID" : u"新ID,");
     }
-    quorbel::u16 id = u"残る", no;  // closed, not confirmed: 1 and nothing stored
+    quorbel::u16 id = u"残る", no;  // closed, not confirmed: nothing stored
     auto close = [](HWND d, int) { SetDlgItemTextW(d, IDC_IDPW_ID, L"x"), SendMessageW(d, WM_CLOSE, 0, 0); };
-    DriveDialogs([&] { EXPECT_EQ(RunIdPwDialog(nullptr, IdPwMode::Registration, {id, no}, {no, no}), 1); }, close);
+    auto run = [&] { return RunIdPwDialog(nullptr, IdPwMode::Registration, {id, no}, {no, no}); };
+    DriveDialogs([&] { EXPECT_EQ(run(), DialogAnswer::Closed); }, close);
     EXPECT_EQ(id, u"残る");
 }
 

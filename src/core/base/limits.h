@@ -1,5 +1,6 @@
 // The limits every layer shares, one constant each: path buffers, texts kept
-// from the settings, and the largest file each protocol mode can copy.
+// from the settings, the largest file each protocol mode can copy, and the
+// port and times both sides agree on.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +41,21 @@ constexpr uint64_t kMaxFastCopyBytes = 999'999ULL * kFastBlockBytes;
 // The entries a tree copy takes from one local folder: a larger one is
 // copied in part and named as incomplete, as a peer's full listing is.
 constexpr std::size_t kMaxTreeFolderEntries = 65536;
+
+// The TCP port of both roles unless the settings or the command line say
+// otherwise.
+constexpr uint16_t kDefaultPort = 1050;
+
+// A close that waits for nothing comes this long after it was decided (a
+// broken frame, "CUT" to the Client, the disconnect command without a peer),
+// so the message at hand is handled first.
+constexpr uint32_t kCloseDelayMs = 100;
+
+// Connections a Server's listening socket holds before it accepts them.
+constexpr int kListenBacklog = 3;
+
+// How long a Client waits for the answer to its login request.
+constexpr int kLoginAnswerWaitMs = 3000;
 
 // The Linux peer's Server: the time a connection has to log in, the
 // default time a logged-in peer may stay silent, and how long either side

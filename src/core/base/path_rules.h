@@ -11,6 +11,9 @@
 
 namespace quorbel {
 
+// The folder each pane starts from, and the remote one of every new peer.
+inline constexpr char16_t kStartFolder[] = u"C:\\";
+
 // folder, "\", name: joined exactly so, also after a drive root ("C:\\new"),
 // as the settings file, the batch files and new folders are named.
 std::optional<u16> JoinPath(u16view folder, u16view name);

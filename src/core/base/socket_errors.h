@@ -8,8 +8,6 @@
 
 namespace quorbel {
 
-// Every text, terminator included, fits this many UTF-16 units.
-constexpr std::size_t kSocketErrorTextUnits = 32;
 
 // Text for an exact code; "その他エラー" for any code not in the table.
 // The view points to static, NUL-terminated text.

@@ -89,9 +89,9 @@ bool TreePlan::AddRow(const PaneRow& row) {
     if (phase_ != Phase::Listing || entries_ >= maxEntries_) return false;
     // The folder's own "." and "..", and drive rows, are no entries of it.
     Kind kind = Kind::Special;
-    if ((row.image == 0 && IsDotEntry(row.name)) || (row.image >= 2 && row.image <= 6)) kind = Kind::Ignored;
-    else if (row.image == 1) kind = Kind::Folder;
-    else if (row.image >= 7 && row.image <= 9) kind = Kind::File;
+    if ((row.image == kImageDot && IsDotEntry(row.name)) || IsDriveImage(row.image)) kind = Kind::Ignored;
+    else if (row.image == kImageFolder) kind = Kind::Folder;
+    else if (row.image >= kImageCompressed && row.image <= kImageFile) kind = Kind::File;
     Take(row.name, kind, 0);
     return entries_ < maxEntries_;
 }

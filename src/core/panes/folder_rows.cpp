@@ -18,9 +18,9 @@ bool CollectFolderRows(FolderSource& source, u16view folder, const std::function
         for (char16_t letter = u'a'; letter <= u'z'; ++letter) {
             const char16_t root[] = {letter, u':', u'\\'};
             const u16view rootText(root, 3);
-            const int image = DriveImageIndex(source.DriveTypeOf(rootText));
+            const RowImage image = DriveImageIndex(source.DriveTypeOf(rootText));
             // The drive being listed is not offered again.
-            if (image < 0 || CompareNoCase(rootText, folder) == 0) continue;
+            if (image == kImageNone || CompareNoCase(rootText, folder) == 0) continue;
             PaneRow row;
             row.name.assign(rootText);
             row.image = image;

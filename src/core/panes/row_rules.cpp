@@ -27,24 +27,26 @@ u16 FormatDateText(const LocalTimeFields& t) {
 
 bool IsDotEntry(u16view name) { return name == u"." || name == u".."; }
 
-int RowImageIndex(uint32_t attributes, u16view name) {
-    if (IsDotEntry(name)) return 0;
-    if (attributes & kAttrDirectory) return 1;
-    if (attributes & kAttrArchive) return 8;
-    if (attributes & kAttrCompressed) return 7;
-    return 9;
+RowImage RowImageIndex(uint32_t attributes, u16view name) {
+    if (IsDotEntry(name)) return kImageDot;
+    if (attributes & kAttrDirectory) return kImageFolder;
+    if (attributes & kAttrArchive) return kImageArchive;
+    if (attributes & kAttrCompressed) return kImageCompressed;
+    return kImageFile;
 }
 
-int DriveImageIndex(int driveType) {
+RowImage DriveImageIndex(int driveType) {
     switch (driveType) {
-        case kDriveFixed: return 2;
-        case kDriveCdrom: return 3;
-        case kDriveRemovable: return 4;
-        case kDriveRemote: return 5;
-        case kDriveRamdisk: return 6;
-        default: return -1;
+        case kDriveFixed: return kImageFixed;
+        case kDriveCdrom: return kImageCdrom;
+        case kDriveRemovable: return kImageRemovable;
+        case kDriveRemote: return kImageRemote;
+        case kDriveRamdisk: return kImageRamdisk;
+        default: return kImageNone;
     }
 }
+
+bool IsDriveImage(int32_t image) { return image >= kImageFixed && image <= kImageRamdisk; }
 
 bool SizeTextIsEmpty(uint32_t attributes, u16view name) {
     return IsDotEntry(name) || attributes == kAttrDirectory;

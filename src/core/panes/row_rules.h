@@ -30,11 +30,22 @@ u16 FormatSizeText(uint64_t bytes);
 // "2024/03/05 09:07".
 u16 FormatDateText(const LocalTimeFields& t);
 
-// Image index 0..9 of a folder entry (tests in the order ".", directory,
-// archive, compressed).
-int RowImageIndex(uint32_t attributes, u16view name);
-// Image index of a drive row (2..6), or -1 for a type that gives no row.
-int DriveImageIndex(int driveType);
+// The image of a row in the panes' image list, which a listing record
+// carries as the row's kind.
+enum RowImage : int {
+    kImageNone = -1,  // a drive type that gives no row
+    kImageDot = 0, kImageFolder = 1,  // "." and "..", a folder
+    kImageFixed = 2, kImageCdrom = 3, kImageRemovable = 4, kImageRemote = 5, kImageRamdisk = 6,  // drives
+    kImageCompressed = 7, kImageArchive = 8, kImageFile = 9,
+};
+
+// The image of a folder entry (tests in the order ".", directory, archive,
+// compressed).
+RowImage RowImageIndex(uint32_t attributes, u16view name);
+// The image of a drive row, kImageNone for a type that gives no row.
+RowImage DriveImageIndex(int driveType);
+// True for the images of drive rows.
+bool IsDriveImage(int32_t image);
 
 // True for the entries "." and "..".
 bool IsDotEntry(u16view name);

@@ -37,28 +37,17 @@ std::size_t FrameReader::SpaceBytes() const {
     return failed_ ? 0 : kFrameHeaderBytes + maxMessage_ - (end_ - begin_);
 }
 
-bool FrameReader::CheckHeader() {
-    if (end_ - begin_ < kFrameHeaderBytes) return true;
+void FrameReader::CheckHeader() {
+    if (end_ - begin_ < kFrameHeaderBytes) return;
     const uint32_t length = GetLittleEndian32(buffer_.data() + begin_);
     if (length == 0 || length > maxMessage_) failed_ = true;
-    return !failed_;
 }
 
-bool FrameReader::Commit(std::size_t n) {
-    if (failed_) return false;
+void FrameReader::Commit(std::size_t n) {
+    if (failed_) return;
     if (n > buffer_.size() - end_) n = buffer_.size() - end_;
     end_ += n;
-    return CheckHeader();
-}
-
-std::size_t FrameReader::Take(const char* data, std::size_t n) {
-    char* space = Space();
-    const std::size_t room = SpaceBytes();
-    const std::size_t take = n < room ? n : room;
-    if (take == 0) return 0;
-    std::memcpy(space, data, take);
-    Commit(take);
-    return take;
+    CheckHeader();
 }
 
 bool FrameReader::Next(const char*& data, std::size_t& length) {

@@ -28,25 +28,20 @@ public:
     // Where the next receive may write, and how many bytes it may take.
     char* Space();
     std::size_t SpaceBytes() const;
-    // The receive put `n` bytes at Space(). False once the stream holds a
-    // frame length of 0 or above the largest message: nothing more can be
-    // read from it.
-    bool Commit(std::size_t n);
-    // Copies in as many of the bytes as fit and returns how many; drain
-    // with Next before taking the rest.
-    std::size_t Take(const char* data, std::size_t n);
+    // The receive put `n` bytes at Space(). Once the stream holds a frame
+    // length of 0 or above the largest message, nothing more can be read
+    // from it (Failed).
+    void Commit(std::size_t n);
 
     // The next whole message, if one is there; it stays valid until the
-    // next call of Next, Space, Commit, Take or Reset.
+    // next call of Next, Space, Commit or Reset.
     bool Next(const char*& data, std::size_t& length);
 
     void Reset();
     bool Failed() const { return failed_; }
-    // Bytes of a frame begun but not yet whole (a cut connection leaves them).
-    std::size_t Pending() const { return end_ - begin_; }
 
 private:
-    bool CheckHeader();
+    void CheckHeader();
 
     std::size_t maxMessage_;
     std::vector<char> buffer_;  // one frame with its header

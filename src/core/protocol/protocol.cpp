@@ -10,7 +10,7 @@
 namespace quorbel {
 
 Protocol::Protocol(PeerLink& link, UserSeat& seat, FileStore& files)
-    : link_(link), seat_(seat), files_(files), remoteFolder_(u"C:\\"),
+    : link_(link), seat_(seat), files_(files), remoteFolder_(kStartFolder),
       frames_(kBlockHeaderBytes + kFastBlockBytes) {}
 
 // ---- Set-up ---------------------------------------------------------------
@@ -302,6 +302,13 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
         std::lock_guard<std::mutex> guard(lock_);
         receivedRing_.Record(bytes, length);
     }
+    const int32_t state = OperationState();
+    if (!TakenIn(m.kind, state)) {
+        if (state == FolderTO) return;  // it waits for its answer alone
+        if (state != Waiting) return Refuse();
+        BeginOperation(Operation::Unknown, false, u"");
+        return Refuse(Outcome::Refused, Serving());
+    }
     if (m.kind == Kind::Nak) {
         // A refusal ends the operation on this side too; it is never answered.
         endSent_ = false;
@@ -309,13 +316,6 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
         ForgetSentStop();
         End(Outcome::Refused, false);
         return;
-    }
-    const int32_t state = OperationState();
-    if (!TakenIn(m.kind, state)) {
-        if (state == FolderTO) return;  // it waits for its answer alone
-        if (state != Waiting) return Refuse();
-        BeginOperation(Operation::Unknown, false, u"");
-        return Refuse(Outcome::Refused, Serving());
     }
     switch (state) {
         case Waiting: DispatchWaiting(m, fromPeer); break;
@@ -333,7 +333,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
 void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
     if (m.kind == Kind::Login) return CheckLogin(m, fromPeer);
     if (m.kind == Kind::Cut && GetRole() == Role::Client) {
-        link_.CloseAfter(kClientCloseDelayMs);
+        link_.CloseAfter(kCloseDelayMs);
         return;
     }
 

@@ -35,8 +35,6 @@ namespace quorbel {
 
 // One recv is one message in the plain mode.
 constexpr int32_t kMaxPlainMessageBytes = 1024;
-// The Client closes this long after "CUT".
-constexpr uint32_t kClientCloseDelayMs = 100;
 
 // Results of the Start* calls: 0 sent, a socket error code when the send
 // failed (the state is Waiting again), or kRequestTooLong when the path

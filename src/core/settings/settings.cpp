@@ -10,15 +10,14 @@ namespace {
 
 enum class Kind { Number, Text, Credential };
 
-// One key: where its value lives, its default and how much of it is kept.
+// One key: where its value lives and how much of it is kept. Its default is
+// what a default-constructed Values holds there.
 template <typename Values>
 struct Key {
     const char16_t* name;
     Kind kind;
     int32_t* (*number)(Values&);
     u16* (*text)(Values&);
-    int32_t defaultNumber;
-    const char16_t* defaultText;
     std::size_t maxChars;  // text kept from the file
     bool loaded;           // false: written only
     u16 (*dated)(const LocalDate&) = nullptr;  // a credential's default, built from the date
@@ -29,26 +28,26 @@ struct Key {
 
 // In the order the keys are written; loading reads them in the same order.
 const Key<Settings> kSettingsKeys[] = {
-    {u"currentdirectory_r", Kind::Text, TEXT(localFolder), 0, u"C:\\", kMaxPath, true},
-    {u"currentdirectory_w", Kind::Text, TEXT(remoteFolder), 0, u"", 0, false},
-    {u"ip_mode", Kind::Number, NUMBER(serverMode), 0, nullptr, 0, true},
-    {u"port_no", Kind::Number, NUMBER(port), 1050, nullptr, 0, true},
-    {u"ip_no1", Kind::Number, NUMBER(targetAddress[0]), 192, nullptr, 0, true},
-    {u"ip_no2", Kind::Number, NUMBER(targetAddress[1]), 168, nullptr, 0, true},
-    {u"ip_no3", Kind::Number, NUMBER(targetAddress[2]), 1, nullptr, 0, true},
-    {u"ip_no4", Kind::Number, NUMBER(targetAddress[3]), 1, nullptr, 0, true},
-    {u"sendreadmonitor_on", Kind::Number, NUMBER(monitorRecording), 0, nullptr, 0, true},
-    {u"pc_name", Kind::Number, NUMBER(usePcName), 0, nullptr, 0, true},
-    {u"pc_name_wcs[0].pn", Kind::Text, TEXT(pcNames[0]), 0, u"", kMaxPcName, true},
-    {u"pc_name_wcs[1].pn", Kind::Text, TEXT(pcNames[1]), 0, u"", kMaxPcName, true},
-    {u"pc_name_wcs[2].pn", Kind::Text, TEXT(pcNames[2]), 0, u"", kMaxPcName, true},
-    {u"pc_name_wcs[3].pn", Kind::Text, TEXT(pcNames[3]), 0, u"", kMaxPcName, true},
-    {u"pw_mode", Kind::Number, NUMBER(companionLaunch), 0, nullptr, 0, true},
-    {u"dipa", Kind::Credential, TEXT(storedId), 0, u"", 0, true, DefaultId},
-    {u"wppa", Kind::Credential, TEXT(storedPw), 0, u"", 0, true, DefaultPw},
-    {u"doui_mode", Kind::Number, NUMBER(consent), 0, nullptr, 0, true},
-    {u"fast_mode", Kind::Number, NUMBER(fastMode), 1, nullptr, 0, true},
-    {u"login_required", Kind::Number, NUMBER(loginRequired), 1, nullptr, 0, true},
+    {u"currentdirectory_r", Kind::Text, TEXT(localFolder), kMaxPath, true},
+    {u"currentdirectory_w", Kind::Text, TEXT(remoteFolder), 0, false},
+    {u"ip_mode", Kind::Number, NUMBER(serverMode), 0, true},
+    {u"port_no", Kind::Number, NUMBER(port), 0, true},
+    {u"ip_no1", Kind::Number, NUMBER(targetAddress[0]), 0, true},
+    {u"ip_no2", Kind::Number, NUMBER(targetAddress[1]), 0, true},
+    {u"ip_no3", Kind::Number, NUMBER(targetAddress[2]), 0, true},
+    {u"ip_no4", Kind::Number, NUMBER(targetAddress[3]), 0, true},
+    {u"sendreadmonitor_on", Kind::Number, NUMBER(monitorRecording), 0, true},
+    {u"pc_name", Kind::Number, NUMBER(usePcName), 0, true},
+    {u"pc_name_wcs[0].pn", Kind::Text, TEXT(pcNames[0]), kMaxPcName, true},
+    {u"pc_name_wcs[1].pn", Kind::Text, TEXT(pcNames[1]), kMaxPcName, true},
+    {u"pc_name_wcs[2].pn", Kind::Text, TEXT(pcNames[2]), kMaxPcName, true},
+    {u"pc_name_wcs[3].pn", Kind::Text, TEXT(pcNames[3]), kMaxPcName, true},
+    {u"pw_mode", Kind::Number, NUMBER(companionLaunch), 0, true},
+    {u"dipa", Kind::Credential, TEXT(storedId), 0, true, DefaultId},
+    {u"wppa", Kind::Credential, TEXT(storedPw), 0, true, DefaultPw},
+    {u"doui_mode", Kind::Number, NUMBER(consent), 0, true},
+    {u"fast_mode", Kind::Number, NUMBER(fastMode), 0, true},
+    {u"login_required", Kind::Number, NUMBER(loginRequired), 0, true},
 };
 
 #undef NUMBER
@@ -57,12 +56,12 @@ const Key<Settings> kSettingsKeys[] = {
 #define TEXT(field) nullptr, [](CompanionSettings& c) { return &c.field; }
 
 const Key<CompanionSettings> kCompanionKeys[] = {
-    {u"moto_x", Kind::Number, NUMBER(x), 0, nullptr, 0, true},
-    {u"moto_y", Kind::Number, NUMBER(y), 0, nullptr, 0, true},
-    {u"id_time", Kind::Number, NUMBER(idTime), 5000, nullptr, 0, true},
-    {u"pw_time", Kind::Number, NUMBER(pwTime), 5000, nullptr, 0, true},
-    {u"id_wcs", Kind::Text, TEXT(adminId), 0, u"ID", kCompanionTextReadChars, true},
-    {u"pw_wcs", Kind::Text, TEXT(adminPw), 0, u"PW", kCompanionTextReadChars, true},
+    {u"moto_x", Kind::Number, NUMBER(x), 0, true},
+    {u"moto_y", Kind::Number, NUMBER(y), 0, true},
+    {u"id_time", Kind::Number, NUMBER(idTime), 0, true},
+    {u"pw_time", Kind::Number, NUMBER(pwTime), 0, true},
+    {u"id_wcs", Kind::Text, TEXT(adminId), kCompanionTextReadChars, true},
+    {u"pw_wcs", Kind::Text, TEXT(adminPw), kCompanionTextReadChars, true},
 };
 
 #undef NUMBER
@@ -100,11 +99,12 @@ u16 DefaultPw(const LocalDate& today) {
 }
 
 void LoadSettings(IniSection& ini, CredentialVault& vault, const LocalDate& today, Settings& settings) {
+    Settings defaults;
     for (const Key<Settings>& key : kSettingsKeys) {
         if (!key.loaded) continue;
         switch (key.kind) {
-            case Kind::Number: *key.number(settings) = ini.ReadInt(key.name, key.defaultNumber); break;
-            case Kind::Text: *key.text(settings) = ini.ReadText(key.name, key.defaultText, key.maxChars); break;
+            case Kind::Number: *key.number(settings) = ini.ReadInt(key.name, *key.number(defaults)); break;
+            case Kind::Text: *key.text(settings) = ini.ReadText(key.name, *key.text(defaults), key.maxChars); break;
             case Kind::Credential: {
                 u16& credential = *key.text(settings);
                 const u16 text = ini.ReadText(key.name, u"", kProtectedTextChars);
@@ -118,7 +118,7 @@ void LoadSettings(IniSection& ini, CredentialVault& vault, const LocalDate& toda
             }
         }
     }
-    settings.remoteFolder = u"C:\\";
+    settings.remoteFolder = kStartFolder;
 }
 
 void SaveSettings(IniSection& ini, CredentialVault& vault, const Settings& settings) {
@@ -127,9 +127,10 @@ void SaveSettings(IniSection& ini, CredentialVault& vault, const Settings& setti
 }
 
 void LoadCompanionSettings(IniSection& ini, CompanionSettings& companion) {
+    CompanionSettings defaults;
     for (const Key<CompanionSettings>& key : kCompanionKeys) {
-        if (key.kind == Kind::Number) *key.number(companion) = ini.ReadInt(key.name, key.defaultNumber);
-        else *key.text(companion) = ini.ReadText(key.name, key.defaultText, key.maxChars);
+        if (key.kind == Kind::Number) *key.number(companion) = ini.ReadInt(key.name, *key.number(defaults));
+        else *key.text(companion) = ini.ReadText(key.name, *key.text(defaults), key.maxChars);
     }
 }
 
@@ -145,6 +146,6 @@ void PlaceCompanion(CompanionSettings& companion, int32_t left, int32_t top) {
     companion.y = int32_t(y > 0 ? y : 0);
 }
 
-int32_t ReadCompanionTime(u16view text) { return ParseLeadingInt(text.substr(0, 61)); }
+int32_t ReadCompanionTime(u16view text) { return ParseLeadingInt(text.substr(0, kCompanionTimeEditChars)); }
 
 }  // namespace quorbel

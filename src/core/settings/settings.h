@@ -1,13 +1,14 @@
 // The two settings files: Quorbel.ini (section Quorbel_setting) and the
 // companion tool's zelvane.ini (section Setting). Each has one table of its
-// keys, defaults and read limits, and loading and saving both walk it, so a
-// key is named once.
+// keys and read limits, and loading and saving both walk it, so a key is
+// named once; a key's default is the initial value of its field below.
 #pragma once
 
 #include <array>
 #include <optional>
 
 #include "core/base/limits.h"
+#include "core/base/path_rules.h"
 #include "core/base/text.h"
 
 namespace quorbel {
@@ -20,16 +21,16 @@ inline constexpr const char16_t* kCompanionProgram = u"zelvane.exe";
 
 // Everything Quorbel.ini keeps.
 struct Settings {
-    u16 localFolder = u"C:\\";
-    u16 remoteFolder = u"C:\\";  // written, never read: the right pane always starts at C:\ .
-    int32_t serverMode = 0;      // 0 Client, 1 Server; kept as read (see IsServer)
-    int32_t port = 1050;
+    u16 localFolder = kStartFolder;
+    u16 remoteFolder = kStartFolder;  // written, never read: the right pane always starts at C:\ .
+    int32_t serverMode = 0;  // 0 Client, 1 Server; kept as read (see IsServer)
+    int32_t port = kDefaultPort;
     std::array<int32_t, 4> targetAddress = {192, 168, 1, 1};
     int32_t monitorRecording = 0;  // kept as read; the monitors record while it is 1
     int32_t usePcName = 0;
     std::array<u16, kPcNameCount> pcNames;
     int32_t companionLaunch = 0;
-    u16 storedId, storedPw;
+    u16 storedId, storedPw;  // missing from the file: DefaultId and DefaultPw
     int32_t consent = 0;
     int32_t fastMode = 1;  // 0 keeps the plain protocol with programs of ours too
     int32_t loginRequired = 1;  // the Server serves a connection only once it logged in; 0 serves any
@@ -39,11 +40,14 @@ struct Settings {
     bool IsServer() const { return serverMode != 0; }
 };
 
+// How long the companion tool keeps the ID, then the PW, on the clipboard.
+constexpr int32_t kCompanionStepMs = 5000;
+
 // What zelvane.ini gives the companion tool.
 struct CompanionSettings {
     int32_t x = 0, y = 0;  // its window: 300 left of and 50 above the IP tool's window
-    int32_t idTime = 5000;
-    int32_t pwTime = 5000;
+    int32_t idTime = kCompanionStepMs;
+    int32_t pwTime = kCompanionStepMs;
     u16 adminId = u"ID";
     u16 adminPw = u"PW";
 };
@@ -90,7 +94,8 @@ void SaveCompanionSettings(IniSection& ini, const CompanionSettings& companion);
 
 // The companion window's place for an IP tool window at (left, top).
 void PlaceCompanion(CompanionSettings& companion, int32_t left, int32_t top);
-// A time edit: its first 61 characters read like _wtoi.
+// A time edit: its first kCompanionTimeEditChars characters read like _wtoi.
+constexpr std::size_t kCompanionTimeEditChars = 61;
 int32_t ReadCompanionTime(u16view text);
 // What the IP tool takes from its ID and PW edits, and what zelvane.ini
 // gives back of each.
