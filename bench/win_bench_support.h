@@ -1,11 +1,26 @@
 // Small helpers shared by the Windows benchmarks.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 namespace bench {
+
+// The plain login a Client sends first, with the pair a Server without a
+// stored one takes: "QB" and the year, "PW", the month and the day. True
+// once the Server answered "ACK".
+inline bool LogIn(SOCKET s) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const std::string request = "PWQB" + std::to_string(now.wYear) + "PW" + std::to_string(now.wMonth) +
+                                std::to_string(now.wDay);
+    char answer[16];
+    return send(s, request.data(), int(request.size()), 0) == int(request.size()) &&
+           recv(s, answer, sizeof answer, 0) == 3 && std::memcmp(answer, "ACK", 3) == 0;
+}
 
 // A folder of its own below the temp folder, named by tag and process.
 inline std::wstring MakeTempFolder(const wchar_t* tag) {

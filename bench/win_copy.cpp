@@ -256,7 +256,7 @@ Result RunAgainst(const std::wstring& exe, const std::wstring& self, bool asServ
     bool ready = false;
     if (asServer) {
         s = ConnectTo(port, 30000);
-        ready = s != INVALID_SOCKET && Handshake(s, files);
+        ready = s != INVALID_SOCKET && bench::LogIn(s) && Handshake(s, files);
     } else {
         fd_set set;
         FD_ZERO(&set);

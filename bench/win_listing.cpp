@@ -227,6 +227,10 @@ int Run(const std::wstring& exe, const std::wstring& listed, const std::wstring&
         return 1;
     }
     SetReceiveTimeout(toServer);
+    if (!bench::LogIn(toServer)) {
+        std::fprintf(stderr, "Quorbel.exe refused the login\n");
+        return 1;
+    }
     // Quorbel.exe as Client: its receive thread serves our requests.
     SOCKET clientListener = ListenLoopback(kPort + 1);
     Process client;

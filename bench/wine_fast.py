@@ -80,7 +80,8 @@ def main():
     wine = subprocess.Popen([os.path.join(HERE, "..", "scripts", "wine-run.sh"), EXE, "/CMD"], cwd=server, env=env,
                             start_new_session=True)
     today = datetime.date.today()
-    login = {"plain": ["--cmd"], "fast": ["--id", f"QB{today.year}", "--pw", f"PW{today.month}{today.day}"]}
+    pair = ["--id", f"QB{today.year}", "--pw", f"PW{today.month}{today.day}"]  # the Server serves only a login
+    login = {"plain": pair + ["--plain"], "fast": pair}
     try:
         for _ in range(300):  # the Server listens once Wine has started it
             try:

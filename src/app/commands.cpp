@@ -126,10 +126,8 @@ void ConnectionSettings(App& app) {
 }
 
 void Environment(App& app) {
-    int32_t recording = app.protocol().MonitorRecording();
-    EnvironmentValues values{recording, app.settings.loginRequired};
+    EnvironmentValues values{app.settings.monitorRecording, app.settings.loginRequired};
     RunEnvironmentDialog(app.window, values);
-    app.protocol().SetMonitorRecording(recording);
     app.SaveSettings();
 }
 
@@ -212,7 +210,7 @@ void OnInitMenuPopup(App& app, HMENU popup) {
         EnableMenuItem(popup, id, MF_BYCOMMAND | (connected ? MF_ENABLED : MF_GRAYED));
     for (int id : {IDM_ENVIRONMENT, IDM_CONN_SETTINGS, IDM_CONNECT})
         EnableMenuItem(popup, id, MF_BYCOMMAND | (connected ? MF_GRAYED : MF_ENABLED));
-    const bool monitors = app.protocol().MonitorRecording() != 0;
+    const bool monitors = app.settings.monitorRecording != 0;
     for (int id : {IDM_MON_RECEIVED, IDM_MON_SENT, IDM_MON_DIRTABLE})
         EnableMenuItem(popup, id, MF_BYCOMMAND | (monitors ? MF_ENABLED : MF_GRAYED));
 }

@@ -214,13 +214,11 @@ void LoadSettings(App& app) {
         DpapiVault vault;
         quorbel::LoadSettings(ini, vault, {now.wYear, now.wMonth, now.wDay}, app.settings);
     }
-    app.protocol().SetRemoteFolderPath(app.settings.remoteFolder);
-    app.protocol().SetMonitorRecording(app.settings.monitorRecording);
 }
 
 void App::SaveSettings() {
+    // The file keeps where the right pane was; the protocol owns that path.
     settings.remoteFolder = protocol().RemoteFolderPath();
-    settings.monitorRecording = protocol().MonitorRecording();
     const auto file = SettingsFile(*this);
     if (!file) return;  // a start-up folder too long for the file
     WinIniSection ini(*file, AsWide(quorbel::kSettingsSection));
@@ -240,6 +238,7 @@ StartResult App::Connect() {
     values.pw = ToWide(values.server ? settings.storedPw : loginPw);
     values.fastMode = settings.fastMode != 0;
     values.loginRequired = settings.loginRequired != 0;
+    values.monitorRecording = settings.monitorRecording;
     values.peerHostName = peerHostName;
     if (values.server) return connection.StartServer(window, values);
     const StartResult result = connection.StartClient(window, values);

@@ -260,6 +260,7 @@ struct Connection::Impl {
         protocol.SetRole(asServer ? quorbel::Role::Server : quorbel::Role::Client);
         protocol.SetFastModeAllowed(values.fastMode);
         protocol.SetLoginRequired(loginRequired);
+        protocol.SetMonitorRecording(values.monitorRecording);
         StartPeerConnection();
         protocol.BuildLoginText(AsU16View(values.id), AsU16View(values.pw));
     }

@@ -44,6 +44,7 @@ struct ConnectionValues {
     // Server: serve a connection only once it logged in, and no further
     // connection beside the peer.
     bool loginRequired = true;
+    int32_t monitorRecording = 0;  // as read: the monitor rings record while it is 1
     std::wstring peerHostName;  // Client: set from the connected Server when it can be looked up
 };
 

@@ -20,7 +20,6 @@ Role Protocol::GetRole() const { return role_.load(); }
 void Protocol::SetFastModeAllowed(bool allowed) { login_.fastAllowed = allowed; }
 void Protocol::SetLoginRequired(bool required) { login_.required = required; }
 void Protocol::SetMonitorRecording(int32_t value) { monitorRecording_.store(value); }
-int32_t Protocol::MonitorRecording() const { return monitorRecording_.load(); }
 bool Protocol::FastMode() const { return login_.fastVersion.load() > 0; }
 int Protocol::FastVersion() const { return login_.fastVersion.load(); }
 
@@ -138,7 +137,7 @@ int Protocol::SendMessage(const char* bytes, std::size_t length, bool recorded) 
     } else {
         error = link_.SendBytes(bytes, length);
     }
-    if (recorded && MonitorRecording() == 1) {
+    if (recorded && monitorRecording_.load() == 1) {
         std::lock_guard<std::mutex> guard(lock_);
         sentRing_.Record(bytes, length);
     }
@@ -298,7 +297,7 @@ void Protocol::Receive(const char* data, int32_t length) {
 
 void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
     const Message m{bytes, length, BoundedLength(bytes, length), Classify(bytes, length)};
-    if (MonitorRecording() == 1) {
+    if (monitorRecording_.load() == 1) {
         std::lock_guard<std::mutex> guard(lock_);
         receivedRing_.Record(bytes, length);
     }

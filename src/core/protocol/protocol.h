@@ -58,7 +58,6 @@ public:
     void SetLoginRequired(bool required);
     // The settings value as read; the rings record while it is exactly 1.
     void SetMonitorRecording(int32_t value);
-    int32_t MonitorRecording() const;
     // Server: the stored pair; Client: the typed one.
     void BuildLoginText(u16view id, u16view pw);
 
