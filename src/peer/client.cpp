@@ -29,16 +29,14 @@ namespace quorbel::peer {
 namespace {
 
 constexpr auto kStopWait = std::chrono::seconds(5);
-// A Windows Server asks for this side's listing 500 ms after it served its
-// first one; the Client waits that long and a little more before it leaves.
-constexpr auto kServerListingWait = std::chrono::seconds(2);
 constexpr auto kServedListingLimit = std::chrono::seconds(30);
 // The rows a listing can hold: the peer's table, less its end record.
 constexpr std::size_t kMaxListedRows = kDirSlots - 1;
-// A plain peer takes one message per read and does not answer an end
-// record: the next message leaves only after this pause, so that the two
-// never arrive in one read, where the second would be lost.
-constexpr int kPlainEndRecordGapMs = 100;
+// A plain peer takes one message per read and answers neither an end
+// record nor a refusal, so nothing it sends tells that it has read one: the
+// next request leaves only after this pause, so that the two never arrive
+// in one read, where the second would be lost.
+constexpr auto kPlainEndRecordGap = std::chrono::milliseconds(100);
 
 std::string SkipText(TreeSkip reason) {
     switch (reason) {
@@ -103,6 +101,8 @@ private:
     // The peer's listing of `folder` into rows_, as Finish.
     int ListInto(const u16& folder, const std::string& what, int& status);
     int CheckArrived(const u16& folder, const std::vector<Arrival>& arrived, int& status);
+    // Before a request: the pause after this side's last unanswered message.
+    void SpaceFromUnanswered();
     int Linger();
     int List();
     int Get();
@@ -129,8 +129,10 @@ private:
     bool full_ = false;      // the peer sent more records than a listing holds
     std::string why_;        // why this side ended the connection
     std::string local_;      // the local file of the current get
+    bool listed_ = false;    // a listing of the peer's came to its end
     bool servedListing_ = false;
     bool lingered_ = false;
+    std::optional<Clock::time_point> unansweredAt_;  // to a plain peer
     int interrupted_ = 0;
     Operation awaitedFirst_ = Operation::Unknown, awaitedUntil_ = Operation::Unknown;
     std::optional<OperationReport> report_;
@@ -145,10 +147,16 @@ void Client::AddRemoteRow(const PaneRow& row, int32_t) {
 }
 
 void Client::OperationEnded(const OperationReport& report) {
+    // The last message of a served listing or of a sent file is this side's,
+    // as is the refusal that ends a failed or stopped operation.
+    if (!protocol_->FastMode() && (!report.ours || report.operation == Operation::Send ||
+                                   report.outcome == Outcome::Failed || report.outcome == Outcome::Stopped))
+        unansweredAt_ = Clock::now();
     if (!report.ours) {
         servedListing_ = servedListing_ || report.operation == Operation::List;
         return;
     }
+    listed_ = listed_ || (report.operation == Operation::List && report.outcome == Outcome::Done);
     if (report.operation == awaitedUntil_ || (report.operation == awaitedFirst_ && report.outcome != Outcome::Done))
         report_ = report;
 }
@@ -311,6 +319,7 @@ int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size,
     if (const int signal = PendingSignal()) return SignalExitCode(signal);
     progress.Begin(label, size);
     Expect(operation, operation);
+    SpaceFromUnanswered();
     if (int error = start()) return SendFailed(error);
     const OperationReport report = Await(&progress);
     progress.End(report.bytes, report.outcome == Outcome::Done);
@@ -354,6 +363,7 @@ int Client::Finish(const OperationReport& report, const std::string& what, int& 
 
 int Client::ListInto(const u16& folder, const std::string& what, int& status) {
     Expect(Operation::List, Operation::List);
+    SpaceFromUnanswered();
     if (int error = protocol_->StartListing(folder)) return SendFailed(error);
     const OperationReport report = Await(nullptr);
     // A flood keeps the rows the table holds: a listing cut short, not lost.
@@ -391,12 +401,26 @@ int Client::CheckArrived(const u16& folder, const std::vector<Arrival>& arrived,
     return Linger();
 }
 
+void Client::SpaceFromUnanswered() {
+    if (!unansweredAt_) return;
+    // A signal ends the pause early, and is seen by the wait that follows.
+    ::poll(nullptr, 0, MillisecondsUntil(*unansweredAt_ + kPlainEndRecordGap));
+    unansweredAt_.reset();
+}
+
+// A Server asks for this side's listing once a connection, after the first
+// listing it served to the end, and whenever its load lets it: that request
+// is awaited as the event it is, since a request of this side would cross
+// it. Its absence ends the wait only as a silent peer ends an operation.
 int Client::Linger() {
     lingered_ = true;
-    const Clock::time_point quiet = Clock::now() + kServerListingWait, limit = Clock::now() + kServedListingLimit;
+    if (!listed_) return kExitDone;
+    const Clock::time_point quiet = Clock::now() + std::chrono::seconds(o_.timeout);
+    std::optional<Clock::time_point> limit;  // from the request on
     while (fd_ >= 0 && !servedListing_ && !cut_) {
         if (const int signal = PendingSignal()) return SignalExitCode(signal);
-        if (MillisecondsUntil(protocol_->IsWaiting() ? quiet : limit) == 0) break;
+        if (!limit && !protocol_->IsWaiting()) limit = Clock::now() + kServedListingLimit;
+        if (MillisecondsUntil(limit ? *limit : quiet) == 0) break;
         const Receipt receipt = ReceiveOnce(*protocol_, fd_);
         if (receipt == Receipt::Closed || receipt == Receipt::BadFrame) break;
     }
@@ -533,8 +557,6 @@ int Client::Put() {
         arrived.erase(std::remove_if(arrived.begin(), arrived.end(), [&](auto& a) { return a.name == f.name; }),
                       arrived.end());
         if (ended.outcome == Outcome::Done) arrived.push_back({f.name, target, ended.bytes});
-        // A signal ends the pause early, and is seen at the next file.
-        if (!protocol_->FastMode()) ::poll(nullptr, 0, kPlainEndRecordGapMs);
     }
     if (arrived.empty() || protocol_->FastVersion() >= 2) return status;
     if (int code = CheckArrived(folder, arrived, status)) return code;
@@ -554,6 +576,7 @@ int Client::MakeFolder() {
     // existing folder lists anything (its "." and ".." at least).
     protocol_->SetRemoteFolderPath(path);
     Expect(Operation::MakeFolder, Operation::List);
+    SpaceFromUnanswered();
     if (int error = protocol_->StartCreateFolder(path)) return SendFailed(error);
     int status = kExitDone;
     const OperationReport report = Await(nullptr);
@@ -672,6 +695,7 @@ int Client::MakeTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step
     // listing of the folder that follows tells.
     protocol_->SetRemoteFolderPath(peer);
     Expect(Operation::MakeFolder, Operation::List);
+    SpaceFromUnanswered();
     if (int error = protocol_->StartCreateFolder(peer)) return SendFailed(error);
     int made = kExitDone;
     if (int code = Finish(Await(nullptr), Utf8(peer), made)) return code;
@@ -752,8 +776,6 @@ int Client::CopyTree() {
                 arrivedIn = ParentPath(peer);
                 arrived.push_back({u16(FileNameOf(peer)), Utf8(peer), ended.bytes});
             }
-            // A signal ends the pause early, and is seen at the next step.
-            if (!protocol_->FastMode()) ::poll(nullptr, 0, kPlainEndRecordGapMs);
         }
         if (code != kExitDone) return code;
     }

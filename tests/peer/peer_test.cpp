@@ -137,7 +137,8 @@ struct Fake {
         char b[2048];
         const ssize_t n = pending.empty() ? ::recv(fd, b, sizeof b, 0) : 0;
         if (n > 0) pending.assign(b, std::size_t(n));
-        const std::string m = pending.substr(0, pending.rfind("FR999999", 0) == 0 ? 32 : npos);
+        const std::size_t end = pending.rfind("FR999999", 0) == 0 ? 32 : pending.rfind("DR999999", 0) == 0 ? 8 : npos;
+        const std::string m = pending.substr(0, end);
         pending.erase(0, m.size());
         return m;
     }
@@ -168,6 +169,9 @@ struct Fake {
                                                             : std::vector<std::string>{deep + ",,,1"})
                 Send("DR000000" + row), Next();
             Send("DR999999");
+            // As a Server does after the first listing of a connection; a loaded one late.
+            if (ask == "DDC:\\h") std::this_thread::sleep_for(std::chrono::milliseconds(2500)), Send("DDC:\\");
+            for (std::string r = ask == "DDC:\\h" ? Next() : ""; r.rfind("DR0", 0) == 0; r = Next()) Send("ACK");
         }
         // Records without end, at once or each in time but the whole too slow.
         for (int i = 0; (ask.find("flood") != npos || ask == "DDC:\\trickle") && i < 5000; ++i) {
