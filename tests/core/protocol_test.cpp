@@ -224,6 +224,7 @@ TEST_F(Side, ServingAListingAndTheServersOneListingBack) {
         Feed("ACK");
         EXPECT_EQ(host.sent.back(), round == 1 ? "DR999999" : "DDD:\\work") << round;
         EXPECT_EQ(host.reports.back().operation, Operation::List);
+        EXPECT_EQ(host.reports.back().bytes, 2u) << "records served";
         if (round != 1) Feed("DR999999");
     }
     EXPECT_EQ(host.sleeps, (std::vector<uint32_t>{500, 500}));
@@ -633,7 +634,8 @@ TEST_F(Pair, FoldersCutAndRequestsThatDoNotFit) {
     EXPECT_EQ(client.protocol.StartCreateFolder(longest), 0);
     link.Pump();
     EXPECT_EQ(server.host.createdFolders.back(), longest);
-    EXPECT_EQ(client.protocol.StartCopyTo(u16(259, u'p'), u"C:\\a"), 0);
+    EXPECT_EQ(client.protocol.StartCopyTo(u16(259, u'p'), u16(257, u'd')), 0);  // the longest that fit
+    EXPECT_EQ(client.protocol.StartCopyFrom(u16(257, u's'), u16(259, u'l')), 0);
 }
 
 TEST_F(Pair, AConnectionLostMidCopyLeavesNothingBehind) {

@@ -35,6 +35,7 @@ TEST(RowTexts, SizeDateAndImage) {
     const int drives[][2] = {{kDriveFixed, 2}, {kDriveCdrom, 3}, {kDriveRemovable, 4}, {kDriveRemote, 5},
                              {kDriveRamdisk, 6}, {kDriveUnknown, -1}, {kDriveNoRootDir, -1}};
     for (auto& d : drives) EXPECT_EQ(DriveImageIndex(d[0]), d[1]);
+    for (int image = 0; image < 10; ++image) EXPECT_EQ(IsDriveImage(image), image >= 2 && image <= 6) << image;
 }
 
 TEST(RowTexts, BothPanesAndTheTableBuildRowsAlike) {
@@ -90,6 +91,7 @@ TEST(TextRules, CompareReadAndSizeTexts) {
     EXPECT_EQ(SizeTextBytes(u"953M"), 999292928u);
     EXPECT_EQ(SizeTextBytes(u"12T"), 12ULL << 40);
     EXPECT_EQ(SizeTextBytes(u"10239"), 10239u);
+    EXPECT_EQ(SizeTextBytes(u"5K"), 5120u);
     EXPECT_EQ(SizeTextBytes(u"-3K"), 0u);
     for (const char16_t* root : {u"C:\\", u"d:\\"}) EXPECT_TRUE(IsDriveRoot(root));
     for (const char16_t* other : {u"C:", u"C:\\a", u"C:/", u"C\\:", u""}) EXPECT_FALSE(IsDriveRoot(other));

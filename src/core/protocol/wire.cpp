@@ -9,7 +9,7 @@ namespace quorbel {
 namespace {
 
 constexpr uint32_t In(int32_t state) { return 1u << state; }
-constexpr uint32_t kAnyState = (1u << (StopFrom + 1)) - 1;
+constexpr uint32_t kAnyState = ~0u;  // every state there is
 
 }  // namespace
 
