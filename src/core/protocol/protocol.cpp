@@ -182,8 +182,12 @@ void Protocol::SendNak(bool notice) {
 }
 
 void Protocol::Refuse(Outcome outcome, bool notice) {
-    endSent_ = false;
     SendNak(notice);
+    Abandon(outcome);
+}
+
+void Protocol::Abandon(Outcome outcome) {
+    endSent_ = false;
     ReleaseTransferFile();
     ForgetSentStop();
     End(outcome, false);
@@ -310,11 +314,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
     }
     if (m.kind == Kind::Nak) {
         // A refusal ends the operation on this side too; it is never answered.
-        endSent_ = false;
-        ReleaseTransferFile();
-        ForgetSentStop();
-        End(Outcome::Refused, false);
-        return;
+        return Abandon(Outcome::Refused);
     }
     switch (state) {
         case Waiting: DispatchWaiting(m, fromPeer); break;
@@ -378,18 +378,8 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             SetState(RequestCopyFrom, true);
             step_.store(0);
             endSent_ = false;
-            const BlockSent sent = OpenSource() ? SendNextBlock(false) : BlockSent::Failed;
-            if (sent == BlockSent::Block) {
-                step_.store(1);
-            } else if (sent == BlockSent::End) {
-                // An empty file: its end record is the whole copy.
-                if (EndRecordAnswered()) endSent_ = true;
-                else End(Outcome::Done, true);
-            } else {
-                SendNak(true);
-                End(Outcome::Failed, true);
-            }
-            return;
+            // An empty file: its end record is the whole copy.
+            return AfterBlockSent(OpenSource() ? SendNextBlock(false) : BlockSent::Failed, true);
         }
         case Kind::MakeFolder: {
             SetState(FolderFrom, true);
@@ -436,14 +426,17 @@ void Protocol::DispatchSending(bool fr) {
             break;
     }
     // A copy to the peer opens its file at the peer's first answer.
-    const BlockSent sent = fr && step_.load() == 0 && !OpenSource() ? BlockSent::Failed : SendNextBlock(fr);
+    AfterBlockSent(fr && step_.load() == 0 && !OpenSource() ? BlockSent::Failed : SendNextBlock(fr), fr);
+}
+
+void Protocol::AfterBlockSent(BlockSent sent, bool nakOnFailure) {
     if (sent == BlockSent::Block) {
         step_.fetch_add(1);
     } else if (sent == BlockSent::End) {
         if (EndRecordAnswered()) endSent_ = true;
         else End(Outcome::Done, true);
     } else {
-        if (fr) SendNak(true);
+        if (nakOnFailure) SendNak(true);
         End(Outcome::Failed, true);
     }
 }

@@ -154,6 +154,9 @@ private:
     void DispatchWaiting(const Message& m, bool fromPeer);
     void DispatchCallDir(const Message& m);
     void DispatchSending(bool fr);
+    // What follows a block sent (or not): the next step, the wait for the
+    // end record's answer, or the end, with "NAK" where the peer waits.
+    void AfterBlockSent(BlockSent sent, bool nakOnFailure);
     void DispatchReceiving(const Message& m, bool fr);
     void DispatchFolderTo();
     void CheckLogin(const Message& m, bool fromPeer);
@@ -163,6 +166,8 @@ private:
     // "NAK" and the end of the operation: Refused for a request this side
     // does not serve, Failed for a message that breaks the running one.
     void Refuse(Outcome outcome = Outcome::Failed, bool notice = true);
+    // The end of the operation and of its file, without a word to the peer.
+    void Abandon(Outcome outcome);
     void End(Outcome outcome, bool refresh);
     void Report(Operation operation, bool ours, u16view path, uint64_t bytes, Outcome outcome);
     void BeginOperation(Operation operation, bool ours, u16view path);
