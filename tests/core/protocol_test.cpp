@@ -724,10 +724,10 @@ TEST_F(Pair, TheFastModeStartsOnlyAfterBothSidesShowedTheMarker) {
     server.protocol.BuildLoginText(u"id", u"pw");
     client.protocol.BuildLoginText(u"id", u"pw");
     ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
-    EXPECT_EQ(client.host.sent.back(), std::string("PWidpw\0QBX2", 11));
-    EXPECT_EQ(server.host.sent.back(), std::string("ACK\0QBX2", 8));
+    EXPECT_EQ(client.host.sent.back(), std::string("PWidpw\0QBX3", 11));
+    EXPECT_EQ(server.host.sent.back(), std::string("ACK\0QBX3", 8));
     EXPECT_TRUE(client.protocol.FastMode() && server.protocol.FastMode());
-    EXPECT_EQ(client.protocol.FastVersion() + server.protocol.FastVersion(), 4);
+    EXPECT_EQ(client.protocol.FastVersion() + server.protocol.FastVersion(), 2 * kFastVersion);
 
     // A Client of the release before answers end records with nothing: the
     // Server takes its marker and waits for no such answer.

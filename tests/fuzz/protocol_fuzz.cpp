@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool fast = (mode >> 3) & 1;
     if (fast) {
         // Our Server turns the fast mode on, of this release or the one before.
-        const std::string offer = std::string("PWidpw", 7) + ((mode >> 4) & 1 ? kFastMarkerV1 : kFastMarker);
+        const std::string offer = std::string("PWidpw", 7) + ((mode >> 4) & 1 ? kFastMarkers[1] : kFastMarker);
         protocol->Receive(offer.data(), static_cast<int32_t>(offer.size()));
     }
     switch (start % 7) {

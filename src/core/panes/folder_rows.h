@@ -17,6 +17,8 @@ struct FolderEntry {
     bool lastWriteKnown = false;  // false when the time could not be converted
     uint64_t sizeOnDisk = 0;      // the space the entry takes on disk
     bool sizeKnown = false;       // false when that size could not be read
+    uint64_t bytes = 0;           // a file's size in bytes
+    uint64_t lastWriteTime = 0;   // a FILETIME value (UTC); 0 when unknown
 };
 
 // The file system as the rows see it.
@@ -34,6 +36,12 @@ public:
 struct PaneRow {
     u16 name, date, size;
     int32_t image = 0;
+    // A row of this PC, or of an exact listing between two programs of ours,
+    // also knows the size in bytes and the last-write time in full (a
+    // FILETIME value, UTC); a plain record gives only the texts above.
+    bool exact = false;
+    uint64_t bytes = 0;
+    uint64_t lastWriteTime = 0;
 };
 
 // The row of one entry: empty date for an unknown time, empty size for ".",

@@ -18,8 +18,8 @@ std::string FastAnswer(const char* marker) { return WordText(Kind::Ack) + '\0' +
 int OfferedVersion(const char* bytes, std::size_t length, std::size_t markerAt) {
     const std::string_view offered =
         markerAt <= length ? std::string_view(bytes + markerAt, length - markerAt) : std::string_view();
-    if (offered == kFastMarker) return 2;
-    if (offered == kFastMarkerV1) return 1;
+    for (int version = kFastVersion; version > 0; --version)
+        if (offered == kFastMarkers[version]) return version;
     return 0;
 }
 
@@ -66,7 +66,7 @@ void Protocol::CheckLogin(const Message& m, bool fromPeer) {
         link_.SleepMs(kWrongLoginDelayMs);
     }
     if (accepted && version > 0 && login_.fastAllowed && fromPeer) {
-        const std::string answer = FastAnswer(version == 2 ? kFastMarker : kFastMarkerV1);
+        const std::string answer = FastAnswer(kFastMarkers[version]);
         const int error = link_.SendBytes(answer.data(), answer.size());
         if (error != 0) {
             ShowSendError(error, answer.data(), answer.size());
@@ -100,7 +100,7 @@ LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
     const std::string_view answer(data, std::size_t(received));
     if (Classify(data, std::size_t(received)) == Kind::Nak) return LoginAnswer::Rejected;
     if (login_.markerSent && answer == FastAnswer(kFastMarker)) {
-        login_.fastVersion.store(2);
+        login_.fastVersion.store(kFastVersion);
         return LoginAnswer::Accepted;
     }
     // A peer built to the plain protocol answers exactly "ACK"; anything
