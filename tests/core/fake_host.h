@@ -123,6 +123,28 @@ public:
             if (!visit(e)) break;
         return true;
     }
+    // Reads the entries as a search does, one at a time: a folder may grow
+    // while it is read (`more` adds entries past its end).
+    std::function<bool(std::size_t index, FolderEntry&)> more;
+    std::unique_ptr<FolderCursor> OpenFolder(u16view folder) override {
+        struct Cursor : FolderCursor {
+            FakeHost& host;
+            u16 folder;
+            std::size_t next = 0;
+            Cursor(FakeHost& h, u16view f) : host(h), folder(f) {}
+            bool Next(FolderEntry& entry) override {
+                const std::vector<FolderEntry>& entries = host.folders[folder];
+                if (next < entries.size()) {
+                    entry = entries[next++];
+                    return true;
+                }
+                return host.more && host.more(next++, entry);
+            }
+        };
+        listedFolders.emplace_back(folder);
+        if (!folders.count(u16(folder))) return nullptr;
+        return std::make_unique<Cursor>(*this, folder);
+    }
     bool OpenTransferForRead(u16view path, uint64_t& size) override {
         auto it = files.find(u16(path));
         if (openPath || it == files.end() || unopenable.count(u16(path))) return false;
@@ -261,6 +283,8 @@ inline FolderEntry Entry(u16 name, uint32_t attributes, uint64_t size = 0) {
     e.lastWriteKnown = true;
     e.sizeOnDisk = size;
     e.sizeKnown = true;
+    e.bytes = size;
+    e.lastWriteTime = 133540000000000000ULL + size;
     return e;
 }
 
