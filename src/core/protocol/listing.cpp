@@ -148,8 +148,9 @@ void Protocol::SendNextPage() {
             if (pageHeld_.empty()) continue;  // left out whole, as a record too long for its slot
             // The monitor's table shows the listing's first records as the plain mode sends them.
             std::lock_guard<std::mutex> guard(lock_);
-            const std::string plain = codec.ToAnsi(FormatRecord(rowsServed_, row));
-            if (table_.count < kMaxDirRecords && plain.size() < std::size_t(kDirSlotBytes)) {
+            const std::string plain =
+                table_.count < kMaxDirRecords ? codec.ToAnsi(FormatRecord(rowsServed_, row)) : std::string();
+            if (!plain.empty() && plain.size() < std::size_t(kDirSlotBytes)) {
                 std::memcpy(table_.slots[table_.count], plain.c_str(), plain.size() + 1);
                 table_.sendIndex = ++table_.count;
             }

@@ -14,8 +14,8 @@
 
 #include <atomic>
 #include <cstddef>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
