@@ -123,27 +123,23 @@ public:
             if (!visit(e)) break;
         return true;
     }
-    // Reads the entries as a search does, one at a time: a folder may grow
-    // while it is read (`more` adds entries past its end).
-    std::function<bool(std::size_t index, FolderEntry&)> more;
+    // The entries a search reads one at a time, as they are read.
+    std::size_t entriesRead = 0;
     std::unique_ptr<FolderCursor> OpenFolder(u16view folder) override {
         struct Cursor : FolderCursor {
             FakeHost& host;
-            u16 folder;
+            const std::vector<FolderEntry>& entries;
             std::size_t next = 0;
-            Cursor(FakeHost& h, u16view f) : host(h), folder(f) {}
+            Cursor(FakeHost& h, const std::vector<FolderEntry>& e) : host(h), entries(e) {}
             bool Next(FolderEntry& entry) override {
-                const std::vector<FolderEntry>& entries = host.folders[folder];
-                if (next < entries.size()) {
-                    entry = entries[next++];
-                    return true;
-                }
-                return host.more && host.more(next++, entry);
+                if (next == entries.size()) return false;
+                entry = entries[next++];
+                return ++host.entriesRead, true;
             }
         };
         listedFolders.emplace_back(folder);
-        if (!folders.count(u16(folder))) return nullptr;
-        return std::make_unique<Cursor>(*this, folder);
+        auto it = folders.find(u16(folder));
+        return it == folders.end() ? nullptr : std::make_unique<Cursor>(*this, it->second);
     }
     bool OpenTransferForRead(u16view path, uint64_t& size) override {
         auto it = files.find(u16(path));
