@@ -522,6 +522,24 @@ TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
         EXPECT_EQ(l.client->op(), Waiting);
         EXPECT_EQ(l.client->protocol.LastOutcome(), Outcome::Failed);
     }
+
+    // A listing that never ends is a flood: it ends once past the rows a folder may have.
+    std::string endless = "DP006000";
+    for (int i = 0; i < 6000; ++i) endless += std::string("a,,,8,0,0\0", 10);
+    std::string frame(4, '\0');
+    PutFrameHeader(frame.data(), uint32_t(endless.size()));
+    frame += endless;
+    server.protocol.BuildLoginText(u"i", u"p");
+    client.protocol.BuildLoginText(u"i", u"p");
+    ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
+    client.protocol.StartListing(u"C:\\x");
+    int64_t rows = 0;
+    for (int pages = 0; pages <= kMaxListingRows / 6000 && Deliver(client.protocol, frame.data(), frame.size()); ++pages) {
+        rows += int64_t(client.host.rows.size());
+        client.host.rows.clear();
+    }
+    EXPECT_EQ(rows, kMaxListingRows / 6000 * 6000);
+    EXPECT_EQ(client.protocol.LastOutcome(), Outcome::Failed);
 }
 
 TEST_F(Pair, CopiesMoveBlocksAndTimesBothWays) {

@@ -45,6 +45,10 @@ constexpr std::size_t kMaxTreeFolderEntries = 65536;
 // One page of an exact listing (fast mode 3): the records that fit this
 // many bytes go in one message and are answered with one "ACK".
 constexpr std::size_t kListingPageBytes = 64 * 1024;
+// The rows an exact listing may bring: a folder holds fewer, so a listing
+// that goes on past them is a peer's flood, which ends the connection
+// instead of filling a pane or a terminal without end.
+constexpr int32_t kMaxListingRows = 1'000'000;
 
 // The TCP port of both roles unless the settings or the command line say
 // otherwise.

@@ -211,8 +211,8 @@ bool Protocol::AddRemotePage(const char* bytes, std::size_t length) {
         std::lock_guard<std::mutex> guard(lock_);
         received = rowsReceived_;
     }
-    // Row numbers stay 32-bit: a listing that would pass them is no folder's.
-    if (ParseHeaderNumber(bytes + 2) > INT32_MAX - received) return false;
+    // A listing that would pass the rows any folder has is a flood.
+    if (ParseHeaderNumber(bytes + 2) > kMaxListingRows - received) return false;
     return ParsePage(bytes, length, link_.Codec(), [&](PaneRow& row) {
         seat_.AddRemoteRow(row, received);
         std::lock_guard<std::mutex> guard(lock_);
