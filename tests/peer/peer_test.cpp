@@ -189,56 +189,47 @@ struct Fake {
     int listener = quorbel::posix::Listen("", port, why), fd = -1, answered = 0;
 };
 
-// Between a Client and the Server: forwards both ways, counts the bytes of
-// one direction (the sender's of a copy) and holds that direction once
+// Between a Client and the Server: forwards both ways and counts the bytes
+// of one side (the sender of a copy), whose further bytes it holds once
 // `limit` of them went through. Ends at Close, or when either side closes.
 struct Relay {
-    Relay(int serverPort, bool countFromClient, uint64_t limit) : limit_(limit) {
+    Relay(int serverPort, bool fromClient, uint64_t limit) {
         std::string why;
-        listener_ = quorbel::posix::Listen("", port, why);
-        thread_ = std::thread([=] { Run(serverPort, countFromClient); });
+        listener = quorbel::posix::Listen("", port, why);
+        thread = std::thread([=] {
+            pollfd p{listener, POLLIN, 0};
+            while (!stop && ::poll(&p, 1, 50) != 1) {  // each wait 50 ms at most: Close is seen
+            }
+            int ends[2] = {stop ? -1 : ::accept(listener, nullptr, nullptr), stop ? -1 : Connect(serverPort)};
+            const int counted = fromClient ? 0 : 1;
+            std::vector<char> buffer(1 << 16);
+            for (bool open = ends[0] >= 0; open && !stop;) {
+                held = forwarded >= limit;
+                pollfd fds[2] = {{ends[0], short(held && counted == 0 ? 0 : POLLIN), 0},
+                                 {ends[1], short(held && counted == 1 ? 0 : POLLIN), 0}};
+                if (::poll(fds, 2, 50) <= 0) continue;
+                for (int i = 0; i < 2 && open; ++i) {
+                    if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                    const ssize_t n = ::recv(ends[i], buffer.data(), buffer.size(), 0);
+                    open = n > 0 && ::send(ends[1 - i], buffer.data(), std::size_t(n), MSG_NOSIGNAL) == n;
+                    if (open && i == counted) forwarded += uint64_t(n);
+                }
+            }
+            for (int fd : ends) ::close(fd);
+        });
     }
     ~Relay() { Close(); }
     void Close() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        ::close(listener_);
-    }
-    void Run(int serverPort, bool countFromClient) {
-        pollfd p{listener_, POLLIN, 0};
-        int ends[2] = {-1, -1};
-        // Every poll waits 50 ms at most, so Close is seen.
-        while (!stop_ && ends[0] < 0) {
-            if (::poll(&p, 1, 50) == 1) ends[0] = ::accept(listener_, nullptr, nullptr);
-        }
-        if (ends[0] >= 0) ends[1] = Connect(serverPort);
-        const int counted = countFromClient ? 0 : 1;
-        std::vector<char> buffer(64 * 1024);
-        for (bool open = ends[0] >= 0; open && !stop_;) {
-            held = forwarded >= limit_;
-            pollfd fds[2] = {{ends[0], short(counted == 0 && held ? 0 : POLLIN), 0},
-                             {ends[1], short(counted == 1 && held ? 0 : POLLIN), 0}};
-            if (::poll(fds, 2, 50) <= 0) continue;
-            for (int i = 0; i < 2 && open; ++i) {
-                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-                const ssize_t n = ::recv(ends[i], buffer.data(), buffer.size(), 0);
-                open = n > 0 && ::send(ends[1 - i], buffer.data(), std::size_t(n), MSG_NOSIGNAL) == n;
-                if (open && i == counted) forwarded += uint64_t(n);
-            }
-        }
-        for (int fd : ends)
-            if (fd >= 0) ::close(fd);
+        stop = true;
+        if (thread.joinable()) thread.join();
+        ::close(std::exchange(listener, -1));
     }
 
     uint16_t port = 0;
+    int listener = -1;
     std::atomic<uint64_t> forwarded{0};
-    std::atomic<bool> held{false};
-
-private:
-    uint64_t limit_;
-    int listener_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::atomic<bool> held{false}, stop{false};
+    std::thread thread;
 };
 
 struct Result {
@@ -561,7 +552,8 @@ INSTANTIATE_TEST_SUITE_P(StopsAndKills, CutTest,
                          ::testing::Values(Cut{true, true, false}, Cut{true, false, false}, Cut{false, true, false},
                                            Cut{false, false, false}, Cut{true, true, true}, Cut{true, false, true}),
                          [](const auto& info) {
-                             const char* how = info.param.kill ? "PlainKill" : info.param.plain ? "PlainHangUp" : "FastStop";
+                             const auto& p = info.param;
+                             const char* how = p.kill ? "PlainKill" : p.plain ? "PlainHangUp" : "FastStop";
                              return std::string(how) + (info.param.put ? "Put" : "Get");
                          });
 
@@ -585,44 +577,36 @@ TEST_P(ResumeTest, GoesOnAfterWhatAKilledSideLeft) {
     const fs::path partial = to.string() + ".$PART";
     Write(from, Random(size, 5));
     Write(to, "older");
-    auto copy = [&, put = put](const std::vector<std::string>& options) {
-        return With(With(kLogin, options), put ? std::vector<std::string>{"put", from, "C:\\"}
-                                               : std::vector<std::string>{"get", "C:\\big.bin", cli_});
-    };
+    const std::vector<std::string> copy =
+        put ? With(kLogin, {"put", from, "C:\\"}) : With(kLogin, {"get", "C:\\big.bin", cli_});
     int serverPort = port_;
     {
         Relay relay(serverPort, put, cutAt);
         port_ = relay.port;
-        const pid_t client = StartClient(copy({}));
-        ASSERT_TRUE(WaitFor([&] {
-            std::error_code e;
-            return relay.held && fs::file_size(partial, e) == kept;
-        }));
-        const bool killClient = put == killSender;
-        ::kill(killClient ? client : server_, SIGKILL);
-        if (!killClient) {
-            EXPECT_EQ(Reap(std::exchange(server_, -1)), 128 + SIGKILL);
-        }
+        const pid_t client = StartClient(copy);
+        std::error_code e;
+        ASSERT_TRUE(WaitFor([&] { return relay.held && fs::file_size(partial, e) == kept; }));
+        const pid_t victim = put == killSender ? client : std::exchange(server_, -1);
+        ::kill(victim, SIGKILL);
         relay.Close();  // the side left sees the connection end
-        EXPECT_EQ(Finish(client).code, killClient ? 128 + SIGKILL : 3);
+        EXPECT_TRUE(victim == client || Reap(victim) == 128 + SIGKILL);
+        EXPECT_EQ(Finish(client).code, victim == client ? 128 + SIGKILL : 3);
         EXPECT_TRUE(server_ < 0 || WaitFor([&] { return LogLines({put ? "receive" : "send", "lost"}) == 1; }));
     }
     EXPECT_EQ(Read(to), "older");
     EXPECT_EQ(fs::file_size(partial), kept);
     port_ = serverPort;
     if (server_ < 0) Serve(With({"--root", srv_}, kLogin));
-    serverPort = port_;
-    Relay relay(serverPort, put, ~0ull);
+    Relay relay(serverPort = port_, put, ~0ull);
     port_ = relay.port;
-    const Result again = Client(copy(noResume ? std::vector<std::string>{"--no-resume"} : std::vector<std::string>{}));
+    const Result again = Client(noResume ? With({"--no-resume"}, copy) : copy);
     EXPECT_EQ(again.code, 0) << again.err;
     EXPECT_EQ(again.err.find("resuming at " + std::to_string(kept) + " bytes") != npos, !noResume) << again.err;
     EXPECT_TRUE(SameFile(from, to));
     EXPECT_EQ(TemporaryFiles(), 0);
     // Blocks' headers and frames aside: only the bytes that were missing.
     const uint64_t missing = noResume ? size : size - kept;
-    EXPECT_GE(relay.forwarded, missing);
-    EXPECT_LT(relay.forwarded, missing + 4096) << "of " << size;
+    EXPECT_TRUE(relay.forwarded >= missing && relay.forwarded < missing + 4096) << relay.forwarded << " of " << size;
     relay.Close();
     port_ = serverPort;
 }
