@@ -35,9 +35,11 @@ third_party() {
 
 Third-party software
 --------------------
-$3 libgcrypt $gcrypt and libgpg-error $gpgerror (Debian packages
-$1 and $2), under the GNU Lesser General Public License,
-version 2.1 or later: https://www.gnu.org/licenses/old-licenses/lgpl-2.1.html
+$3
+  libgcrypt $gcrypt (Debian package $1) and
+  libgpg-error $gpgerror (Debian package $2),
+under the GNU Lesser General Public License, version 2.1 or later:
+https://www.gnu.org/licenses/old-licenses/lgpl-2.1.html
 Their sources are the Debian source packages libgcrypt20 and libgpg-error
 ("apt-get source libgcrypt20 libgpg-error", or
 https://sources.debian.org/src/libgcrypt20/ and
@@ -80,7 +82,7 @@ Quorbel_manual.pdf next to it. The manual (Japanese) is Quorbel_manual.pdf.
 
 EOF
   cat "$root/LICENSE"
-  third_party libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev "Quorbel.exe contains, linked statically,"
+  third_party libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev "Quorbel.exe contains, linked statically:"
 } | sed 's/$/\r/' > "$w/README.txt"
 touch -d "@$stamp" "$w"/*
 (cd "$w" && zip -X -q "$zipfile" Quorbel.exe zelvane.exe Quorbel_manual.pdf README.txt)
@@ -113,7 +115,7 @@ It needs the system's libgcrypt (Debian and Ubuntu: the package libgcrypt20).
 
 EOF
   cat "$root/LICENSE"
-  third_party libgcrypt20 libgpg-error0 "quorbel-peer uses the system's"
+  third_party libgcrypt20 libgpg-error0 "quorbel-peer uses the system's:"
 } > "$l/README.txt"
 tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" \
   -C "$stage" -czf "$tarball" "$peerdir"
