@@ -472,6 +472,7 @@ void Protocol::DispatchReceiving(const Message& m, bool fr) {
         FinishReceiving(bytes + kBlockHeaderBytes, dataBytes);
         return;
     }
+    // What the source is, after a stop was asked for: refused as a block.
     if (m.kind == BlockKind(fr) || m.kind == SourceKind(fr)) {
         const int32_t number = m.kind == SourceKind(fr) ? 0 : ParseHeaderNumber(bytes + 2);
         if (number >= 0 && stopAsked) {
