@@ -49,7 +49,9 @@ std::string Usage() {
         "                       between two programs of ours that a lost connection cut\n"
         "                       keeps it as NAME.$PART and goes on after it next time)\n"
         "  --quiet              no progress, no log, errors only\n"
-        "  --tsv                ls: tab-separated name, date, size, kind\n"
+        "  --tsv                ls: tab-separated name, date, size, kind; in the fast mode\n"
+        "                       name, last-write time (UTC, 2026-12-07T14:01:03.1234567Z),\n"
+        "                       size in bytes (files only), kind\n"
         "  --timeout S          end an operation that gets no message for S seconds, and a\n"
         "                       listing that takes longer than S plus S/" + std::to_string(kListingRecordsPerTimeout) +
         " per record\n"
