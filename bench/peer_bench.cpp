@@ -11,6 +11,12 @@
 //     the fast mode (target: at most 3 s each way), with the plain mode's
 //     time beside it in the first round (its 100 ms pause after each end
 //     record makes it slow by design), in files per second;
+//   resumed copies: a fast get of 200 MB that a relay cuts after 150 MB,
+//     then the same get again: the bytes it moves over the connection
+//     (target: at most 55 MB), and the time the check of the 150 MB kept
+//     takes (a SHA-256 on both sides and two exchanges) against the time
+//     150 MB take at 1 Gbit/s (1.2 s; target: less) and a bare bulk
+//     transfer of 150 MB on loopback in the same round;
 //   large folders in the fast mode, whose listing is exact and paged: ls of
 //     a folder of 100,000 entries against the plain listing of the same
 //     folder (its first 1,023 entries), per entry, and against reading the
@@ -24,6 +30,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -256,6 +263,70 @@ double BareBulk(long bytes) {
     return seconds;
 }
 
+// What a relay saw of the Server's side of one connection.
+struct Relayed {
+    long bytes = 0;       // the bytes the Server sent through it
+    double check = 0;     // from its first message to its first block
+};
+
+// A relay in a child between a Client and the Server on `serverPort`: it
+// forwards both ways, closes both connections once the Server sent `limit`
+// bytes, and reports through `resultFd` what it saw. The first read of more
+// than a small message is a block: before it, a resumed copy's check.
+int StartRelay(int serverPort, long limit, pid_t& pid, int& resultFd) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        Die("relay listen");
+    int fds[2];
+    if (::pipe(fds) != 0) Die("pipe");
+    pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const int client = ::accept(listener, nullptr, nullptr);
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to = address;
+        to.sin_port = htons(uint16_t(serverPort));
+        if (client < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) _exit(1);
+        Relayed seen;
+        Clock::time_point first{};
+        static char buffer[1 << 16];
+        for (bool open = true; open && seen.bytes < limit;) {
+            pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(p, 2, 60000) <= 0) break;
+            for (int i = 0; i < 2 && open; ++i) {
+                if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                const ssize_t n = ::recv(p[i].fd, buffer, sizeof buffer, 0);
+                open = n > 0 && ::send(p[1 - i].fd, buffer, size_t(n), MSG_NOSIGNAL) == n;
+                if (!open || i == 0) continue;
+                if (seen.bytes == 0) first = Clock::now();
+                if (seen.check == 0 && n > 256 && seen.bytes > 0) seen.check = Since(first);
+                seen.bytes += n;
+            }
+        }
+        ::close(client);
+        ::close(server);
+        (void)!::write(fds[1], &seen, sizeof seen);
+        _exit(0);
+    }
+    ::close(listener);
+    ::close(fds[1]);
+    resultFd = fds[0];
+    return ntohs(address.sin_port);
+}
+
+Relayed EndRelay(pid_t pid, int resultFd) {
+    Relayed seen;
+    if (::read(resultFd, &seen, sizeof seen) != ssize_t(sizeof seen)) Die("the relay did not report");
+    ::close(resultFd);
+    ::waitpid(pid, nullptr, 0);
+    return seen;
+}
+
 constexpr int kTreeFolders = 20, kTreeFiles = 1000;
 constexpr long kTreeFileBytes = 10 * 1024;
 
@@ -403,6 +474,46 @@ int main(int argc, char** argv) {
     std::printf("peak resident memory: server %ld KiB, client %ld KiB (target under 16384 KiB)\n", serverPeak,
                 clientPeak);
     std::printf("copies identical: %s\n", intact ? "yes" : "NO");
+
+    // Resumed copies: cut at 150 MB by the relay, then the rest.
+    const long resumeBytes = 200'000'000L, cutBytes = 150'000'000L;
+    const double atGigabit = cutBytes * 8 / 1e9;
+    MakeFile(srv + "/resume.bin", resumeBytes, 3);
+    std::vector<double> moved, checks, bulks;
+    std::printf("resumed copies: a fast get of %ld bytes cut after %ld bytes, then again\n", resumeBytes, cutBytes);
+    for (int i = 0; i < rounds; ++i) {
+        Server server = StartServer(peer, srv);
+        const std::vector<std::string> get = {"get", "C:\\resume.bin", cli + "/in"};
+        pid_t pid;
+        int resultFd;
+        int port = StartRelay(server.port, cutBytes, pid, resultFd);
+        RunClient(peer, port, false, get, clientPeak, -1, 3);  // the connection it lost
+        const Relayed cut = EndRelay(pid, resultFd);
+        struct stat kept{};
+        const bool partial = ::stat((cli + "/in/resume.bin.$PART").c_str(), &kept) == 0;
+        port = StartRelay(server.port, resumeBytes * 2, pid, resultFd);
+        RunClient(peer, port, false, get, clientPeak);
+        const Relayed rest = EndRelay(pid, resultFd);
+        intact = intact && partial && SameFiles(srv + "/resume.bin", cli + "/in/resume.bin");
+        std::remove((cli + "/in/resume.bin").c_str());
+        const double bulk = BareBulk(cutBytes);
+        ::kill(server.child.pid, SIGTERM);
+        Wait(server.child);
+        serverPeak = std::max(serverPeak, server.child.peakKiB);
+        moved.push_back(rest.bytes / 1e6);
+        checks.push_back(rest.check);
+        bulks.push_back(bulk);
+        std::printf("resume round %d: cut after %.1f MB with %.1f MB kept; then %.1f MB moved, the check %.3f s "
+                    "(%.0f%% of %.1f s at 1 Gbit/s; bare bulk of 150 MB %.3f s)\n",
+                    i + 1, cut.bytes / 1e6, kept.st_size / 1e6, rest.bytes / 1e6, rest.check,
+                    100 * rest.check / atGigabit, atGigabit, bulk);
+        std::fflush(stdout);
+    }
+    std::printf("median bytes a resumed copy moved: %.1f MB (target at most 55 MB)\n", Median(moved));
+    std::printf("median check of the 150 MB kept: %.3f s against %.1f s at 1 Gbit/s (target less) and %.3f s of "
+                "bare bulk on loopback\n",
+                Median(checks), atGigabit, Median(bulks));
+    std::remove((srv + "/resume.bin").c_str());
 
     MakeTree(srv + "/tree");
     MakeTree(cli + "/tree");

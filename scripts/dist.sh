@@ -25,6 +25,30 @@ revision="$(git -C "$root" rev-parse --short=12 HEAD 2>/dev/null)" \
 date="$(date -u ${SOURCE_DATE_EPOCH:+-d @$SOURCE_DATE_EPOCH} +%Y-%m-%d)"
 stamp="${SOURCE_DATE_EPOCH:-$(date +%s)}"
 
+# libgcrypt and libgpg-error: the Windows programs carry them (linked
+# statically), quorbel-peer uses the system's. Their licence and sources.
+third_party() {
+  local gcrypt gpgerror
+  gcrypt="$(dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo unknown)"
+  gpgerror="$(dpkg-query -W -f='${Version}' "$2" 2>/dev/null || echo unknown)"
+  cat <<EOF
+
+Third-party software
+--------------------
+$3
+  libgcrypt $gcrypt (Debian package $1) and
+  libgpg-error $gpgerror (Debian package $2),
+under the GNU Lesser General Public License, version 2.1 or later:
+https://www.gnu.org/licenses/old-licenses/lgpl-2.1.html
+Their sources are the Debian source packages libgcrypt20 and libgpg-error
+("apt-get source libgcrypt20 libgpg-error", or
+https://sources.debian.org/src/libgcrypt20/ and
+https://sources.debian.org/src/libgpg-error/). Quorbel's own sources, with
+which a changed library can be linked in their place, are those of the
+source revision named above.
+EOF
+}
+
 dist="$build/dist"
 stage="$dist/stage"
 rm -rf "$stage"
@@ -58,6 +82,7 @@ Quorbel_manual.pdf next to it. The manual (Japanese) is Quorbel_manual.pdf.
 
 EOF
   cat "$root/LICENSE"
+  third_party libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev "Quorbel.exe contains, linked statically:"
 } | sed 's/$/\r/' > "$w/README.txt"
 touch -d "@$stamp" "$w"/*
 (cd "$w" && zip -X -q "$zipfile" Quorbel.exe zelvane.exe Quorbel_manual.pdf README.txt)
@@ -86,9 +111,11 @@ Install:
   install -m 755 quorbel-peer /usr/local/bin/
   install -m 644 quorbel-peer.1 /usr/local/share/man/man1/
 Read the manual page with "man quorbel-peer" (or "man -l quorbel-peer.1").
+It needs the system's libgcrypt (Debian and Ubuntu: the package libgcrypt20).
 
 EOF
   cat "$root/LICENSE"
+  third_party libgcrypt20 libgpg-error0 "quorbel-peer uses the system's:"
 } > "$l/README.txt"
 tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$stamp" \
   -C "$stage" -czf "$tarball" "$peerdir"

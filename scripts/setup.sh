@@ -10,6 +10,7 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES=(
   cmake ninja-build make g++ clang libclang-rt-14-dev googletest python3
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
+  libgcrypt20-dev libgcrypt-mingw-w64-dev
   wine wine64 xvfb xauth x11-utils fonts-ipafont-gothic locales imagemagick
   pandoc weasyprint poppler-utils zip fonts-ipaexfont-gothic fonts-ipaexfont-mincho fonts-dejavu-core
 )

@@ -146,6 +146,22 @@ bool WinProtocolHost::CreateTransferForWrite(quorbel::u16view path) {
     return file_ != INVALID_HANDLE_VALUE;
 }
 
+bool WinProtocolHost::OpenTransferForAppend(quorbel::u16view path, uint64_t& size) {
+    CloseTransfer();
+    // OPEN_EXISTING: only a partial file that is there goes on; its end is
+    // where the next block is written.
+    file_ = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER zero = {}, end = {};
+    if (!SetFilePointerEx(file_, zero, &end, FILE_END)) {
+        CloseTransfer();
+        return false;
+    }
+    size = static_cast<uint64_t>(end.QuadPart);
+    return true;
+}
+
 bool WinProtocolHost::WriteTransfer(const char* data, std::size_t length) {
     DWORD written = 0;
     return file_ != INVALID_HANDLE_VALUE &&

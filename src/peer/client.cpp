@@ -283,7 +283,8 @@ int Client::SendFailed(int error) {
 
 void Client::Disconnect() {
     if (fd_ < 0) return;
-    // A transfer cut here leaves no temporary file: the core removes it.
+    // A transfer cut here leaves no temporary file: the core removes it,
+    // but for the partial file of a copy that can resume.
     protocol_->OnConnectionLost();
     ::close(fd_);
     fd_ = -1;
@@ -298,7 +299,7 @@ void Client::Expect(Operation first, Operation until) {
 
 OperationReport Client::Await(Progress* progress) {
     const bool copy = awaitedFirst_ == Operation::Send || awaitedFirst_ == Operation::Receive;
-    bool stopping = false;
+    bool stopping = false, resumed = false;
     const std::chrono::milliseconds timeout(std::chrono::seconds(o_.timeout));
     const Clock::time_point start = Clock::now();
     Clock::time_point stopDeadline, quietUntil = start + timeout;
@@ -338,6 +339,10 @@ OperationReport Client::Await(Progress* progress) {
             continue;
         }
         const Receipt receipt = ReceiveOnce(*protocol_, fd_);
+        if (copy && !resumed && protocol_->ResumedAt() > 0) {
+            resumed = true;
+            Note("resuming at " + std::to_string(protocol_->ResumedAt()) + " bytes, kept from a copy cut before");
+        }
         if (progress) progress->Update(protocol_->TransferredBytes());
         if (receipt == Receipt::BadFrame)
             Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));
@@ -839,6 +844,7 @@ int Client::Run() {
     protocol_ = std::make_unique<Protocol>(*host_);
     protocol_->SetRole(Role::Client);
     protocol_->SetFastModeAllowed(!o_.plain);
+    protocol_->SetResumeAllowed(!o_.noResume);
     int code;
     if (o_.recursive) code = CopyTree();
     else if (o_.verb == "ls") code = List();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/crypto/crypto.h"
 #include "peer/peer.h"
 #include "peer/session.h"
 
@@ -38,6 +39,10 @@ int main(int argc, char** argv) {
     if (options.version) {
         std::puts(kVersion);
         return Flushed(kExitDone);
+    }
+    if (!quorbel::crypto::Start()) {
+        std::fputs("quorbel-peer: the libgcrypt it runs with is older than the one it was built for\n", stderr);
+        return kExitLocal;
     }
     SetQuiet(options.quiet);
     InstallSignals();

@@ -18,9 +18,9 @@ std::string Usage() {
         "  quorbel-peer serve --root DIR [--drive D=DIR ...] [--port " + std::to_string(d.port) +
         "] [--id ID --pw PW]\n"
         "                     [--allow-cmd-clients] [--read-only] [--bind ADDRESS]\n"
-        "                     [--idle-timeout SECONDS] [--codepage CP] [--plain] [--quiet]\n"
+        "                     [--idle-timeout SECONDS] [--codepage CP] [--plain] [--no-resume] [--quiet]\n"
         "  quorbel-peer [--host H] [--port P] [--cmd | --id ID --pw PW] [--root DIR]\n"
-        "               [--codepage CP] [--plain] [--quiet] [--tsv] [--timeout S] VERB ...\n"
+        "               [--codepage CP] [--plain] [--no-resume] [--quiet] [--tsv] [--timeout S] VERB ...\n"
         "\n"
         "Verbs of the Client:\n"
         "  ls 'C:\\path'                       list a folder of the peer\n"
@@ -44,6 +44,10 @@ std::string Usage() {
         "                       (default " + std::to_string(d.idleSeconds) + ")\n"
         "  --codepage CP        the Windows side's ANSI code page (default " + d.codePage + ")\n"
         "  --plain              keep to the plain protocol (no fast mode)\n"
+        "  --no-resume          start a cut copy over instead of going on after the part\n"
+        "                       received before, and remove that part (by default a copy\n"
+        "                       between two programs of ours that a lost connection cut\n"
+        "                       keeps it as NAME.$PART and goes on after it next time)\n"
         "  --quiet              no progress, no log, errors only\n"
         "  --tsv                ls: tab-separated name, date, size, kind; in the fast mode\n"
         "                       name, last-write time (UTC, 2026-12-07T14:01:03.1234567Z),\n"
@@ -119,6 +123,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--cmd") ok = flag(o.cmd);
         else if (arg == "--allow-cmd-clients") ok = flag(o.allowCmdClients);
         else if (arg == "--plain") ok = flag(o.plain);
+        else if (arg == "--no-resume") ok = flag(o.noResume);
         else if (arg == "--quiet") ok = flag(o.quiet);
         else if (arg == "--tsv") ok = flag(o.tsv);
         else if (arg == "--read-only") ok = flag(o.readOnly) && (serveOnly = true);

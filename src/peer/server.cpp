@@ -216,6 +216,7 @@ int Server::Run() {
     protocol_->SetRole(Role::Server);
     protocol_->SetLoginRequired(!o_.allowCmdClients);
     protocol_->SetFastModeAllowed(!o_.plain);
+    protocol_->SetResumeAllowed(!o_.noResume);
     protocol_->BuildLoginText(setup_.id, setup_.pw);
 
     uint16_t port = o_.port;

@@ -398,6 +398,31 @@ bool PosixHost::CreateTransferForWrite(u16view path) {
     return true;
 }
 
+bool PosixHost::OpenTransferForAppend(u16view path, uint64_t& size) {
+    CloseTransfer();
+    createdPath_.clear();
+    Place place;
+    if (!Resolve(path, place)) return false;
+    // A regular file of that name, not one a link leads to.
+    const int fd = ::openat(place.folder.Get(), place.name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Fail("cannot open", place.shown, errno);
+    struct stat st{};
+    const off_t end = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_END) : -1;
+    if (end < 0) {
+        ::close(fd);
+        return Fail("cannot go on writing", place.shown, EINVAL);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    file_ = fd;
+    writing_ = true;
+    finished_ = writeFailed_ = holeAtEnd_ = false;
+    filePath_ = place.shown;
+    createdPath_.assign(path);
+    created_ = std::move(place);
+    size = uint64_t(end);
+    return true;
+}
+
 bool PosixHost::WriteFailed(int error) {
     writeFailed_ = true;
     return Fail("cannot write", filePath_, error);

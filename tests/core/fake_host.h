@@ -171,6 +171,13 @@ public:
         openForWrite = true;
         return true;
     }
+    bool OpenTransferForAppend(u16view path, uint64_t& size) override {
+        if (openPath || !files.count(u16(path))) return false;
+        size = files[u16(path)].data.size();
+        openPath = u16(path);
+        openForWrite = true;
+        return true;
+    }
     bool WriteTransfer(const char* data, std::size_t length) override {
         if (!openPath || !openForWrite || writesBeforeFailure == 0) return false;
         if (writesBeforeFailure > 0) --writesBeforeFailure;

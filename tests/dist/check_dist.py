@@ -57,7 +57,7 @@ with tempfile.TemporaryDirectory() as tmp:
         expect(names == ["Quorbel.exe", "Quorbel_manual.pdf", "README.txt", "zelvane.exe"], f"zip holds {names}")
         z.extractall(tmp)
     readme = open(os.path.join(tmp, "README.txt"), encoding="utf-8-sig").read()
-    for needed in (f"Quorbel {version}", "MIT License", "Build date:", "Source revision:"):
+    for needed in (f"Quorbel {version}", "MIT License", "Build date:", "Source revision:", "libgcrypt", "Lesser General Public License"):
         expect(needed in readme, f"README.txt lacks {needed!r}")
     for exe in ("Quorbel.exe", "zelvane.exe"):
         dump = run("i686-w64-mingw32-objdump", "-p", os.path.join(tmp, exe), check=False).decode()

@@ -189,6 +189,49 @@ struct Fake {
     int listener = quorbel::posix::Listen("", port, why), fd = -1, answered = 0;
 };
 
+// Between a Client and the Server: forwards both ways and counts the bytes
+// of one side (the sender of a copy), whose further bytes it holds once
+// `limit` of them went through. Ends at Close, or when either side closes.
+struct Relay {
+    Relay(int serverPort, bool fromClient, uint64_t limit) {
+        std::string why;
+        listener = quorbel::posix::Listen("", port, why);
+        thread = std::thread([=] {
+            pollfd p{listener, POLLIN, 0};
+            while (!stop && ::poll(&p, 1, 50) != 1) {  // each wait 50 ms at most: Close is seen
+            }
+            int ends[2] = {stop ? -1 : ::accept(listener, nullptr, nullptr), stop ? -1 : Connect(serverPort)};
+            const int counted = fromClient ? 0 : 1;
+            std::vector<char> buffer(1 << 16);
+            for (bool open = ends[0] >= 0; open && !stop;) {
+                held = forwarded >= limit;
+                pollfd fds[2] = {{ends[0], short(held && counted == 0 ? 0 : POLLIN), 0},
+                                 {ends[1], short(held && counted == 1 ? 0 : POLLIN), 0}};
+                if (::poll(fds, 2, 50) <= 0) continue;
+                for (int i = 0; i < 2 && open; ++i) {
+                    if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                    const ssize_t n = ::recv(ends[i], buffer.data(), buffer.size(), 0);
+                    open = n > 0 && ::send(ends[1 - i], buffer.data(), std::size_t(n), MSG_NOSIGNAL) == n;
+                    if (open && i == counted) forwarded += uint64_t(n);
+                }
+            }
+            for (int fd : ends) ::close(fd);
+        });
+    }
+    ~Relay() { Close(); }
+    void Close() {
+        stop = true;
+        if (thread.joinable()) thread.join();
+        ::close(std::exchange(listener, -1));
+    }
+
+    uint16_t port = 0;
+    int listener = -1;
+    std::atomic<uint64_t> forwarded{0};
+    std::atomic<bool> held{false}, stop{false};
+    std::thread thread;
+};
+
 struct Result {
     int code = -1;
     std::string out, err;
@@ -247,7 +290,10 @@ protected:
     }
     int TemporaryFiles() const {
         int count = 0;
-        for (const auto& entry : fs::recursive_directory_iterator(base_)) count += entry.path().extension() == ".$TEMP";
+        for (const auto& entry : fs::recursive_directory_iterator(base_)) {
+            const fs::path kind = entry.path().extension();
+            count += kind == ".$TEMP" || kind == ".$PART" || kind == ".$PARTID";
+        }
         return count;
     }
 
@@ -471,9 +517,9 @@ TEST_F(PeerTest, PathRacesNeverReachTheOutside) {
     for (const auto& entry : fs::directory_iterator(cli_)) EXPECT_NE(Read(entry.path()), "outside");
 }
 
-// A copy cut short: stopped by SIGINT (plain) or SIGHUP (fast) to the
-// Client, or by killing the sending side (the Server of a get, the Client
-// of a put) with SIGKILL.
+// A copy cut short: stopped by SIGHUP (plain) or SIGINT (fast) to the
+// Client, or (plain) by killing the sending side (the Server of a get, the
+// Client of a put) with SIGKILL. A fast copy a killed side cut: ResumeTest.
 struct Cut {
     bool plain, put, kill;
 };
@@ -481,7 +527,7 @@ class CutTest : public PeerTest, public ::testing::WithParamInterface<Cut> {};
 
 TEST_P(CutTest, LeavesNoTemporaryFileAndTheOlderFile) {
     const auto [plain, put, kill] = GetParam();
-    const int stop = plain ? SIGINT : SIGHUP;
+    const int stop = plain ? SIGHUP : SIGINT;
     Serve(With({"--root", srv_}, kLogin));
     const fs::path from = (put ? cli_ : srv_) / "big.bin", to = (put ? srv_ : cli_) / "big.bin";
     Write(from, "");
@@ -489,7 +535,7 @@ TEST_P(CutTest, LeavesNoTemporaryFileAndTheOlderFile) {
     Write(to, "older");
     const pid_t client = StartClient(With(With(Plain(plain), kLogin), put ? With({"put", from, "C:\\"}, {})
                                                                           : With({"get", "C:\\big.bin", cli_}, {})));
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(to.parent_path() / "big.$TEMP"); }));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(to.parent_path() / (plain ? "big.$TEMP" : "big.bin.$PART")); }));
     if (kill && !put) {
         ::kill(server_, SIGKILL);
         EXPECT_EQ(Reap(std::exchange(server_, -1)), 128 + SIGKILL);
@@ -511,10 +557,77 @@ TEST_P(CutTest, LeavesNoTemporaryFileAndTheOlderFile) {
 
 INSTANTIATE_TEST_SUITE_P(StopsAndKills, CutTest,
                          ::testing::Values(Cut{true, true, false}, Cut{true, false, false}, Cut{false, true, false},
-                                           Cut{false, false, false}, Cut{false, true, true}, Cut{false, false, true}),
+                                           Cut{false, false, false}, Cut{true, true, true}, Cut{true, false, true}),
                          [](const auto& info) {
-                             const char* how = info.param.kill ? "Kill" : info.param.plain ? "PlainStop" : "FastHangUp";
+                             const auto& p = info.param;
+                             const char* how = p.kill ? "PlainKill" : p.plain ? "PlainHangUp" : "FastStop";
                              return std::string(how) + (info.param.put ? "Put" : "Get");
+                         });
+
+// A fast copy cut by SIGKILL of either side, after its first block or in
+// its middle (the relay between the two holds the sender's bytes there):
+// what arrived stays as NAME.$PART, never under the final name, and the
+// next copy of the same source moves only the rest, or with --no-resume
+// the whole again.
+struct Resume {
+    bool put, killSender;
+    uint64_t cutAt;
+    bool noResume;
+};
+class ResumeTest : public PeerTest, public ::testing::WithParamInterface<Resume> {};
+
+TEST_P(ResumeTest, GoesOnAfterWhatAKilledSideLeft) {
+    const auto [put, killSender, cutAt, noResume] = GetParam();
+    const uint64_t size = 24 << 20, kept = cutAt >> 20 << 20;  // the whole blocks before the cut
+    Serve(With({"--root", srv_}, kLogin));
+    const fs::path from = (put ? cli_ : srv_) / "big.bin", to = (put ? srv_ : cli_) / "big.bin";
+    const fs::path partial = to.string() + ".$PART";
+    Write(from, Random(size, 5));
+    Write(to, "older");
+    const std::vector<std::string> copy =
+        put ? With(kLogin, {"put", from, "C:\\"}) : With(kLogin, {"get", "C:\\big.bin", cli_});
+    int serverPort = port_;
+    {
+        Relay relay(serverPort, put, cutAt);
+        port_ = relay.port;
+        const pid_t client = StartClient(copy);
+        std::error_code e;
+        ASSERT_TRUE(WaitFor([&] { return relay.held && fs::file_size(partial, e) == kept; }));
+        const pid_t victim = put == killSender ? client : std::exchange(server_, -1);
+        ::kill(victim, SIGKILL);
+        relay.Close();  // the side left sees the connection end
+        EXPECT_TRUE(victim == client || Reap(victim) == 128 + SIGKILL);
+        EXPECT_EQ(Finish(client).code, victim == client ? 128 + SIGKILL : 3);
+        EXPECT_TRUE(server_ < 0 || WaitFor([&] { return LogLines({put ? "receive" : "send", "lost"}) == 1; }));
+    }
+    EXPECT_EQ(Read(to), "older");
+    EXPECT_EQ(fs::file_size(partial), kept);
+    port_ = serverPort;
+    if (server_ < 0) Serve(With({"--root", srv_}, kLogin));
+    Relay relay(serverPort = port_, put, ~0ull);
+    port_ = relay.port;
+    const Result again = Client(noResume ? With({"--no-resume"}, copy) : copy);
+    EXPECT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(again.err.find("resuming at " + std::to_string(kept) + " bytes") != npos, !noResume) << again.err;
+    EXPECT_TRUE(SameFile(from, to));
+    EXPECT_EQ(TemporaryFiles(), 0);
+    // Blocks' headers and frames aside: only the bytes that were missing.
+    const uint64_t missing = noResume ? size : size - kept;
+    EXPECT_TRUE(relay.forwarded >= missing && relay.forwarded < missing + 4096) << relay.forwarded << " of " << size;
+    relay.Close();
+    port_ = serverPort;
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSidesAndPoints, ResumeTest,
+                         ::testing::Values(Resume{true, true, (1 << 20) + (512 << 10), false},
+                                           Resume{false, false, (12 << 20) + (512 << 10), false},
+                                           Resume{false, true, (12 << 20) + (512 << 10), false},
+                                           Resume{true, false, (1 << 20) + (512 << 10), true}),
+                         [](const auto& info) {
+                             return std::string(info.param.put ? "Put" : "Get") +
+                                    (info.param.killSender ? "SenderKilled" : "ReceiverKilled") +
+                                    (info.param.cutAt < (2 << 20) ? "AfterTheFirstBlock" : "MidFile") +
+                                    (info.param.noResume ? "NoResume" : "");
                          });
 
 TEST_F(PeerTest, FastModeCopiesPastThePlainLimit) {

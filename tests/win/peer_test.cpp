@@ -36,6 +36,22 @@ TEST(AgainstPeer, CopiesCodePage932NamesBothWaysThroughTheMenu) {
     copy(app->right.list, L"受領.bin", IDM_COPY_FROM);
     EXPECT_TRUE(ReadBytes(folder.path + L"\\受領.bin") == ReadBytes(root + std::wstring(L"\\受領.bin")));
     EXPECT_TRUE(listed(app->left.list, L"受領.bin"));  // this folder again
+
+    // The same get, cut before at half the file: this side's files go on
+    // after the part kept beside the note that names the peer's source.
+    const std::wstring source = root + std::wstring(L"\\受領.bin"), local = folder.path + L"\\受領.bin";
+    const std::string whole = ReadBytes(source);
+    WIN32_FILE_ATTRIBUTE_DATA a{};
+    ASSERT_TRUE(GetFileAttributesExW(source.c_str(), GetFileExInfoStandard, &a));
+    const uint64_t lastWrite = uint64_t(a.ftLastWriteTime.dwHighDateTime) << 32 | a.ftLastWriteTime.dwLowDateTime;
+    WriteBytes(local + L".$PART", whole.substr(0, whole.size() / 2));
+    WriteBytes(local + L".$PARTID",
+               "quorbel partial " + std::to_string(whole.size()) + " " + std::to_string(lastWrite) + "\n");
+    copy(app->right.list, L"受領.bin", IDM_COPY_FROM);
+    EXPECT_TRUE(ReadBytes(local) == whole);
+    EXPECT_EQ(app->protocol().ResumedAt(), whole.size() / 2);
+    EXPECT_EQ(GetFileAttributesW((local + L".$PART").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((local + L".$PARTID").c_str()), INVALID_FILE_ATTRIBUTES);
     for (const auto& box : boxes.All()) ADD_FAILURE() << box.caption << ": " << box.text;
 
     // A file the peer cannot put in place (a folder holds its name) is named as not copied.

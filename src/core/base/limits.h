@@ -38,6 +38,10 @@ constexpr std::size_t kFastBlockBytes = std::size_t(1) << 20;
 constexpr uint64_t kMaxPlainCopyBytes = 999'997'000ULL;
 constexpr uint64_t kMaxFastCopyBytes = 999'999ULL * kFastBlockBytes;
 
+// The note that names the source a partial file belongs to (a resumed
+// copy's): what is read of it; a longer file is not such a note.
+constexpr std::size_t kMaxPartialNoteBytes = 64;
+
 // The entries a tree copy takes from one local folder: a larger one is
 // copied in part and named as incomplete, as a peer's full listing is.
 constexpr std::size_t kMaxTreeFolderEntries = 65536;

@@ -99,6 +99,9 @@ public:
     virtual bool GetTransferTimes(FileTimes& times) = 0;
     // Write: a new file only (false when the name exists), no sharing.
     virtual bool CreateTransferForWrite(u16view path) = 0;
+    // Write: an existing file only, its bytes kept and the next written
+    // after them (a partial file a copy resumes); `size` says how many.
+    virtual bool OpenTransferForAppend(u16view path, uint64_t& size) = 0;
     virtual bool WriteTransfer(const char* data, std::size_t length) = 0;
     virtual bool SetTransferTimes(const FileTimes& times) = 0;
     // Closes the transfer file if one is open (harmless otherwise).

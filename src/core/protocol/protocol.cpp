@@ -32,7 +32,7 @@ void Protocol::OnConnectionStarted() {
 }
 
 void Protocol::OnConnectionLost() {
-    ReleaseTransferFile();
+    ReleaseTransferFile(true);
     // A stop asked for or sent belonged to the transfer just cut; left
     // standing it would cut the next, unrelated one.
     stop_.store(StopState::None);
@@ -96,6 +96,7 @@ void Protocol::BeginOperation(Operation operation, bool ours, u16view path) {
     operationPath_.assign(path);
     rowsReceived_ = 0;
     transferred_.store(0);
+    resumedAt_.store(0);
 }
 
 void Protocol::Report(Operation operation, bool ours, u16view path, uint64_t bytes, Outcome outcome) {
@@ -252,7 +253,7 @@ int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
         std::lock_guard<std::mutex> guard(lock_);
         transfer_.finalName.assign(localDestination);
     }
-    transfer_.blockArrived = false;
+    ResetReception();
     step_.store(0);
     BeginOperation(Operation::Receive, true, sourceOnPeer);
     return StartRequest(CallCopyFrom, Kind::SendFile, source);
@@ -270,6 +271,8 @@ int Protocol::SendCut() { return SendWord(Kind::Cut); }
 
 void Protocol::RequestStop() { stop_.store(StopState::Asked); }
 void Protocol::ClearStop() { stop_.store(StopState::None); }
+void Protocol::SetResumeAllowed(bool allowed) { resumeAllowed_.store(allowed); }
+uint64_t Protocol::ResumedAt() const { return resumedAt_.load(); }
 
 // ---- Receiving ------------------------------------------------------------------
 
@@ -324,8 +327,8 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
         case Waiting: DispatchWaiting(m, fromPeer); break;
         case CallDIR: DispatchCallDir(m); break;
         case RequestDIR: pages_ ? SendNextPage() : SendNextTableEntry(); break;
-        case CallCopyTO: DispatchSending(true); break;
-        case RequestCopyFrom: DispatchSending(false); break;
+        case CallCopyTO: DispatchSending(m, true); break;
+        case RequestCopyFrom: DispatchSending(m, false); break;
         case RequestCopyTO: DispatchReceiving(m, true); break;
         case CallCopyFrom: DispatchReceiving(m, false); break;
         case FolderTO: DispatchFolderTo(); break;
@@ -380,7 +383,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
                 std::lock_guard<std::mutex> guard(lock_);
                 transfer_.finalName = path;
             }
-            transfer_.blockArrived = false;
+            ResetReception();
             SendWord(Kind::Ack);
             SetState(RequestCopyTO, true);
             return;
@@ -393,7 +396,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             step_.store(0);
             endSent_ = false;
             // An empty file: its end record is the whole copy.
-            return AfterBlockSent(OpenSource() ? SendNextBlock(false) : BlockSent::Failed, true);
+            return AfterBlockSent(OpenSource() ? StartBlocks(false) : BlockSent::Failed, true);
         }
         case Kind::MakeFolder: {
             SetState(FolderFrom, true);
@@ -428,7 +431,7 @@ void Protocol::DispatchCallDir(const Message& m) {
     Refuse();
 }
 
-void Protocol::DispatchSending(bool fr) {
+void Protocol::DispatchSending(const Message& m, bool fr) {
     if (endSent_) {
         // The receiver has the file under its final name: the copy is done,
         // whatever stop was asked for meanwhile.
@@ -448,13 +451,18 @@ void Protocol::DispatchSending(bool fr) {
         case StopState::None:
             break;
     }
+    if (transfer_.resume != TransferFile::Resume::None)
+        return AfterBlockSent(TakeResumePoint(m.bytes, m.length, fr), fr);
     // A copy to the peer opens its file at the peer's first answer.
-    AfterBlockSent(fr && step_.load() == 0 && !OpenSource() ? BlockSent::Failed : SendNextBlock(fr), fr);
+    if (fr && step_.load() == 0) return AfterBlockSent(OpenSource() ? StartBlocks(fr) : BlockSent::Failed, fr);
+    AfterBlockSent(SendNextBlock(fr), fr);
 }
 
 void Protocol::AfterBlockSent(BlockSent sent, bool nakOnFailure) {
     if (sent == BlockSent::Block) {
         step_.fetch_add(1);
+    } else if (sent == BlockSent::Source) {
+        // The receiver's answer says where the blocks start.
     } else if (sent == BlockSent::End) {
         if (EndRecordAnswered()) endSent_ = true;
         else End(Outcome::Done, true);
@@ -477,6 +485,7 @@ void Protocol::DispatchReceiving(const Message& m, bool fr) {
         SendWord(Kind::Ack);
         return;
     }
+    if (m.kind == SourceKind(fr) && !stopAsked) return TakeSource(m);
     if (m.kind == EndKind(fr)) {
         if (stopAsked) {
             stop_.store(StopState::None);
@@ -486,8 +495,9 @@ void Protocol::DispatchReceiving(const Message& m, bool fr) {
         FinishReceiving(bytes + kBlockHeaderBytes, dataBytes);
         return;
     }
-    if (m.kind == BlockKind(fr)) {
-        const int32_t number = ParseHeaderNumber(bytes + 2);
+    // What the source is, after a stop was asked for: refused as a block.
+    if (m.kind == BlockKind(fr) || m.kind == SourceKind(fr)) {
+        const int32_t number = m.kind == SourceKind(fr) ? 0 : ParseHeaderNumber(bytes + 2);
         if (number >= 0 && stopAsked) {
             stop_.store(StopState::None);
             SendNak(false);

@@ -110,6 +110,13 @@ public:
     // next answer, a copy from the peer answers the next block with "NAK".
     void RequestStop();
     void ClearStop();
+    // A copy between two programs of fast mode 3 goes on after what a cut
+    // connection left of it (on by default); off, it starts over and a
+    // partial file it finds is removed.
+    void SetResumeAllowed(bool allowed);
+    // Where the current or last copy's blocks started: 0, or the bytes
+    // that were already there.
+    uint64_t ResumedAt() const;
 
     // ---- What the front end shows ----
     int32_t OperationState() const;
@@ -154,7 +161,7 @@ private:
     void Dispatch(const char* bytes, std::size_t length, bool fromPeer);
     void DispatchWaiting(const Message& m, bool fromPeer);
     void DispatchCallDir(const Message& m);
-    void DispatchSending(bool fr);
+    void DispatchSending(const Message& m, bool fr);
     // What follows a block sent (or not): the next step, the wait for the
     // end record's answer, or the end, with "NAK" where the peer waits.
     void AfterBlockSent(BlockSent sent, bool nakOnFailure);
@@ -188,13 +195,31 @@ private:
     bool OpenSource();
     int64_t ReadAhead();
     BlockSent SendNextBlock(bool fr);
+    // The first step of the blocks: block 0, or (fast mode 3) what the
+    // source is, and the answers that say where the blocks start.
+    BlockSent StartBlocks(bool fr);
+    BlockSent SendSourceInfo(bool fr);
+    BlockSent TakeResumePoint(const char* data, std::size_t length, bool fr);
+    // The SHA-256 of the next `bytes` of the open file.
+    bool HashTransfer(uint64_t bytes, std::string& hex);
     bool BeginReceiving(u16view finalName);
+    // The receiver's side of a resumed copy.
+    enum class NoteState { Absent, Ours, Foreign };
+    NoteState ReadPartialNote(u16view note, uint64_t& size, uint64_t& lastWrite);
+    void TakeSource(const Message& m);
+    void OfferResumePoint(const SourceInfo& info);
+    void DecideResumePoint(const SourceInfo& info);
+    void AnswerResumePoint(uint64_t point);
+    void DropPartial(u16view finalName, u16view note);
+    void ResetReception();
     bool EndRecordAnswered() const { return FastVersion() >= 2; }
     // Whether a request of the peer may be served on this connection.
     bool Serving() const { return !login_.required || login_.loggedIn; }
     bool WriteBlock(const char* data, std::size_t count, int32_t number);
     void FinishReceiving(const char* timeBytes, std::size_t count);
-    void ReleaseTransferFile();
+    // Closes the transfer file; one being received is removed, unless the
+    // connection was lost and it can resume.
+    void ReleaseTransferFile(bool connectionLost = false);
     void ForgetSentStop();
 
     PeerLink& link_;
@@ -208,6 +233,8 @@ private:
     std::atomic<StopState> stop_{StopState::None};
     std::atomic<int32_t> step_{0};
     std::atomic<uint64_t> transferred_{0};
+    std::atomic<uint64_t> resumedAt_{0};
+    std::atomic<bool> resumeAllowed_{true};
     std::atomic<Outcome> lastOutcome_{Outcome::None};
     std::atomic<int32_t> monitorRecording_{0};
     std::atomic<Role> role_{Role::Client};

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/crypto/crypto.h"
 #include "core/protocol/protocol.h"
 #include "core/protocol/wire.h"
 
@@ -35,7 +36,81 @@ void PutEndRecord(char* out, bool fr, const FileTimes& times) {
 constexpr std::size_t kEndRecordBytes = kBlockHeaderBytes + 24;
 constexpr int32_t kLastDataBlock = kEndBlockNumber - 1;
 
+constexpr std::string_view kNoteStart = "quorbel partial ";
+constexpr std::size_t kHashHexBytes = 2 * crypto::Sha256::kBytes;
+
+// Digits only, within 64 bits.
+bool ParseDecimal(std::string_view text, uint64_t& value) {
+    if (text.empty() || text.size() > 20) return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        const uint64_t digit = uint64_t(c - '0');
+        if (v > (UINT64_MAX - digit) / 10) return false;
+        v = v * 10 + digit;
+    }
+    value = v;
+    return true;
+}
+
+// The next field up to `separator` (or the end), taken off `text`.
+std::string_view TakeField(std::string_view& text, char separator) {
+    const std::size_t at = text.find(separator);
+    const std::string_view field = text.substr(0, at);
+    text = at == std::string_view::npos ? std::string_view() : text.substr(at + 1);
+    return field;
+}
+
+bool IsHashHex(std::string_view text) {
+    if (text.size() != kHashHexBytes) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
 }  // namespace
+
+u16 PartialName(u16view finalName) { return u16(finalName) + u".$PART"; }
+u16 PartialNoteName(u16view finalName) { return u16(finalName) + u".$PARTID"; }
+
+std::string EncodePartialNote(uint64_t size, uint64_t lastWrite) {
+    return std::string(kNoteStart) + std::to_string(size) + " " + std::to_string(lastWrite) + "\n";
+}
+
+bool ParsePartialNote(std::string_view text, uint64_t& size, uint64_t& lastWrite) {
+    if (text.substr(0, kNoteStart.size()) != kNoteStart || text.empty() || text.back() != '\n') return false;
+    text = text.substr(kNoteStart.size(), text.size() - kNoteStart.size() - 1);
+    const std::string_view first = TakeField(text, ' ');
+    return ParseDecimal(first, size) && ParseDecimal(text, lastWrite);
+}
+
+std::string EncodeSourceInfo(const SourceInfo& info) {
+    std::string out = std::to_string(info.size) + "," + std::to_string(info.lastWrite);
+    if (info.hasPrefix) out += "," + std::to_string(info.prefixBytes) + "," + info.prefixHash;
+    return out;
+}
+
+bool ParseSourceInfo(std::string_view text, SourceInfo& info) {
+    info = SourceInfo{};
+    if (!ParseDecimal(TakeField(text, ','), info.size) || !ParseDecimal(TakeField(text, ','), info.lastWrite))
+        return false;
+    if (text.data() == nullptr) return true;
+    info.hasPrefix = true;
+    if (!ParseDecimal(TakeField(text, ','), info.prefixBytes)) return false;
+    if (!text.empty() && !IsHashHex(text)) return false;
+    info.prefixHash.assign(text);
+    return true;
+}
+
+std::string EncodeResumePoint(uint64_t bytes) { return WordText(Kind::Ack) + '\0' + std::to_string(bytes); }
+
+bool ParseResumePoint(const char* data, std::size_t length, uint64_t& bytes) {
+    const std::size_t word = Word(Kind::Ack).size();
+    // "ACK" alone: from the first byte.
+    bytes = 0;
+    return length == word || (length > word + 1 && data[word] == '\0' &&
+                              ParseDecimal(std::string_view(data + word + 1, length - word - 1), bytes));
+}
 
 u16 TemporaryName(u16view finalName, int attempt) {
     // Only the file's own name is looked at: a dot in a folder's name would
@@ -113,6 +188,8 @@ bool Protocol::OpenSource() {
     uint64_t size = 0;
     if (source.empty() || !files_.OpenTransferForRead(source, size)) return false;
     transfer_.mode = TransferFile::Mode::Reading;
+    transfer_.info = SourceInfo{};
+    transfer_.info.size = size;
     if (size > MaxCopyBytes()) {
         // Only the user who started the copy is told; the peer gets "NAK".
         if (OperationState() == CallCopyTO) {
@@ -176,11 +253,214 @@ BlockSent Protocol::SendNextBlock(bool fr) {
     return BlockSent::Block;
 }
 
+BlockSent Protocol::StartBlocks(bool fr) {
+    if (FastVersion() < 3) return SendNextBlock(fr);
+    // The receiver first hears what the source is, to offer what it kept of it.
+    FileTimes times;
+    if (!files_.GetTransferTimes(times)) times = FileTimes{};
+    transfer_.info.lastWrite = times.lastWrite;
+    transfer_.resume = TransferFile::Resume::SourceSent;
+    return SendSourceInfo(fr);
+}
+
+BlockSent Protocol::SendSourceInfo(bool fr) {
+    const std::string message = WordText(SourceKind(fr)) + EncodeSourceInfo(transfer_.info);
+    if (SendFrame(message.data(), message.size()) != 0) {
+        ReleaseTransferFile();
+        return BlockSent::Failed;
+    }
+    return BlockSent::Source;
+}
+
+bool Protocol::HashTransfer(uint64_t bytes, std::string& hex) {
+    crypto::Sha256 hash;
+    if (transfer_.buffer.size() < kFastBlockBytes) transfer_.buffer.resize(kFastBlockBytes);
+    while (bytes > 0) {
+        const std::size_t ask = std::size_t(std::min<uint64_t>(bytes, transfer_.buffer.size()));
+        const int64_t got = files_.ReadTransfer(transfer_.buffer.data(), ask);
+        if (got <= 0 || uint64_t(got) > ask) return false;
+        hash.Add(transfer_.buffer.data(), std::size_t(got));
+        bytes -= uint64_t(got);
+    }
+    hex = hash.Ok() ? crypto::Hex(hash.Finish()) : std::string();
+    return true;
+}
+
+BlockSent Protocol::TakeResumePoint(const char* data, std::size_t length, bool fr) {
+    uint64_t point = 0;
+    const bool valid = ParseResumePoint(data, length, point);
+    if (transfer_.resume == TransferFile::Resume::SourceSent && valid && point <= transfer_.info.size) {
+        if (point == 0) {
+            transfer_.resume = TransferFile::Resume::None;
+            return SendNextBlock(fr);
+        }
+        // The hash of this side's bytes before the point: the receiver
+        // compares it with its own and decides. Read here, they are not
+        // read again: the blocks go on from the point.
+        SourceInfo& info = transfer_.info;
+        info.hasPrefix = true;
+        info.prefixBytes = point;
+        info.prefixHash.clear();
+        if (resumeAllowed_.load() && !HashTransfer(point, info.prefixHash)) {
+            ReleaseTransferFile();
+            return BlockSent::Failed;
+        }
+        transfer_.resume = TransferFile::Resume::PrefixSent;
+        return SendSourceInfo(fr);
+    }
+    if (transfer_.resume == TransferFile::Resume::PrefixSent && valid) {
+        transfer_.resume = TransferFile::Resume::None;
+        if (point != 0 && point == transfer_.info.prefixBytes && !transfer_.info.prefixHash.empty()) {
+            resumedAt_.store(point);
+            return SendNextBlock(fr);
+        }
+        // Started over: the file from its first byte.
+        if (point == 0 && OpenSource()) return SendNextBlock(fr);
+    }
+    ReleaseTransferFile();
+    return BlockSent::Failed;
+}
+
 // ---- Receiving -----------------------------------------------------------------
 
+void Protocol::ResetReception() {
+    transfer_.blockArrived = transfer_.opened = false;
+    transfer_.resume = TransferFile::Resume::None;
+    transfer_.noteName.clear();
+}
+
+Protocol::NoteState Protocol::ReadPartialNote(u16view note, uint64_t& size, uint64_t& lastWrite) {
+    if (!files_.FileExists(note)) return NoteState::Absent;
+    uint64_t bytes = 0;
+    char text[kMaxPartialNoteBytes];
+    std::size_t got = 0;
+    if (files_.OpenTransferForRead(note, bytes) && bytes <= sizeof text) {
+        while (got < bytes) {
+            const int64_t n = files_.ReadTransfer(text + got, sizeof text - got);
+            if (n <= 0 || uint64_t(n) > sizeof text - got) break;
+            got += std::size_t(n);
+        }
+    }
+    files_.CloseTransfer();
+    return ParsePartialNote(std::string_view(text, got), size, lastWrite) ? NoteState::Ours : NoteState::Foreign;
+}
+
+void Protocol::OfferResumePoint(const SourceInfo& info) {
+    u16 finalName;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        finalName = transfer_.finalName;
+    }
+    transfer_.info = info;
+    const u16 partial = PartialName(finalName), note = PartialNoteName(finalName);
+    uint64_t noteSize = 0, noteTime = 0, offer = 0;
+    NoteState state = note.size() <= kMaxPath ? ReadPartialNote(note, noteSize, noteTime) : NoteState::Foreign;
+    // A file of that name without our note is someone else's: left alone,
+    // and this copy is received as one that cannot resume.
+    if (state == NoteState::Absent && files_.FileExists(partial)) state = NoteState::Foreign;
+    if (state == NoteState::Ours) {
+        uint64_t have = 0;
+        if (resumeAllowed_.load() && noteSize == info.size && noteTime == info.lastWrite &&
+            files_.OpenTransferForRead(partial, have) && have <= info.size)
+            offer = have;
+        files_.CloseTransfer();
+        // Another source, or nothing kept: what is there is of no use.
+        if (offer == 0) DropPartial(finalName, note);
+    }
+    transfer_.noteName = state == NoteState::Foreign ? u16() : note;
+    if (offer == 0) return AnswerResumePoint(0);
+    transfer_.offered = offer;
+    transfer_.resume = TransferFile::Resume::Offered;
+    const std::string answer = EncodeResumePoint(offer);
+    if (SendFrame(answer.data(), answer.size()) != 0) return;
+    // This side's hash is made while the sender makes its own.
+    transfer_.partialHash.clear();
+    uint64_t have = 0;
+    if (!files_.OpenTransferForRead(partial, have) || have < offer || !HashTransfer(offer, transfer_.partialHash))
+        transfer_.partialHash.clear();
+    files_.CloseTransfer();
+}
+
+void Protocol::DecideResumePoint(const SourceInfo& info) {
+    transfer_.resume = TransferFile::Resume::None;
+    const bool same = !transfer_.partialHash.empty() && info.prefixHash == transfer_.partialHash;
+    if (!same) {
+        u16 finalName;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            finalName = transfer_.finalName;
+        }
+        DropPartial(finalName, transfer_.noteName);
+    }
+    AnswerResumePoint(same ? transfer_.offered : 0);
+}
+
+void Protocol::AnswerResumePoint(uint64_t point) {
+    u16 finalName;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        finalName = transfer_.finalName;
+    }
+    bool open;
+    if (point > 0) {
+        uint64_t size = 0;
+        open = files_.OpenTransferForAppend(PartialName(finalName), size) && size == point;
+        if (open) {
+            transfer_.tempName = PartialName(finalName);
+            transfer_.mode = TransferFile::Mode::Writing;
+        } else {
+            files_.CloseTransfer();
+        }
+    } else {
+        open = BeginReceiving(finalName);
+    }
+    if (!open) return Refuse();
+    transfer_.blockArrived = transfer_.opened = true;
+    resumedAt_.store(point);
+    const std::string answer = EncodeResumePoint(point);
+    SendFrame(answer.data(), answer.size());
+}
+
+void Protocol::DropPartial(u16view finalName, u16view note) {
+    files_.RemoveFile(PartialName(finalName));
+    if (!note.empty()) files_.RemoveFile(note);
+}
+
+void Protocol::TakeSource(const Message& m) {
+    SourceInfo info;
+    if (FastVersion() >= 3 &&
+        ParseSourceInfo(std::string_view(m.bytes + kBlockHeaderBytes, m.textLength - kBlockHeaderBytes), info)) {
+        if (transfer_.resume == TransferFile::Resume::None && !transfer_.blockArrived && !info.hasPrefix &&
+            info.size <= MaxCopyBytes())
+            return OfferResumePoint(info);
+        if (transfer_.resume == TransferFile::Resume::Offered && info.hasPrefix && info.size == transfer_.info.size &&
+            info.lastWrite == transfer_.info.lastWrite && info.prefixBytes == transfer_.offered)
+            return DecideResumePoint(info);
+    }
+    Refuse();
+}
+
 bool Protocol::BeginReceiving(u16view finalName) {
+    // The note chosen for this copy outlives the release of an earlier file.
+    const u16 note = transfer_.noteName;
     ReleaseTransferFile();
     if (finalName.empty()) return false;
+    if (!note.empty()) {
+        // The note first: a partial file is ours only beside it.
+        const std::string text = EncodePartialNote(transfer_.info.size, transfer_.info.lastWrite);
+        const u16 partial = PartialName(finalName);
+        if (files_.CreateTransferForWrite(note)) {
+            const bool written = files_.WriteTransfer(text.data(), text.size());
+            files_.CloseTransfer();
+            if (written && files_.CreateTransferForWrite(partial)) {
+                transfer_.tempName = partial;
+                transfer_.noteName = note;
+                transfer_.mode = TransferFile::Mode::Writing;
+                return true;
+            }
+            files_.RemoveFile(note);
+        }
+    }
     // A file of the user's that has the temporary name is never taken over.
     for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
         const u16 temp = TemporaryName(finalName, attempt);
@@ -196,7 +476,7 @@ bool Protocol::BeginReceiving(u16view finalName) {
 }
 
 bool Protocol::WriteBlock(const char* data, std::size_t count, int32_t number) {
-    if (number == 0) {
+    if (number == 0 && !transfer_.opened) {
         u16 name;
         {
             std::lock_guard<std::mutex> guard(lock_);
@@ -242,6 +522,7 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
         // Until here an older file of the final name was untouched.
         if (timed && files_.ReplaceFile(transfer_.tempName, finalName)) outcome = Outcome::Done;
         else files_.RemoveFile(transfer_.tempName);
+        if (!transfer_.noteName.empty()) files_.RemoveFile(transfer_.noteName);
     }
     ReleaseTransferFile();
     // The sender reports the copy done only on this answer.
@@ -249,15 +530,28 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
     End(outcome, true);
 }
 
-void Protocol::ReleaseTransferFile() {
+void Protocol::ReleaseTransferFile(bool connectionLost) {
     transfer_.ahead = TransferFile::kNothingAhead;
     transfer_.reader.Reset();
+    // A partial file with its note outlives a lost connection; a stop, a
+    // refusal or a failure takes it away as any temporary file.
+    const bool keep = connectionLost && !transfer_.noteName.empty();
     if (transfer_.mode != TransferFile::Mode::Closed) {
         files_.CloseTransfer();
-        if (transfer_.mode == TransferFile::Mode::Writing) files_.RemoveFile(transfer_.tempName);
+        if (transfer_.mode == TransferFile::Mode::Writing && !keep) {
+            files_.RemoveFile(transfer_.tempName);
+            if (!transfer_.noteName.empty()) files_.RemoveFile(transfer_.noteName);
+        }
         transfer_.mode = TransferFile::Mode::Closed;
+    } else if (transfer_.resume == TransferFile::Resume::Offered && !keep) {
+        u16 finalName;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            finalName = transfer_.finalName;
+        }
+        DropPartial(finalName, transfer_.noteName);
     }
-    transfer_.blockArrived = false;
+    ResetReception();
 }
 
 }  // namespace quorbel

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/base/text.h"
@@ -23,6 +24,37 @@ constexpr int kTemporaryNameTries = 100;
 // appended (D:\v1.2\notes -> D:\v1.2\notes.$TEMP). Later tries, for a name
 // a file of the user's already has: report~1.$TEMP, report~2.$TEMP, ...
 u16 TemporaryName(u16view finalName, int attempt = 0);
+
+// A copy between two programs of fast mode 3 or later is received under
+// the final name + ".$PART", beside a note, the final name + ".$PARTID",
+// that says which source (size and last-write time) it belongs to; a cut
+// connection leaves both, and the next copy of that source goes on after
+// the bytes there once both sides found them the same. The note is written
+// before its partial file and removed after it, so a partial without a note
+// is never taken for one of ours.
+u16 PartialName(u16view finalName);
+u16 PartialNoteName(u16view finalName);
+// The note's text, and its size and time; false for anything else.
+std::string EncodePartialNote(uint64_t size, uint64_t lastWrite);
+bool ParsePartialNote(std::string_view text, uint64_t& size, uint64_t& lastWrite);
+
+// What "FRSOURCE"/"FBSOURCE" carries after its word: the source's size and
+// last-write time, then, answering a resume point, that point and the
+// sender's SHA-256 of its bytes before it in hex (empty: not compared).
+struct SourceInfo {
+    uint64_t size = 0;
+    uint64_t lastWrite = 0;
+    bool hasPrefix = false;
+    uint64_t prefixBytes = 0;
+    std::string prefixHash;
+};
+std::string EncodeSourceInfo(const SourceInfo& info);
+bool ParseSourceInfo(std::string_view text, SourceInfo& info);
+// The receiver answers it with "ACK", NUL and where the blocks start in
+// decimal: the offered resume point, then the one it decided on.
+std::string EncodeResumePoint(uint64_t bytes);
+// That number from an "ACK" (0 for "ACK" alone); false for anything else.
+bool ParseResumePoint(const char* data, std::size_t length, uint64_t& bytes);
 
 // "FR999999"/"FB999999" + creation, last access, last write, each low half
 // then high half, little-endian.
@@ -67,6 +99,18 @@ struct TransferFile {
     // -1 after a failed read.
     static constexpr int64_t kNothingAhead = -2;
     int64_t ahead = kNothingAhead;
+
+    // A copy that resumes (fast mode 3). Sender: its source's size and
+    // time went out, then the hash of the bytes before the point offered.
+    // Receiver: it offered the bytes of its partial file and waits for the
+    // sender's hash of the same bytes.
+    enum class Resume { None, SourceSent, PrefixSent, Offered };
+    Resume resume = Resume::None;
+    SourceInfo info;             // the source as its sender described it
+    uint64_t offered = 0;        // the resume point offered
+    std::string partialHash;     // receiver: the hash of its partial's bytes
+    u16 noteName;                // receiver: the partial's note, while it has one
+    bool opened = false;         // receiver: the file is open before block 0
 };
 
 // What sending the next block did.
@@ -74,6 +118,7 @@ enum class BlockSent {
     Block,   // a block of data went out; more follow
     End,     // the end record went out
     Failed,  // the file or the send failed; the file is closed
+    Source,  // what the source is, or the hash of its start, went out
 };
 
 // The user's stop of a copy: asked for, then (a copy to the peer) sent as

@@ -28,9 +28,13 @@ const WireWord kWireWords[] = {
     {Kind::MakeFolder, "CD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 2, Operation::MakeFolder},
     {Kind::EndTo, "FR999999", Sender::Either, In(RequestCopyTO), LengthRule::None, 0, Operation::Unknown},
     {Kind::StopTo, "FRDTSTOP", Sender::Either, In(RequestCopyTO), LengthRule::None, 0, Operation::Unknown},
+    {Kind::SourceTo, "FRSOURCE", Sender::Either, In(RequestCopyTO), LengthRule::TextLongerThan, 8,
+     Operation::Unknown},
     {Kind::BlockTo, "FR", Sender::Either, In(RequestCopyTO), LengthRule::BytesAtLeast, 8, Operation::Unknown},
     {Kind::EndFrom, "FB999999", Sender::Either, In(CallCopyFrom), LengthRule::None, 0, Operation::Unknown},
     {Kind::StopFrom, "FBDTSTOP", Sender::Either, In(CallCopyFrom), LengthRule::None, 0, Operation::Unknown},
+    {Kind::SourceFrom, "FBSOURCE", Sender::Either, In(CallCopyFrom), LengthRule::TextLongerThan, 8,
+     Operation::Unknown},
     {Kind::BlockFrom, "FB", Sender::Either, In(CallCopyFrom), LengthRule::BytesAtLeast, 8, Operation::Unknown},
     // Whatever else comes: no state takes it.
     {Kind::Unknown, "", Sender::Either, 0, LengthRule::None, 0, Operation::Unknown},

@@ -51,9 +51,11 @@ enum class Kind {
     BlockTo,     // "FR" + number + data: a block of a file sent to the peer ("FD")
     EndTo,       // "FR999999" + times: that file's end
     StopTo,      // "FRDTSTOP": that file's copy stops
+    SourceTo,    // "FRSOURCE" + size,time[,bytes,hash]: the file about to be sent (fast mode 3)
     BlockFrom,   // "FB" + number + data: a block of a file the peer asked for ("FC")
     EndFrom,     // "FB999999" + times
     StopFrom,    // "FBDTSTOP"
+    SourceFrom,  // "FBSOURCE" + size,time[,bytes,hash]
     Unknown,     // none of them, or one without the length it needs
 };
 
@@ -98,5 +100,6 @@ inline bool TakenIn(Kind kind, int32_t state) {
 inline Kind BlockKind(bool fr) { return fr ? Kind::BlockTo : Kind::BlockFrom; }
 inline Kind EndKind(bool fr) { return fr ? Kind::EndTo : Kind::EndFrom; }
 inline Kind StopKind(bool fr) { return fr ? Kind::StopTo : Kind::StopFrom; }
+inline Kind SourceKind(bool fr) { return fr ? Kind::SourceTo : Kind::SourceFrom; }
 
 }  // namespace quorbel

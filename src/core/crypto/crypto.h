@@ -1,0 +1,43 @@
+// The one door to libgcrypt: its start-up, and the hashes the protocol
+// needs. Portable C++17; the library's own header stays in crypto.cpp.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quorbel::crypto {
+
+// Starts libgcrypt once for the whole program (later calls do nothing):
+// the version check, and no secure memory, which needs privileges a
+// desktop program lacks and which nothing here holds. False when the
+// linked library is older than the one built against.
+bool Start();
+
+// SHA-256 over bytes given piece by piece.
+class Sha256 {
+public:
+    static constexpr std::size_t kBytes = 32;
+    using Digest = std::array<uint8_t, kBytes>;
+
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    // False when the library could not give the hash: its digest then
+    // means nothing and must not be compared.
+    bool Ok() const { return handle_ != nullptr; }
+    void Add(const void* data, std::size_t length);
+    // The digest of everything added; the object then starts afresh.
+    Digest Finish();
+
+private:
+    void* handle_ = nullptr;  // gcry_md_hd_t
+};
+
+// Lower-case hex, two digits a byte.
+std::string Hex(const Sha256::Digest& digest);
+
+}  // namespace quorbel::crypto
