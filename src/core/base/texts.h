@@ -88,6 +88,9 @@ struct BoxText {
 // dialog, its summary and the overwrite question.
 #define QUORBEL_LABEL_TEXTS(X)                                                                                 \
     X(kBatchNote, u"転送が終わるまで主画面は操作できません。終わったら「閉じる」で戻ります。")               \
+    X(kBatchColumnName, u"名前")                                                                               \
+    X(kBatchColumnState, u"状態")                                                                              \
+    X(kBatchColumnNote, u"理由")                                                                               \
     X(kBatchFiles, u"ファイル %d / %d 件　%s / %s")                                                            \
     X(kBatchSpeed, u"%s/s　残り約 %d 秒")                                                                      \
     X(kBatchCurrent, u"転送中: %s")                                                                            \

@@ -1,6 +1,7 @@
 #include "core/copy/copy_batch.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "core/base/limits.h"
@@ -264,6 +265,8 @@ BatchStep CopyBatch::FileStep(u16view below, int entry) {
     }
     older_ = how == Existing::Older;
     step.toTheMinute = toTheMinute;
+    step.incoming = fileRow_;
+    step.existing = existing->second;
     if (always_ == OverwriteChoice::Ask) {
         step.action = BatchAction::Ask;
         return step;
@@ -404,6 +407,16 @@ const char16_t* EntryNoteText(EntryNote note) {
         texts::kNoteNotConfirmed, texts::kNoteRefused, texts::kNoteFailed, texts::kNoteKept, texts::kNoteLost};
     static_assert(sizeof kTexts / sizeof kTexts[0] == int(EntryNote::Lost) + 1, "a text for every note");
     return kTexts[int(note)];
+}
+
+u16 AmountText(uint64_t bytes) {
+    static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
+    if (bytes < 1024) return FromAscii(std::to_string(bytes) + " B");
+    int unit = 0;
+    uint64_t divisor = 1024;
+    while (bytes / divisor >= 1024 && unit < 3) divisor *= 1024, ++unit;
+    const uint64_t tenths = bytes / divisor * 10 + bytes % divisor * 10 / divisor;
+    return FromAscii(std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + kUnits[unit]);
 }
 
 u16 BatchSummaryText(const CopyBatch& batch, std::size_t maxNamed) {

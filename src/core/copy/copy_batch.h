@@ -36,6 +36,7 @@ struct BatchStep {
     u16 source, destination;  // full paths
     uint64_t bytes = 0;       // the file's size as far as it is known
     bool toTheMinute = false; // Ask: the times compared are a listing's, to the minute
+    PaneRow incoming, existing;  // Ask: the file to copy and the one it would replace
     int entry = -1;           // the entry it concerns, or -1
 };
 
@@ -189,5 +190,7 @@ Existing CompareExisting(const PaneRow& source, const PaneRow& destination, bool
 const char16_t* EntryStateText(EntryState state);
 const char16_t* EntryNoteText(EntryNote note);  // empty for None
 u16 BatchSummaryText(const CopyBatch& batch, std::size_t maxNamed = 200);
+// An amount of bytes as progress shows it: "512 B", "12.3 KB", "45.6 MB", "7.8 GB".
+u16 AmountText(uint64_t bytes);
 
 }  // namespace quorbel
