@@ -393,8 +393,17 @@ INT_PTR CALLBACK TransferDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
                     return FALSE;
             }
         case WM_CLOSE:
-            if (s.finished) EndDialog(dialog, 1);
-            else ShowBox(dialog, texts::kBatchCloseRunning, MB_OK);
+            // Always allowed, as with the copy dialog: the file at hand is
+            // stopped, nothing more starts, and what was done so far is told.
+            if (!s.finished) {
+                s.batch.Stop();
+                if (s.awaiting == Awaiting::Copy) s.request.protocol.RequestStop();
+                s.batch.FileEnded(quorbel::Outcome::Stopped, 0);
+                while (s.batch.Next().action != BatchAction::Done) s.batch.NotSent(quorbel::EntryNote::Stopped);
+                ShowBox(dialog, texts::kBatchClosedEarly, MB_OK | MB_ICONWARNING,
+                        {View(quorbel::BatchSummaryText(s.batch))});
+            }
+            EndDialog(dialog, 1);
             return TRUE;
         case WM_DESTROY:
             s.request.feed.Detach();

@@ -46,7 +46,7 @@ struct BoxText {
     X(kSortFailed, u"ソート失敗。", u"Error")                                                                   \
     /* Dialogs. */                                                                                              \
     X(kCloseDuringTransfer, u"転送中は操作不可！", u"画面閉じる")                                               \
-    X(kBatchCloseRunning, u"転送中は閉じられません。先に「停止」を押してください", u"一括転送")                  \
+    X(kBatchClosedEarly, u"転送を打ち切りました\r\n%s", u"一括転送")                                          \
     X(kFolderNameEmpty, u"文字を入力して下さい", u"Folder")                                                     \
     X(kFolderNameBad, u"入力文字にエラー！", u"Folder")                                                         \
     X(kPictureNotLoaded, u"画像が読み込み出来ません。", u"ImageLoad")                                           \
