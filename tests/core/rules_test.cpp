@@ -369,11 +369,11 @@ TEST(TreePlan, DepthFirstLeavingOutWhatItMayNotCopy) {
     EXPECT_EQ(TreeSteps(local), "done ;");
 }
 
-// A batch's entries as "name:state/note" (Queued, Running, Copied, Skipped, Failed; the note's number).
+// A batch's entries as "name:state/note" (Queued, Running, Copied, Skipped, Failed, Unconfirmed; the note's number).
 std::string BatchEntries(const CopyBatch& batch) {
     std::string out;
     for (const BatchEntry& e : batch.Entries())
-        out += std::string(e.name.begin(), e.name.end()) + ":" + "QRCSF"[int(e.state)] +
+        out += std::string(e.name.begin(), e.name.end()) + ":" + "QRCSFU"[int(e.state)] +
                (e.note != EntryNote::None ? "/" + std::to_string(int(e.note)) : "") + ";";
     return out;
 }
@@ -437,6 +437,7 @@ TEST(CopyBatch, OverwriteChoicesTreesAndWhatBecameOfEach) {
     put.FileEnded(Outcome::Done, 10);
     put.Next();
     put.FileEnded(Outcome::Done, 20000);
+    EXPECT_EQ(BatchEntries(put), "a:S/1;b:U;c:U;");
     step = put.Next();
     EXPECT_EQ(std::pair(int(step.action), step.destination), std::pair(int(BatchAction::Confirm), u16(u"C:\\")));
     put.Confirmed(true, {BatchRow(u"B", u"", u"10"), BatchRow(u"c", u"", u"20K")});

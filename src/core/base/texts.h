@@ -101,6 +101,7 @@ struct BoxText {
     X(kStateCopied, u"完了")                                                                                   \
     X(kStateSkipped, u"スキップ")                                                                              \
     X(kStateFailed, u"失敗")                                                                                   \
+    X(kStateUnconfirmed, u"確認待ち")                                                                          \
     X(kNoteAlreadyThere, u"同じサイズと日時のファイルが既にあります")                                          \
     X(kNoteNotOlder, u"既にあるファイルの方が古くありません")                                                  \
     X(kNoteByUser, u"スキップを選びました")                                                                    \

@@ -341,6 +341,7 @@ void CopyBatch::FileEnded(Outcome outcome, uint64_t bytes) {
             bytesKnown_ = bytesKnown_ - entries_[entry].bytes + bytes;
             entries_[entry].bytes = bytes;
             if (!confirmByListing_) return EndFile(entry, EntryState::Copied, EntryNote::None, bytes);
+            Set(entry, EntryState::Unconfirmed);
             unconfirmed_.push_back({entry, u16(FileNameOf(step_.destination)), bytes});
             unconfirmedFolder_ = ParentPath(step_.destination);
             ++filesEnded_;
@@ -394,8 +395,8 @@ void CopyBatch::Stop() {
 }
 
 const char16_t* EntryStateText(EntryState state) {
-    static const char16_t* const kTexts[] = {texts::kStateQueued, texts::kStateRunning, texts::kStateCopied,
-                                             texts::kStateSkipped, texts::kStateFailed};
+    static const char16_t* const kTexts[] = {texts::kStateQueued,  texts::kStateRunning, texts::kStateCopied,
+                                             texts::kStateSkipped, texts::kStateFailed,  texts::kStateUnconfirmed};
     return kTexts[int(state)];
 }
 

@@ -40,7 +40,8 @@ struct BatchStep {
     int entry = -1;           // the entry it concerns, or -1
 };
 
-enum class EntryState { Queued, Running, Copied, Skipped, Failed };
+// Unconfirmed: sent to a plain peer, whose listing is still to show it.
+enum class EntryState { Queued, Running, Copied, Skipped, Failed, Unconfirmed };
 
 // Why an entry was skipped or failed.
 enum class EntryNote {
