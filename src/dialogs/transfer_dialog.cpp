@@ -94,6 +94,7 @@ void ShowEntries(HWND dialog, TransferState& s) {
 void ShowProgress(HWND dialog, TransferState& s) {
     const quorbel::Protocol& protocol = s.request.protocol;
     const bool copying = s.awaiting == Awaiting::Copy;
+    if (copying) SetText(dialog, IDC_TRANSFER_CURRENT, quorbel::FormatText(texts::kBatchCurrent, {View(s.step.source)}));
     const uint64_t current = copying ? protocol.TransferredBytes() : 0;
     SetBar(dialog, IDC_TRANSFER_FILE_BAR, current, copying ? s.step.bytes : 0);
     const uint64_t done = s.batch.BytesEnded() + current, known = s.batch.BytesKnown();
@@ -254,7 +255,6 @@ void Pump(HWND dialog, TransferState& s) {
                     Ask(dialog, s);
                     break;
                 case BatchAction::CopyFile:
-                    SetText(dialog, IDC_TRANSFER_CURRENT, quorbel::FormatText(texts::kBatchCurrent, {View(s.step.source)}));
                     Sent(s,
                          toPeer ? protocol.StartCopyTo(s.step.source, s.step.destination)
                                 : protocol.StartCopyFrom(s.step.source, s.step.destination),
@@ -268,8 +268,6 @@ void Pump(HWND dialog, TransferState& s) {
         }
     } while (s.pumpAgain);
     s.inPump = false;
-    ShowEntries(dialog, s);
-    ShowProgress(dialog, s);
 }
 
 void OnEnded(HWND dialog, TransferState& s, const quorbel::OperationReport& report) {
@@ -375,6 +373,8 @@ INT_PTR CALLBACK TransferDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
                 s.gap = false;
                 Pump(dialog, s);
             } else if (!s.finished) {
+                // Painted on a period of its own: a thousand small files do not each wait for it.
+                ShowEntries(dialog, s);
                 ShowProgress(dialog, s);
             }
             return TRUE;
