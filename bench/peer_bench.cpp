@@ -10,12 +10,19 @@
 //   folder trees: get -r and put -r of 1,000 files of 10 KB in 20 folders in
 //     the fast mode (target: at most 3 s each way), with the plain mode's
 //     time beside it in the first round (its 100 ms pause after each end
-//     record makes it slow by design), in files per second.
+//     record makes it slow by design), in files per second;
+//   large folders in the fast mode, whose listing is exact and paged: ls of
+//     a folder of 100,000 entries against the plain listing of the same
+//     folder (its first 1,023 entries), per entry, and against reading the
+//     folder in this process; get -r of 100 folders of 1,000 empty files,
+//     once; the peak resident memory of the Server and of the Client
+//     (target: under 20 MB each).
 // Nothing here sets a socket option; quorbel-peer's Client sends small
 // messages without delay (TCP_NODELAY), which a bulk transfer does not need.
 //
 //   peer_bench QUORBEL_PEER [rounds=5] [plain_megabytes=100] [fast_megabytes=200]
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -52,11 +59,12 @@ struct Child {
     int status = 0;
 };
 
-Child Spawn(const std::vector<std::string>& args, int stderrFd = -1) {
+Child Spawn(const std::vector<std::string>& args, int stderrFd = -1, int stdoutFd = -1) {
     Child c;
     c.pid = ::fork();
     if (c.pid == 0) {
         if (stderrFd >= 0) ::dup2(stderrFd, STDERR_FILENO);
+        if (stdoutFd >= 0) ::dup2(stdoutFd, STDOUT_FILENO);
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -133,16 +141,19 @@ Server StartServer(const std::string& peer, const std::string& root) {
     return s;
 }
 
-// One run of the Client; its time from start to exit.
-double RunClient(const std::string& peer, int port, bool plain, const std::vector<std::string>& verb, long& peakKiB) {
+// One run of the Client; its time from start to exit. Its standard output
+// goes to `stdoutFd` when one is given; `expected` is its exit status.
+double RunClient(const std::string& peer, int port, bool plain, const std::vector<std::string>& verb, long& peakKiB,
+                 int stdoutFd = -1, int expected = 0) {
     std::vector<std::string> args = {peer, "--port", std::to_string(port), "--id", "bench", "--pw", "bench", "--quiet"};
     if (plain) args.push_back("--plain");
     args.insert(args.end(), verb.begin(), verb.end());
     const Clock::time_point start = Clock::now();
-    Child c = Spawn(args);
+    Child c = Spawn(args, -1, stdoutFd);
     Wait(c);
     const double seconds = Since(start);
-    if (!WIFEXITED(c.status) || WEXITSTATUS(c.status) != 0) Die("the client failed: " + verb[0] + " " + verb[1]);
+    if (!WIFEXITED(c.status) || WEXITSTATUS(c.status) != expected)
+        Die("the client failed: " + verb[0] + " " + verb[1]);
     peakKiB = std::max(peakKiB, c.peakKiB);
     return seconds;
 }
@@ -265,6 +276,31 @@ long CountFiles(const std::string& top) {
          it != std::filesystem::recursive_directory_iterator(); it.increment(error))
         n += it->is_regular_file();
     return n;
+}
+
+constexpr int kWideFolders = 100, kWideFiles = 1000, kBigFolderEntries = 100000;
+
+// Empty files: `count` of them in `folder`.
+void MakeEmptyFiles(const std::string& folder, int count) {
+    ::mkdir(folder.c_str(), 0700);
+    for (int i = 0; i < count; ++i) {
+        FILE* f = std::fopen((folder + "/e" + std::to_string(i)).c_str(), "wb");
+        if (!f) Die("cannot write in " + folder);
+        std::fclose(f);
+    }
+}
+
+// What reading a folder costs here: every entry and its status, as the
+// Server reads them for a listing.
+double ReadFolder(const std::string& folder) {
+    const Clock::time_point start = Clock::now();
+    long entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        struct stat st{};
+        entries += ::lstat(entry.path().c_str(), &st) == 0;
+    }
+    if (entries < kBigFolderEntries) Die("the big folder is short");
+    return Since(start);
 }
 
 double Median(std::vector<double> v) {
@@ -406,6 +442,55 @@ int main(int argc, char** argv) {
     std::printf("trees whole: %s\n", intact ? "yes" : "NO");
     std::filesystem::remove_all(srv + "/tree");
     std::filesystem::remove_all(cli + "/tree");
+
+    // Large folders, each Server serving them alone so that its peak is theirs.
+    MakeEmptyFiles(srv + "/big", kBigFolderEntries);
+    ::mkdir((srv + "/wide").c_str(), 0700);
+    for (int i = 0; i < kWideFolders; ++i) MakeEmptyFiles(srv + "/wide/d" + std::to_string(i), kWideFiles);
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    long bigServerPeak = 0, bigClientPeak = 0;
+    std::vector<double> perEntry, againstLocal;
+    std::printf("large folders: ls of %d entries in one folder, get -r of %d folders of %d empty files\n",
+                kBigFolderEntries, kWideFolders, kWideFiles);
+    for (int i = 0; i < rounds; ++i) {
+        Server server = StartServer(peer, srv);
+        // The plain listing holds the table's 1,023 entries: exit status 5, "more may exist".
+        const double plainLs = RunClient(peer, server.port, true, {"ls", "C:\\big"}, bigClientPeak, devNull, 5);
+        const double fastLs = RunClient(peer, server.port, false, {"ls", "C:\\big"}, bigClientPeak, devNull);
+        const double local = ReadFolder(srv + "/big");
+        ::kill(server.child.pid, SIGTERM);
+        Wait(server.child);
+        bigServerPeak = std::max(bigServerPeak, server.child.peakKiB);
+        perEntry.push_back((fastLs / kBigFolderEntries) / (plainLs / 1023));
+        againstLocal.push_back(fastLs / local);
+        std::printf("ls round %d: fast %.3f s (%.0f entries/s), plain %.3f s for 1023 (%.0f entries/s): "
+                    "per entry %.3f of the plain; reading the folder here %.3f s: %.1fx\n",
+                    i + 1, fastLs, kBigFolderEntries / fastLs, plainLs, 1023 / plainLs, perEntry.back(), local,
+                    againstLocal.back());
+        std::fflush(stdout);
+    }
+    std::printf("median fast ls time per entry / plain ls: %.3f; / reading the folder here: %.1fx (no target)\n",
+                Median(perEntry), Median(againstLocal));
+    {
+        Server server = StartServer(peer, srv);
+        long wideClientPeak = 0;
+        const double wide = RunClient(peer, server.port, false, {"get", "-r", "C:\\wide", cli + "/in"}, wideClientPeak);
+        ::kill(server.child.pid, SIGTERM);
+        Wait(server.child);
+        const long copied = CountFiles(cli + "/in/wide");
+        intact = intact && copied == long(kWideFolders) * kWideFiles;
+        std::printf("fast get -r of %ld files: %.3f s (%.0f files/s); server peak %ld KiB, client peak %ld KiB\n",
+                    copied, wide, copied / wide, server.child.peakKiB, wideClientPeak);
+        bigServerPeak = std::max(bigServerPeak, server.child.peakKiB);
+        bigClientPeak = std::max(bigClientPeak, wideClientPeak);
+        std::filesystem::remove_all(cli + "/in/wide");
+    }
+    ::close(devNull);
+    std::printf("peak resident memory with large folders: server %ld KiB, client %ld KiB (target under 20480 KiB)\n",
+                bigServerPeak, bigClientPeak);
+    std::printf("large folders whole: %s\n", intact ? "yes" : "NO");
+    std::filesystem::remove_all(srv + "/big");
+    std::filesystem::remove_all(srv + "/wide");
 
     for (const char* name : {"/plain.bin", "/fast.bin"}) {
         std::remove((srv + name).c_str());

@@ -106,6 +106,10 @@ bool WinProtocolHost::ListFolder(quorbel::u16view folder,
     return folders_.ListFolder(folder, visit);
 }
 
+std::unique_ptr<quorbel::FolderCursor> WinProtocolHost::OpenFolder(quorbel::u16view folder) {
+    return folders_.OpenFolder(folder);
+}
+
 bool WinProtocolHost::OpenTransferForRead(quorbel::u16view path, uint64_t& size) {
     CloseTransfer();
     // OPEN_EXISTING: a source that vanished is refused, not created empty.

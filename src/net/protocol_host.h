@@ -37,6 +37,7 @@ public:
     bool FolderExists(quorbel::u16view path) override;
     int DriveTypeOf(quorbel::u16view root) override;
     bool ListFolder(quorbel::u16view folder, const std::function<bool(const quorbel::FolderEntry&)>& visit) override;
+    std::unique_ptr<quorbel::FolderCursor> OpenFolder(quorbel::u16view folder) override;
     bool OpenTransferForRead(quorbel::u16view path, uint64_t& size) override;
     int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override;
     bool GetTransferTimes(quorbel::FileTimes& times) override;

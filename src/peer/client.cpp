@@ -38,13 +38,16 @@ constexpr std::size_t kMaxListedRows = kDirSlots - 1;
 // in one read, where the second would be lost.
 constexpr auto kPlainEndRecordGap = std::chrono::milliseconds(100);
 
-std::string SkipText(TreeSkip reason) {
+std::string SkipText(TreeSkip reason, std::size_t maxEntries) {
     switch (reason) {
         case TreeSkip::Link: return "left out, a symbolic link";
         case TreeSkip::Special: return "left out, neither a file nor a folder";
         case TreeSkip::BadName: return "left out, not a plain file name";
         case TreeSkip::TooLong: return "left out, its path would pass " + std::to_string(kMaxPath) + " characters";
         case TreeSkip::Incomplete:
+            if (maxEntries != kMaxListedRows)
+                return "a tree copy takes the first " + std::to_string(maxEntries) +
+                       " entries of a folder: more entries may exist";
             return "the listing fills the peer's table (" + std::to_string(kMaxListedRows) +
                    " entries): more entries may exist";
         case TreeSkip::Unlisted: return "not copied: it could not be listed";
@@ -56,6 +59,34 @@ const char* KindWord(int32_t image) {
     if (image == kImageDot || image == kImageFolder) return "dir";
     if (IsDriveImage(image)) return "drive";
     return "file";
+}
+
+// A FILETIME value as ISO 8601 in UTC, to its 100 ns; empty for 0 (unknown)
+// or a time the calendar cannot show.
+std::string IsoTime(uint64_t fileTime) {
+    constexpr uint64_t kTicksPerSecond = 10000000;
+    constexpr int64_t kSecondsTo1970 = 11644473600;
+    const time_t seconds = time_t(int64_t(fileTime / kTicksPerSecond) - kSecondsTo1970);
+    tm utc{};
+    if (fileTime == 0 || ::gmtime_r(&seconds, &utc) == nullptr) return "";
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%07uZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, unsigned(fileTime % kTicksPerSecond));
+    return text;
+}
+
+// One line of ls. An exact row's tab-separated form gives the full time
+// and the size in bytes (of a file) in place of the two texts.
+void PrintRow(const PaneRow& row, bool tsv) {
+    const std::string name = Printable(row.name), date = Printable(row.date), size = Printable(row.size);
+    const char* kind = KindWord(row.image);
+    if (tsv && row.exact)
+        std::printf("%s\t%s\t%s\t%s\n", name.c_str(), IsoTime(row.lastWriteTime).c_str(),
+                    std::strcmp(kind, "file") == 0 ? std::to_string(row.bytes).c_str() : "", kind);
+    else if (tsv)
+        std::printf("%s\t%s\t%s\t%s\n", name.c_str(), date.c_str(), size.c_str(), kind);
+    else
+        std::printf("%-16s %7s  %-5s  %s\n", date.c_str(), size.c_str(), kind, name.c_str());
 }
 
 class Client : public posix::HostListener {
@@ -78,7 +109,10 @@ private:
         if (!full_) Error(line);
     }
     void OperationEnded(const OperationReport& report) override;
-    void ClearRemoteRows() override { rows_.clear(); }
+    void ClearRemoteRows() override {
+        rows_.clear();
+        listedRows_ = 0;
+    }
     void AddRemoteRow(const PaneRow& row, int32_t) override;
     void CloseAfter(uint32_t) override { cut_ = true; }
 
@@ -125,6 +159,10 @@ private:
     int fd_ = -1;
     std::string where_;
     std::vector<PaneRow> rows_;
+    // The rows of the listing at hand, and where they go instead of rows_
+    // (an exact listing has no table to bound them).
+    uint64_t listedRows_ = 0;
+    std::function<void(const PaneRow&)> sink_;
     bool cut_ = false;
     bool full_ = false;      // the peer sent more records than a listing holds
     std::string why_;        // why this side ended the connection
@@ -139,7 +177,13 @@ private:
 };
 
 void Client::AddRemoteRow(const PaneRow& row, int32_t) {
-    if (rows_.size() < kMaxListedRows) return rows_.push_back(row);
+    ++listedRows_;
+    if (protocol_->FastVersion() >= 3 || listedRows_ <= kMaxListedRows) {
+        if (sink_) sink_(row);
+        // Beyond the table's rows an exact listing is only counted here.
+        else if (rows_.size() < kMaxListedRows) rows_.push_back(row);
+        return;
+    }
     // A record past the table's end: the peer floods. It gets no answer.
     full_ = true;
     why_ = "the peer sent more than the " + std::to_string(kMaxListedRows) + " records a listing holds";
@@ -260,7 +304,7 @@ OperationReport Client::Await(Progress* progress) {
     Clock::time_point stopDeadline, quietUntil = start + timeout;
     // What a message moves: a row, bytes, a block's answer, the state.
     auto motion = [&] {
-        return std::make_tuple(rows_.size(), protocol_->TransferredBytes(), protocol_->Step(),
+        return std::make_tuple(listedRows_, protocol_->TransferredBytes(), protocol_->Step(),
                                protocol_->OperationState());
     };
     auto seen = motion();
@@ -283,7 +327,7 @@ OperationReport Client::Await(Progress* progress) {
             continue;
         }
         // Neither a silent peer nor one that trickles a listing holds this side.
-        const auto listed = timeout * int64_t(rows_.size()) / kListingRecordsPerTimeout;
+        const auto listed = timeout * int64_t(listedRows_) / kListingRecordsPerTimeout;
         if (Clock::now() >= quietUntil ||
             (awaitedUntil_ == Operation::List && Clock::now() >= start + timeout + listed)) {
             why_ = Clock::now() >= quietUntil
@@ -433,21 +477,24 @@ int Client::List() {
     if (int code = Open()) return code;
     int status = kExitDone;
     const std::string& what = o_.operands[0];
-    if (int code = ListInto(folder, what, status)) return code;
-    if (status != kExitDone) return status;
-    for (const PaneRow& row : rows_) {
-        const std::string name = Printable(row.name), date = Printable(row.date), size = Printable(row.size);
-        if (o_.tsv)
-            std::printf("%s\t%s\t%s\t%s\n", name.c_str(), date.c_str(), size.c_str(), KindWord(row.image));
-        else
-            std::printf("%-16s %7s  %-5s  %s\n", date.c_str(), size.c_str(), KindWord(row.image), name.c_str());
-    }
+    // An exact listing may be of any length: its rows are printed as they come.
+    const bool exact = protocol_->FastVersion() >= 3;
+    if (exact) sink_ = [&](const PaneRow& row) { PrintRow(row, o_.tsv); };
+    const int code = ListInto(folder, what, status);
+    sink_ = nullptr;
     std::fflush(stdout);
-    if (rows_.size() == kMaxListedRows) {
+    if (exact && (code != kExitDone || status != kExitDone) && listedRows_ > 0)
+        Error(what + ": the listing broke off: the " + std::to_string(listedRows_) +
+              " entries printed are not all of it");
+    if (code != kExitDone) return code;
+    if (status != kExitDone) return status;
+    for (const PaneRow& row : rows_) PrintRow(row, o_.tsv);
+    std::fflush(stdout);
+    if (!exact && rows_.size() == kMaxListedRows) {
         Error(what + ": the listing fills the peer's table (" + std::to_string(kMaxListedRows) +
               " entries): more entries may exist");
         status = kExitRefused;
-    } else if (rows_.empty() && !IsDriveRoot(folder)) {
+    } else if (listedRows_ == 0 && !IsDriveRoot(folder)) {
         // Every folder but a drive's own lists "." and "..".
         Error(what + ": no such folder (the peer lists nothing for it)");
         status = kExitRefused;
@@ -582,7 +629,7 @@ int Client::MakeFolder() {
     const OperationReport report = Await(nullptr);
     if (int code = Finish(report, o_.operands[0], status)) return code;
     if (status != kExitDone) return status;
-    if (rows_.empty()) {
+    if (listedRows_ == 0) {
         Error(o_.operands[0] + ": the peer did not create it");
         return kExitRefused;
     }
@@ -653,15 +700,17 @@ int Client::ListTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step
         return kExitDone;
     }
     int listed = kExitDone;
-    if (int code = ListInto(peer, Utf8(peer), listed)) return code;
+    // The rows go to the plan as they come; it keeps what it takes of them.
+    sink_ = [&](const PaneRow& row) { plan.AddRow(row); };
+    const int code = ListInto(peer, Utf8(peer), listed);
+    sink_ = nullptr;
+    if (code != kExitDone) return code;
     if (full_) {
         // Whatever it holds, a peer that floods is not listened to any more.
         Error(Utf8(peer) + ": " + why_);
         return kExitConnection;
     }
-    if (listed == kExitDone)
-        for (const PaneRow& row : rows_) plan.AddRow(row);
-    plan.EndListing(listed == kExitDone && !rows_.empty());
+    plan.EndListing(listed == kExitDone && listedRows_ > 0);
     return AfterListing();
 }
 
@@ -699,7 +748,7 @@ int Client::MakeTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step
     if (int error = protocol_->StartCreateFolder(peer)) return SendFailed(error);
     int made = kExitDone;
     if (int code = Finish(Await(nullptr), Utf8(peer), made)) return code;
-    if (made != kExitDone || rows_.empty()) {
+    if (made != kExitDone || listedRows_ == 0) {
         if (made == kExitDone) Error(Utf8(peer) + ": the peer did not create it; its tree is not copied");
         if (status == kExitDone) status = kExitRefused;
         plan.FolderFailed();
@@ -715,8 +764,10 @@ int Client::CopyTree() {
     if (!PrepareTree(peerTop, localTop, tree)) return kExitUsage;
     if (put) host_->SetLocalTree(&tree);
     if (int code = Open()) return code;
-    // A peer's listing holds its table's rows; a local folder is read as far as the plan takes it.
-    TreePlan plan(RoomBelow(peerTop), put ? kMaxTreeFolderEntries : kMaxListedRows);
+    // A plain listing holds its table's rows; an exact one and a local
+    // folder are read as far as the plan takes them.
+    const std::size_t maxEntries = put || protocol_->FastVersion() >= 3 ? kMaxTreeFolderEntries : kMaxListedRows;
+    TreePlan plan(RoomBelow(peerTop), maxEntries);
     int status = kExitDone;
     Progress progress;
     // A plain peer's files are confirmed by its listing of their folder once the copy leaves it.
@@ -742,7 +793,7 @@ int Client::CopyTree() {
                 return status;
             }
             case TreeAction::Skip:
-                Error((put ? shown : Printable(peer)) + ": " + SkipText(step.reason));
+                Error((put ? shown : Printable(peer)) + ": " + SkipText(step.reason, maxEntries));
                 if (!SkipIsByKind(step.reason) && status == kExitDone) status = kExitRefused;
                 continue;
             default:

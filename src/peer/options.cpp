@@ -45,7 +45,9 @@ std::string Usage() {
         "  --codepage CP        the Windows side's ANSI code page (default " + d.codePage + ")\n"
         "  --plain              keep to the plain protocol (no fast mode)\n"
         "  --quiet              no progress, no log, errors only\n"
-        "  --tsv                ls: tab-separated name, date, size, kind\n"
+        "  --tsv                ls: tab-separated name, date, size, kind; in the fast mode\n"
+        "                       name, last-write time (UTC, 2026-12-07T14:01:03.1234567Z),\n"
+        "                       size in bytes (files only), kind\n"
         "  --timeout S          end an operation that gets no message for S seconds, and a\n"
         "                       listing that takes longer than S plus S/" + std::to_string(kListingRecordsPerTimeout) +
         " per record\n"

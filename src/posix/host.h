@@ -87,6 +87,7 @@ public:
 
     int DriveTypeOf(u16view root) override;
     bool ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) override;
+    std::unique_ptr<FolderCursor> OpenFolder(u16view folder) override;
 
     bool CreateFolder(u16view path) override;
     bool FileExists(u16view path) override;

@@ -1,5 +1,6 @@
 #include "winbase/win_files.h"
 
+#include <memory>
 #include <vector>
 
 #include "core/base/path_rules.h"
@@ -35,24 +36,56 @@ int WinFolderSource::DriveTypeOf(quorbel::u16view root) {
     return static_cast<int>(GetDriveTypeW(ToWide(root).c_str()));
 }
 
-bool WinFolderSource::ListFolder(quorbel::u16view folder,
-                                 const std::function<bool(const quorbel::FolderEntry&)>& visit) {
+namespace {
+
+// One FindFirstFileW search, an entry at a time.
+class WinFolderCursor : public quorbel::FolderCursor {
+public:
+    WinFolderCursor(quorbel::u16view folder, HANDLE find, const WIN32_FIND_DATAW& first)
+        : folder_(folder), find_(find), data_(first) {}
+    ~WinFolderCursor() override { FindClose(find_); }
+
+    bool Next(quorbel::FolderEntry& entry) override {
+        if (done_) return false;
+        entry = quorbel::FolderEntry();
+        entry.name = AsU16(data_.cFileName);
+        entry.attributes = data_.dwFileAttributes;
+        entry.lastWriteKnown = LocalFields(data_.ftLastWriteTime, entry.lastWrite);
+        entry.lastWriteTime = FileTimeValue(data_.ftLastWriteTime);
+        if (!(data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            entry.bytes = (uint64_t(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow;
+        if (!quorbel::SizeTextIsEmpty(entry.attributes, entry.name))
+            entry.sizeKnown = SizeOnDisk(folder_, data_.cFileName, entry.sizeOnDisk);
+        done_ = !FindNextFileW(find_, &data_);
+        return true;
+    }
+
+private:
+    quorbel::u16 folder_;
+    HANDLE find_;
+    WIN32_FIND_DATAW data_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<quorbel::FolderCursor> WinFolderSource::OpenFolder(quorbel::u16view folder) {
     // The folder with "\*" appended directly (two backslashes at a root).
     const auto pattern = quorbel::JoinPath(folder, u"*");
-    if (!pattern) return false;
+    if (!pattern) return nullptr;
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(AsWide(pattern->c_str()), &data);
-    if (find == INVALID_HANDLE_VALUE) return false;
-    do {
-        quorbel::FolderEntry entry;
-        entry.name = AsU16(data.cFileName);
-        entry.attributes = data.dwFileAttributes;
-        entry.lastWriteKnown = LocalFields(data.ftLastWriteTime, entry.lastWrite);
-        if (!quorbel::SizeTextIsEmpty(entry.attributes, entry.name))
-            entry.sizeKnown = SizeOnDisk(folder, data.cFileName, entry.sizeOnDisk);
-        if (!visit(entry)) break;
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    if (find == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<WinFolderCursor>(folder, find, data);
+}
+
+bool WinFolderSource::ListFolder(quorbel::u16view folder,
+                                 const std::function<bool(const quorbel::FolderEntry&)>& visit) {
+    std::unique_ptr<quorbel::FolderCursor> cursor = OpenFolder(folder);
+    if (!cursor) return false;
+    quorbel::FolderEntry entry;
+    while (cursor->Next(entry) && visit(entry)) {
+    }
     return true;
 }
 

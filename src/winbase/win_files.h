@@ -16,6 +16,7 @@ public:
     int DriveTypeOf(quorbel::u16view root) override;
     bool ListFolder(quorbel::u16view folder,
                     const std::function<bool(const quorbel::FolderEntry&)>& visit) override;
+    std::unique_ptr<quorbel::FolderCursor> OpenFolder(quorbel::u16view folder) override;
 };
 
 // A section of an INI file through the private-profile functions.

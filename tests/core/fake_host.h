@@ -123,6 +123,24 @@ public:
             if (!visit(e)) break;
         return true;
     }
+    // The entries a search reads one at a time, as they are read.
+    std::size_t entriesRead = 0;
+    std::unique_ptr<FolderCursor> OpenFolder(u16view folder) override {
+        struct Cursor : FolderCursor {
+            FakeHost& host;
+            const std::vector<FolderEntry>& entries;
+            std::size_t next = 0;
+            Cursor(FakeHost& h, const std::vector<FolderEntry>& e) : host(h), entries(e) {}
+            bool Next(FolderEntry& entry) override {
+                if (next == entries.size()) return false;
+                entry = entries[next++];
+                return ++host.entriesRead, true;
+            }
+        };
+        listedFolders.emplace_back(folder);
+        auto it = folders.find(u16(folder));
+        return it == folders.end() ? nullptr : std::make_unique<Cursor>(*this, it->second);
+    }
     bool OpenTransferForRead(u16view path, uint64_t& size) override {
         auto it = files.find(u16(path));
         if (openPath || it == files.end() || unopenable.count(u16(path))) return false;
@@ -261,6 +279,8 @@ inline FolderEntry Entry(u16 name, uint32_t attributes, uint64_t size = 0) {
     e.lastWriteKnown = true;
     e.sizeOnDisk = size;
     e.sizeKnown = true;
+    e.bytes = size;
+    e.lastWriteTime = 133540000000000000ULL + size;
     return e;
 }
 

@@ -192,8 +192,10 @@ TEST_F(Side, ListingTurnsRecordsIntoRows) {
 }
 
 TEST_F(Side, ListingRefusesMalformedRecords) {
+    // A page of fast mode 3 is no record for a plain or older peer.
     const std::string cases[] = {
         "DR000001nocommas.txt", "DR000001,a,b,1", "DR00000", "DR0000a1x,y,z,1", "ACK", "FR000000abcd",
+        std::string("DP000001a,,,8,0,0\0", 18),
         "DR000001" + std::string(260, 'n') + ",d,s,1", "DR000001n," + std::string(64, 'd') + ",s,1",
         "DR000001name,date,size", "DR000001n,d," + std::string(64, 's') + ",1", "DR000001n,d,s," + std::string(64, '1'),
     };
@@ -432,6 +434,94 @@ TEST_F(Pair, AListingOf2000EntriesGives1023Rows) {
     char table[kDirSlots][kDirSlotBytes];
     server.protocol.CopyDirectoryTable(table);
     EXPECT_STREQ(table[1023], "DR999999");
+}
+
+// Between two programs of fast mode 3: every entry, in pages, with the
+// texts a plain listing gives and the exact values; the Server reads the
+// folder a page at a time and keeps the first records for its monitor.
+TEST_F(Pair, AnExactListingComesWholeInPagesWithThePlainTexts) {
+    std::vector<FolderEntry> entries;
+    for (int i = 0; i < 12500; ++i)
+        entries.push_back(Entry(u"f" + FromAscii(std::to_string(i)), kAttrArchive, uint64_t(i) * 40961));
+    entries[3].name = u"a,b";          // split by the reader as a plain record is
+    entries[7].name = u16(250, u'n');  // too long for a plain record's slot, not for this one
+    entries[9].lastWriteKnown = false, entries[9].lastWriteTime = 0;
+    entries[11] = Entry(u"dir", kAttrDirectory);
+    Link plain;
+    plain.server->host.folders[u"D:\\many"] = server.host.folders[u"D:\\many"] = entries;
+    plain.client->protocol.StartListing(u"D:\\many");
+    plain.Pump();
+    ASSERT_EQ(plain.client->host.rows.size(), 1023u);
+
+    server.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"id", u"pw");
+    ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
+    client.protocol.StartListing(u"D:\\many");
+    link.Step(), link.Step();
+    EXPECT_EQ(link.Heads(), (Heads{"C:DDD", "S:DP0"}));
+    EXPECT_LT(server.host.entriesRead, 2000u) << "a page, not the folder";
+    link.Pump();
+    ASSERT_EQ(client.host.rows.size(), 12500u);
+    EXPECT_EQ(client.host.reports.front().bytes + server.host.reports.at(1).bytes, 25000u);
+    std::size_t pages = 0;
+    for (const std::string& m : link.transcript) {
+        pages += m.rfind("S:DP", 0) == 0;
+        EXPECT_LE(m.size(), 2 + kListingPageBytes);
+    }
+    EXPECT_EQ(link.transcript.size(), 2 * pages + 4) << "DD, pages and answers, the end, the Server's own DD";
+    for (std::size_t i = 0, p = 0; i < entries.size(); ++i) {
+        const Row& got = client.host.rows[i];
+        EXPECT_TRUE(got.number == int32_t(i) && got.row.exact && got.row.bytes == entries[i].bytes &&
+                    got.row.lastWriteTime == entries[i].lastWriteTime) << i;
+        if (i == 7 || p == 1023) continue;
+        const PaneRow& old = plain.client->host.rows[p++].row;
+        EXPECT_TRUE(got.row.name == old.name && got.row.date == old.date && got.row.size == old.size &&
+                    got.row.image == old.image) << i;
+    }
+    EXPECT_EQ(client.host.rows[3].row.date, u"b");
+    char table[kDirSlots][kDirSlotBytes];
+    server.protocol.CopyDirectoryTable(table);
+    EXPECT_STREQ(table[0], "DR000000f0,2024/03/05 09:07,0,8");
+    EXPECT_STREQ(table[1023], "DR999999");
+
+    // A Server of fast mode 2 answers with the plain records, framed.
+    Link older;
+    older.server->protocol.BuildLoginText(u"id", u"pw");
+    older.server->protocol.Receive("PWidpw\0QBX2", 11);
+    older.server->host.folders[u"C:\\"] = {Entry(u"a", kAttrArchive, 1)};
+    const std::string request = std::string("\x05\0\0\0", 4) + "DDC:\\";
+    ASSERT_TRUE(Deliver(older.server->protocol, request.data(), request.size()));
+    EXPECT_EQ(older.server->host.sent.back(), std::string("\x1e\0\0\0", 4) + "DR000000a,2024/03/05 09:07,1,8");
+}
+
+// A page that is not what its count says, or larger than a page may be,
+// ends the connection with no row of it; the rows before it stay.
+TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
+    const std::string good = std::string("DP000001a,,,8,0,0\0", 18);
+    const std::string cases[] = {
+        std::string("DP000002a,,,8,0,0\0", 18), std::string("DP000001a,,,8,0,0", 17),
+        std::string("DP000001a,,,8,0,0\0b", 20), std::string("DP000000a,,,8,0,0\0", 18),
+        std::string("DP000001a,,,8,0,1x\0", 19), std::string("DP000001a,,,8,18446744073709551616,0\0", 37),
+        std::string("DP000001a,,,8,0,\0", 17), std::string("DP000001,,,8,0,0\0", 17),
+        std::string("DP000001a,,8,0,0\0", 17), "DP000001" + std::string(kListingPageBytes, 'a'),
+    };
+    for (const std::string& page : cases) {
+        Link l;
+        l.server->protocol.BuildLoginText(u"i", u"p");
+        l.client->protocol.BuildLoginText(u"i", u"p");
+        l.Login();
+        l.client->protocol.StartListing(u"C:\\x");
+        for (const std::string& m : {good, page}) {
+            std::string frame(4, '\0');
+            PutFrameHeader(frame.data(), uint32_t(m.size()));
+            frame += m;
+            EXPECT_EQ(Deliver(l.client->protocol, frame.data(), frame.size()), m == good) << page.substr(0, 40);
+        }
+        EXPECT_EQ(l.client->host.rows.size(), 1u);
+        EXPECT_EQ(l.client->host.sent.size(), 3u) << "login, request, one answer: " << page.substr(0, 40);
+        EXPECT_EQ(l.client->op(), Waiting);
+        EXPECT_EQ(l.client->protocol.LastOutcome(), Outcome::Failed);
+    }
 }
 
 TEST_F(Pair, CopiesMoveBlocksAndTimesBothWays) {

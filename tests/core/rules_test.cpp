@@ -65,6 +65,12 @@ TEST(RowTexts, BothPanesAndTheTableBuildRowsAlike) {
     EXPECT_EQ(rows[6].size, u"");  // a size that could not be read
     EXPECT_EQ(FormatRecord(7, rows[0]), u"DR000007d:\\,,,2");
     EXPECT_EQ(FormatRecord(8, rows[5]), u"DR000008odd.bin,,5,8");
+    EXPECT_TRUE(rows[0].exact && rows[5].exact && rows[5].bytes == 5 && rows[6].lastWriteTime == 133540000000000005);
+    // Read a row at a time, the search kept open between them: the same rows.
+    FolderRowReader reader(source, u"C:\\");
+    PaneRow row;
+    for (const PaneRow& r : rows) EXPECT_TRUE(reader.Next(row) && row.name == r.name && row.date == r.date);
+    EXPECT_FALSE(reader.Next(row));
 
     // Away from a drive root no drive rows come; a stop ends the walk.
     rows.clear();

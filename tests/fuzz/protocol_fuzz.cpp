@@ -21,15 +21,21 @@ namespace {
 // Every folder lists a few awkward entries.
 class FuzzHost : public FakeHost {
 public:
-    bool ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) override {
-        listedFolders.emplace_back(folder);
-        const FolderEntry entries[] = {
+    static std::vector<FolderEntry> Entries() {
+        return {
             Entry(u".", kAttrDirectory), Entry(u"a,b.txt", kAttrArchive, 12),
             Entry(u16(120, u'\u3042'), kAttrArchive, 1), Entry(u16(240, u'n'), kAttrDirectory | 2, 0),
         };
-        for (const FolderEntry& e : entries)
+    }
+    bool ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) override {
+        listedFolders.emplace_back(folder);
+        for (const FolderEntry& e : Entries())
             if (!visit(e)) break;
         return true;
+    }
+    std::unique_ptr<FolderCursor> OpenFolder(u16view folder) override {
+        folders[u16(folder)] = Entries();
+        return FakeHost::OpenFolder(folder);
     }
 };
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support.h"
+#include "winbase/win_files.h"
 
 using namespace quorbel::texts;
 
@@ -17,6 +18,7 @@ protected:
         HANDLE file =
             CreateFileW((folder.path + L"\\報告.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, 0, OPEN_EXISTING, 0, 0);
         SetFileTime(file, nullptr, nullptr, &utc), CloseHandle(file);
+        written = FileTimeValue(utc);
         app = OpenMainWindow(folder.path);
     }
     void DoubleClick(HWND list, const std::wstring& name) {
@@ -24,6 +26,7 @@ protected:
         Notify(*app, list == app->left.list ? IDC_LEFT_PANE : IDC_RIGHT_PANE, NM_DBLCLK);
     }
     Folder folder{L"qb_panes"};
+    uint64_t written = 0;
     Boxes boxes;
     std::shared_ptr<App> app;
 };
@@ -43,6 +46,14 @@ TEST_F(Panes, TheLeftPaneShowsTheFolderInFileSystemOrderAndTheDrivesAtARoot) {
     };
     EXPECT_EQ(shown(L"..") + L" " + shown(L"資料") + L" " + shown(L"空"), L"0|| 1|| 8|0|");
     EXPECT_EQ(shown(L"報告.txt"), L"8|12K|2024/03/05 09:07");
+    // Behind the texts, the size in bytes and the time in full (UTC), as an exact listing sends them.
+    quorbel::PaneRow exact;
+    WinFolderSource source;
+    quorbel::CollectFolderRows(source, AsU16View(folder.path), [&](auto& r) {
+        if (r.name == u"報告.txt") exact = r;
+        return true;
+    });
+    EXPECT_TRUE(exact.exact && exact.bytes == 12345u && exact.lastWriteTime == written);
 
     SendMessageW(app->window, WM_COMMAND, IDM_LOCAL_ROOT, 0);  // the other drives first; Wine's z: is a fixed disk
     const int z = RowOf(app->left.list, L"z:\\");

@@ -42,6 +42,10 @@ constexpr uint64_t kMaxFastCopyBytes = 999'999ULL * kFastBlockBytes;
 // copied in part and named as incomplete, as a peer's full listing is.
 constexpr std::size_t kMaxTreeFolderEntries = 65536;
 
+// One page of an exact listing (fast mode 3): the records that fit this
+// many bytes go in one message and are answered with one "ACK".
+constexpr std::size_t kListingPageBytes = 64 * 1024;
+
 // The TCP port of both roles unless the settings or the command line say
 // otherwise.
 constexpr uint16_t kDefaultPort = 1050;

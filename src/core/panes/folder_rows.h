@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "core/panes/row_rules.h"
 
@@ -21,6 +22,15 @@ struct FolderEntry {
     uint64_t lastWriteTime = 0;   // a FILETIME value (UTC); 0 when unknown
 };
 
+// An open search of one folder, read an entry at a time: a listing sent in
+// pages holds the page at hand, never the folder.
+class FolderCursor {
+public:
+    virtual ~FolderCursor() = default;
+    // The next entry, as ListFolder would visit it; false at the end.
+    virtual bool Next(FolderEntry& entry) = 0;
+};
+
 // The file system as the rows see it.
 class FolderSource {
 public:
@@ -31,6 +41,8 @@ public:
     // included) until it returns false. The size needs reading only where
     // SizeTextIsEmpty is false. False when the search could not start.
     virtual bool ListFolder(u16view folder, const std::function<bool(const FolderEntry&)>& visit) = 0;
+    // The same entries, one at a time; null when the search could not start.
+    virtual std::unique_ptr<FolderCursor> OpenFolder(u16view folder) = 0;
 };
 
 struct PaneRow {
@@ -52,5 +64,21 @@ PaneRow EntryRow(const FolderEntry& entry);
 // folder's entries; add returns false to stop. False when the folder could
 // not be searched (drive rows may have come all the same).
 bool CollectFolderRows(FolderSource& source, u16view folder, const std::function<bool(const PaneRow&)>& add);
+
+// The rows of CollectFolderRows read one at a time, the search kept open
+// between them.
+class FolderRowReader {
+public:
+    FolderRowReader(FolderSource& source, u16view folder);
+    // The next row; false at the end.
+    bool Next(PaneRow& row);
+
+private:
+    FolderSource& source_;
+    u16 folder_;
+    char16_t nextDrive_;  // past 'z' once the drive rows are done
+    bool opened_ = false;
+    std::unique_ptr<FolderCursor> cursor_;
+};
 
 }  // namespace quorbel

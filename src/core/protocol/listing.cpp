@@ -12,6 +12,46 @@ namespace {
 
 constexpr std::size_t kMaxFieldBytes = 63;
 constexpr int32_t kMaxDirRecords = kDirSlots - 1;  // the end record takes the last slot
+constexpr std::size_t kMaxDecimalDigits = 20;        // of a 64-bit value
+
+// The first three commas of a record's fields, where the name and the
+// other fields fit their limits.
+bool FindFields(const char* text, std::size_t length, std::size_t (&commas)[3]) {
+    int found = 0;
+    for (std::size_t i = 0; i < length && found < 3; ++i)
+        if (text[i] == ',') commas[found++] = i;
+    if (found < 3 || commas[0] == 0) return false;
+    return commas[0] <= kMaxPath && commas[1] - commas[0] - 1 <= kMaxFieldBytes &&
+           commas[2] - commas[1] - 1 <= kMaxFieldBytes && length - commas[2] - 1 <= kMaxFieldBytes;
+}
+
+// A 64-bit value written in 1 to 20 decimal digits and nothing else.
+bool ParseDecimal64(const char* text, std::size_t length, uint64_t& value) {
+    if (length == 0 || length > kMaxDecimalDigits) return false;
+    value = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned digit = unsigned(text[i]) - '0';
+        if (digit > 9 || value > (UINT64_MAX - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    return true;
+}
+
+// An exact record without its NUL: its plain fields, and the two values
+// after the last two commas.
+bool SplitExactRecord(const char* text, std::size_t length, std::size_t& fieldsLength, uint64_t& bytes,
+                      uint64_t& time) {
+    const std::string_view record(text, length);
+    const std::size_t timeComma = record.rfind(',');
+    if (timeComma == std::string_view::npos || timeComma == 0) return false;
+    const std::size_t bytesComma = record.rfind(',', timeComma - 1);
+    std::size_t commas[3];
+    fieldsLength = bytesComma;
+    return bytesComma != std::string_view::npos &&
+           ParseDecimal64(text + bytesComma + 1, timeComma - bytesComma - 1, bytes) &&
+           ParseDecimal64(text + timeComma + 1, length - timeComma - 1, time) &&
+           FindFields(text, bytesComma, commas);
+}
 
 }  // namespace
 
@@ -26,22 +66,52 @@ u16 FormatRecord(int32_t number, const PaneRow& row) {
 
 bool ParseRecord(const char* text, std::size_t length, const AnsiCodec& codec, PaneRow& row) {
     std::size_t commas[3];
-    int found = 0;
-    for (std::size_t i = 0; i < length && found < 3; ++i)
-        if (text[i] == ',') commas[found++] = i;
-    if (found < 3 || commas[0] == 0) return false;
+    if (!FindFields(text, length, commas)) return false;
     const std::size_t nameLength = commas[0];
     const std::size_t dateLength = commas[1] - commas[0] - 1;
     const std::size_t sizeLength = commas[2] - commas[1] - 1;
     const std::size_t kindLength = length - commas[2] - 1;
-    if (nameLength > kMaxPath || dateLength > kMaxFieldBytes || sizeLength > kMaxFieldBytes ||
-        kindLength > kMaxFieldBytes)
-        return false;
     row.name = codec.FromAnsi(std::string_view(text, nameLength));
     row.date = codec.FromAnsi(std::string_view(text + commas[0] + 1, dateLength));
     row.size = codec.FromAnsi(std::string_view(text + commas[1] + 1, sizeLength));
     // atoi of the rest: leading digits, 0 when there are none.
     row.image = ParseLeadingInt(FromAscii(std::string_view(text + commas[2] + 1, kindLength)));
+    return true;
+}
+
+std::string FormatExactRecord(const PaneRow& row, const AnsiCodec& codec) {
+    std::string record = codec.ToAnsi(FormatRecord(0, row)).substr(kBlockHeaderBytes);
+    std::size_t commas[3];
+    if (record.find('\0') != std::string::npos || !FindFields(record.data(), record.size(), commas)) return {};
+    return record.append(",").append(std::to_string(row.bytes)).append(",").append(std::to_string(row.lastWriteTime));
+}
+
+bool ParsePage(const char* bytes, std::size_t length, const AnsiCodec& codec,
+               const std::function<void(PaneRow&)>& take) {
+    if (length <= kBlockHeaderBytes || length > kListingPageBytes) return false;
+    const int32_t count = ParseHeaderNumber(bytes + 2);
+    if (count <= 0) return false;
+    // Checked whole first, handed out after: a broken page adds no row.
+    for (bool check : {true, false}) {
+        std::size_t pos = kBlockHeaderBytes;
+        for (int32_t i = 0; i < count; ++i) {
+            const char* text = bytes + pos;
+            const char* end = static_cast<const char*>(std::memchr(text, '\0', length - pos));
+            std::size_t fieldsLength;
+            PaneRow row;
+            if (end == nullptr || !SplitExactRecord(text, std::size_t(end - text), fieldsLength, row.bytes,
+                                                    row.lastWriteTime))
+                return false;
+            if (!check) {
+                ParseRecord(text, fieldsLength, codec, row);
+                row.exact = true;
+                take(row);
+            }
+            pos += std::size_t(end - text) + 1;
+            if (pos >= length && i + 1 < count) return false;
+        }
+        if (pos != length) return false;
+    }
     return true;
 }
 
@@ -63,6 +133,49 @@ void Protocol::BuildDirectoryTable(u16view folder) {
     store(count++, Word(Kind::ListEnd));
     std::lock_guard<std::mutex> guard(lock_);
     table_.count = count;
+    rowsServed_ = count - 1;
+}
+
+void Protocol::SendNextPage() {
+    const AnsiCodec& codec = link_.Codec();
+    std::string page = WordText(Kind::Page) + "000000";
+    int32_t count = 0;
+    for (;;) {
+        if (pageHeld_.empty()) {
+            PaneRow row;
+            if (!pages_->Next(row)) break;
+            pageHeld_ = FormatExactRecord(row, codec);
+            if (pageHeld_.empty()) continue;  // left out whole, as a record too long for its slot
+            // The monitor's table shows the listing's first records as the plain mode sends them.
+            std::lock_guard<std::mutex> guard(lock_);
+            const std::string plain =
+                table_.count < kMaxDirRecords ? codec.ToAnsi(FormatRecord(rowsServed_, row)) : std::string();
+            if (!plain.empty() && plain.size() < std::size_t(kDirSlotBytes)) {
+                std::memcpy(table_.slots[table_.count], plain.c_str(), plain.size() + 1);
+                table_.sendIndex = ++table_.count;
+            }
+            ++rowsServed_;
+        }
+        if (page.size() + pageHeld_.size() + 1 > kListingPageBytes) break;
+        page.append(pageHeld_).push_back('\0');
+        pageHeld_.clear();
+        ++count;
+    }
+    if (count > 0) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%06d", static_cast<int>(count));
+        page.replace(2, 6, digits);
+        SendFrame(page.data(), page.size());
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::memset(table_.slots[table_.count], 0, kDirSlotBytes);
+        std::memcpy(table_.slots[table_.count], Word(Kind::ListEnd).data(), Word(Kind::ListEnd).size());
+        table_.sendIndex = ++table_.count;
+    }
+    SendWord(Kind::ListEnd);
+    FinishListing();
 }
 
 void Protocol::SendNextTableEntry() {
@@ -90,6 +203,21 @@ void Protocol::FinishListing() {
         autoListed_ = true;
         BeginListing();
     }
+}
+
+bool Protocol::AddRemotePage(const char* bytes, std::size_t length) {
+    int32_t received;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        received = rowsReceived_;
+    }
+    // Row numbers stay 32-bit: a listing that would pass them is no folder's.
+    if (ParseHeaderNumber(bytes + 2) > INT32_MAX - received) return false;
+    return ParsePage(bytes, length, link_.Codec(), [&](PaneRow& row) {
+        seat_.AddRemoteRow(row, received);
+        std::lock_guard<std::mutex> guard(lock_);
+        rowsReceived_ = ++received;
+    });
 }
 
 bool Protocol::AddRemoteRow(int32_t number, const char* text, std::size_t length) {

@@ -1,10 +1,14 @@
 // The listing: the directory table that answers a "DD" request, sent one
 // "DR" record per acknowledgement, and the reading of the peer's records
-// into right-pane rows.
+// into right-pane rows. Between two programs of fast mode 3 the listing
+// goes in pages of exact records instead, the folder's search kept open
+// from one page to the next, and has no table to fill.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <string>
 
 #include "core/base/text.h"
 #include "core/panes/folder_rows.h"
@@ -24,6 +28,18 @@ u16 FormatRecord(int32_t number, const PaneRow& row);
 // unless there are three commas, the first not at 0, the name at most 259
 // bytes and the other fields at most 63 bytes each.
 bool ParseRecord(const char* text, std::size_t length, const AnsiCodec& codec, PaneRow& row);
+
+// The record of one row in a page: the fields of its plain record (as
+// ANSI, without the header), then "," + the size in bytes and "," + the
+// last-write time (a FILETIME value, UTC) in decimal. Empty when the fields
+// would not pass ParseRecord: such a row is left out whole.
+std::string FormatExactRecord(const PaneRow& row, const AnsiCodec& codec);
+// A page: "DP", the count of its records in six digits, then that many
+// exact records, each ended by a NUL, and nothing else, at most
+// kListingPageBytes in all. The whole page is checked before `take` sees
+// its first row; false, and no row handed out, for any other page.
+bool ParsePage(const char* bytes, std::size_t length, const AnsiCodec& codec,
+               const std::function<void(PaneRow&)>& take);
 
 // The records of the last "DD" request, closed by "DR999999", and how far
 // they went out.

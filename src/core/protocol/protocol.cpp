@@ -40,6 +40,7 @@ void Protocol::OnConnectionLost() {
     login_.Reset();
     endSent_ = false;
     frames_.Reset();
+    streamBroken_ = false;
     const bool wasFast = login_.fastVersion.exchange(0) > 0;
     if (OperationState() != Waiting) End(Outcome::Lost, true);
     else if (wasFast) seat_.RefreshStatusBar();
@@ -109,6 +110,9 @@ void Protocol::Report(Operation operation, bool ours, u16view path, uint64_t byt
 }
 
 void Protocol::End(Outcome outcome, bool refresh) {
+    // A listing served in pages ends its search with the operation.
+    pages_.reset();
+    pageHeld_.clear();
     Operation operation;
     bool ours;
     u16 path;
@@ -118,7 +122,7 @@ void Protocol::End(Outcome outcome, bool refresh) {
         operation = operation_;
         ours = operationOurs_;
         path = operationPath_;
-        bytes = operation == Operation::List ? uint64_t(ours ? rowsReceived_ : table_.count - 1) : transferred_.load();
+        bytes = operation == Operation::List ? uint64_t(ours ? rowsReceived_ : rowsServed_) : transferred_.load();
         operation_ = Operation::Unknown;
     }
     SetState(Waiting, refresh);
@@ -287,9 +291,9 @@ bool Protocol::Received(std::size_t n, bool fromPeer) {
 bool Protocol::DispatchFrames() {
     const char* message;
     std::size_t length;
-    while (frames_.Next(message, length)) Dispatch(message, length, true);
+    while (!streamBroken_ && frames_.Next(message, length)) Dispatch(message, length, true);
     // Nothing of an impossible frame is dispatched; the connection ends.
-    return !frames_.Failed();
+    return !frames_.Failed() && !streamBroken_;
 }
 
 void Protocol::Receive(const char* data, int32_t length) {
@@ -319,7 +323,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
     switch (state) {
         case Waiting: DispatchWaiting(m, fromPeer); break;
         case CallDIR: DispatchCallDir(m); break;
-        case RequestDIR: SendNextTableEntry(); break;
+        case RequestDIR: pages_ ? SendNextPage() : SendNextTableEntry(); break;
         case CallCopyTO: DispatchSending(true); break;
         case RequestCopyFrom: DispatchSending(false); break;
         case RequestCopyTO: DispatchReceiving(m, true); break;
@@ -351,6 +355,16 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
 
     switch (m.kind) {
         case Kind::List:
+            if (FastVersion() >= 3) {
+                {
+                    std::lock_guard<std::mutex> guard(lock_);
+                    table_.count = table_.sendIndex = rowsServed_ = 0;
+                }
+                pages_ = std::make_unique<FolderRowReader>(files_, path);
+                SetState(RequestDIR, true);
+                SendNextPage();
+                return;
+            }
             BuildDirectoryTable(path);
             SetState(RequestDIR, true);
             {
@@ -395,6 +409,15 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
 
 void Protocol::DispatchCallDir(const Message& m) {
     if (m.kind == Kind::ListEnd) return End(Outcome::Done, true);
+    if (m.kind == Kind::Page && FastVersion() >= 3) {
+        if (AddRemotePage(m.bytes, m.length)) {
+            SendWord(Kind::Ack);
+            return;
+        }
+        // A broken page ends the connection, as a broken frame does.
+        streamBroken_ = true;
+        return Abandon(Outcome::Failed);
+    }
     if (m.kind == Kind::Record) {
         const int32_t number = ParseHeaderNumber(m.bytes + 2);
         if (number >= 0 && AddRemoteRow(number, m.bytes + kBlockHeaderBytes, m.textLength - kBlockHeaderBytes)) {

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -177,6 +178,10 @@ private:
     void SendNextTableEntry();
     void FinishListing();
     bool AddRemoteRow(int32_t number, const char* text, std::size_t length);
+    // The exact listing of fast mode 3: the next page of the open search
+    // (or the end record once it has nothing more), and a received page.
+    void SendNextPage();
+    bool AddRemotePage(const char* bytes, std::size_t length);
 
     // File blocks.
     std::size_t BlockBytes() const;
@@ -215,10 +220,17 @@ private:
     bool operationOurs_ = false;
     u16 operationPath_;
     int32_t rowsReceived_ = 0;
+    int32_t rowsServed_ = 0;
 
     MessageRing sentRing_{kWriteEndMarker};
     MessageRing receivedRing_{kReadEndMarker};
     DirectoryTable table_;
+    // The exact listing being served: its search, and the record read
+    // ahead that did not fit the last page.
+    std::unique_ptr<FolderRowReader> pages_;
+    std::string pageHeld_;
+    // A received page broke the stream: nothing after it is dispatched.
+    bool streamBroken_ = false;
     u16 remoteFolder_;
 
     TransferFile transfer_;

@@ -22,6 +22,7 @@ const WireWord kWireWords[] = {
     {Kind::List, "DD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4, Operation::List},
     {Kind::ListEnd, "DR999999", Sender::Either, In(CallDIR), LengthRule::None, 0, Operation::Unknown},
     {Kind::Record, "DR", Sender::Either, In(CallDIR), LengthRule::TextLongerThan, 11, Operation::Unknown},
+    {Kind::Page, "DP", Sender::Either, In(CallDIR), LengthRule::BytesAtLeast, 9, Operation::Unknown},
     {Kind::TakeFile, "FD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4, Operation::Receive},
     {Kind::SendFile, "FC", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 4, Operation::Send},
     {Kind::MakeFolder, "CD", Sender::Either, In(Waiting), LengthRule::TextLongerThan, 2, Operation::MakeFolder},

@@ -44,6 +44,7 @@ enum class Kind {
     List,        // "DD" + folder: list it
     Record,      // "DR" + number + record of the listing
     ListEnd,     // "DR999999": the listing's end, not answered
+    Page,        // "DP" + count + exact records: a page of a listing (fast mode 3)
     TakeFile,    // "FD" + path: take the file I send there
     SendFile,    // "FC" + path: send me that file
     MakeFolder,  // "CD" + path: create that folder
