@@ -35,7 +35,9 @@ enum class Awaiting { Nothing, Listing, Folder, FolderListing, Copy, Confirm, Fi
 struct TransferState {
     explicit TransferState(TransferRequest& r)
         : request(r), batch(r.toPeer, AsU16View(r.sourceFolder), AsU16View(r.destinationFolder),
-                            r.protocol.MaxCopyBytes(), quorbel::kDirSlots - 1,
+                            r.protocol.MaxCopyBytes(),
+                            // A plain listing holds its table; the paged one as much as a local folder gives.
+                            r.protocol.FastVersion() >= 3 ? quorbel::kMaxTreeFolderEntries : quorbel::kDirSlots - 1,
                             // A plain peer does not answer an end record: its listing tells.
                             r.toPeer && r.protocol.FastVersion() < 2) {}
     TransferRequest& request;

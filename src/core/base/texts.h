@@ -111,7 +111,7 @@ struct BoxText {
     X(kNoteSpecial, u"ファイルでもフォルダでもないため複写しません")                                           \
     X(kNoteBadName, u"ファイル名として使えない名前です")                                                       \
     X(kNoteTooLong, u"パスが長すぎます")                                                                       \
-    X(kNoteIncomplete, u"一覧が満杯（1023件）のため、一部しか複写していない可能性があります")                  \
+    X(kNoteIncomplete, u"一覧に載りきらないため、一部しか複写していない可能性があります")                       \
     X(kNoteUnlisted, u"一覧を取得できません")                                                                  \
     X(kNoteFolderNotMade, u"フォルダを作成できません")                                                         \
     X(kNoteTooLarge, u"大きすぎて複写できません")                                                              \
