@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The benchmarks, each against its yardstick measured in the same run, round
-# by round: Quorbel.exe under Wine (listing and copy against bare exchanges),
-# and quorbel-peer against itself natively.
+# by round: Quorbel.exe under Wine (listing and copy against bare exchanges,
+# batches against quorbel-peer's tree copies), and quorbel-peer against
+# itself natively.
 # Usage: scripts/bench.sh BUILD_DIR
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -15,6 +16,8 @@ for bench in listing copy; do
 done
 echo "== fast mode against the plain protocol: Quorbel.exe under Wine with quorbel-peer"
 "$here/../bench/wine_fast.py" "$build" || status=1
+echo "== batches: Quorbel.exe's transfer dialog under Wine against quorbel-peer's own tree copies"
+"$here/../bench/wine_batch.py" "$build" || status=1
 echo "== quorbel-peer to quorbel-peer (optimised build) against bare exchanges and bulk TCP"
 "$build/native/peer_bench" "$build/native/quorbel-peer" || status=1
 exit $status

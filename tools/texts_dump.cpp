@@ -1,6 +1,6 @@
-// Prints every message-box text and caption of the program and every socket
-// error text, one per line as UTF-8 (CR and LF written as \r and \n), so
-// that the manual can be checked against them.
+// Prints every message-box text and caption of the program, every label its
+// dialogs fill in and every socket error text, one per line as UTF-8 (CR and
+// LF written as \r and \n), so that the manual can be checked against them.
 #include <cstdio>
 #include <string>
 
@@ -35,6 +35,7 @@ int main() {
         PrintLine(box.text);
         if (box.caption) PrintLine(box.caption);
     }
+    for (const char16_t* label : quorbel::AllLabelTexts()) PrintLine(label);
     for (int32_t code : quorbel::SocketErrorCodes()) PrintLine(quorbel::SocketErrorText(code));
     PrintLine(quorbel::SocketErrorText(0));
     return 0;

@@ -11,6 +11,7 @@
 
 #include "app/run.h"
 #include "core/settings/settings.h"
+#include "dialogs/dialogs.h"
 #include "net/connection.h"
 #include "panes/panes.h"
 
@@ -39,6 +40,7 @@ struct App : ConnectionListener {
     std::wstring pasteName;     // taken by a right click, offered by the folder dialog
     bool exiting = false;       // the exit timer runs: the window goes once the connection is closed
     quorbel::CompanionSettings companion;
+    TransferFeed transferFeed;  // the peer's last listing and the ended operations, for a batch
     Connection connection{*this};
 
     quorbel::Protocol& protocol() { return connection.protocol(); }
@@ -63,6 +65,7 @@ struct App : ConnectionListener {
     void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
     void CloseAfter(UINT milliseconds) override;
     void ShowProgress(ClientSetup step) override;
+    void OperationEnded(const quorbel::OperationReport& report) override { transferFeed.Ended(report); }
 
 private:
     // The connection header's text, with the fast mode's mark while it runs.

@@ -2,6 +2,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "app/app.h"
 #include "core/panes/command_rules.h"
 #include "core/panes/row_rules.h"
@@ -10,6 +13,7 @@
 #include "iptool/iptool.h"
 #include "res/resource.h"
 #include "winbase/msgbox.h"
+#include "winbase/win_files.h"
 #include "winbase/wintext.h"
 
 namespace {
@@ -19,7 +23,46 @@ namespace texts = quorbel::texts;
 constexpr int kSizeTextChars = 63;
 constexpr int kNameChars = static_cast<int>(quorbel::kMaxPath);
 
-// 105 and 106: one copy dialog per selected row of the source pane.
+// The selected rows of a pane, as it shows them.
+std::vector<std::pair<int, quorbel::PaneRow>> SelectedRows(HWND list) {
+    std::vector<std::pair<int, quorbel::PaneRow>> selected;
+    for (int row = -1; (row = int(SendMessageW(list, LVM_GETNEXTITEM, row, LVNI_SELECTED))) != -1;) {
+        LVITEMW item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        quorbel::PaneRow pane;
+        pane.name = AsU16View(PaneCellText(list, row, 0, kNameChars));
+        pane.date = AsU16View(PaneCellText(list, row, 1, kSizeTextChars));
+        pane.size = AsU16View(PaneCellText(list, row, 2, kSizeTextChars));
+        pane.image = item.iImage;
+        selected.emplace_back(row, std::move(pane));
+    }
+    return selected;
+}
+
+std::vector<quorbel::PaneRow> LocalFolderRows(quorbel::u16view folder) {
+    WinFolderSource source;
+    std::vector<quorbel::PaneRow> rows;
+    quorbel::CollectFolderRows(source, folder, [&](const quorbel::PaneRow& row) { return rows.push_back(row), true; });
+    return rows;
+}
+
+// The row of that name with what its listing knew beyond the texts, or the row as shown.
+quorbel::PaneRow Fuller(const quorbel::PaneRow& shown, const std::vector<quorbel::PaneRow>& listed) {
+    for (const quorbel::PaneRow& row : listed)
+        if (row.name == shown.name && row.image == shown.image) return row;
+    return shown;
+}
+
+void RelistAfterCopy(App& app, bool toPeer) {
+    if (!app.protocol().IsWaiting()) return;
+    if (toPeer) RequestRemoteListing(app.remoteHeader, app.protocol());
+    else ListLocalFolder(app.left, app.localHeader, app.settings.localFolder);
+}
+
+// 105 and 106: one selected file in the copy dialog; more rows, or any
+// folder, as one batch in the transfer dialog.
 void CopySelectedRows(App& app, bool toPeer) {
     HWND list = toPeer ? app.left.list : app.right.list;
     quorbel::Protocol& protocol = app.protocol();
@@ -27,44 +70,54 @@ void CopySelectedRows(App& app, bool toPeer) {
         ShowBox(app.window, texts::kCopyBusy, MB_OK);
         return;
     }
-    if (FirstSelectedRow(list) == -1) {
+    auto selected = SelectedRows(list);
+    if (selected.empty()) {
         ShowBox(app.window, texts::kCopyNothingSelected, MB_OK);
         return;
     }
     const std::wstring local = ToWide(app.settings.localFolder), remote = ToWide(protocol.RemoteFolderPath());
-    bool cancelled = false, failed = false;
-    std::u16string notDone;  // the names of the copies that did not end done
-    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int pass = 0; pass < rows; ++pass) {
-        const int row = FirstSelectedRow(list);
-        if (row == -1) break;
-        const std::wstring size = PaneCellText(list, row, 2, kSizeTextChars);
-        const std::wstring name = PaneCellText(list, row, 0, kNameChars);
-        if (!quorbel::CopySizeAllowed(AsU16View(size), protocol.MaxCopyBytes())) {
-            ShowBox(nullptr, protocol.CopyTooLargeBox(), MB_OK);
-        } else if (quorbel::IsDriveRoot(AsU16View(name))) {
-            ShowBox(app.window, texts::kCopyDrive, MB_OK);
-        } else if (!toPeer && !quorbel::IsPlainFileName(AsU16View(name))) {
-            // The peer chose the name: one that would land outside this
-            // folder, or on a device, is refused before anything is written.
-            ShowBox(app.window, texts::kCopyPeerNameRefused, MB_OK | MB_ICONWARNING, {AsU16View(name)});
-        } else if (!cancelled && !failed) {
-            CopyRequest request{protocol, toPeer, toPeer ? local : remote, toPeer ? remote : local, name, pass};
-            RunCopyDialog(app.window, request);
-            cancelled = request.cancelled;
-            failed = request.requestFailed;
-            if (request.notDone) notDone.append(u"\r\n", notDone.empty() ? 0 : 2).append(AsU16View(name));
-        }
-        DeselectRow(list, row);
+    const std::vector<quorbel::PaneRow> localRows = LocalFolderRows(app.settings.localFolder);
+    const std::vector<quorbel::PaneRow> peerRows = app.transferFeed.Rows();
+    for (auto& [row, pane] : selected) pane = Fuller(pane, toPeer ? localRows : peerRows);
+    for (auto& [row, pane] : selected) DeselectRow(list, row);
+    // Drives are no entries to copy.
+    const auto drives = std::remove_if(selected.begin(), selected.end(), [](const auto& s) {
+        return quorbel::IsDriveRoot(s.second.name) || quorbel::IsDriveImage(s.second.image);
+    });
+    if (drives != selected.end()) {
+        selected.erase(drives, selected.end());
+        ShowBox(app.window, texts::kCopyDrive, MB_OK);
     }
-    // One box names them all: a closed dialog alone does not tell a copy
-    // that landed from one that did not.
-    if (!notDone.empty()) ShowBox(app.window, texts::kCopyNotDone, MB_OK | MB_ICONWARNING, {quorbel::u16view(notDone)});
+    if (selected.empty()) return;
+    if (selected.size() > 1 || selected[0].second.image == quorbel::kImageFolder) {
+        TransferRequest request{protocol, app.transferFeed, toPeer, toPeer ? local : remote, toPeer ? remote : local};
+        for (const auto& s : selected) request.rows.push_back(s.second);
+        request.destinationRows = toPeer ? peerRows : localRows;
+        request.remoteFolder = remote;
+        RunTransferDialog(app.window, request);
+        // The dialog listed the peer's folder again as its last step.
+        if (!toPeer) RelistAfterCopy(app, false);
+        return;
+    }
+    const quorbel::PaneRow& file = selected[0].second;
+    const std::wstring name = ToWide(file.name);
+    if (!quorbel::CopySizeAllowed(file.size, protocol.MaxCopyBytes())) {
+        ShowBox(nullptr, protocol.CopyTooLargeBox(), MB_OK);
+        return;
+    }
+    if (!toPeer && !quorbel::IsPlainFileName(file.name)) {
+        // The peer chose the name: one that would land outside this
+        // folder, or on a device, is refused before anything is written.
+        ShowBox(app.window, texts::kCopyPeerNameRefused, MB_OK | MB_ICONWARNING, {quorbel::u16view(file.name)});
+        return;
+    }
+    CopyRequest request{protocol, toPeer, toPeer ? local : remote, toPeer ? remote : local, name};
+    request.bytes = file.exact ? file.bytes : quorbel::SizeTextBytes(file.size);
+    RunCopyDialog(app.window, request);
+    // A closed dialog alone does not tell a copy that landed from one that did not.
+    if (request.notDone) ShowBox(app.window, texts::kCopyNotDone, MB_OK | MB_ICONWARNING, {quorbel::u16view(file.name)});
     // A request that could not be sent leaves nothing to list on a broken connection.
-    if (!failed && protocol.IsWaiting()) {
-        if (toPeer) RequestRemoteListing(app.remoteHeader, protocol);
-        else ListLocalFolder(app.left, app.localHeader, app.settings.localFolder);
-    }
+    if (!request.requestFailed) RelistAfterCopy(app, toPeer);
 }
 
 // 107 and 108: the name proposed from the other pane's selected row, or nothing.

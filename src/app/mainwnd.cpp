@@ -333,6 +333,7 @@ void App::StatusChanged() {
 void App::PeerHeader(const std::wstring& text) { SetConnectionHeader(text); }
 
 void App::ClearRemoteRows() {
+    transferFeed.ClearRows();
     if (right.list) SendMessageW(right.list, LVM_DELETEALLITEMS, 0, 0);
     // The rows that follow are of the remote folder, also when the
     // connection itself chose it (C:\ of each new peer).
@@ -340,6 +341,7 @@ void App::ClearRemoteRows() {
 }
 
 void App::AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {
+    transferFeed.AddRow(row);
     if (right.list) InsertPaneRow(right.list, recordNumber, row, recordNumber);
 }
 

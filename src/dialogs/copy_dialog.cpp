@@ -1,8 +1,13 @@
-// The copy dialog: shows the file about to be copied and its destination
-// folder, starts the copy (by "開始", or by itself for the later rows of a
-// batch), shows the step and closes once the transfer is over.
+// The copy dialog of one file: shows the file about to be copied and its
+// destination folder, starts the copy by "開始", shows the step and the
+// bytes moved, and closes once the transfer is over.
+#include "dialogs/dialogs.h"
+
+#include <commctrl.h>
+
 #include "core/base/limits.h"
 #include "core/base/path_rules.h"
+#include "core/copy/copy_batch.h"
 #include "winbase/dialog_state.h"
 #include "dialogs/dialogs.h"
 #include "res/resource.h"
@@ -13,14 +18,31 @@ namespace {
 
 namespace texts = quorbel::texts;
 
-constexpr UINT_PTR kAutoStartTimer = 1;  // later rows of a batch start by themselves
 constexpr UINT_PTR kPollTimer = 2;       // closes the dialog once the state is Waiting
 constexpr UINT kTimerPeriodMs = 1000;
+constexpr UINT_PTR kProgressTimer = 3;   // the bar and the bytes moved
+constexpr UINT kProgressPeriodMs = 200;
+constexpr int kBarRange = 1000;
 
 struct CopyState {
     CopyRequest& request;
     bool started = false;  // the request of this dialog went out; a start is not repeated
+    DWORD startTick = 0;
 };
+
+quorbel::u16view View(const quorbel::u16& text) { return text; }
+
+void ShowProgress(HWND dialog, const CopyState& s) {
+    // Before the start the protocol still counts the last transfer's bytes.
+    const uint64_t moved = s.started ? s.request.protocol.TransferredBytes() : 0, total = std::max(s.request.bytes, moved);
+    const uint64_t at = total == 0 ? 0 : moved * kBarRange / total;
+    SendMessageW(GetDlgItem(dialog, IDC_COPY_BAR), PBM_SETPOS, WPARAM(at), 0);
+    const DWORD elapsed = std::max<DWORD>(1, GetTickCount() - s.startTick);
+    const quorbel::u16 text =
+        quorbel::FormatText(quorbel::texts::kCopyProgress, {View(quorbel::AmountText(moved)), View(quorbel::AmountText(total)),
+                                                            View(quorbel::AmountText(moved * 1000 / elapsed))});
+    SetDlgItemTextW(dialog, IDC_COPY_AMOUNT, ToWide(text).c_str());
+}
 
 void ShowStep(HWND dialog, const quorbel::Protocol& protocol) {
     wchar_t text[32];
@@ -30,7 +52,6 @@ void ShowStep(HWND dialog, const quorbel::Protocol& protocol) {
 
 void StartCopy(HWND dialog, CopyState& s) {
     CopyRequest& r = s.request;
-    KillTimer(dialog, kAutoStartTimer);
     EnableWindow(GetDlgItem(dialog, IDC_COPY_CLOSE), FALSE);
     EnableWindow(GetDlgItem(dialog, IDC_COPY_START), FALSE);
 
@@ -46,29 +67,30 @@ void StartCopy(HWND dialog, CopyState& s) {
         result = r.toPeer ? r.protocol.StartCopyTo(AsU16View(source), *destination)
                           : r.protocol.StartCopyFrom(AsU16View(source), *destination);
     if (result == quorbel::kRequestTooLong) {
-        // Nothing was sent: this row is skipped, the batch goes on.
+        // Nothing was sent.
         ShowBox(dialog, texts::kCopyPathTooLong, MB_OK | MB_ICONWARNING);
         EndDialog(dialog, 1);
         return;
     }
     if (result != 0) {
         // The request did not leave (its send showed a box) and nothing will
-        // answer it: the batch ends here, without a listing on the broken
-        // connection.
+        // answer it: no listing follows on the broken connection.
         r.requestFailed = true;
         EndDialog(dialog, 1);
         return;
     }
     s.started = true;
+    s.startTick = GetTickCount();
     SetTimer(dialog, kPollTimer, kTimerPeriodMs, nullptr);
+    SetTimer(dialog, kProgressTimer, kProgressPeriodMs, nullptr);
 }
 
-// "開始" or the automatic start: refused while another operation runs.
-void OnStart(HWND dialog, CopyState& s, bool automatic) {
+// "開始": refused while another operation runs.
+void OnStart(HWND dialog, CopyState& s) {
     if (s.started) return;
     if (!s.request.protocol.IsWaiting()) {
-        // A batch row waits its turn; the user gets the answer "閉じる" gets.
-        if (!automatic) ShowBox(dialog, texts::kCloseDuringTransfer, MB_OK);
+        // The user gets the answer "閉じる" gets.
+        ShowBox(dialog, texts::kCloseDuringTransfer, MB_OK);
         return;
     }
     StartCopy(dialog, s);
@@ -86,8 +108,15 @@ void OnInitDialog(HWND dialog, CopyState& s) {
     }
     SetDlgItemTextW(dialog, IDC_COPY_SOURCE, ToWide(*source).c_str());
     SetDlgItemTextW(dialog, IDC_COPY_DESTINATION, r.destinationFolder.c_str());
+    SendMessageW(GetDlgItem(dialog, IDC_COPY_BAR), PBM_SETRANGE32, 0, kBarRange);
+    if (r.toPeer) {
+        // The size of the file as it is now, not as the pane listed it.
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExW(ToWide(*source).c_str(), GetFileExInfoStandard, &data))
+            s.request.bytes = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    ShowProgress(dialog, s);
     r.protocol.ClearStop();
-    if (r.batchPosition > 0) SetTimer(dialog, kAutoStartTimer, kTimerPeriodMs, nullptr);
 }
 
 void Close(HWND dialog, CopyState& s) {
@@ -106,8 +135,8 @@ INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     quorbel::Protocol& protocol = s.request.protocol;
     switch (message) {
         case WM_TIMER:
-            if (wParam == kAutoStartTimer) {
-                OnStart(dialog, s, true);
+            if (wParam == kProgressTimer) {
+                ShowProgress(dialog, s);
             } else if (wParam == kPollTimer) {
                 if (protocol.IsWaiting()) {
                     // Refused, failed, lost, or a file the peer's empty end record left as it was.
@@ -116,13 +145,14 @@ INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
                     EndDialog(dialog, 1);
                 } else {
                     ShowStep(dialog, protocol);
+                    ShowProgress(dialog, s);
                 }
             }
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case IDC_COPY_START:
-                    OnStart(dialog, s, false);
+                    OnStart(dialog, s);
                     return TRUE;
                 case IDC_COPY_STOP:
                     protocol.RequestStop();
@@ -145,8 +175,8 @@ INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             Close(dialog, s);
             return TRUE;
         case WM_DESTROY:
-            KillTimer(dialog, kAutoStartTimer);
             KillTimer(dialog, kPollTimer);
+            KillTimer(dialog, kProgressTimer);
             // Once nothing runs, a stop that no transfer took up must not cut
             // off a later one, such as the peer fetching a file from this side.
             if (protocol.IsWaiting()) protocol.ClearStop();

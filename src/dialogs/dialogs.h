@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/protocol/protocol.h"
 #include "core/settings/settings.h"
@@ -38,12 +41,47 @@ struct CopyRequest {
     std::wstring sourceFolder;      // the folder of the row: local to the peer, remote from it
     std::wstring destinationFolder;
     std::wstring name;              // the row's name
-    int batchPosition = 0;          // 0 waits for "開始", later rows start by themselves
-    bool cancelled = false;         // out: the user closed it; no more dialogs for the batch
+    uint64_t bytes = 0;             // the file's size as far as it is known (progress)
+    bool cancelled = false;         // out: the user closed it
     bool requestFailed = false;     // out: the request could not be sent; the batch ends
     bool notDone = false;           // out: the copy started and did not end done (nor stopped)
 };
 void RunCopyDialog(HWND owner, CopyRequest& request);
+
+// ---- Transfer dialog: a batch of copies --------------------------------------
+// The peer's rows and the ended operations as the connection reports them
+// (on the receive thread); the rows of the last listing stay for the next
+// batch to read. While a dialog is attached, each ended operation posts
+// kTransferStepMessage to it.
+constexpr UINT kTransferStepMessage = WM_APP + 20;
+class TransferFeed {
+public:
+    void Attach(HWND dialog);
+    void Detach();
+    void ClearRows();
+    void AddRow(const quorbel::PaneRow& row);
+    void Ended(const quorbel::OperationReport& report);
+    std::vector<quorbel::PaneRow> Rows();
+    bool TakeEnded(quorbel::OperationReport& report);
+
+private:
+    std::mutex lock_;
+    HWND dialog_ = nullptr;
+    std::vector<quorbel::PaneRow> rows_;
+    std::deque<quorbel::OperationReport> ended_;
+};
+
+struct TransferRequest {
+    quorbel::Protocol& protocol;
+    TransferFeed& feed;
+    bool toPeer;
+    std::wstring sourceFolder, destinationFolder;
+    std::vector<quorbel::PaneRow> rows = {};             // the selected rows, files and folders
+    std::vector<quorbel::PaneRow> destinationRows = {};  // the destination folder's rows
+    std::wstring remoteFolder = {};                      // listed again at the end
+};
+// Modal: the main window waits until the user closes the summary.
+void RunTransferDialog(HWND owner, TransferRequest& request);
 
 // ---- Folder-creation dialog ---------------------------------------------------
 struct FolderRequest {

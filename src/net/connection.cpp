@@ -115,6 +115,7 @@ struct Connection::Impl {
         int length = sizeof address;
         SOCKET peer = accept(listening, reinterpret_cast<sockaddr*>(&address), &length);
         if (peer == INVALID_SOCKET) return;
+        SendAtOnce(peer);
         slotAddress[free] = address;
         // The peer of the design: a new one logs in (and is listed) afresh,
         // from C:\ of this side's right pane.
@@ -196,9 +197,18 @@ struct Connection::Impl {
         }
     }
 
+    // A copy ends each file with small messages in a row (the last block or
+    // its answer, the next request): each leaves at once rather than after
+    // the peer's delayed acknowledgement of the one before.
+    static void SendAtOnce(SOCKET s) {
+        const BOOL on = TRUE;
+        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    }
+
     // ---- Client ----
     void ReadLoop() {
         const SOCKET s = socket.load();
+        SendAtOnce(s);
         DWORD noTimeout = 0;
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&noTimeout), sizeof noTimeout);
         // The Server's folder at once; no rows of an earlier connection stay.

@@ -29,6 +29,8 @@ public:
     virtual void CloseAfter(UINT milliseconds) = 0;
     // Window thread, while the Client sets up.
     virtual void ShowProgress(ClientSetup step) = 0;
+    // An operation ended, served or started here.
+    virtual void OperationEnded(const quorbel::OperationReport&) {}
 };
 
 // What a connection needs from the settings, read when it starts.

@@ -31,6 +31,7 @@ public:
     void EndConnection() override;
     void ClearRemoteRows() override;
     void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
+    void OperationEnded(const quorbel::OperationReport& report) override { listener_.OperationEnded(report); }
     bool CreateFolder(quorbel::u16view path) override;
     bool FileExists(quorbel::u16view path) override;
     bool FolderExists(quorbel::u16view path) override;

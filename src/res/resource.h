@@ -21,6 +21,8 @@
 #define IDD_ADDIP           18
 #define IDD_PROGRESS        19
 #define IDD_IDPW            20
+#define IDD_TRANSFER        21
+#define IDD_OVERWRITE       22
 
 // Menu commands
 #define IDM_LOCAL_RELIST    101
@@ -93,6 +95,8 @@
 #define IDC_COPY_SOURCE         231
 #define IDC_COPY_DESTINATION    232
 #define IDC_COPY_STEP           501
+#define IDC_COPY_AMOUNT         502
+#define IDC_COPY_BAR            601
 
 // Folder-creation dialog (template 7)
 #define IDC_FOLDER_CLOSE        201
@@ -135,3 +139,23 @@
 #define IDC_IDPW_ID             240
 #define IDC_IDPW_PW             241
 #define IDC_IDPW_PROMPT         501
+
+// Transfer dialog: a batch of copies (template 21)
+#define IDC_TRANSFER_CLOSE      201
+#define IDC_TRANSFER_STOP       203
+#define IDC_TRANSFER_SUMMARY    231
+#define IDC_TRANSFER_LIST       451
+#define IDC_TRANSFER_NOTE       501
+#define IDC_TRANSFER_CURRENT    502
+#define IDC_TRANSFER_TOTALS     503
+#define IDC_TRANSFER_SPEED      504
+#define IDC_TRANSFER_FILE_BAR   601
+#define IDC_TRANSFER_BATCH_BAR  602
+
+// Overwrite question (template 22)
+#define IDC_OVERWRITE_REPLACE   201
+#define IDC_OVERWRITE_OLDER     202
+#define IDC_OVERWRITE_SKIP      203
+#define IDC_OVERWRITE_CANCEL    204
+#define IDC_OVERWRITE_TEXT      501
+#define IDC_OVERWRITE_ALL       521

@@ -3,6 +3,7 @@
 
 #include <map>
 
+#include "core/copy/copy_batch.h"
 #include "core/copy/tree_plan.h"
 #include "core/panes/command_rules.h"
 #include "core/panes/folder_rows.h"
@@ -372,6 +373,97 @@ TEST(TreePlan, DepthFirstLeavingOutWhatItMayNotCopy) {
     EXPECT_EQ(TreeSteps(local), "make d;");
     local.FolderFailed();
     EXPECT_EQ(TreeSteps(local), "done ;");
+}
+
+// A batch's entries as "name:state/note" (Queued, Running, Copied, Skipped, Failed, Unconfirmed; the note's number).
+std::string BatchEntries(const CopyBatch& batch) {
+    std::string out;
+    for (const BatchEntry& e : batch.Entries())
+        out += std::string(e.name.begin(), e.name.end()) + ":" + "QRCSFU"[int(e.state)] +
+               (e.note != EntryNote::None ? "/" + std::to_string(int(e.note)) : "") + ";";
+    return out;
+}
+PaneRow BatchRow(const char16_t* name, const char16_t* date, const char16_t* size, int image = kImageFile) {
+    return {name, date, size, image};
+}
+PaneRow ExactRow(const char16_t* name, uint64_t bytes, uint64_t time) {
+    PaneRow row{name, u"2024/01/01 10:00", FormatSizeText(bytes), kImageFile, true, bytes, time};
+    return row;
+}
+
+TEST(CopyBatch, OverwriteChoicesTreesAndWhatBecameOfEach) {
+    // From a plain peer: its rows give times to the minute and sizes as texts.
+    CopyBatch get(false, u"C:\\peer", u"D:\\here", 1000, 4, false);
+    for (auto row : {BatchRow(u"d", u"", u"", kImageFolder), BatchRow(u"same", u"2024/01/01 10:00", u"5"),
+                     BatchRow(u"old", u"2024/02/01 10:00", u"5"), BatchRow(u"new", u"2024/01/01 10:00", u"5"),
+                     BatchRow(u"gone", u"2024/01/01 10:00", u"7"), BatchRow(u"big", u"2K", u"2K"),
+                     BatchRow(u"..", u"", u"", kImageDot), BatchRow(u"a:b", u"", u"1")})
+        get.Add(row);
+    get.SetDestinationRows({BatchRow(u"SAME", u"2024/01/01 10:00", u"5"), BatchRow(u"old", u"2024/01/01 10:00", u"5"),
+                            BatchRow(u"new", u"2024/03/01 10:00", u"5")});
+    BatchStep step = get.Next();  // "same" is there already: skipped without a question
+    EXPECT_EQ(std::tuple(int(step.action), step.destination, step.toTheMinute),
+              std::tuple(int(BatchAction::Ask), u16(u"D:\\here\\old"), true));
+    get.Answer(OverwriteChoice::ReplaceIfOlder, false);
+    EXPECT_EQ(get.Next().source, u"C:\\peer\\old");
+    get.FileEnded(Outcome::Done, 5);
+    EXPECT_EQ(int(get.Next().action), int(BatchAction::Ask));  // "new": asked again, then for all
+    get.Answer(OverwriteChoice::ReplaceIfOlder, true);
+    step = get.Next();
+    EXPECT_EQ(std::pair(int(step.action), step.bytes), std::pair(int(BatchAction::CopyFile), uint64_t(7)));
+    get.FileEnded(Outcome::Refused, 0);
+    step = get.Next();  // "big" is too large, "a:b" no name here; then the tree
+    EXPECT_EQ(std::pair(int(step.action), step.source), std::pair(int(BatchAction::ListSource), u16(u"C:\\peer\\d")));
+    for (auto row : {BatchRow(u"..", u"", u"", kImageDot), BatchRow(u"x", u"2024/05/01 10:00", u"3"),
+                     BatchRow(u"y", u"2024/05/01 10:00", u"3"), BatchRow(u"odd", u"", u"", 42)})
+        get.AddRow(row);
+    get.SourceListed(true);
+    EXPECT_EQ(get.Next().destination, u"D:\\here\\d");
+    get.FolderMade(true, {BatchRow(u"x", u"2024/04/01 10:00", u"3"), BatchRow(u"y", u"2024/06/01 10:00", u"3")});
+    // The listing filled the table; "x" is older, "y" newer: "only if older" holds for all, no question.
+    step = get.Next();
+    EXPECT_EQ(std::pair(int(step.action), step.destination), std::pair(int(BatchAction::CopyFile), u16(u"D:\\here\\d\\x")));
+    get.FileEnded(Outcome::Done, 3);
+    EXPECT_EQ(int(get.Next().action), int(BatchAction::Done));
+    EXPECT_EQ(BatchEntries(get), "same:S/1;old:C;new:S/2;gone:F/15;big:F/13;a:b:F/8;d:C;d:S/10;d\\x:C;d\\y:S/2;d\\odd:S/7;");
+    EXPECT_EQ(std::tuple(get.FilesKnown(), get.FilesEnded(), get.FilesCopied(), get.BytesKnown(), get.BytesEnded()),
+              std::tuple(8, 8, 2, uint64_t(5 + 5 + 5 + 7 + 2048 + 1 + 3 + 3), uint64_t(5 + 5 + 5 + 7 + 2048 + 1 + 3 + 3)));
+    const u16 summary = BatchSummaryText(get);
+    EXPECT_EQ(summary.substr(0, summary.find(u"スキップ:")),
+              u"複写 2 件　スキップ 5 件　失敗 3 件\r\n失敗:\r\ngone（相手側が拒否しました）\r\n"
+              u"big（大きすぎて複写できません）\r\na:b（ファイル名として使えない名前です）\r\n");
+
+    // To a plain peer, exact rows on both sides: the times compared in full, files confirmed by its listing.
+    CopyBatch put(true, u"C:\\here", u"C:\\", 1 << 20, 1023, true);
+    for (auto row : {ExactRow(u"a", 10, 100), ExactRow(u"b", 10, 200), ExactRow(u"c", 20000, 100)}) put.Add(row);
+    put.SetDestinationRows({ExactRow(u"a", 10, 100), ExactRow(u"b", 10, 300)});
+    step = put.Next();
+    EXPECT_EQ(std::pair(int(step.action), step.toTheMinute), std::pair(int(BatchAction::Ask), false));
+    put.Answer(OverwriteChoice::Replace, false);
+    put.FileEnded(Outcome::Done, 10);
+    put.Next();
+    put.FileEnded(Outcome::Done, 20000);
+    EXPECT_EQ(BatchEntries(put), "a:S/1;b:U;c:U;");
+    step = put.Next();
+    EXPECT_EQ(std::pair(int(step.action), step.destination), std::pair(int(BatchAction::Confirm), u16(u"C:\\")));
+    put.Confirmed(true, {BatchRow(u"B", u"", u"10"), BatchRow(u"c", u"", u"20K")});
+    EXPECT_EQ(int(put.Next().action), int(BatchAction::Done));
+    EXPECT_EQ(BatchEntries(put), "a:S/1;b:C;c:F/14;");
+
+    // Cancel ends the batch at the question; a stop after the file at hand.
+    for (bool cancel : {true, false}) {
+        CopyBatch batch(true, u"C:\\", u"D:\\", 100, 1023, false);
+        for (auto name : {u"a", u"b", u"c"}) batch.Add(BatchRow(name, u"2024/01/01 10:00", u"1"));
+        batch.SetDestinationRows({BatchRow(u"b", u"2023/01/01 10:00", u"1")});
+        batch.Next();
+        batch.FileEnded(Outcome::Done, 1);
+        batch.Next();
+        if (cancel) batch.Answer(OverwriteChoice::Cancel, true);
+        else batch.Stop(), batch.Answer(OverwriteChoice::Replace, false), batch.FileEnded(Outcome::Stopped, 0);
+        EXPECT_EQ(int(batch.Next().action), int(BatchAction::Done));
+        EXPECT_EQ(BatchEntries(batch), cancel ? "a:C;b:S/4;c:S/4;" : "a:C;b:S/5;c:S/5;");
+        EXPECT_TRUE(batch.Finished());
+    }
 }
 
 TEST(CompanionFile, KeysDefaultsAndPlace) {

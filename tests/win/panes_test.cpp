@@ -107,7 +107,7 @@ TEST_F(Panes, BrowsingThePeerPastThePathLimitIsRefusedBeforeAnythingChanges) {
 
 TEST_F(Panes, TheCopyDialogIgnoresEscapeAndARequestThatCannotBeSentEndsTheBatchWithOneBox) {
     // Not connected: the first request cannot go out.
-    SelectRows(app->left.list, {RowOf(app->left.list, L"空"), RowOf(app->left.list, L"報告.txt")});
+    SelectRows(app->left.list, {RowOf(app->left.list, L"報告.txt")});
     std::wstring seen;
     DriveDialogs([&] { SendMessageW(app->window, WM_COMMAND, IDM_COPY_TO, 0); }, [&](HWND dialog, int) {
         SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);  // Escape
@@ -118,6 +118,15 @@ TEST_F(Panes, TheCopyDialogIgnoresEscapeAndARequestThatCannotBeSentEndsTheBatchW
     ASSERT_EQ(boxes.All().size(), 1u) << "a listing was asked for afterwards";
     EXPECT_EQ(boxes.all[0].caption, AsWide(kSendFailed.caption));
     EXPECT_TRUE(app->protocol().IsWaiting());
+    // A batch (files first): the one box, and a summary that names what did not go.
+    SelectRows(app->left.list, {RowOf(app->left.list, L"空"), RowOf(app->left.list, L"報告.txt")});
+    DriveDialogs([&] { SendMessageW(app->window, WM_COMMAND, IDM_COPY_TO, 0); }, [&](HWND dialog, int) {
+        PumpUntil([&] { return IsWindowEnabled(GetDlgItem(dialog, IDC_TRANSFER_CLOSE)) != FALSE; });
+        seen = Text(GetDlgItem(dialog, IDC_TRANSFER_SUMMARY));
+        Click(dialog, IDC_TRANSFER_CLOSE);
+    });
+    EXPECT_EQ(seen, L"複写 0 件　スキップ 1 件　失敗 1 件\r\n失敗:\r\n報告.txt（接続が切れました）\r\nスキップ:\r\n空（停止しました）");
+    EXPECT_EQ(boxes.All().size(), 2u);
 }
 
 TEST_F(Panes, ACopyFromThePeerRefusesANameThatWouldNotStayInThisFolder) {

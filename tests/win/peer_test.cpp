@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/monitors.h"
+#include "winbase/win_files.h"
 #include "support.h"
 
 TEST(AgainstPeer, CopiesCodePage932NamesBothWaysThroughTheMenu) {
@@ -62,4 +63,89 @@ TEST(AgainstPeer, CopiesCodePage932NamesBothWaysThroughTheMenu) {
     ASSERT_EQ(boxes.All().size(), 1u);
     EXPECT_EQ(boxes.All()[0].text, L"次のファイルは複写できませんでした\r\n衝突.txt");
     RemoveDirectoryW((root + std::wstring(L"\\衝突.txt")).c_str());
+}
+
+// Folders through the transfer dialog, both ways, in the fast mode and the plain one: an empty folder, a Japanese
+// name and an empty file arrive whole with their times; a file changed since is asked about and replaced.
+TEST(AgainstPeer, CopiesTreesBothWaysInOneTransferDialog) {
+    const wchar_t *port = _wgetenv(L"QUORBEL_PEER_PORT"), *root = _wgetenv(L"QUORBEL_PEER_ROOT");
+    if (!port || !root) GTEST_SKIP() << "needs the peer that tests/e2e/interop.py starts";
+    const FILETIME time = ToFileTime(133000000000000000ULL);  // 2022-06-19
+    auto write = [&](const std::wstring& path, const std::string& bytes) {
+        WriteBytes(path, bytes);
+        HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        SetFileTime(file, &time, &time, &time);
+        CloseHandle(file);
+    };
+    auto written = [](const std::wstring& path) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+        return FileTimeValue(data.ftLastWriteTime);
+    };
+    for (const wchar_t* mode : {L"1", L"0"}) {
+        Boxes boxes;
+        Folder folder(std::wstring(L"qb_tree") + mode);
+        const std::wstring top = std::wstring(L"木") + mode, files[] = {L"\\日本語の名前.txt", L"\\零.bin", L"\\下\\深い.dat"};
+        for (const auto& sub : {L"", L"\\空", L"\\下"}) CreateDirectoryW((folder.path + L"\\" + top + sub).c_str(), nullptr);
+        write(folder.path + L"\\" + top + files[0], std::string(3000, 'j'));
+        write(folder.path + L"\\" + top + files[1], "");
+        write(folder.path + L"\\" + top + files[2], std::string(70000, 'd'));
+        auto app = OpenMainWindow(folder.path, {{L"port_no", port}, {L"fast_mode", mode}}, false);
+        DriveDialogs([&] { SendMessageW(app->window, WM_COMMAND, IDM_CONNECT, 0); }, [](HWND d, int) {
+            SetDlgItemTextW(d, IDC_IDPW_ID, L"試験"), SetDlgItemTextW(d, IDC_IDPW_PW, L"合言葉"), Click(d, IDC_IDPW_OK);
+        });
+        auto listed = [&](HWND list, const std::wstring& name) { return app->protocol().IsWaiting() && RowOf(list, name) >= 0; };
+        // A Server lists its Client once after the Client's first listing: not across a copy.
+        ASSERT_TRUE(PumpUntil([&] {
+            return listed(app->right.list, L"受領.bin") &&
+                   !MonitorRows(MonitorKind::DirectoryTable, app->protocol())[0].text.empty();
+        }, 30000));
+        // The summary as the dialog shows it at its end; the overwrite question answered "上書き" for all.
+        static std::wstring summary;
+        auto batch = [&](HWND list, int command) {
+            summary.clear();
+            SelectRows(list, {RowOf(list, top)});
+            DriveDialogs([&] { SendMessageW(app->window, WM_COMMAND, command, 0); }, [](HWND d, int) {
+                if (GetDlgItem(d, IDC_OVERWRITE_ALL)) {
+                    CheckDlgButton(d, IDC_OVERWRITE_ALL, BST_CHECKED), Click(d, IDC_OVERWRITE_REPLACE);
+                    return;
+                }
+                SetTimer(d, 77, 50, [](HWND d, UINT, UINT_PTR, DWORD) {
+                    if (!IsWindowEnabled(GetDlgItem(d, IDC_TRANSFER_CLOSE))) return;
+                    summary = Text(GetDlgItem(d, IDC_TRANSFER_SUMMARY));
+                    Click(d, IDC_TRANSFER_CLOSE);
+                });
+            }, 120000);
+        };
+        batch(app->left.list, IDM_COPY_TO);
+        EXPECT_EQ(summary, L"複写 3 件　スキップ 0 件　失敗 0 件") << mode;
+        const std::wstring there = root + (L"\\" + top), here = folder.path + L"\\" + top;
+        EXPECT_EQ(GetFileAttributesW((there + L"\\空").c_str()), DWORD(FILE_ATTRIBUTE_DIRECTORY)) << mode;
+        for (const auto& file : files)
+            EXPECT_TRUE(ReadBytes(there + file) == ReadBytes(here + file) && written(there + file) == written(here + file))
+                << mode << file;
+
+        // Changed here: asked about once, replaced; the rest is there already.
+        write(here + files[0], std::string(5000, 'k'));
+        ASSERT_TRUE(PumpUntil([&] { return listed(app->right.list, top); }));
+        batch(app->left.list, IDM_COPY_TO);
+        EXPECT_EQ(summary.substr(0, summary.find(L"\r\n")), L"複写 1 件　スキップ 2 件　失敗 0 件") << mode;
+        EXPECT_TRUE(ReadBytes(there + files[0]) == ReadBytes(here + files[0])) << mode;
+
+        // And back, into a folder of its own.
+        app->settings.localFolder = AsU16View(here + L"\\戻");
+        CreateDirectoryW((here + L"\\戻").c_str(), nullptr);
+        ListLocalFolder(app->left, app->localHeader, app->settings.localFolder);
+        ASSERT_TRUE(PumpUntil([&] { return listed(app->right.list, top); }));
+        batch(app->right.list, IDM_COPY_FROM);
+        EXPECT_EQ(summary, L"複写 3 件　スキップ 0 件　失敗 0 件") << mode;
+        const std::wstring back = here + L"\\戻\\" + top;
+        EXPECT_NE(GetFileAttributesW((back + L"\\空").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u) << mode;
+        for (const auto& file : files)
+            EXPECT_TRUE(ReadBytes(back + file) == ReadBytes(there + file) && written(back + file) == written(here + file))
+                << mode << file;
+        for (const auto& box : boxes.All()) ADD_FAILURE() << box.caption << ": " << box.text;
+        std::error_code ignored;
+        std::filesystem::remove_all(there, ignored);
+    }
 }

@@ -53,12 +53,13 @@ void MakeFile(const std::wstring& path, size_t size, WORD month, WORD day, WORD 
     SetFileTime(handle, &utc, &utc, &utc), CloseHandle(handle);
 }
 
+const std::wstring quotes = L"C:\\営業部\\見積書\\", designs = L"C:\\共有\\設計資料\\";
+
 void MakeOffice() {
     for (const wchar_t* folder : {L"C:\\営業部\\見積書\\旧版", L"C:\\営業部\\請求書", L"C:\\営業部\\契約書",
                                   L"C:\\共有\\設計資料\\写真", L"C:\\共有\\設計資料\\旧版", L"C:\\Quorbel\\ipaddress",
                                   L"C:\\QuorbelServer"})
         std::filesystem::create_directories(folder);
-    const std::wstring quotes = L"C:\\営業部\\見積書\\", designs = L"C:\\共有\\設計資料\\";
     MakeFile(quotes + L"2026年度見積一覧.xlsx", 48213, 3, 2, 9, 41);
     MakeFile(quotes + L"A社見積書.pdf", 231822, 2, 18, 16, 5);
     MakeFile(quotes + L"B社見積書.pdf", 198410, 2, 27, 11, 32);
@@ -216,6 +217,27 @@ int wmain(int argc, wchar_t** argv) {
     });
     PumpUntil([&] { return client->protocol().IsWaiting(); }, 60000);
 
+    // A batch into the same folder: a file of that name there already is asked about; the dialog mid-batch.
+    MakeFile(designs + L"A社見積書.pdf", 180204, 1, 20, 17, 45);
+    MakeFile(quotes + L"見積根拠資料.zip", 6000000, 3, 14, 13, 8);
+    ListLocalFolder(client->left, client->localHeader, client->settings.localFolder);
+    RequestRemoteListing(client->remoteHeader, client->protocol());
+    PumpUntil([&] { return client->protocol().IsWaiting() && RowOf(client->right.list, L"A社見積書.pdf") >= 0; }, 30000);
+    SelectRows(client->left.list, {});
+    LVITEMW selected = {};
+    selected.stateMask = selected.state = LVIS_SELECTED;
+    for (const wchar_t* name : {L"旧版", L"2026年度見積一覧.xlsx", L"A社見積書.pdf", L"B社見積書.pdf", L"見積根拠資料.zip"})
+        SendMessageW(client->left.list, LVM_SETITEMSTATE, RowOf(client->left.list, name), LPARAM(&selected));
+    Command(*client, IDM_COPY_TO, [](HWND d, int ordinal) {
+        if (ordinal == 1) return Capture(d, L"overwrite_question"), Click(d, IDC_OVERWRITE_REPLACE);
+        PumpUntil([d] { return Text(GetDlgItem(d, IDC_TRANSFER_CURRENT)).find(L"見積根拠資料") != std::wstring::npos &&
+                               SendMessageW(GetDlgItem(d, IDC_TRANSFER_FILE_BAR), PBM_GETPOS, 0, 0) > 150; }, 60000);
+        Capture(d, L"transfer_dialog_running");
+        PumpUntil([d] { return IsWindowEnabled(GetDlgItem(d, IDC_TRANSFER_CLOSE)) != FALSE; }, 120000);
+        Click(d, IDC_TRANSFER_CLOSE);
+    });
+    PumpUntil([&] { return client->protocol().IsWaiting(); }, 60000);
+
     client->connection.Close(client->window);
     done = true;
     serverThread.join();
@@ -226,6 +248,6 @@ int wmain(int argc, wchar_t** argv) {
         std::filesystem::remove_all(folder, ignored);
     for (const auto& box : boxes.All())
         std::fwprintf(stderr, L"unexpected box: %ls: %ls\n", box.caption.c_str(), box.text.c_str());
-    if (g_pictures != 20) std::fprintf(stderr, "screenshots: %d pictures taken, not 20\n", g_pictures);
-    return boxes.All().empty() && g_pictures == 20 ? 0 : 1;
+    if (g_pictures != 22) std::fprintf(stderr, "screenshots: %d pictures taken, not 22\n", g_pictures);
+    return boxes.All().empty() && g_pictures == 22 ? 0 : 1;
 }

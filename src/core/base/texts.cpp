@@ -11,6 +11,13 @@ const std::vector<BoxText>& AllBoxTexts() {
     return all;
 }
 
+const std::vector<const char16_t*>& AllLabelTexts() {
+#define QUORBEL_LIST_LABEL(name, text) texts::name,
+    static const std::vector<const char16_t*> all = {QUORBEL_LABEL_TEXTS(QUORBEL_LIST_LABEL)};
+#undef QUORBEL_LIST_LABEL
+    return all;
+}
+
 u16 FormatText(u16view format, std::initializer_list<TextArg> args) {
     u16 out;
     auto next = args.begin();

@@ -46,6 +46,7 @@ struct BoxText {
     X(kSortFailed, u"ソート失敗。", u"Error")                                                                   \
     /* Dialogs. */                                                                                              \
     X(kCloseDuringTransfer, u"転送中は操作不可！", u"画面閉じる")                                               \
+    X(kBatchClosedEarly, u"転送を打ち切りました\r\n%s", u"一括転送")                                          \
     X(kFolderNameEmpty, u"文字を入力して下さい", u"Folder")                                                     \
     X(kFolderNameBad, u"入力文字にエラー！", u"Folder")                                                         \
     X(kPictureNotLoaded, u"画像が読み込み出来ません。", u"ImageLoad")                                           \
@@ -83,14 +84,63 @@ struct BoxText {
     X(kBatchCloseFailed, u"Unable to close the file.", u"file error")                                           \
     X(kRunAsFailed, u"%s could not be started as administrator", u"Error")
 
+// X(name, text) for the texts the dialogs fill in themselves: the transfer
+// dialog, its summary and the overwrite question.
+#define QUORBEL_LABEL_TEXTS(X)                                                                                 \
+    X(kBatchNote, u"転送が終わるまで主画面は操作できません。終わったら「閉じる」で戻ります。")               \
+    X(kBatchColumnName, u"名前")                                                                               \
+    X(kBatchColumnState, u"状態")                                                                              \
+    X(kBatchColumnNote, u"理由")                                                                               \
+    X(kBatchFiles, u"ファイル %d / %d 件　%s / %s")                                                            \
+    X(kBatchSpeed, u"%s/s　残り約 %d 秒")                                                                      \
+    X(kBatchCurrent, u"転送中: %s")                                                                            \
+    X(kBatchFinished, u"終了しました")                                                                         \
+    X(kCopyProgress, u"%s / %s, %s/s")                                                                         \
+    X(kStateQueued, u"待機")                                                                                   \
+    X(kStateRunning, u"転送中")                                                                                \
+    X(kStateCopied, u"完了")                                                                                   \
+    X(kStateSkipped, u"スキップ")                                                                              \
+    X(kStateFailed, u"失敗")                                                                                   \
+    X(kStateUnconfirmed, u"確認待ち")                                                                          \
+    X(kNoteAlreadyThere, u"同じサイズと日時のファイルが既にあります")                                          \
+    X(kNoteNotOlder, u"既にあるファイルの方が古くありません")                                                  \
+    X(kNoteByUser, u"スキップを選びました")                                                                    \
+    X(kNoteCancelled, u"中止しました")                                                                         \
+    X(kNoteStopped, u"停止しました")                                                                           \
+    X(kNoteLink, u"リンクのため複写しません")                                                                  \
+    X(kNoteSpecial, u"ファイルでもフォルダでもないため複写しません")                                           \
+    X(kNoteBadName, u"ファイル名として使えない名前です")                                                       \
+    X(kNoteTooLong, u"パスが長すぎます")                                                                       \
+    X(kNoteIncomplete, u"一覧に載りきらないため、一部しか複写していない可能性があります")                       \
+    X(kNoteUnlisted, u"一覧を取得できません")                                                                  \
+    X(kNoteFolderNotMade, u"フォルダを作成できません")                                                         \
+    X(kNoteTooLarge, u"大きすぎて複写できません")                                                              \
+    X(kNoteNotConfirmed, u"相手側の一覧で確認できません")                                                      \
+    X(kNoteRefused, u"相手側が拒否しました")                                                                   \
+    X(kNoteFailed, u"複写に失敗しました")                                                                      \
+    X(kNoteKept, u"相手側は既にあるファイルを残しました")                                                      \
+    X(kNoteLost, u"接続が切れました")                                                                          \
+    X(kSummaryCounts, u"複写 %d 件　スキップ %d 件　失敗 %d 件")                                               \
+    X(kSummaryFailed, u"失敗:")                                                                                \
+    X(kSummarySkipped, u"スキップ:")                                                                           \
+    X(kSummaryMore, u"ほか %d 件")                                                                             \
+    X(kOverwriteExists, u"「%s」は既にあります。")                                                            \
+    X(kOverwriteSource, u"複写元: %s　%s")                                                                     \
+    X(kOverwriteDestination, u"複写先: %s　%s")                                                               \
+    X(kOverwriteToTheMinute, u"（一覧の日時は分単位のため、分単位で比べます）")
+
 namespace texts {
+#define QUORBEL_DECLARE_LABEL(name, text) inline constexpr const char16_t* name = text;
+QUORBEL_LABEL_TEXTS(QUORBEL_DECLARE_LABEL)
+#undef QUORBEL_DECLARE_LABEL
 #define QUORBEL_DECLARE_BOX(name, text, caption) inline constexpr BoxText name{text, caption};
 QUORBEL_BOX_TEXTS(QUORBEL_DECLARE_BOX)
 #undef QUORBEL_DECLARE_BOX
 }  // namespace texts
 
-// Every entry of the catalogue, in its order.
+// Every entry of the catalogue, in its order, and every label.
 const std::vector<BoxText>& AllBoxTexts();
+const std::vector<const char16_t*>& AllLabelTexts();
 
 // A value for FormatText: a number for %d, a text for %s.
 struct TextArg {
