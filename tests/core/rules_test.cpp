@@ -449,6 +449,13 @@ TEST(CopyBatch, OverwriteChoicesTreesAndWhatBecameOfEach) {
     put.Confirmed(true, {BatchRow(u"B", u"", u"10"), BatchRow(u"c", u"", u"20K")});
     EXPECT_EQ(int(put.Next().action), int(BatchAction::Done));
     EXPECT_EQ(BatchEntries(put), "a:S/1;b:C;c:F/14;");
+    // A file missing from a listing that filled the table may be there all the same: asked about.
+    CopyBatch full(true, u"C:\\here", u"C:\\", 1 << 20, 2, true);
+    full.Add(ExactRow(u"z", 1, 1));
+    full.SetDestinationRows({ExactRow(u"x", 1, 1), ExactRow(u"y", 1, 1)});
+    step = full.Next();
+    EXPECT_EQ(std::tuple(int(step.action), step.existing.name, step.existing.exact),
+              std::tuple(int(BatchAction::Ask), u16(u"z"), false));
 
     // Cancel ends the batch at the question; a stop after the file at hand.
     for (bool cancel : {true, false}) {

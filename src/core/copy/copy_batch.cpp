@@ -82,7 +82,10 @@ void CopyBatch::SetDestinationRows(const std::vector<PaneRow>& rows) {
     topDestination_.clear();
     for (const PaneRow& row : rows)
         if (IsEntryRow(row)) topDestination_.emplace(row.name, row);
+    topDestinationFull_ = ListingFull(rows.size());
 }
+
+bool CopyBatch::ListingFull(std::size_t rows) const { return toPeer_ && rows >= peerListingRows_; }
 
 int CopyBatch::NewEntry(u16view name, bool folder, uint64_t bytes) {
     BatchEntry entry;
@@ -139,6 +142,7 @@ BatchStep CopyBatch::Next() {
             if (!folder) ++filesKnown_, bytesKnown_ += RowBytes(row);
         }
         destinationRows_ = topDestination_;
+        destinationFull_ = topDestinationFull_;
     }
     if (!finished_ && (stopped_ || cancelled_)) {
         if (!unconfirmed_.empty()) {
@@ -255,9 +259,14 @@ BatchStep CopyBatch::FileStep(u16view below, int entry) {
         return BatchStep();
     }
     const auto existing = destinationRows_.find(u16(FileNameOf(below)));
-    if (existing == destinationRows_.end()) return step;
+    if (existing == destinationRows_.end() && !destinationFull_) return step;
+    // A file missing from a full listing may exist all the same: it is
+    // asked about as one whose size and time nobody knows.
+    PaneRow unknown;
+    unknown.name = u16(FileNameOf(below));
+    const PaneRow& there = existing == destinationRows_.end() ? unknown : existing->second;
     bool toTheMinute = false;
-    const Existing how = CompareExisting(fileRow_, existing->second, toTheMinute);
+    const Existing how = CompareExisting(fileRow_, there, toTheMinute);
     if (how == Existing::Same) {
         // Already there: nothing to move, and nothing to ask.
         EndFile(entry, EntryState::Skipped, EntryNote::AlreadyThere, step.bytes);
@@ -266,7 +275,7 @@ BatchStep CopyBatch::FileStep(u16view below, int entry) {
     older_ = how == Existing::Older;
     step.toTheMinute = toTheMinute;
     step.incoming = fileRow_;
-    step.existing = existing->second;
+    step.existing = there;
     if (always_ == OverwriteChoice::Ask) {
         step.action = BatchAction::Ask;
         return step;
@@ -329,6 +338,7 @@ void CopyBatch::FolderMade(bool made, const std::vector<PaneRow>& listing) {
     destinationRows_.clear();
     for (const PaneRow& row : listing)
         if (IsEntryRow(row)) destinationRows_.emplace(row.name, row);
+    destinationFull_ = ListingFull(listing.size());
 }
 
 void CopyBatch::FileEnded(Outcome outcome, uint64_t bytes) {

@@ -133,7 +133,9 @@ private:
     void EndFile(int entry, EntryState state, EntryNote note, uint64_t bytes);
     u16 SourcePath(u16view below) const;
     u16 DestinationPath(u16view below) const;
-    u16 Below(u16view path) const;  // a path of the current tree as the list names it
+    u16 Below(u16view path) const;
+    // A listing of the peer that filled its table may leave out files that exist.
+    bool ListingFull(std::size_t rows) const;  // a path of the current tree as the list names it
 
     // A listing's rows by name, as Windows compares them.
     struct NoCase {
@@ -150,12 +152,14 @@ private:
     std::vector<PaneRow> tops_;     // the selected rows, files first
     std::size_t nextTop_ = 0;
     Rows topDestination_;           // the destination folder's rows
+    bool topDestinationFull_ = false;  // ... from a listing that filled the peer's table
 
     std::unique_ptr<TreePlan> plan_;  // the folder at hand, or none
     u16 treeName_;                     // its name
     int treeEntry_ = -1;
     Rows sourceRows_;                  // the source folder being walked
     Rows destinationRows_;             // its copy on the receiving side
+    bool destinationFull_ = false;     // ... listed by a listing that filled the table
 
     bool held_ = false;  // `step_` was handed out and is not reported yet
     BatchStep step_;
