@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "app/run.h"
-#include "core/crypto/crypto.h"
+#include "crypto/crypto.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int showCommand) {
     // Before any thread: libgcrypt is started once, here. An older library

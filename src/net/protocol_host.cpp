@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "crypto/crypto.h"
 #include "winbase/msgbox.h"
 #include "winbase/wintext.h"
 
@@ -145,6 +146,8 @@ bool WinProtocolHost::CreateTransferForWrite(quorbel::u16view path) {
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     return file_ != INVALID_HANDLE_VALUE;
 }
+
+std::unique_ptr<quorbel::PartHash> WinProtocolHost::NewPartHash() { return quorbel::crypto::NewPartHash(); }
 
 bool WinProtocolHost::OpenTransferForAppend(quorbel::u16view path, uint64_t& size) {
     CloseTransfer();

@@ -42,6 +42,7 @@ public:
     int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override;
     bool GetTransferTimes(quorbel::FileTimes& times) override;
     bool CreateTransferForWrite(quorbel::u16view path) override;
+    std::unique_ptr<quorbel::PartHash> NewPartHash() override;
     bool OpenTransferForAppend(quorbel::u16view path, uint64_t& size) override;
     bool WriteTransfer(const char* data, std::size_t length) override;
     bool SetTransferTimes(const quorbel::FileTimes& times) override;

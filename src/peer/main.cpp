@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/crypto/crypto.h"
+#include "crypto/crypto.h"
 #include "peer/peer.h"
 #include "peer/session.h"
 

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "core/panes/row_rules.h"
+#include "crypto/crypto.h"
 #include "posix/net.h"
 
 namespace quorbel::posix {
@@ -397,6 +398,8 @@ bool PosixHost::CreateTransferForWrite(u16view path) {
     created_ = std::move(place);
     return true;
 }
+
+std::unique_ptr<PartHash> PosixHost::NewPartHash() { return crypto::NewPartHash(); }
 
 bool PosixHost::OpenTransferForAppend(u16view path, uint64_t& size) {
     CloseTransfer();

@@ -96,6 +96,7 @@ public:
     int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override;
     bool GetTransferTimes(FileTimes& times) override;
     bool CreateTransferForWrite(u16view path) override;
+    std::unique_ptr<PartHash> NewPartHash() override;
     bool OpenTransferForAppend(u16view path, uint64_t& size) override;
     bool WriteTransfer(const char* data, std::size_t length) override;
     bool SetTransferTimes(const FileTimes& times) override;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -171,6 +173,19 @@ public:
         openForWrite = true;
         return true;
     }
+    // The resume check needs both sides to agree, nothing more: a digest
+    // the standard library's hash makes, spread to the wire's 64 digits.
+    struct FakeHash : PartHash {
+        std::string bytes;
+        void Add(const char* data, std::size_t length) override { bytes.append(data, length); }
+        std::string FinishHex() override {
+            char digits[17];
+            std::snprintf(digits, sizeof digits, "%016llx",
+                          static_cast<unsigned long long>(std::hash<std::string>()(bytes)));
+            return std::string(digits) + digits + digits + digits;
+        }
+    };
+    std::unique_ptr<PartHash> NewPartHash() override { return std::make_unique<FakeHash>(); }
     bool OpenTransferForAppend(u16view path, uint64_t& size) override {
         if (openPath || !files.count(u16(path))) return false;
         size = files[u16(path)].data.size();

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "core/base/text.h"
 #include "core/panes/folder_rows.h"
@@ -78,6 +80,18 @@ public:
     virtual void OperationEnded(const OperationReport&) {}
 };
 
+// A hash of the bytes a copy would resume after, from the front end's
+// cryptography library: both sides must form the same one.
+class PartHash {
+public:
+    // Its digest as lower-case hex, this many digits (SHA-256).
+    static constexpr std::size_t kHexDigits = 64;
+    virtual ~PartHash() = default;
+    virtual void Add(const char* data, std::size_t length) = 0;
+    // The digest of everything added; empty when the library failed.
+    virtual std::string FinishHex() = 0;
+};
+
 // The files of this side: the folders it lists, the one transfer file.
 class FileStore : public FolderSource {
 public:
@@ -89,6 +103,10 @@ public:
     virtual bool CreateFolder(u16view path) = 0;
     virtual bool FileExists(u16view path) = 0;
     virtual bool FolderExists(u16view path) = 0;
+
+    // A new hash for a resume check; null when this side has none, which
+    // never resumes.
+    virtual std::unique_ptr<PartHash> NewPartHash() { return nullptr; }
 
     // The one transfer file of this side. Read: an existing file only (a
     // missing one is not created), no sharing.

@@ -200,7 +200,7 @@ private:
     BlockSent StartBlocks(bool fr);
     BlockSent SendSourceInfo(bool fr);
     BlockSent TakeResumePoint(const char* data, std::size_t length, bool fr);
-    // The SHA-256 of the next `bytes` of the open file.
+    // The hash of the next `bytes` of the open file, as hex (empty without one).
     bool HashTransfer(uint64_t bytes, std::string& hex);
     bool BeginReceiving(u16view finalName);
     // The receiver's side of a resumed copy.

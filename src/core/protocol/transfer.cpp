@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "core/crypto/crypto.h"
 #include "core/protocol/protocol.h"
 #include "core/protocol/wire.h"
 
@@ -37,7 +36,7 @@ constexpr std::size_t kEndRecordBytes = kBlockHeaderBytes + 24;
 constexpr int32_t kLastDataBlock = kEndBlockNumber - 1;
 
 constexpr std::string_view kNoteStart = "quorbel partial ";
-constexpr std::size_t kHashHexBytes = 2 * crypto::Sha256::kBytes;
+constexpr std::size_t kHashHexBytes = PartHash::kHexDigits;
 
 // Digits only, within 64 bits.
 bool ParseDecimal(std::string_view text, uint64_t& value) {
@@ -273,16 +272,20 @@ BlockSent Protocol::SendSourceInfo(bool fr) {
 }
 
 bool Protocol::HashTransfer(uint64_t bytes, std::string& hex) {
-    crypto::Sha256 hash;
+    // Without a hash the digest stays empty, which matches none: the copy
+    // starts over, as one that may not resume does.
+    const std::unique_ptr<PartHash> hash = files_.NewPartHash();
+    hex.clear();
+    if (!hash) return true;
     if (transfer_.buffer.size() < kFastBlockBytes) transfer_.buffer.resize(kFastBlockBytes);
     while (bytes > 0) {
         const std::size_t ask = std::size_t(std::min<uint64_t>(bytes, transfer_.buffer.size()));
         const int64_t got = files_.ReadTransfer(transfer_.buffer.data(), ask);
         if (got <= 0 || uint64_t(got) > ask) return false;
-        hash.Add(transfer_.buffer.data(), std::size_t(got));
+        hash->Add(transfer_.buffer.data(), std::size_t(got));
         bytes -= uint64_t(got);
     }
-    hex = hash.Ok() ? crypto::Hex(hash.Finish()) : std::string();
+    hex = hash->FinishHex();
     return true;
 }
 

@@ -1,11 +1,16 @@
 // The one door to libgcrypt: its start-up, and the hashes the protocol
-// needs. Portable C++17; the library's own header stays in crypto.cpp.
+// needs, which the front ends hand to the core through its host
+// interfaces (the core itself links no library). Portable C++17; the
+// library's own header stays in crypto.cpp.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "core/protocol/host.h"
 
 namespace quorbel::crypto {
 
@@ -39,5 +44,8 @@ private:
 
 // Lower-case hex, two digits a byte.
 std::string Hex(const Sha256::Digest& digest);
+
+// The resume check's hash, for a host's FileStore::NewPartHash.
+std::unique_ptr<PartHash> NewPartHash();
 
 }  // namespace quorbel::crypto

@@ -1,4 +1,4 @@
-#include "core/crypto/crypto.h"
+#include "crypto/crypto.h"
 
 #include <cstring>
 
@@ -49,5 +49,20 @@ std::string Hex(const Sha256::Digest& digest) {
     }
     return out;
 }
+
+namespace {
+
+class Sha256PartHash final : public PartHash {
+public:
+    void Add(const char* data, std::size_t length) override { sha_.Add(data, length); }
+    std::string FinishHex() override { return sha_.Ok() ? Hex(sha_.Finish()) : std::string(); }
+
+private:
+    Sha256 sha_;
+};
+
+}  // namespace
+
+std::unique_ptr<PartHash> NewPartHash() { return std::make_unique<Sha256PartHash>(); }
 
 }  // namespace quorbel::crypto
