@@ -503,7 +503,8 @@ TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
         std::string("DP000001a,,,8,0,0\0b", 20), std::string("DP000000a,,,8,0,0\0", 18),
         std::string("DP000001a,,,8,0,1x\0", 19), std::string("DP000001a,,,8,18446744073709551616,0\0", 37),
         std::string("DP000001a,,,8,0,\0", 17), std::string("DP000001,,,8,0,0\0", 17),
-        std::string("DP000001a,,8,0,0\0", 17), "DP000001" + std::string(kListingPageBytes, 'a'),
+        std::string("DP000001a,,8,0,0\0", 17), std::string("DP000001abc\0", 12),
+        "DP000001" + std::string(kListingPageBytes, 'a'),
     };
     for (const std::string& page : cases) {
         Link l;
@@ -524,8 +525,11 @@ TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
     }
 
     // A listing that never ends is a flood: it ends once past the rows a folder may have.
-    std::string endless = "DP006000";
-    for (int i = 0; i < 6000; ++i) endless += std::string("a,,,8,0,0\0", 10);
+    // Its pages are as long as a page may be: 8 + 18 + 6551 * 10 bytes.
+    constexpr int kPageRows = 6552;
+    std::string endless = "DP006552" + std::string("aaaaaaaaa,,,8,0,0\0", 18);
+    for (int i = 1; i < kPageRows; ++i) endless += std::string("a,,,8,0,0\0", 10);
+    ASSERT_EQ(endless.size(), kListingPageBytes);
     std::string frame(4, '\0');
     PutFrameHeader(frame.data(), uint32_t(endless.size()));
     frame += endless;
@@ -534,11 +538,11 @@ TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
     ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
     client.protocol.StartListing(u"C:\\x");
     int64_t rows = 0;
-    for (int pages = 0; pages <= kMaxListingRows / 6000 && Deliver(client.protocol, frame.data(), frame.size()); ++pages) {
+    for (int pages = 0; pages <= kMaxListingRows / kPageRows && Deliver(client.protocol, frame.data(), frame.size()); ++pages) {
         rows += int64_t(client.host.rows.size());
         client.host.rows.clear();
     }
-    EXPECT_EQ(rows, kMaxListingRows / 6000 * 6000);
+    EXPECT_EQ(rows, kMaxListingRows / kPageRows * kPageRows);
     EXPECT_EQ(client.protocol.LastOutcome(), Outcome::Failed);
 }
 
@@ -983,6 +987,8 @@ TEST_F(Pair, CutFastCopiesResumeAfterTheSameBytesOnly) {
     connect();
     EXPECT_EQ(cut(), mib);
     EXPECT_EQ(files[u"D:\\f.bin.$PARTID"].data, "quorbel partial " + std::to_string(size) + " 3\n");
+    EXPECT_EQ(copy(), mib) << "the same bytes there: only the rest moves";
+    cut();
     files[partial].data[7] ^= 1;
     EXPECT_EQ(copy(), 0u) << "other bytes there";
     cut();
@@ -991,6 +997,19 @@ TEST_F(Pair, CutFastCopiesResumeAfterTheSameBytesOnly) {
     files[partial].data = "mine";
     EXPECT_EQ(copy(), 0u) << "without the note the file is not one of ours";
     EXPECT_EQ(files[partial].data, "mine");
+}
+
+TEST(ResumeMessages, TakeOnlyWhatTheirSenderForms) {
+    const std::string hash(64, 'c');
+    SourceInfo info;
+    for (const auto& [text, valid] : std::vector<std::pair<std::string, bool>>{
+             {"2621440,3", true}, {"18446744073709551615,0", true}, {"1,2,3", true}, {"1,2,3," + hash, true},
+             {"2621440", false}, {"000000000000000000001,0", false}, {"18446744073709551616,0", false},
+             {"1,2,x", false}, {"1,2,3," + hash.substr(1), false}, {"1,2,3," + std::string(64, 'g'), false},
+             {"1,2,3," + std::string(64, 'C'), false}, {"1,-2", false}, {",2", false}})
+        EXPECT_EQ(ParseSourceInfo(text, info), valid) << text;
+    EXPECT_TRUE(ParseSourceInfo("1,2,3," + hash, info));
+    EXPECT_EQ(EncodeSourceInfo(info), "1,2,3," + hash);
 }
 
 TEST_F(Pair, HostileFramesEndTheConnectionAndWriteNothing) {

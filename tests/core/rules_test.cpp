@@ -438,7 +438,8 @@ TEST(CopyBatch, OverwriteChoicesTreesAndWhatBecameOfEach) {
     for (auto row : {ExactRow(u"a", 10, 100), ExactRow(u"b", 10, 200), ExactRow(u"c", 20000, 100)}) put.Add(row);
     put.SetDestinationRows({ExactRow(u"a", 10, 100), ExactRow(u"b", 10, 300)});
     step = put.Next();
-    EXPECT_EQ(std::pair(int(step.action), step.toTheMinute), std::pair(int(BatchAction::Ask), false));
+    EXPECT_EQ(std::tuple(int(step.action), step.toTheMinute, step.destination),
+              std::tuple(int(BatchAction::Ask), false, u16(u"C:\\b")));
     put.Answer(OverwriteChoice::Replace, false);
     put.FileEnded(Outcome::Done, 10);
     put.Next();
@@ -471,6 +472,13 @@ TEST(CopyBatch, OverwriteChoicesTreesAndWhatBecameOfEach) {
         EXPECT_EQ(BatchEntries(batch), cancel ? "a:C;b:S/4;c:S/4;" : "a:C;b:S/5;c:S/5;");
         EXPECT_TRUE(batch.Finished());
     }
+}
+
+TEST(CopyBatch, AmountsAsProgressShowsThem) {
+    for (const auto& [bytes, text] : std::vector<std::pair<uint64_t, u16>>{
+             {1023, u"1023 B"}, {1024, u"1.0 KB"}, {1536, u"1.5 KB"}, {(1 << 20) - 1, u"1023.9 KB"},
+             {1 << 20, u"1.0 MB"}, {uint64_t(1) << 50, u"1024.0 TB"}})
+        EXPECT_EQ(AmountText(bytes), text) << bytes;
 }
 
 TEST(CompanionFile, KeysDefaultsAndPlace) {

@@ -18,7 +18,7 @@ std::string FastAnswer(const char* marker) { return WordText(Kind::Ack) + '\0' +
 int OfferedVersion(const char* bytes, std::size_t length, std::size_t markerAt) {
     const std::string_view offered =
         markerAt <= length ? std::string_view(bytes + markerAt, length - markerAt) : std::string_view();
-    for (int version = kFastVersion; version > 0; --version)
+    for (int version = kFastVersion; version >= 1; --version)
         if (offered == kFastMarkers[version]) return version;
     return 0;
 }
