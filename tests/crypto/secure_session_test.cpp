@@ -2,6 +2,7 @@
 // vectors and between two sides, the password stretch, sealed frames.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,12 +28,14 @@ std::string Hex(const Container& bytes) {
     return out;
 }
 
-Scalar ScalarOf(const std::string& hex) {
-    Scalar s{};
+template <std::size_t N>
+std::array<uint8_t, N> Fixed(const std::string& hex) {
+    std::array<uint8_t, N> out{};
     const auto b = Bytes(hex);
-    std::memcpy(s.data(), b.data(), s.size());
-    return s;
+    std::memcpy(out.data(), b.data(), N);
+    return out;
 }
+const auto ScalarOf = Fixed<32>;
 
 struct Vector {
     const char *a, *b, *w, *x, *y, *pA, *pB, *k, *ke, *ka, *kcA, *kcB, *cA, *cB;
@@ -115,6 +118,10 @@ TEST(Spake2, MatchesEveryValueOfTheP256Vectors) {
         EXPECT_EQ(a.Keys().transcript, b.Keys().transcript);
         EXPECT_TRUE(a.PeerConfirms(b.OwnConfirmation().data(), Spake2::kConfirmationBytes));
         EXPECT_TRUE(b.PeerConfirms(a.OwnConfirmation().data(), Spake2::kConfirmationBytes));
+        auto changed = b.OwnConfirmation();
+        changed.back() ^= 1;
+        EXPECT_FALSE(a.PeerConfirms(changed.data(), changed.size()));
+        EXPECT_FALSE(a.PeerConfirms(b.OwnConfirmation().data(), Spake2::kConfirmationBytes - 1));
     }
 }
 
@@ -141,6 +148,11 @@ TEST(Spake2, SamePasswordAgreesAndADifferentOneFailsBothConfirmations) {
         ASSERT_TRUE(again.TakePeerShare(b.OwnShare().data(), Spake2::kShareBytes));
         EXPECT_FALSE(b.PeerConfirms(again.OwnConfirmation().data(), Spake2::kConfirmationBytes));
     }
+    // The same password with other associated data does not confirm either.
+    Spake2 a(Spake2Role::kA, w, "QBX4"), b(Spake2Role::kB, w, "QBX5");
+    ASSERT_TRUE(a.TakePeerShare(b.OwnShare().data(), Spake2::kShareBytes));
+    ASSERT_TRUE(b.TakePeerShare(a.OwnShare().data(), Spake2::kShareBytes));
+    EXPECT_FALSE(a.PeerConfirms(b.OwnConfirmation().data(), Spake2::kConfirmationBytes));
 }
 
 TEST(Spake2, RefusesSharesThatAreNoPointOfTheGroup) {
@@ -151,18 +163,14 @@ TEST(Spake2, RefusesSharesThatAreNoPointOfTheGroup) {
     auto wrongPrefix = good;
     wrongPrefix[0] = 0x05;
     const std::vector<uint8_t> identity(1, 0x00), zeros(Spake2::kShareBytes, 0x00);
-    std::vector<uint8_t> xAtP = Bytes("04ffffffff00000001000000000000000000000000ffffffffffffffffffffffff");
-    xAtP.resize(Spake2::kShareBytes, 0);
-    // w*N: the peer's share minus w*N is the identity, so K would be too.
-    Spake2 masked(Spake2Role::kB, w, Scalar{}, "", "", "");
-    for (const auto& share : {offCurve, wrongPrefix, identity, zeros, xAtP,
-                              std::vector<uint8_t>(good.begin(), good.end() - 1)}) {
+    for (const auto& share : {offCurve, wrongPrefix, identity, zeros, std::vector<uint8_t>(good.begin(), good.end() - 1)}) {
         Spake2 a(Spake2Role::kA, w);
         EXPECT_FALSE(a.TakePeerShare(share.data(), share.size()));
         EXPECT_FALSE(a.HasKeys());
         EXPECT_FALSE(a.TakePeerShare(good.data(), good.size())) << "one share per exchange";
     }
-    // A B whose scalar is 0 sends exactly w*N.
+    // A B whose scalar is 0 sends exactly w*N, which leaves K the identity.
+    Spake2 masked(Spake2Role::kB, w, Scalar{}, "", "", "");
     ASSERT_TRUE(masked.Ok());
     Spake2 a(Spake2Role::kA, w);
     EXPECT_FALSE(a.TakePeerShare(masked.OwnShare().data(), Spake2::kShareBytes));
@@ -184,13 +192,8 @@ TEST(Stretch, IsScryptOfTheLoginTextSaltedByMarkerAndPort) {
 }
 
 struct Pair {
-    Pair() : key(ScalarKey()), seal(key, Direction::kClientToServer), open(key, Direction::kClientToServer) {}
-    static Spake2::Key ScalarKey() {
-        Spake2::Key k{};
-        const auto b = Bytes(kVectors[0].ke);
-        std::memcpy(k.data(), b.data(), k.size());
-        return k;
-    }
+    static inline const Spake2::Key key = Fixed<16>(kVectors[0].ke);
+    SealedChannel seal{key, Direction::kClientToServer}, open{key, Direction::kClientToServer};
     std::vector<uint8_t> Sealed(const std::string& text) {
         std::vector<uint8_t> out(text.size() + SealedChannel::kTagBytes);
         EXPECT_TRUE(seal.Seal(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out.data()));
@@ -202,8 +205,6 @@ struct Pair {
         if (text) text->assign(plain.begin(), plain.end());
         return ok;
     }
-    Spake2::Key key;
-    SealedChannel seal, open;
 };
 
 TEST(SealedChannel, OpensEachFrameInTurnAndEndsAtTheFirstThatIsNotTheNext) {
@@ -240,7 +241,7 @@ TEST(SealedChannel, OpensEachFrameInTurnAndEndsAtTheFirstThatIsNotTheNext) {
     refused("a dropped frame", [](auto& f) { f[1] = f[2]; });
     refused("two frames swapped", [](auto& f) { std::swap(f[1], f[2]); });
     refused("the other direction's frame", [](auto& f) {
-        SealedChannel back(Pair::ScalarKey(), Direction::kServerToClient);
+        SealedChannel back(Pair::key, Direction::kServerToClient);
         std::vector<uint8_t> out(3 + SealedChannel::kTagBytes);
         for (const char* text : {"one", "two"})
             ASSERT_TRUE(back.Seal(reinterpret_cast<const uint8_t*>(text), 3, out.data()));
