@@ -25,9 +25,6 @@ using quorbel::BatchAction;
 constexpr UINT_PTR kProgressTimer = 1;  // the bars, the speed and the time left
 constexpr UINT_PTR kGapTimer = 2;       // the pause a plain peer needs after a message of ours
 constexpr UINT kProgressPeriodMs = 200;
-// A plain peer reads one message per receive: a request sent right after a
-// message it did not answer could arrive glued to it.
-constexpr UINT kPlainGapMs = 100;
 constexpr int kBarRange = 1000;
 
 enum class Awaiting { Nothing, Listing, Folder, FolderListing, Copy, Confirm, FinalListing };
@@ -36,8 +33,7 @@ struct TransferState {
     explicit TransferState(TransferRequest& r)
         : request(r), batch(r.toPeer, AsU16View(r.sourceFolder), AsU16View(r.destinationFolder),
                             r.protocol.MaxCopyBytes(),
-                            // A plain listing holds its table; the paged one as much as a local folder gives.
-                            r.protocol.FastVersion() >= 3 ? quorbel::kMaxTreeFolderEntries : quorbel::kDirSlots - 1,
+                            r.protocol.PeerListingEntries(),
                             // A plain peer does not answer an end record: its listing tells.
                             r.toPeer && r.protocol.FastVersion() < 2) {}
     TransferRequest& request;
@@ -278,7 +274,7 @@ void OnEnded(HWND dialog, TransferState& s, const quorbel::OperationReport& repo
     if (!protocol.FastMode() && (!report.ours || report.operation == quorbel::Operation::Send ||
                                  report.outcome == quorbel::Outcome::Failed || report.outcome == quorbel::Outcome::Stopped)) {
         s.gap = true;
-        SetTimer(dialog, kGapTimer, kPlainGapMs, nullptr);
+        SetTimer(dialog, kGapTimer, quorbel::kPlainGapMs, nullptr);
     }
     if (!report.ours) return;
     const bool done = report.outcome == quorbel::Outcome::Done;

@@ -31,12 +31,12 @@ namespace {
 constexpr auto kStopWait = std::chrono::seconds(5);
 constexpr auto kServedListingLimit = std::chrono::seconds(30);
 // The rows a listing can hold: the peer's table, less its end record.
-constexpr std::size_t kMaxListedRows = kDirSlots - 1;
+constexpr std::size_t kMaxListedRows = kMaxDirRecords;
 // A plain peer takes one message per read and answers neither an end
 // record nor a refusal, so nothing it sends tells that it has read one: the
 // next request leaves only after this pause, so that the two never arrive
 // in one read, where the second would be lost.
-constexpr auto kPlainEndRecordGap = std::chrono::milliseconds(100);
+constexpr auto kPlainEndRecordGap = std::chrono::milliseconds(kPlainGapMs);
 
 std::string SkipText(TreeSkip reason, std::size_t maxEntries) {
     switch (reason) {
@@ -771,7 +771,7 @@ int Client::CopyTree() {
     if (int code = Open()) return code;
     // A plain listing holds its table's rows; an exact one and a local
     // folder are read as far as the plan takes them.
-    const std::size_t maxEntries = put || protocol_->FastVersion() >= 3 ? kMaxTreeFolderEntries : kMaxListedRows;
+    const std::size_t maxEntries = put ? kMaxTreeFolderEntries : protocol_->PeerListingEntries();
     TreePlan plan(RoomBelow(peerTop), maxEntries);
     int status = kExitDone;
     Progress progress;

@@ -54,6 +54,11 @@ constexpr std::size_t kListingPageBytes = 64 * 1024;
 // instead of filling a pane or a terminal without end.
 constexpr int32_t kMaxListingRows = 1'000'000;
 
+// A plain peer reads one message a receive: a request of ours waits this
+// long after a message of ours it did not answer, so the two never arrive
+// glued together.
+constexpr uint32_t kPlainGapMs = 100;
+
 // The TCP port of both roles unless the settings or the command line say
 // otherwise.
 constexpr uint16_t kDefaultPort = 1050;

@@ -11,7 +11,6 @@ namespace quorbel {
 namespace {
 
 constexpr std::size_t kMaxFieldBytes = 63;
-constexpr int32_t kMaxDirRecords = kDirSlots - 1;  // the end record takes the last slot
 constexpr std::size_t kMaxDecimalDigits = 20;        // of a 64-bit value
 
 // The first three commas of a record's fields, where the name and the

@@ -17,6 +17,8 @@ namespace quorbel {
 
 constexpr int32_t kDirSlots = 1024;
 constexpr int32_t kDirSlotBytes = 256;  // record + NUL
+// The records a plain listing holds: the end record takes the last slot.
+constexpr int32_t kMaxDirRecords = kDirSlots - 1;
 // The Server's own listing of the Client's folder follows the Client's
 // first listing this much later.
 constexpr uint32_t kAutoListingDelayMs = 500;

@@ -50,6 +50,10 @@ void Protocol::OnConnectionLost() {
 
 int32_t Protocol::OperationState() const { return state_.load(); }
 int32_t Protocol::Step() const { return step_.load(); }
+std::size_t Protocol::PeerListingEntries() const {
+    return FastVersion() >= 3 ? kMaxTreeFolderEntries : std::size_t(kMaxDirRecords);
+}
+
 uint64_t Protocol::MaxCopyBytes() const { return FastMode() ? kMaxFastCopyBytes : kMaxPlainCopyBytes; }
 const BoxText& Protocol::CopyTooLargeBox() const {
     return FastMode() ? texts::kCopyTooLargeFast : texts::kCopyTooLarge;

@@ -129,6 +129,9 @@ public:
     // Outcome of the last operation this side started, and the file bytes
     // moved by the current or last transfer.
     Outcome LastOutcome() const;
+    // The entries a tree copy takes from one listing of the peer: a plain
+    // listing's table, or as many as from a local folder when it is paged.
+    std::size_t PeerListingEntries() const;
     uint64_t TransferredBytes() const;
     u16 RemoteFolderPath() const;
     void SetRemoteFolderPath(u16view path);
