@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The benchmarks, each against its yardstick measured in the same run, round
 # by round: Quorbel.exe under Wine (listing and copy against bare exchanges,
-# batches against quorbel-peer's tree copies), and quorbel-peer against
-# itself natively.
+# batches against quorbel-peer's tree copies), quorbel-peer against
+# itself natively, and the secure sessions' cryptography against memory
+# copies.
 # Usage: scripts/bench.sh BUILD_DIR
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -18,6 +19,9 @@ echo "== fast mode against the plain protocol: Quorbel.exe under Wine with quorb
 "$here/../bench/wine_fast.py" "$build" || status=1
 echo "== batches: Quorbel.exe's transfer dialog under Wine against quorbel-peer's own tree copies"
 "$here/../bench/wine_batch.py" "$build" || status=1
+echo "== secure sessions' cryptography: the key exchange a side and sealed frames, natively and the x64 build under Wine"
+"$build/native/crypto_bench" || status=1
+"$here/wine-run.sh" "$build/win64/crypto_bench.exe" || status=1
 echo "== quorbel-peer to quorbel-peer (optimised build) against bare exchanges and bulk TCP"
 "$build/native/peer_bench" "$build/native/quorbel-peer" || status=1
 exit $status
