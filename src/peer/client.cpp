@@ -225,6 +225,7 @@ bool Client::RemotePath(const std::string& text, std::size_t maxBytes, u16& path
 int Client::Open() {
     std::string why;
     where_ = o_.host + ":" + std::to_string(o_.port);
+    Detail("connecting to " + where_);
     fd_ = posix::Connect(o_.host, o_.port, why);
     if (PendingSignal()) return SignalExitCode(PendingSignal());
     if (fd_ < 0) {
@@ -241,6 +242,7 @@ int Client::Open() {
     // once rather than after the peer's delayed acknowledgement of the first.
     const int noDelay = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    Detail("connected to " + where_ + (o_.cmd ? "" : ", sending the login as '" + o_.id + "'"));
     protocol_->OnConnectionStarted();
     if (o_.cmd) {
         Note("connected to " + where_ + " without login, plain protocol");
@@ -253,6 +255,8 @@ int Client::Open() {
     const int ready = ::poll(&p, 1, kLoginAnswerWaitMs);
     if (PendingSignal()) return SignalExitCode(PendingSignal());
     const ssize_t n = ready > 0 ? ::recv(fd_, answer, sizeof answer, 0) : -1;
+    Detail(ready > 0 ? "the login's answer: " + std::to_string(n < 0 ? 0 : n) + " bytes"
+                     : "no answer to the login in " + std::to_string(kLoginAnswerWaitMs) + " ms");
     switch (protocol_->TakeLoginAnswer(answer, int32_t(n))) {
         case LoginAnswer::Rejected:
             Error("login refused by " + where_);

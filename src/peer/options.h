@@ -27,6 +27,7 @@ struct Options {
     std::string codePage = "CP932";
     int timeout = 60;                  // Client: seconds an operation may go without a message
     bool help = false, version = false;
+    bool verbose = false;              // the connection's and the login's steps on stderr
 };
 
 // A listing may take --timeout, and this share of it more for each record:
@@ -36,6 +37,8 @@ constexpr int kListingRecordsPerTimeout = 100;
 // False with the reason when the command line cannot be used.
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
 std::string Usage();
+// The lines of one verb, or all of Usage() for no or an unknown verb.
+std::string VerbUsage(const std::string& verb);
 extern const char kVersion[];
 
 }  // namespace quorbel::peer

@@ -646,9 +646,25 @@ TEST_F(PeerTest, FastModeCopiesPastThePlainLimit) {
 }
 
 TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
-    const Result help = Client({"--help"}, false);
-    EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("Usage:"), npos);
+    struct Case { std::vector<std::string> args; int code; std::string starts; };
+    for (const Case& c : std::vector<Case>{
+             {{"--help"}, 0, "Usage:\n  quorbel-peer serve"},
+             {{"-h"}, 0, "Usage:\n  quorbel-peer serve"},
+             {{"get", "--help"}, 0, "Usage:\n  quorbel-peer [--host H]"},
+             {{"serve", "-h"}, 0, "Usage:\n  quorbel-peer serve"},
+             {{"-V"}, 0, "quorbel-peer 1."},
+             {{"serve", "--root", "/", "--allow-cmd-clients", "--tsv"}, 2, "quorbel-peer: '--tsv' is for ls, not serve"},
+             {{"--cmd", "--tsv", "get", "C:\\a", "b"}, 2, "quorbel-peer: '--tsv' is for ls, not get"},
+             {{"--host", "h", "serve", "--root", "/"}, 2, "quorbel-peer: '--host' is for the Client verbs"},
+             {{"--cmd", "--read-only", "ls", "C:\\"}, 2, "quorbel-peer: '--read-only' is for serve, not ls"},
+             {{"--cmd", "-r", "mkdir", "C:\\a"}, 2, "quorbel-peer: '-r' is for get and put, not mkdir"},
+             {{"-x", "ls"}, 2, "quorbel-peer: unknown option '-x'"},
+             {{"--cmd", "-P", "1", "-v", "ls", "C:\\"}, 3, "quorbel-peer: connecting to 127.0.0.1:1\n"},
+             {{"--cmd", "-P", "1", "-q", "ls", "C:\\"}, 3, "quorbel-peer: cannot connect"}}) {
+        const Result r = Client(c.args, false);
+        EXPECT_EQ(r.code, c.code) << c.args[0];
+        EXPECT_EQ((c.code ? r.err : r.out).substr(0, c.starts.size()), c.starts) << c.args[0] << r.err;
+    }
     EXPECT_EQ(Client({"--version"}, false).out, "quorbel-peer 1.060\n");
     Write(srv_ / "listed", "");
     Serve({"--root", srv_, "--allow-cmd-clients"});
