@@ -48,7 +48,7 @@ std::string Usage() {
         "                       received before, and remove that part (by default a copy\n"
         "                       between two programs of ours that a lost connection cut\n"
         "                       keeps it as NAME.$PART and goes on after it next time)\n"
-        "  -q, --quiet          no progress, no log, errors only\n"
+        "  -q, --quiet          no progress, no log, errors only (serve: and failed logins)\n"
         "  -v, --verbose        the steps of the connection and the login as well\n"
         "  --tsv                ls: tab-separated name, date, size, kind; in the fast mode\n"
         "                       name, last-write time (UTC, 2026-12-07T14:01:03.1234567Z),\n"
@@ -62,7 +62,7 @@ std::string Usage() {
         "\n"
         "Exit codes: 0 done, 2 bad usage, 3 connection refused, lost or timed out, or not a\n"
         "Quorbel peer, 4 login refused, 5 NAK from the peer or a file, folder or listing it\n"
-        "did not make whole, 6 local I/O error, 129 SIGHUP, 130 SIGINT, 143 SIGTERM.\n";
+        "did not make whole, 6 local I/O error, 129 SIGHUP, 130 SIGINT, 143 SIGTERM (serve: 0).\n";
 }
 
 std::string VerbUsage(const std::string& verb) {
