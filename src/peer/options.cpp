@@ -1,6 +1,12 @@
 #include "peer/options.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +42,10 @@ std::string Usage() {
         "  -P, --port N         port to listen on or connect to (serve: 0 picks a free one)\n"
         "  --host H             the Server's name or IPv4 address (default " + d.host + ")\n"
         "  --id ID --pw PW      the login pair (serve: the pair a Client must send)\n"
+        "  --pw-file FILE       the password from the first line of FILE (mode 600); with\n"
+        "                       --id but no password, QUORBEL_PW, else asked on a terminal.\n"
+        "                       In cron and scripts use --pw-file or QUORBEL_PW: --pw is\n"
+        "                       seen by every user in ps\n"
         "  --cmd                connect without the login, as Quorbel.exe /CMD\n"
         "  --allow-cmd-clients  serve Clients that did not log in as well\n"
         "  --read-only          serve: refuse to receive files and to create folders\n"
@@ -129,6 +139,59 @@ bool Fits(Scope scope, const std::string& verb) {
     }
 }
 
+// The first line of a file only its owner can read.
+bool ReadPasswordFile(const std::string& path, std::string& pw, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    struct stat st{};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "cannot read the password file '" + path + "'" + (fd < 0 ? std::string(": ") + std::strerror(errno) : "");
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    if (st.st_mode & 077) {
+        ::close(fd);
+        error = "the password file '" + path + "' can be read by others: chmod 600 it";
+        return false;
+    }
+    char text[kMaxPasswordLineBytes];
+    const ssize_t n = ::read(fd, text, sizeof text);
+    ::close(fd);
+    pw.assign(text, n > 0 ? std::size_t(n) : 0);
+    pw.resize(pw.find_first_of("\r\n") == std::string::npos ? pw.size() : pw.find_first_of("\r\n"));
+    if (pw.empty()) error = "no password in the first line of '" + path + "'";
+    return !pw.empty();
+}
+
+// The terminal as it was, for a signal that ends the prompt.
+termios g_savedTerminal;
+
+void RestoreTerminalAndDie(int signal) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Asks on the terminal without echo; a signal leaves the echo on.
+bool PromptPassword(std::string& pw, std::string& error) {
+    termios quiet{};
+    if (::tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0) return false;
+    quiet = g_savedTerminal;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, RestoreTerminalAndDie);
+    std::fputs("Password: ", stderr);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    char text[kMaxPasswordLineBytes] = {};
+    const bool typed = ::poll(&p, 1, kPasswordPromptMs) > 0 && ::read(STDIN_FILENO, text, sizeof text - 1) > 0;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, SIG_DFL);
+    std::fputs("\n", stderr);
+    pw = text;
+    pw.resize(pw.find_first_of("\r\n") == std::string::npos ? pw.size() : pw.find_first_of("\r\n"));
+    if (!typed || pw.empty()) error = "no password typed";
+    return !pw.empty();
+}
+
 const char* ShortOption(const std::string& arg) {
     if (arg == "-h") return "--help";
     if (arg == "-V") return "--version";
@@ -142,6 +205,7 @@ const char* ShortOption(const std::string& arg) {
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     bool optionsEnd = false, hasId = false, hasPw = false;
+    std::string pwFile;
     std::vector<std::string> positional;
     std::vector<std::pair<std::string, Scope>> given;
     for (int i = 1; i < argc; ++i) {
@@ -207,6 +271,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--timeout") ok = needValue() && TakeSeconds(value, o.timeout) && scoped(Scope::Client);
         else if (arg == "--id") ok = needValue() && (o.id = value, hasId = true);
         else if (arg == "--pw") ok = needValue() && (o.pw = value, hasPw = true);
+        else if (arg == "--pw-file") ok = needValue() && !value.empty() && (pwFile = value, true);
         else if (arg == "--codepage") ok = needValue() && !value.empty() && (o.codePage = value, true);
         else if (arg == "--root") ok = needValue() && !value.empty() && (o.drives.emplace_back('C', value), true);
         else if (arg == "--drive")
@@ -243,8 +308,14 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "'" + name + "' is for " + ScopeText(scope) + ", not " + o.verb;
         return false;
     }
-    o.hasLogin = hasId && hasPw;
-    if (hasId != hasPw) error = "--id and --pw go together";
+    // The password: --pw, --pw-file, QUORBEL_PW, or asked on the terminal.
+    const char* fromEnvironment = std::getenv("QUORBEL_PW");
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    o.hasLogin = hasId && (hasPw || !pwFile.empty() || fromEnvironment || terminal);
+    if (hasPw && !pwFile.empty()) error = "--pw and --pw-file: give one";
+    else if (!hasId && (hasPw || !pwFile.empty())) error = "--id and --pw go together";
+    else if (hasId && !o.hasLogin)
+        error = "--id needs a password: --pw-file FILE or QUORBEL_PW (or type it on a terminal)";
     else if (o.cmd && o.hasLogin) error = "--cmd is a Client without login: no --id and --pw with it";
     if (!error.empty()) return false;
 
@@ -263,7 +334,13 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     } else if (wanted == 1 ? o.operands.size() != 1 : o.operands.size() < 2) {
         error = o.verb + (wanted == 1 ? " takes one path" : " takes one or more files and a destination");
     }
-    return error.empty();
+    if (!error.empty() || !o.hasLogin || hasPw) return error.empty();
+    if (!pwFile.empty()) return ReadPasswordFile(pwFile, o.pw, error);
+    if (fromEnvironment) {
+        o.pw = fromEnvironment;
+        return true;
+    }
+    return PromptPassword(o.pw, error);
 }
 
 }  // namespace quorbel::peer

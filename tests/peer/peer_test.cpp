@@ -331,9 +331,20 @@ TEST_F(PeerTest, ServesOnlyALoggedInPeerAndOnlyOneAtATime) {
     EXPECT_NE(ok.out.find("a.txt"), npos);
     EXPECT_NE(ok.err.find("logged in, fast mode"), npos);
     EXPECT_EQ(Client({"--id", "tester", "--pw", "wrong", "ls", "C:\\"}, false).code, 4);
+    // The password off the command line: a file only its owner reads, or the environment.
+    Write(cli_ / "pw", "secret\nignored");
+    fs::permissions(cli_ / "pw", fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(Client({"--id", "tester", "--pw-file", cli_ / "pw", "ls", "C:\\"}, false).err.substr(0, 40),
+              "quorbel-peer: the password file '" + (cli_ / "pw").string().substr(0, 7));
+    fs::permissions(cli_ / "pw", fs::perms::owner_read);
+    EXPECT_EQ(Client({"--id", "tester", "--pw-file", cli_ / "pw", "ls", "C:\\"}, false).code, 0);
+    ::setenv("QUORBEL_PW", "secret", 1);
+    EXPECT_EQ(Client({"--id", "tester", "ls", "C:\\"}, false).code, 0);
+    EXPECT_EQ(Client({"--id", "tester", "--pw", "wrong", "ls", "C:\\"}, false).code, 4) << "--pw first";
+    ::unsetenv("QUORBEL_PW");
     EXPECT_EQ(Client({"--cmd", "ls", "C:\\"}, false).code, 5) << "nothing before a login";
-    EXPECT_EQ(LogLines({"login fast 0 done"}), 1);
-    EXPECT_EQ(LogLines({"login plain 0 refused"}), 1);
+    EXPECT_EQ(LogLines({"login fast 0 done"}), 3);
+    EXPECT_EQ(LogLines({"login plain 0 refused"}), 2);
     EXPECT_EQ(LogLines({"list C:\\ 0 refused"}), 1);
 
     // A second connection is closed at once; the first, logged in, is served on.
@@ -344,7 +355,7 @@ TEST_F(PeerTest, ServesOnlyALoggedInPeerAndOnlyOneAtATime) {
     EXPECT_NE(busy.err.find("at the login (it may be serving another Client)"), npos) << busy.err;
     EXPECT_EQ(LogLines({"connect - 0 busy"}), 1);
     ::close(first);
-    ASSERT_TRUE(WaitFor([&] { return LogLines({"disconnect"}) == 4; }));
+    ASSERT_TRUE(WaitFor([&] { return LogLines({"disconnect"}) == 7; }));
     EXPECT_EQ(Client({"ls", "C:\\"}).code, 0);
 
     EXPECT_EQ(StopServer(), 0) << "SIGTERM stops a service; it is no failure";
