@@ -474,7 +474,13 @@ TEST(CopyBatch, OverwriteChoicesTreesAndWhatBecameOfEach) {
     }
 }
 
-TEST(CopyBatch, AmountsAsProgressShowsThem) {
+TEST(CopyBatch, ComparisonsAndAmountsAtTheirEdges) {
+    // Same minute, other size: a listing cannot tell which is older, so the existing one is not.
+    bool toTheMinute = false;
+    EXPECT_EQ(int(CompareExisting(BatchRow(u"f", u"2024/01/01 10:00", u"5"), BatchRow(u"f", u"2024/01/01 10:00", u"7"),
+                                  toTheMinute)),
+              int(Existing::NotOlder));
+
     for (const auto& [bytes, text] : std::vector<std::pair<uint64_t, u16>>{
              {1023, u"1023 B"}, {1024, u"1.0 KB"}, {1536, u"1.5 KB"}, {(1 << 20) - 1, u"1023.9 KB"},
              {1 << 20, u"1.0 MB"}, {uint64_t(1) << 50, u"1024.0 TB"}})
