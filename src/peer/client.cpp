@@ -386,7 +386,11 @@ int Client::Finish(const OperationReport& report, const std::string& what, int& 
         case Outcome::Done:
             return kExitDone;
         case Outcome::Refused:
-            Error(what + ": refused by the peer (NAK)");
+            // A refusal says no why: a Windows name never holds * or ?,
+            // so such a path was meant as a pattern.
+            Error(what + (what.find_first_of("*?") != std::string::npos
+                              ? ": wildcards are not expanded on the peer"
+                              : ": the peer refused (no such file or folder, no access, in use, or a folder)"));
             if (status == kExitDone) status = kExitRefused;
             return kExitDone;
         case Outcome::Failed:

@@ -689,6 +689,9 @@ TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
     for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"--version"}, {"--cmd", "ls", "C:\\"}})
         EXPECT_EQ(Client(args, false).code, 6) << args[0];
     stdout_.clear();
+    const Result wild = Client({"--cmd", "get", "C:\\*.txt", cli_}, false);
+    EXPECT_EQ(wild.code, 5);
+    EXPECT_NE(wild.err.find("C:\\*.txt: wildcards are not expanded on the peer"), npos) << wild.err;
     EXPECT_EQ(StopServer(SIGHUP), 129) << "its port is free now";
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {}, {"--frobnicate", "ls", "C:\\"}, {"ls"}, {"--codepage", "NO-SUCH", "ls", "C:\\"}, {"ls", "no-drive"}})
