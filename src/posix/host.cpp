@@ -390,13 +390,17 @@ bool PosixHost::CreateTransferForWrite(u16view path) {
     const int fd = ::openat(place.folder.Get(), place.name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return errno == EEXIST ? false : Fail("cannot create", place.shown, errno);
+    TakeWrittenFile(fd, path, std::move(place));
+    return true;
+}
+
+void PosixHost::TakeWrittenFile(int fd, u16view path, Place&& place) {
     file_ = fd;
     writing_ = true;
     finished_ = writeFailed_ = holeAtEnd_ = false;
     filePath_ = place.shown;
     createdPath_.assign(path);
     created_ = std::move(place);
-    return true;
 }
 
 std::unique_ptr<PartHash> PosixHost::NewPartHash() { return crypto::NewPartHash(); }
@@ -416,12 +420,7 @@ bool PosixHost::OpenTransferForAppend(u16view path, uint64_t& size) {
         return Fail("cannot go on writing", place.shown, EINVAL);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    file_ = fd;
-    writing_ = true;
-    finished_ = writeFailed_ = holeAtEnd_ = false;
-    filePath_ = place.shown;
-    createdPath_.assign(path);
-    created_ = std::move(place);
+    TakeWrittenFile(fd, path, std::move(place));
     size = uint64_t(end);
     return true;
 }

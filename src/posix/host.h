@@ -111,6 +111,8 @@ private:
     // the local folder). The file being received is found where it was
     // created, whatever its folder's name leads to since.
     bool Resolve(u16view path, Place& place);
+    // The file just created or opened for writing becomes the transfer file.
+    void TakeWrittenFile(int fd, u16view path, Place&& place);
     bool Refuse(const char* why);
     bool Fail(const std::string& what, const std::string& path, int error);
     bool WriteOut(const char* data, std::size_t length);
