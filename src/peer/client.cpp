@@ -126,11 +126,18 @@ private:
     // Runs the operation just started until it ends, the connection does,
     // or the peer has been silent or slow for too long.
     OperationReport Await(Progress* progress);
-    int Finish(const OperationReport& report, const std::string& what, int& status);
+    // A refusal of `peerPath` (a copy's file) is told apart by what the
+    // peer lists there; without one it is named as a refusal alone.
+    int Finish(const OperationReport& report, const std::string& what, int& status,
+               const u16* peerPath = nullptr);
+    // What one listing of its folder tells of a path the peer refused.
+    enum class Presence { Unknown, NoFolder, Absent, Present };
+    Presence Look(const u16& path);
+    std::string RefusalText(const std::string& what, const u16* peerPath);
     // One file of get or put, begun by `start` and followed to its end: 0 to
     // go on with the next file, else the exit code.
     int CopyOne(Progress& progress, const std::string& label, uint64_t size, Operation operation,
-                const std::function<int()>& start, const std::string& what, int& status,
+                const std::function<int()>& start, const std::string& what, int& status, const u16& peerPath,
                 OperationReport* ended = nullptr);
     // The peer's listing of `folder` into rows_, as Finish.
     int ListInto(const u16& folder, const std::string& what, int& status);
@@ -367,7 +374,7 @@ OperationReport Client::Await(Progress* progress) {
 // The exit code of an ended operation: 0 to go on, else what the run ends
 // with; `status` keeps the first failure of a run that goes on.
 int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size, Operation operation,
-                    const std::function<int()>& start, const std::string& what, int& status,
+                    const std::function<int()>& start, const std::string& what, int& status, const u16& peerPath,
                     OperationReport* ended) {
     if (const int signal = PendingSignal()) return SignalExitCode(signal);
     progress.Begin(label, size);
@@ -377,20 +384,57 @@ int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size,
     const OperationReport report = Await(&progress);
     progress.End(report.bytes, report.outcome == Outcome::Done);
     if (ended) *ended = report;
-    return Finish(report, what, status);
+    return Finish(report, what, status, &peerPath);
 }
 
-int Client::Finish(const OperationReport& report, const std::string& what, int& status) {
+Client::Presence Client::Look(const u16& path) {
+    const u16 folder = ParentPath(path);
+    const u16view name = FileNameOf(path);
+    bool found = false;
+    sink_ = [&](const PaneRow& row) {
+        found = found || (!IsDriveImage(row.image) && CompareNoCase(row.name, name) == 0);
+    };
+    Expect(Operation::List, Operation::List);
+    SpaceFromUnanswered();
+    const OperationReport report =
+        folder.empty() || protocol_->StartListing(folder) != 0 ? OperationReport{} : Await(nullptr);
+    sink_ = nullptr;
+    host_->TakeError();
+    if (report.outcome != Outcome::Done || full_) return Presence::Unknown;
+    AfterListing();
+    if (found) return Presence::Present;
+    // Every folder but a drive's own lists "." and "..".
+    if (listedRows_ == 0 && !IsDriveRoot(folder)) return Presence::NoFolder;
+    // A plain listing holds its table's rows: the name may be past them.
+    return protocol_->FastVersion() < 3 && listedRows_ >= kMaxListedRows ? Presence::Unknown : Presence::Absent;
+}
+
+std::string Client::RefusalText(const std::string& what, const u16* peerPath) {
+    // A Windows name never holds * or ?: such a path was meant as a pattern.
+    if (what.find_first_of("*?") != std::string::npos) return what + ": wildcards are not expanded on the peer";
+    // The refusal itself says no why; a listing of the folder tells whether
+    // the peer has what was asked for (a file sent there never is yet).
+    const bool sent = awaitedFirst_ == Operation::Send;
+    switch (peerPath ? Look(*peerPath) : Presence::Unknown) {
+        case Presence::NoFolder:
+            return (sent ? Utf8(ParentPath(*peerPath)) : what) + ": no such file or folder on the peer";
+        case Presence::Absent:
+            if (!sent) return what + ": no such file or folder on the peer";
+            [[fallthrough]];
+        case Presence::Present:
+            return what + ": the peer refused (no access, in use, or a folder)";
+        default:
+            return what + ": the peer refused (no such file or folder, no access, in use, or a folder)";
+    }
+}
+
+int Client::Finish(const OperationReport& report, const std::string& what, int& status, const u16* peerPath) {
     const std::string cause = host_->TakeError();
     switch (report.outcome) {
         case Outcome::Done:
             return kExitDone;
         case Outcome::Refused:
-            // A refusal says no why: a Windows name never holds * or ?,
-            // so such a path was meant as a pattern.
-            Error(what + (what.find_first_of("*?") != std::string::npos
-                              ? ": wildcards are not expanded on the peer"
-                              : ": the peer refused (no such file or folder, no access, in use, or a folder)"));
+            Error(RefusalText(what, peerPath));
             if (status == kExitDone) status = kExitRefused;
             return kExitDone;
         case Outcome::Failed:
@@ -551,7 +595,8 @@ int Client::Get() {
         local_ = *real + "/" + Utf8(FileNameOf(source));
         if (int code = CopyOne(progress, "get " + text + " -> " + local_, 0,
                                Operation::Receive,
-                               [&] { return protocol_->StartCopyFrom(source, FileNameOf(source)); }, text, status))
+                               [&] { return protocol_->StartCopyFrom(source, FileNameOf(source)); }, text, status,
+                               source))
             return code;
     }
     return status;
@@ -611,7 +656,8 @@ int Client::Put() {
         const std::string target = Utf8(f.target);
         OperationReport ended;
         if (int code = CopyOne(progress, "put " + f.text + " -> " + target, f.size, Operation::Send,
-                               [&] { return protocol_->StartCopyTo(f.source, f.target); }, target, status, &ended))
+                               [&] { return protocol_->StartCopyTo(f.source, f.target); }, target, status, f.target,
+                               &ended))
             return code;
         // A later file of the same name replaces an earlier one.
         arrived.erase(std::remove_if(arrived.begin(), arrived.end(), [&](auto& a) { return a.name == f.name; }),
@@ -827,7 +873,7 @@ int Client::CopyTree() {
             local_ = localTop + "/" + posix::ToUtf8Lossy(step.path);
             std::replace(local_.begin() + long(localTop.size()), local_.end(), '\\', '/');
             code = CopyOne(progress, "get " + shown + " -> " + local_, 0, Operation::Receive,
-                           [&] { return protocol_->StartCopyFrom(peer, step.path); }, shown, status);
+                           [&] { return protocol_->StartCopyFrom(peer, step.path); }, shown, status, peer);
         } else if (step.bytes > protocol_->MaxCopyBytes()) {
             Error(shown + ": left out, larger than the " + (protocol_->FastMode() ? "fast mode" : "plain protocol") +
                   " can copy (" + std::to_string(protocol_->MaxCopyBytes()) + " bytes)");
@@ -835,7 +881,8 @@ int Client::CopyTree() {
         } else {
             OperationReport ended;
             code = CopyOne(progress, "put " + shown + " -> " + Utf8(peer), step.bytes, Operation::Send,
-                           [&] { return protocol_->StartCopyTo(step.path, peer); }, Utf8(peer), status, &ended);
+                           [&] { return protocol_->StartCopyTo(step.path, peer); }, Utf8(peer), status, peer,
+                           &ended);
             if (ended.outcome == Outcome::Done && protocol_->FastVersion() < 2) {
                 arrivedIn = ParentPath(peer);
                 arrived.push_back({u16(FileNameOf(peer)), Utf8(peer), ended.bytes});

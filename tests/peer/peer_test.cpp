@@ -489,8 +489,9 @@ TEST_F(PeerTest, PeerPathsNeverLeaveTheServedFolders) {
     EXPECT_EQ(Client({"ls", "C:\\in"}).code, 5);
     EXPECT_EQ(std::distance(fs::directory_iterator(outside_), {}), 1);
     EXPECT_FALSE(fs::exists(cli_ / "secret") || fs::exists(cli_ / "f") || fs::exists(srv_ / "sub" / "f.txt"));
-    EXPECT_EQ(LogLines({"refused:outside"}), 3) << ServerLog();
-    EXPECT_EQ(LogLines({"refused:link"}), 7);
+    // Each refused copy is followed by a listing of its folder, refused as well.
+    EXPECT_EQ(LogLines({"refused:outside"}), 6) << ServerLog();
+    EXPECT_EQ(LogLines({"refused:link"}), 11);
     EXPECT_EQ(LogLines({"receive C:\\sub 0 refused:folder"}), 1);
 
     EXPECT_EQ(Client({"mkdir", "C:\\new"}).code, 0);
@@ -689,9 +690,15 @@ TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
     for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"--version"}, {"--cmd", "ls", "C:\\"}})
         EXPECT_EQ(Client(args, false).code, 6) << args[0];
     stdout_.clear();
-    const Result wild = Client({"--cmd", "get", "C:\\*.txt", cli_}, false);
-    EXPECT_EQ(wild.code, 5);
-    EXPECT_NE(wild.err.find("C:\\*.txt: wildcards are not expanded on the peer"), npos) << wild.err;
+    fs::create_directory(srv_ / "dir");
+    for (const std::string says : {"C:\\*.txt: wildcards are not expanded on the peer",
+                                   "C:\\nope: no such file or folder on the peer",
+                                   "C:\\no\\f: no such file or folder on the peer",
+                                   "C:\\dir: the peer refused (no access, in use, or a folder)"}) {
+        const Result refused = Client({"--cmd", "get", says.substr(0, says.find(':', 2)), cli_}, false);
+        EXPECT_EQ(refused.code, 5);
+        EXPECT_NE(refused.err.find(says), npos) << refused.err;
+    }
     EXPECT_EQ(StopServer(SIGHUP), 129) << "its port is free now";
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {}, {"--frobnicate", "ls", "C:\\"}, {"ls"}, {"--codepage", "NO-SUCH", "ls", "C:\\"}, {"ls", "no-drive"}})
@@ -702,7 +709,7 @@ TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
     const Result missing = Client({"put", cli_ / "none", "C:\\"});
     EXPECT_EQ(missing.code, 6);
     EXPECT_NE(missing.err.find("cli/none': No such file"), npos) << missing.err;
-    EXPECT_EQ(Client({"get", "C:\\x", cli_ / "none"}).code, 6);
+    EXPECT_EQ(Client({"get", "C:\\x", cli_ / "none" / "x"}).code, 6);
     const Result refused = Client({"ls", "C:\\"});
     EXPECT_EQ(refused.code, 3);
     EXPECT_NE(refused.err.find("cannot connect to 127.0.0.1:" + std::to_string(port_) + ": Connection refused"),
