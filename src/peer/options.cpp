@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,8 +32,10 @@ std::string Usage() {
         "Verbs of the Client:\n"
         "  ls 'C:\\path'                       list a folder of the peer\n"
         "  get 'C:\\remote\\file'... LOCALDIR   copy files from the peer\n"
+        "  get 'C:\\remote\\file' LOCALFILE    one file to that name, '-' to standard output\n"
         "  get -r 'C:\\remote\\dir' LOCALDIR    copy a folder with its whole tree from the peer\n"
         "  put LOCALFILE... 'C:\\remote\\dir'   copy files to the peer\n"
+        "  put - 'C:\\remote\\dir' --name NAME standard input to the peer as NAME\n"
         "  put -r LOCALDIR 'C:\\remote\\dir'    copy a folder with its whole tree to the peer\n"
         "  mkdir 'C:\\remote\\new'              create a folder on the peer\n"
         "\n"
@@ -60,6 +63,7 @@ std::string Usage() {
         "                       keeps it as NAME.$PART and goes on after it next time)\n"
         "  -q, --quiet          no progress, no log, errors only (serve: and failed logins)\n"
         "  -v, --verbose        the steps of the connection and the login as well\n"
+        "  --name NAME          put: the file's name on the peer (needed with '-')\n"
         "  --tsv                ls: tab-separated name, date, size, kind; in the fast mode\n"
         "                       name, last-write time (UTC, 2026-12-07T14:01:03.1234567Z),\n"
         "                       size in bytes (files only), kind\n"
@@ -117,7 +121,7 @@ bool TakeSeconds(const std::string& text, int& seconds) {
 namespace {
 
 // Where an option belongs; one given elsewhere is refused by its own name.
-enum class Scope { Any, Serve, Client, Ls, Copy };
+enum class Scope { Any, Serve, Client, Ls, Copy, Put };
 
 const char* ScopeText(Scope scope) {
     switch (scope) {
@@ -125,6 +129,7 @@ const char* ScopeText(Scope scope) {
         case Scope::Client: return "the Client verbs (ls, get, put, mkdir)";
         case Scope::Ls: return "ls";
         case Scope::Copy: return "get and put";
+        case Scope::Put: return "put";
         default: return "";
     }
 }
@@ -135,6 +140,7 @@ bool Fits(Scope scope, const std::string& verb) {
         case Scope::Client: return verb != "serve";
         case Scope::Ls: return verb == "ls";
         case Scope::Copy: return verb == "get" || verb == "put";
+        case Scope::Put: return verb == "put";
         default: return true;
     }
 }
@@ -260,6 +266,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--no-resume") ok = flag(o.noResume);
         else if (arg == "--quiet") ok = flag(o.quiet);
         else if (arg == "--verbose") ok = flag(o.verbose);
+        else if (arg == "--name") ok = needValue() && !value.empty() && (o.name = value, scoped(Scope::Put));
         else if (arg == "--tsv") ok = flag(o.tsv) && scoped(Scope::Ls);
         else if (arg == "--read-only") ok = flag(o.readOnly) && scoped(Scope::Serve);
         else if (arg == "--bind")
@@ -333,6 +340,12 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "-r takes one folder and a destination";
     } else if (wanted == 1 ? o.operands.size() != 1 : o.operands.size() < 2) {
         error = o.verb + (wanted == 1 ? " takes one path" : " takes one or more files and a destination");
+    } else if (!o.name.empty() && (o.recursive || o.operands.size() != 2)) {
+        error = "--name names one file: put takes one LOCALFILE with it";
+    } else if (o.verb == "put" && o.name.empty() && o.operands[0] == "-") {
+        error = "put - needs --name NAME, the file's name on the peer";
+    } else if (std::count(o.operands.begin(), o.operands.end() - 1, "-") > (o.verb == "put" ? 1 : 0)) {
+        error = o.verb == "put" ? "standard input ('-') is one file" : "'-' is no path of the peer";
     }
     if (!error.empty() || !o.hasLogin || hasPw) return error.empty();
     if (!pwFile.empty()) return ReadPasswordFile(pwFile, o.pw, error);

@@ -20,6 +20,7 @@ struct Options {
     bool cmd = false, allowCmdClients = false, plain = false, quiet = false, tsv = false;
     bool recursive = false;            // get -r, put -r: a folder with its whole tree
     bool noResume = false;             // a cut copy starts over; its partial file is removed
+    std::string name;                  // put: the one file's name on the peer ("-" needs it)
     std::vector<std::pair<char, std::string>> drives;  // --root is drive C
     int idleSeconds = kDefaultIdleSeconds;  // serve: --idle-timeout
     bool readOnly = false;             // serve: neither files nor folders are made

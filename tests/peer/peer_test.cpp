@@ -297,7 +297,9 @@ protected:
         return count;
     }
 
-    fs::path base_, srv_, cli_, outside_, stdout_;  // stdout_: where the next process writes, if set
+    // Where the next process writes and reads, if set.
+    fs::path base_, srv_, cli_, outside_, stdout_;
+    int stdin_ = -1;
     pid_t server_ = -1;
     int port_ = 0;
 
@@ -312,6 +314,7 @@ private:
             const fs::path file = fd == 1 && !stdout_.empty() ? stdout_ : base_ / (name + (fd == 1 ? ".out" : ".err"));
             posix_spawn_file_actions_addopen(&files, fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         }
+        if (stdin_ >= 0) posix_spawn_file_actions_adddup2(&files, stdin_, 0);
         pid_t pid = -1;
         EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&files);
@@ -459,6 +462,31 @@ TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
     for (const auto& file : files) EXPECT_TRUE(SameFile(srv_ / "in" / file.first, cli_ / "back" / file.first));
     EXPECT_EQ(LogLines({fast ? "login fast" : "login plain", "done"}), 3) << "a plain side keeps both plain";
     EXPECT_EQ(TemporaryFiles(), 0);
+
+    // Standard input from a pipe to the peer, and back to standard output.
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    stdin_ = pipe[0];
+    const pid_t piped = StartClient(With(kLogin, With(mode, {"put", "-", "C:\\in", "--name", "piped.bin"})));
+    stdin_ = -1;
+    ::close(pipe[0]);
+    ::signal(SIGPIPE, SIG_IGN);  // a reader that ended fails the write, not the test
+    const std::string bytes = Read(cli_ / "日本語.bin");
+    EXPECT_EQ(::write(pipe[1], bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    ::close(pipe[1]);
+    EXPECT_EQ(Finish(piped).code, 0);
+    EXPECT_EQ(Read(srv_ / "in" / "piped.bin"), bytes);
+    stdout_ = base_ / "piped.out";
+    EXPECT_EQ(Client(With(mode, {"get", "C:\\in\\piped.bin", "-"})).code, 0);
+    stdout_.clear();
+    EXPECT_EQ(Read(base_ / "piped.out"), bytes);
+    // One file under a name of its own; a missing one among several is named and left out.
+    EXPECT_EQ(Client(With(mode, {"get", "C:\\in\\k1.bin", cli_ / "named.bin"})).code, 0);
+    EXPECT_EQ(Read(cli_ / "named.bin"), Read(cli_ / "k1.bin"));
+    const Result some = Client(With(mode, {"put", cli_ / "none", cli_ / "one.bin", "C:\\in"}));
+    EXPECT_EQ(some.code, 6);
+    EXPECT_NE(some.err.find("none': No such file"), npos) << some.err;
+    EXPECT_NE(some.err.find("-> C:\\in\\one.bin: 1 bytes"), npos) << some.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModesAndMixed, CopyTest,
