@@ -423,6 +423,7 @@ OperationReport Client::Await(Progress* progress) {
         if (const int signal = PendingSignal()) {
             ForgetSignal();
             if (interrupted_ == 0) interrupted_ = signal;
+            if (progress) progress->Interrupt();
             // The first signal stops a copy in order; anything else ends at once.
             if (copy && !stopping) {
                 protocol_->RequestStop();
@@ -453,7 +454,8 @@ OperationReport Client::Await(Progress* progress) {
             resumed = true;
             Note("resuming at " + std::to_string(protocol_->ResumedAt()) + " bytes, kept from a copy cut before");
         }
-        if (progress) progress->Update(protocol_->TransferredBytes());
+        // A resumed copy counts what it kept.
+        if (progress) progress->Update(protocol_->ResumedAt() + protocol_->TransferredBytes(), protocol_->CopySize());
         if (receipt == Receipt::BadFrame)
             Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));
         if (receipt == Receipt::Closed || receipt == Receipt::BadFrame || full_) Disconnect();

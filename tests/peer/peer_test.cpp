@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -831,6 +832,52 @@ TEST_F(PeerTest, CopiesFolderTreesBothWays) {
         fs::remove_all(srv_ / "in");
         fs::remove_all(back);
     }
+}
+
+// The progress of a copy on an 80-column terminal: lines that never wrap,
+// the numbers kept and the long label cut, gone at an interrupt.
+TEST_F(PeerTest, ProgressLineFitsAnEightyColumnTerminal) {
+    const std::string name = std::string(100, 'n') + ".bin";
+    Write(srv_ / name, Random(4 << 20, 3));
+    Serve(With({"--root", srv_}, kLogin));
+    Relay relay(port_, false, (2 << 20) + 8192);  // two blocks, then the copy waits
+    std::vector<std::string> args = With({QUORBEL_PEER, "--port", std::to_string(relay.port)},
+                                         With(kLogin, {"get", "C:\\" + name, cli_}));
+    std::vector<char*> argv, env{const_cast<char*>("TERM=xterm"), nullptr};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    winsize size{24, 80, 0, 0};
+    const pid_t client = ::forkpty(&terminal, nullptr, nullptr, &size);
+    if (client == 0) ::execve(argv[0], argv.data(), env.data()), ::_exit(127);
+    std::string seen;
+    auto read = [&](const char* until) {
+        return WaitFor([&] {
+            char b[4096];
+            pollfd p{terminal, POLLIN, 0};
+            const ssize_t n = ::poll(&p, 1, 50) == 1 ? ::read(terminal, b, sizeof b) : 0;
+            seen.append(b, std::size_t(std::max<ssize_t>(n, 0)));
+            return seen.find(until) != npos || n < 0;
+        });
+    };
+    EXPECT_TRUE(read("% ")) << seen;
+    ::kill(client, SIGINT);
+    relay.Close();
+    EXPECT_TRUE(read("copy stopped")) << seen;
+    EXPECT_EQ(Reap(client), 130);
+    ::close(terminal);
+    const std::string clear = "\r\033[K";
+    int lines = 0;
+    for (std::size_t at = seen.find(clear); at != npos; at = seen.find(clear, at + 1)) {
+        const std::string line = seen.substr(at + clear.size(), seen.find_first_of("\r\n", at + 1) - at - clear.size());
+        if (line.find(" left") == npos) continue;
+        ++lines;
+        EXPECT_LE(line.size(), 79u) << line;
+        EXPECT_EQ(line.find("...nnn"), 0u) << line;
+        EXPECT_NE(line.find("2.1 MB of 4.2 MB   50%"), npos) << line;
+    }
+    EXPECT_GE(lines, 1) << seen;
+    EXPECT_NE(seen.find(clear + "quorbel-peer: C:\\nnn"), npos) << "the line cleared first:\n" << seen;
 }
 
 // Server liveness: neither a connection that does not log in nor a peer silent
