@@ -54,6 +54,17 @@ bool WaitFor(const std::function<bool()>& condition, double seconds = 30) {
     return true;
 }
 
+// Reads `fd` into `out` until `until` is in it, or to its end: false after 30 s.
+bool ReadFrom(int fd, std::string& out, const std::string& until = "") {
+    return WaitFor([&] {
+        char b[1 << 16];
+        pollfd p{fd, POLLIN, 0};
+        const ssize_t n = ::poll(&p, 1, 50) == 1 ? ::read(fd, b, sizeof b) : -2;
+        out.append(b, std::size_t(std::max<ssize_t>(n, 0)));
+        return n == 0 || n == -1 || (!until.empty() && out.find(until) != npos);
+    });
+}
+
 // Exit code of a process (128 + signal when killed); killed after `seconds`.
 int Reap(pid_t pid, double seconds = 120) {
     int status = 0;
@@ -300,7 +311,7 @@ protected:
 
     // Where the next process writes and reads, if set.
     fs::path base_, srv_, cli_, outside_, stdout_;
-    int stdin_ = -1;
+    int stdin_ = -1, stdoutPipe_ = -1;
     pid_t server_ = -1;
     int port_ = 0;
 
@@ -313,7 +324,8 @@ private:
         posix_spawn_file_actions_init(&files);
         for (int fd : {1, 2}) {
             const fs::path file = fd == 1 && !stdout_.empty() ? stdout_ : base_ / (name + (fd == 1 ? ".out" : ".err"));
-            posix_spawn_file_actions_addopen(&files, fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd == 1 && stdoutPipe_ >= 0) posix_spawn_file_actions_adddup2(&files, stdoutPipe_, 1);
+            else posix_spawn_file_actions_addopen(&files, fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         }
         if (stdin_ >= 0) posix_spawn_file_actions_adddup2(&files, stdin_, 0);
         pid_t pid = -1;
@@ -477,10 +489,16 @@ TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
     ::close(pipe[1]);
     EXPECT_EQ(Finish(piped).code, 0);
     EXPECT_EQ(Read(srv_ / "in" / "piped.bin"), bytes);
-    stdout_ = base_ / "piped.out";
-    EXPECT_EQ(Client(With(mode, {"get", "C:\\in\\piped.bin", "-"})).code, 0);
-    stdout_.clear();
-    EXPECT_EQ(Read(base_ / "piped.out"), bytes);
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    stdoutPipe_ = pipe[1];
+    const pid_t back = StartClient(With(kLogin, With(mode, {"get", "C:\\in\\piped.bin", "-"})));
+    stdoutPipe_ = -1;
+    ::close(pipe[1]);
+    std::string out;
+    EXPECT_TRUE(ReadFrom(pipe[0], out));
+    ::close(pipe[0]);
+    EXPECT_EQ(Finish(back).code, 0);
+    EXPECT_TRUE(out == bytes) << out.size() << " bytes";
     // One file under a name of its own; a missing one among several is named and left out.
     EXPECT_EQ(Client(With(mode, {"get", "C:\\in\\k1.bin", cli_ / "named.bin"})).code, 0);
     EXPECT_EQ(Read(cli_ / "named.bin"), Read(cli_ / "k1.bin"));
@@ -851,19 +869,10 @@ TEST_F(PeerTest, ProgressLineFitsAnEightyColumnTerminal) {
     const pid_t client = ::forkpty(&terminal, nullptr, nullptr, &size);
     if (client == 0) ::execve(argv[0], argv.data(), env.data()), ::_exit(127);
     std::string seen;
-    auto read = [&](const char* until) {
-        return WaitFor([&] {
-            char b[4096];
-            pollfd p{terminal, POLLIN, 0};
-            const ssize_t n = ::poll(&p, 1, 50) == 1 ? ::read(terminal, b, sizeof b) : 0;
-            seen.append(b, std::size_t(std::max<ssize_t>(n, 0)));
-            return seen.find(until) != npos || n < 0;
-        });
-    };
-    EXPECT_TRUE(read("% ")) << seen;
+    EXPECT_TRUE(ReadFrom(terminal, seen, "% ")) << seen;
     ::kill(client, SIGINT);
     relay.Close();
-    EXPECT_TRUE(read("copy stopped")) << seen;
+    EXPECT_TRUE(ReadFrom(terminal, seen, "copy stopped")) << seen;
     EXPECT_EQ(Reap(client), 130);
     ::close(terminal);
     const std::string clear = "\r\033[K";
