@@ -5,6 +5,7 @@
 #include <string>
 
 #include "crypto/crypto.h"
+#include "crypto/session.h"
 #include "winbase/msgbox.h"
 #include "winbase/wintext.h"
 
@@ -148,6 +149,15 @@ bool WinProtocolHost::CreateTransferForWrite(quorbel::u16view path) {
 }
 
 std::unique_ptr<quorbel::PartHash> WinProtocolHost::NewPartHash() { return quorbel::crypto::NewPartHash(); }
+
+// The Server's stretch runs on its receive thread; the Client's inside its
+// connect on the window thread, which waits there for the login's answer
+// anyway.
+std::unique_ptr<quorbel::SecureSession> WinProtocolHost::NewSecureSession(quorbel::Role role,
+                                                                          const std::string& loginText,
+                                                                          const std::string& salt) {
+    return quorbel::crypto::NewSecureSession(role, loginText, salt);
+}
 
 bool WinProtocolHost::OpenTransferForAppend(quorbel::u16view path, uint64_t& size) {
     CloseTransfer();

@@ -43,6 +43,8 @@ public:
     bool GetTransferTimes(quorbel::FileTimes& times) override;
     bool CreateTransferForWrite(quorbel::u16view path) override;
     std::unique_ptr<quorbel::PartHash> NewPartHash() override;
+    std::unique_ptr<quorbel::SecureSession> NewSecureSession(quorbel::Role role, const std::string& loginText,
+                                                             const std::string& salt) override;
     bool OpenTransferForAppend(quorbel::u16view path, uint64_t& size) override;
     bool WriteTransfer(const char* data, std::size_t length) override;
     bool SetTransferTimes(const quorbel::FileTimes& times) override;

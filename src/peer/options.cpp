@@ -18,9 +18,11 @@ std::string Usage() {
         "  quorbel-peer serve --root DIR [--drive D=DIR ...] [--port " + std::to_string(d.port) +
         "] [--id ID --pw PW]\n"
         "                     [--allow-cmd-clients] [--read-only] [--bind ADDRESS]\n"
-        "                     [--idle-timeout SECONDS] [--codepage CP] [--plain] [--no-resume] [--quiet]\n"
+        "                     [--idle-timeout SECONDS] [--codepage CP] [--plain] [--require-secure]\n"
+        "                     [--no-resume] [--quiet]\n"
         "  quorbel-peer [--host H] [--port P] [--cmd | --id ID --pw PW] [--root DIR]\n"
-        "               [--codepage CP] [--plain] [--no-resume] [--quiet] [--tsv] [--timeout S] VERB ...\n"
+        "               [--codepage CP] [--plain] [--require-secure] [--no-resume] [--quiet] [--tsv]\n"
+        "               [--timeout S] VERB ...\n"
         "\n"
         "Verbs of the Client:\n"
         "  ls 'C:\\path'                       list a folder of the peer\n"
@@ -43,7 +45,14 @@ std::string Usage() {
         "  --idle-timeout S     serve: drop a logged-in peer that sends nothing for S seconds\n"
         "                       (default " + std::to_string(d.idleSeconds) + ")\n"
         "  --codepage CP        the Windows side's ANSI code page (default " + d.codePage + ")\n"
-        "  --plain              keep to the plain protocol (no fast mode)\n"
+        "  --plain              keep to the plain protocol: no secure session, the pair and\n"
+        "                       the files cross the network in the clear (by default two\n"
+        "                       programs of ours prove the pair without sending it and\n"
+        "                       seal everything after it; a Client falls back to the plain\n"
+        "                       login with a peer that has no secure session, but not\n"
+        "                       unasked where it had one before)\n"
+        "  --require-secure     serve: refuse plain logins and serve nothing before a secure\n"
+        "                       one; Client: never fall back to the plain login\n"
         "  --no-resume          start a cut copy over instead of going on after the part\n"
         "                       received before, and remove that part (by default a copy\n"
         "                       between two programs of ours that a lost connection cut\n"
@@ -123,6 +132,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--cmd") ok = flag(o.cmd);
         else if (arg == "--allow-cmd-clients") ok = flag(o.allowCmdClients);
         else if (arg == "--plain") ok = flag(o.plain);
+        else if (arg == "--require-secure") ok = flag(o.requireSecure);
         else if (arg == "--no-resume") ok = flag(o.noResume);
         else if (arg == "--quiet") ok = flag(o.quiet);
         else if (arg == "--tsv") ok = flag(o.tsv);
@@ -160,6 +170,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     o.hasLogin = hasId && hasPw;
     if (hasId != hasPw) error = "--id and --pw go together";
     else if (o.cmd && o.hasLogin) error = "--cmd is a Client without login: no --id and --pw with it";
+    else if (o.requireSecure && (o.plain || o.cmd || o.allowCmdClients))
+        error = "--require-secure goes with none of --plain, --cmd and --allow-cmd-clients";
     if (!error.empty()) return false;
 
     const bool serve = o.verb == "serve";

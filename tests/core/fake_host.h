@@ -50,6 +50,62 @@ public:
     }
 };
 
+// A secure session that is no cryptography, only its flow: the shares and
+// the confirmations depend on the stretched text (so another pair fails),
+// and each frame's tag on its direction, its number, its header and its
+// bytes, which stay readable for the transcript.
+class FakeSecureSession : public SecureSession {
+public:
+    FakeSecureSession(Role role, std::string secret, unsigned serial)
+        : own_(role == Role::Client ? 'A' : 'B'), secret_(std::move(secret)) {
+        share_ = own_ + Expand("share" + std::to_string(serial), kShareBytes - 1);
+    }
+    std::string OwnShare() const override { return share_; }
+    bool TakePeerShare(const char* share, std::size_t length) override {
+        if (length != kShareBytes || share[0] != Other()) return false;
+        const std::string peer(share, length);
+        key_ = Expand(secret_ + (own_ == 'A' ? share_ + peer : peer + share_), 32);
+        return true;
+    }
+    std::string OwnConfirmation() const override { return Expand(key_ + own_, kConfirmationBytes); }
+    bool PeerConfirms(const char* c, std::size_t length) override {
+        confirmed_ = !key_.empty() && std::string(c, length) == Expand(key_ + Other(), kConfirmationBytes);
+        return confirmed_;
+    }
+    bool Seal(char* data, std::size_t length, const char* aad, std::size_t aadLength) override {
+        if (!confirmed_) return false;
+        const std::string tag = Tag(own_, sent_++, data, length, aad, aadLength);
+        std::copy(tag.begin(), tag.end(), data + length);
+        return true;
+    }
+    bool Open(char* data, std::size_t length, const char* aad, std::size_t aadLength) override {
+        const std::size_t body = length - kTagBytes;
+        broken_ = broken_ || !confirmed_ ||
+                  Tag(Other(), opened_++, data, body, aad, aadLength) != std::string(data + body, kTagBytes);
+        return !broken_;
+    }
+
+private:
+    static std::string Expand(const std::string& seed, std::size_t n) {
+        std::string out;
+        for (unsigned i = 0; out.size() < n; ++i) {
+            const std::size_t h = std::hash<std::string>()(seed + char(i));
+            for (std::size_t b = 0; b < sizeof h && out.size() < n; ++b) out.push_back(char(h >> (8 * b)));
+        }
+        return out;
+    }
+    std::string Tag(char from, uint64_t number, const char* data, std::size_t length, const char* aad,
+                    std::size_t aadLength) const {
+        return Expand(key_ + from + std::to_string(number) + std::string(aad, aadLength) + std::string(data, length),
+                      kTagBytes);
+    }
+    char Other() const { return own_ == 'A' ? 'B' : 'A'; }
+    char own_;
+    std::string secret_, share_, key_;
+    bool confirmed_ = false, broken_ = false;
+    uint64_t sent_ = 0, opened_ = 0;
+};
+
 struct FakeFile {
     std::string data;
     FileTimes times;
@@ -90,6 +146,19 @@ public:
     bool openForWrite = false;
     std::size_t readPos = 0;
     FakeCodec codec;
+    bool secureSessions = true;  // this side has cryptography
+    std::vector<std::string> stretched;  // the texts and salts of the sessions made
+    FakeSecureSession* session = nullptr;  // the last one made
+
+    std::unique_ptr<SecureSession> NewSecureSession(Role role, const std::string& text,
+                                                    const std::string& salt) override {
+        if (!secureSessions) return nullptr;
+        stretched.push_back(text + "|" + salt);
+        auto made = std::make_unique<FakeSecureSession>(role, stretched.back(),
+                                                        unsigned(stretched.size()) * 2 + (role == Role::Server));
+        session = made.get();
+        return made;
+    }
 
     int SendBytes(const char* data, std::size_t length) override {
         sent.emplace_back(data, length);
@@ -261,7 +330,9 @@ struct Link {
             if (from->host.outbox.empty()) continue;
             const std::string m = from->host.outbox.front();
             from->host.outbox.pop_front();
-            transcript.push_back(who + (from->protocol.FastMode() ? m.substr(4) : m));
+            // A sealed frame's tag is left out: the fake seal keeps the bytes readable.
+            const std::size_t tag = from->protocol.Secure() ? SecureSession::kTagBytes : 0;
+            transcript.push_back(who + (from->protocol.FastMode() ? m.substr(4, m.size() - 4 - tag) : m));
             return Deliver(to->protocol, m.data(), m.size());  // the exchange stops at a broken stream
         }
         return false;
@@ -280,7 +351,25 @@ struct Link {
         if (server->host.outbox.empty()) return client->protocol.TakeLoginAnswer("", 0);
         const std::string answer = server->host.outbox.back();
         server->host.outbox.pop_back();
-        return client->protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
+        const LoginAnswer taken = client->protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
+        // The Client's confirmation follows its login at once.
+        if (!client->host.outbox.empty()) {
+            const std::string confirmation = client->host.outbox.front();
+            client->host.outbox.pop_front();
+            Deliver(server->protocol, confirmation.data(), confirmation.size());
+        }
+        return taken;
+    }
+    // A frame of `from` with these bytes, sealed as its protocol would once
+    // its session is secure (a test's own message in its stream).
+    static std::string Frame(Peer& from, const std::string& message) {
+        const bool sealed = from.protocol.Secure();
+        std::string frame(kFrameHeaderBytes, '\0');
+        frame += message;
+        frame.resize(frame.size() + (sealed ? SecureSession::kTagBytes : 0));
+        PutFrameHeader(frame.data(), uint32_t(frame.size() - kFrameHeaderBytes));
+        if (sealed) from.host.session->Seal(&frame[kFrameHeaderBytes], message.size(), frame.data(), kFrameHeaderBytes);
+        return frame;
     }
     // Message heads of the transcript: kind and record or block number.
     std::vector<std::string> Heads() const {

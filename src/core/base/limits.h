@@ -73,6 +73,11 @@ constexpr int kListenBacklog = 3;
 
 // How long a Client waits for the answer to its login request.
 constexpr int kLoginAnswerWaitMs = 3000;
+// The addresses a Client remembers having had a secure session with; the
+// oldest is forgotten first.
+constexpr std::size_t kMaxSecurePeers = 32;
+// The settings text that keeps them: 32 of "255.255.255.255:65535;".
+constexpr std::size_t kSecurePeersChars = kMaxSecurePeers * 22;
 
 // The Linux peer's Server: the time a connection has to log in, the
 // default time a logged-in peer may stay silent, and how long either side
