@@ -50,60 +50,44 @@ public:
     }
 };
 
-// A secure session that is no cryptography, only its flow: the shares and
-// the confirmations depend on the stretched text (so another pair fails),
-// and each frame's tag on its direction, its number, its header and its
-// bytes, which stay readable for the transcript.
-class FakeSecureSession : public SecureSession {
-public:
-    FakeSecureSession(Role role, std::string secret, unsigned serial)
-        : own_(role == Role::Client ? 'A' : 'B'), secret_(std::move(secret)) {
-        share_ = own_ + Expand("share" + std::to_string(serial), kShareBytes - 1);
-    }
-    std::string OwnShare() const override { return share_; }
-    bool TakePeerShare(const char* share, std::size_t length) override {
-        if (length != kShareBytes || share[0] != Other()) return false;
-        const std::string peer(share, length);
-        key_ = Expand(secret_ + (own_ == 'A' ? share_ + peer : peer + share_), 32);
-        return true;
-    }
-    std::string OwnConfirmation() const override { return Expand(key_ + own_, kConfirmationBytes); }
-    bool PeerConfirms(const char* c, std::size_t length) override {
-        confirmed_ = !key_.empty() && std::string(c, length) == Expand(key_ + Other(), kConfirmationBytes);
-        return confirmed_;
-    }
-    bool Seal(char* data, std::size_t length, const char* aad, std::size_t aadLength) override {
-        if (!confirmed_) return false;
-        const std::string tag = Tag(own_, sent_++, data, length, aad, aadLength);
-        std::copy(tag.begin(), tag.end(), data + length);
-        return true;
-    }
-    bool Open(char* data, std::size_t length, const char* aad, std::size_t aadLength) override {
-        const std::size_t body = length - kTagBytes;
-        broken_ = broken_ || !confirmed_ ||
-                  Tag(Other(), opened_++, data, body, aad, aadLength) != std::string(data + body, kTagBytes);
-        return !broken_;
-    }
-
-private:
-    static std::string Expand(const std::string& seed, std::size_t n) {
+// A secure session that is no cryptography, only its flow: shares and
+// confirmations hang on the stretched text (another pair fails), each
+// frame's tag on its direction, number, header and bytes, which stay readable.
+struct FakeSecureSession : SecureSession {
+    FakeSecureSession(Role role, std::string stretched, unsigned serial)
+        : own(role == Role::Client ? 'A' : 'B'), peer(own ^ 3), secret(std::move(stretched)),
+          share(own + Hash("share" + std::to_string(serial), kShareBytes - 1)) {}
+    static std::string Hash(const std::string& seed, std::size_t n) {
         std::string out;
-        for (unsigned i = 0; out.size() < n; ++i) {
-            const std::size_t h = std::hash<std::string>()(seed + char(i));
-            for (std::size_t b = 0; b < sizeof h && out.size() < n; ++b) out.push_back(char(h >> (8 * b)));
-        }
-        return out;
+        while (out.size() < n) out += std::to_string(std::hash<std::string>()(seed + char(out.size())));
+        return out.substr(0, n);
     }
-    std::string Tag(char from, uint64_t number, const char* data, std::size_t length, const char* aad,
-                    std::size_t aadLength) const {
-        return Expand(key_ + from + std::to_string(number) + std::string(aad, aadLength) + std::string(data, length),
-                      kTagBytes);
+    std::string OwnShare() const override { return share; }
+    bool TakePeerShare(const char* s, std::size_t n) override {
+        const std::string other(s, n);
+        if (n != kShareBytes || s[0] != peer) return false;
+        return key = Hash(secret + std::min(share, other) + std::max(share, other), 32), true;
     }
-    char Other() const { return own_ == 'A' ? 'B' : 'A'; }
-    char own_;
-    std::string secret_, share_, key_;
-    bool confirmed_ = false, broken_ = false;
-    uint64_t sent_ = 0, opened_ = 0;
+    std::string OwnConfirmation() const override { return Hash(key + own, kConfirmationBytes); }
+    bool PeerConfirms(const char* c, std::size_t n) override {
+        return confirmed = !key.empty() && std::string(c, n) == Hash(key + peer, kConfirmationBytes);
+    }
+    bool Seal(char* data, std::size_t n, const char* aad, std::size_t aadLength) override {
+        const std::string tag = Tag(own, sent++, data, n, aad, aadLength);
+        return confirmed && (std::copy(tag.begin(), tag.end(), data + n), true);
+    }
+    bool Open(char* data, std::size_t n, const char* aad, std::size_t aadLength) override {
+        const std::string tag(data + n - kTagBytes, kTagBytes);
+        broken = broken || !confirmed || Tag(peer, opened++, data, n - kTagBytes, aad, aadLength) != tag;
+        return !broken;
+    }
+    std::string Tag(char from, uint64_t number, const char* data, std::size_t n, const char* aad, std::size_t m) const {
+        return Hash(key + from + std::to_string(number) + std::string(aad, m) + std::string(data, n), kTagBytes);
+    }
+    char own, peer;
+    std::string secret, share, key;
+    bool confirmed = false, broken = false;
+    uint64_t sent = 0, opened = 0;
 };
 
 struct FakeFile {
@@ -150,14 +134,11 @@ public:
     std::vector<std::string> stretched;  // the texts and salts of the sessions made
     FakeSecureSession* session = nullptr;  // the last one made
 
-    std::unique_ptr<SecureSession> NewSecureSession(Role role, const std::string& text,
-                                                    const std::string& salt) override {
+    std::unique_ptr<SecureSession> NewSecureSession(Role role, const std::string& text, const std::string& salt) override {
         if (!secureSessions) return nullptr;
         stretched.push_back(text + "|" + salt);
-        auto made = std::make_unique<FakeSecureSession>(role, stretched.back(),
-                                                        unsigned(stretched.size()) * 2 + (role == Role::Server));
-        session = made.get();
-        return made;
+        auto made = std::make_unique<FakeSecureSession>(role, stretched.back(), unsigned(stretched.size()));
+        return session = made.get(), std::move(made);
     }
 
     int SendBytes(const char* data, std::size_t length) override {
