@@ -9,6 +9,7 @@ RUN = Path(__file__).resolve().parents[2] / "scripts" / "wine-run.sh"
 PEER = os.environ.get("QUORBEL_PEER", str(BUILD.parent / "native" / "quorbel-peer"))
 WORK = Path(tempfile.mkdtemp(prefix="qb_interop_"))
 WINE = dict(os.environ, QUORBEL_WINE_BUILD=str(BUILD))  # the x64 build's prefix, whichever program runs
+OWN = dict(os.environ, XDG_STATE_HOME=str(WORK))  # the Servers quorbel-peer had secure sessions with: this run's
 
 def win(path):  # Wine's Z: is the Linux root
     return "Z:" + str(path).replace("/", "\\")
@@ -77,8 +78,8 @@ def against_server(exe, name):
         # Slot 0 of the Server must be free again, or the peer lands in a slot that is never answered.
         wait(lambda: set(sockets(port)) <= {"0A", "06"}, 30, "free slot on the Server")
         command = [PEER, "--port", str(via.port if via else port), *map(str, args)]
-        if copying: return subprocess.Popen(command, stderr=subprocess.DEVNULL)
-        done = subprocess.run(command, capture_output=True, text=True, timeout=600)
+        if copying: return subprocess.Popen(command, stderr=subprocess.DEVNULL, env=OWN)
+        done = subprocess.run(command, capture_output=True, text=True, timeout=600, env=OWN)
         assert done.returncode == code, f"{args}: exit {done.returncode}: {done.stderr}"
         return done
 
