@@ -95,9 +95,11 @@ void Protocol::SendReply(std::string_view answer) {
 
 void Protocol::CheckSecureLogin(const Message& m, bool fromPeer) {
     // Without a session of its own this side answers as a Server that
-    // knows none; an empty pair never logs in, as in the plain login.
+    // knows none; an empty pair never logs in, as in the plain login; and a
+    // connection in a fast mode already keeps its keys.
     const std::size_t shareAt = Word(Kind::SecureLogin).size();
-    if (login_.fastAllowed && fromPeer && !login_.text.empty() && m.length == shareAt + SecureSession::kShareBytes)
+    if (login_.fastAllowed && fromPeer && !FastMode() && !login_.text.empty() &&
+        m.length == shareAt + SecureSession::kShareBytes)
         secure_ = link_.NewSecureSession(Role::Server, login_.text, kFastMarker);
     if (!secure_ || !secure_->TakePeerShare(m.bytes + shareAt, SecureSession::kShareBytes)) {
         secure_.reset();
