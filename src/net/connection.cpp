@@ -437,6 +437,7 @@ StartResult Connection::PlainLogin(HWND owner, ConnectionValues& values) {
     if (quorbel::KnowsSecurePeer(values.securePeers, peer) &&
         ShowBox(owner, texts::kLoginNoLongerSecure, MB_YESNO, {quorbel::u16view(shown)}) != IDYES)
         return StartResult::LoginFailed;
+    Sleep(quorbel::kPlainLoginPauseMs);
     ConnectionValues plain = values;
     plain.fastMode = false;
     plain.usePcName = false;  // the address it resolved to

@@ -333,6 +333,8 @@ int Client::Open() {
                 Note(where_ + " offers no secure session: logging in the plain way");
                 ::close(fd_);
                 fd_ = -1;
+                ::poll(nullptr, 0, kPlainLoginPauseMs);
+                if (PendingSignal()) return SignalExitCode(PendingSignal());
                 protocol_->OnConnectionLost();
                 protocol_->SetFastModeAllowed(false);
                 continue;

@@ -73,6 +73,10 @@ constexpr int kListenBacklog = 3;
 
 // How long a Client waits for the answer to its login request.
 constexpr int kLoginAnswerWaitMs = 3000;
+// A Client that falls back to the plain login connects again this much
+// later: a Server that answers every connection from its first slot has
+// freed it by then, and the new connection does not land beside the old.
+constexpr int kPlainLoginPauseMs = 300;
 // The addresses a Client remembers having had a secure session with; the
 // oldest is forgotten first.
 constexpr std::size_t kMaxSecurePeers = 32;
