@@ -329,7 +329,7 @@ struct Connection::Impl {
     // why not; &kPlainOnly when the Server knows only the plain login.
     static constexpr quorbel::BoxText kPlainOnly{u"", u""};
     const quorbel::BoxText* SendLogin(SOCKET s) {
-        protocol.SendLoginRequest();
+        if (protocol.SendLoginRequest() != 0) return &texts::kLoginCommunication;
         Sleep(kLoginSendPauseMs);
         DWORD timeout = quorbel::kLoginAnswerWaitMs;
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);

@@ -66,4 +66,5 @@ private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::atomic<bool> nakShown_{false};
     std::atomic<int> detached_{0};  // boxes still on their own threads
+    DWORD windowThread_ = GetCurrentThreadId();  // the thread that made us
 };

@@ -272,7 +272,6 @@ void RememberSecurePeer(const std::string& where) {
 int Client::Open() {
     std::string why;
     where_ = o_.host + ":" + std::to_string(o_.port);
-    protocol_->SetSecureRequired(o_.requireSecure);
     // A second round is the plain login with a Server without secure sessions.
     for (;;) {
         fd_ = posix::Connect(o_.host, o_.port, why);

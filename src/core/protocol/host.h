@@ -89,7 +89,8 @@ public:
     virtual const AnsiCodec& Codec() const = 0;
     // A secure session for this connection, its login text stretched with
     // `salt` (this takes a noticeable part of a second); null when this
-    // side has no cryptography, which then speaks only the plain protocol.
+    // side has no cryptography or its library failed: a Server then answers
+    // as one that knows no secure session, a Client sends no login.
     virtual std::unique_ptr<SecureSession> NewSecureSession(Role, const std::string& /*loginText*/,
                                                             const std::string& /*salt*/) {
         return nullptr;

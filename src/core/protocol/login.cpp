@@ -136,9 +136,12 @@ void Protocol::TakeConfirmation(const char* data, std::size_t length) {
 
 int Protocol::SendLoginRequest() {
     secure_.reset();
-    if (login_.fastAllowed) secure_ = link_.NewSecureSession(Role::Client, login_.text, kFastMarker);
+    if (login_.fastAllowed) {
+        secure_ = link_.NewSecureSession(Role::Client, login_.text, kFastMarker);
+        // Nothing goes out: a library that failed never sends the pair in the clear.
+        if (!secure_) return kNotSecure;
+    }
     login_.markerSent = secure_ != nullptr;
-    if (!secure_ && secureRequired_) return kNotSecure;
     // The secure offer carries no login text: a Server that knows no
     // secure session sees an empty one and answers "NAK".
     const std::string request =

@@ -41,8 +41,8 @@ constexpr int32_t kMaxPlainMessageBytes = 1024;
 // failed (the state is Waiting again), or kRequestTooLong when the path
 // does not fit its request (nothing was changed or sent).
 constexpr int kRequestTooLong = -1;
-// A sealed frame could not be formed, or a Client that requires the
-// secure session has no cryptography: nothing was sent.
+// A sealed frame could not be formed, or a Client offering the secure
+// session has no cryptography: nothing was sent.
 constexpr int kNotSecure = -2;
 
 class Protocol {
@@ -65,8 +65,8 @@ public:
     // Server: the stored pair; Client: the typed one.
     void BuildLoginText(u16view id, u16view pw);
     // Server: only secure logins are taken (plain ones are answered
-    // "NAK") and nothing is served before one. Client: no plain login
-    // (the front end does not fall back).
+    // "NAK") and nothing is served before one. (A Client that requires
+    // them does not fall back to the plain login: its front end's rule.)
     void SetSecureRequired(bool required);
 
     // ---- The connection ----
@@ -83,9 +83,9 @@ public:
     bool Secure() const;
 
     // ---- The Client's login, before its receive loop runs ----
-    // While the fast mode is allowed and the host has cryptography, the
-    // secure offer: "PW", NUL, the marker and this side's share (the
-    // stretch runs here). Otherwise "PW" + login text.
+    // While the fast mode is allowed, the secure offer: "PW", NUL, the
+    // marker and this side's share (the stretch runs here; kNotSecure and
+    // nothing sent without cryptography). Otherwise "PW" + login text.
     int SendLoginRequest();
     // What recv gave (`received` bytes, negative for an error). The
     // Server's share and confirmation are checked, this side's
