@@ -2,6 +2,7 @@
 // "PW" message with the fast mode's marker, and the Client's reading of the
 // answer.
 #include <cstring>
+#include <utility>
 
 #include "core/protocol/protocol.h"
 #include "core/protocol/wire.h"
@@ -154,7 +155,8 @@ LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
     if (received <= 0) return LoginAnswer::CommunicationError;
     const std::string_view answer(data, std::size_t(received));
     const bool nak = Classify(data, std::size_t(received)) == Kind::Nak;
-    if (login_.markerSent) return TakeSecureAnswer(answer, nak);
+    // One answer per offer.
+    if (std::exchange(login_.markerSent, false)) return TakeSecureAnswer(answer, nak);
     if (nak) return LoginAnswer::Rejected;
     // A peer built to the plain protocol answers exactly "ACK"; anything
     // else (a web server's error page, say) is no login.
@@ -169,8 +171,8 @@ LoginAnswer Protocol::TakeSecureAnswer(std::string_view answer, bool nak) {
     }
     const std::string head = FastAnswer(kFastMarker);
     const std::size_t shareAt = head.size(), confirmationAt = shareAt + SecureSession::kShareBytes;
-    if (answer.size() != confirmationAt + SecureSession::kConfirmationBytes || answer.substr(0, shareAt) != head ||
-        !secure_->TakePeerShare(answer.data() + shareAt, SecureSession::kShareBytes)) {
+    if (!secure_ || answer.size() != confirmationAt + SecureSession::kConfirmationBytes ||
+        answer.substr(0, shareAt) != head || !secure_->TakePeerShare(answer.data() + shareAt, SecureSession::kShareBytes)) {
         secure_.reset();
         return LoginAnswer::NotAPeer;
     }
