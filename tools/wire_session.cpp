@@ -54,11 +54,21 @@ struct Session {
         server.host.outbox.pop_back();
         Print("S:", answer);
         client.protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
+        Pump();  // the secure session's confirmation
     }
-    void Connect() {
+    void Reconnect() {
+        for (Peer* p : {&client, &server}) {
+            p->protocol.OnConnectionLost();
+            p->host.outbox.clear();
+            p->protocol.OnConnectionStarted();
+        }
+    }
+    void Connect(bool fast) {
         client.protocol.OnConnectionStarted();
         server.protocol.OnConnectionStarted();
         Login(u"guess");
+        // A wrong pair ends a secure session's connection.
+        if (fast) Reconnect();
         Login(u"secret");
     }
 };
@@ -81,7 +91,7 @@ void Play(bool fast) {
     s.server.host.files[u"C:\\data\\b.bin"] = FakeFile{Pattern(block * 3, 2), {7, 8, 9}};
     s.server.host.files[u"C:\\data\\ノート.txt"] = FakeFile{"12 bytes....", {10, 11, 12}};
 
-    s.Connect();
+    s.Connect(fast);
     std::printf("-- listing, and the Server's own listing after it\n");
     s.client.protocol.StartListing(u"C:\\data");
     s.Pump();

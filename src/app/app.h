@@ -73,6 +73,7 @@ private:
     std::mutex headerLock_;
     std::wstring header_;
     bool headerFast_ = false;
+    bool headerSecure_ = false;
 };
 
 // Registers "Main Window" and creates the centred 1060 x 720 main window for

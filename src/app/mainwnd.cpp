@@ -240,11 +240,14 @@ StartResult App::Connect() {
     values.loginRequired = settings.loginRequired != 0;
     values.monitorRecording = settings.monitorRecording;
     values.peerHostName = peerHostName;
+    for (char16_t c : settings.securePeers)
+        if (c < 0x80) values.securePeers.push_back(static_cast<char>(c));
     if (values.server) return connection.StartServer(window, values);
     const StartResult result = connection.StartClient(window, values);
     // A resolved PC name becomes the target address.
     settings.targetAddress = values.address;
     peerHostName = values.peerHostName;
+    settings.securePeers = quorbel::FromAscii(values.securePeers);
     return result;
 }
 
@@ -276,13 +279,18 @@ void App::RefreshStatusBar() {
 
 void App::SetConnectionHeader(const std::wstring& text) {
     const bool fast = protocol().FastMode();
+    const bool secure = protocol().Secure();
     {
         std::lock_guard<std::mutex> guard(headerLock_);
         header_ = text;
         headerFast_ = fast;
+        headerSecure_ = secure;
     }
     // Outside the lock: from the receive thread this waits for the window thread.
-    if (connectionHeader) SetWindowTextW(connectionHeader, (text + (fast ? kFastMark : L"")).c_str());
+    if (connectionHeader)
+        SetWindowTextW(connectionHeader,
+                       (text + (fast ? kFastMark : L"") + (secure ? AsWide(quorbel::texts::kHeaderSecure) : L""))
+                           .c_str());
 }
 
 void App::ShowConnectionHeader(bool open) {
@@ -324,7 +332,7 @@ void App::StatusChanged() {
     std::wstring text;
     {
         std::lock_guard<std::mutex> guard(headerLock_);
-        rewrite = headerFast_ != protocol().FastMode();
+        rewrite = headerFast_ != protocol().FastMode() || headerSecure_ != protocol().Secure();
         text = header_;
     }
     if (rewrite) SetConnectionHeader(text);

@@ -325,9 +325,11 @@ struct Connection::Impl {
         return answer == IDYES ? StartResult::Retry : StartResult::NoPeerName;
     }
 
-    // The login exchange: null when it was accepted, else the box that says why not.
+    // The login exchange: null when it was accepted, else the box that says
+    // why not; &kPlainOnly when the Server knows only the plain login.
+    static constexpr quorbel::BoxText kPlainOnly{u"", u""};
     const quorbel::BoxText* SendLogin(SOCKET s) {
-        protocol.SendLoginRequest();
+        if (protocol.SendLoginRequest() != 0) return &texts::kLoginCommunication;
         Sleep(kLoginSendPauseMs);
         DWORD timeout = quorbel::kLoginAnswerWaitMs;
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
@@ -337,6 +339,7 @@ struct Connection::Impl {
             case quorbel::LoginAnswer::Accepted: return nullptr;
             case quorbel::LoginAnswer::Rejected: return &texts::kLoginRejected;
             case quorbel::LoginAnswer::NotAPeer: return &texts::kLoginNotAPeer;
+            case quorbel::LoginAnswer::PlainOnly: return &kPlainOnly;
             // Closed before any answer: a peer busy with another Client does so.
             default: return received == 0 ? &texts::kLoginPeerClosed : &texts::kLoginCommunication;
         }
@@ -407,12 +410,40 @@ StartResult Connection::StartClient(HWND owner, ConnectionValues& values) {
         c.socket.store(INVALID_SOCKET);
         c.ReleaseFailedStart(s, true);
         c.protocol.OnConnectionLost();
+        if (refused == &Impl::kPlainOnly) return PlainLogin(owner, values);
         ShowBox(owner, *refused, MB_OK);
         return StartResult::LoginFailed;
     }
+    if (c.protocol.Secure()) values.securePeers = quorbel::WithSecurePeer(values.securePeers, PeerText(values));
     if (!c.StartReceiveThread(owner, s, Impl::ClientThread)) return StartResult::NoThread;
     c.settingUp = false;
     return StartResult::Started;
+}
+
+// "a.b.c.d:port" of the Server a Client connects to.
+std::string Connection::PeerText(const ConnectionValues& values) {
+    std::string text;
+    for (size_t i = 0; i < 4; ++i) text += std::to_string(values.address[i] & 0xFF) + (i < 3 ? "." : ":");
+    return text + std::to_string(values.port & 0xFFFF);
+}
+
+// The Server answered the secure offer "NAK": it knows only the plain
+// login, which a second connection makes, the pair in the clear. Where a
+// secure session was had before, the user decides first: a path that
+// drops the offer must not get the pair unasked.
+StartResult Connection::PlainLogin(HWND owner, ConnectionValues& values) {
+    const std::string peer = PeerText(values);
+    const quorbel::u16 shown = quorbel::FromAscii(peer);
+    if (quorbel::KnowsSecurePeer(values.securePeers, peer) &&
+        ShowBox(owner, texts::kLoginNoLongerSecure, MB_YESNO, {quorbel::u16view(shown)}) != IDYES)
+        return StartResult::LoginFailed;
+    Sleep(quorbel::kPlainLoginPauseMs);
+    ConnectionValues plain = values;
+    plain.fastMode = false;
+    plain.usePcName = false;  // the address it resolved to
+    const StartResult result = StartClient(owner, plain);
+    values.peerHostName = plain.peerHostName;
+    return result;
 }
 
 StartResult Connection::StartServer(HWND owner, const ConnectionValues& values) {

@@ -48,6 +48,9 @@ struct ConnectionValues {
     bool loginRequired = true;
     int32_t monitorRecording = 0;  // as read: the monitor rings record while it is 1
     std::wstring peerHostName;  // Client: set from the connected Server when it can be looked up
+    // Client: the Servers it had secure sessions with (see KnowsSecurePeer);
+    // a secure login adds its Server.
+    std::string securePeers;
 };
 
 // How starting either role ended.
@@ -87,6 +90,8 @@ public:
     long long ClientSocketNumber() const;
 
 private:
+    static std::string PeerText(const ConnectionValues& values);
+    StartResult PlainLogin(HWND owner, ConnectionValues& values);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -43,6 +43,8 @@ public:
     bool GetTransferTimes(quorbel::FileTimes& times) override;
     bool CreateTransferForWrite(quorbel::u16view path) override;
     std::unique_ptr<quorbel::PartHash> NewPartHash() override;
+    std::unique_ptr<quorbel::SecureSession> NewSecureSession(quorbel::Role role, const std::string& loginText,
+                                                             const std::string& salt) override;
     bool OpenTransferForAppend(quorbel::u16view path, uint64_t& size) override;
     bool WriteTransfer(const char* data, std::size_t length) override;
     bool SetTransferTimes(const quorbel::FileTimes& times) override;
@@ -64,4 +66,5 @@ private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::atomic<bool> nakShown_{false};
     std::atomic<int> detached_{0};  // boxes still on their own threads
+    DWORD windowThread_ = GetCurrentThreadId();  // the thread that made us
 };

@@ -328,66 +328,139 @@ bool Client::RemotePath(const std::string& text, std::size_t maxBytes, u16& path
     return true;
 }
 
+// Where this user's Clients remember the Servers they had secure sessions
+// with: $XDG_STATE_HOME/quorbel/secure-peers, or ~/.local/state/...; ""
+// when neither is known (then nothing is remembered).
+std::string SecurePeersFile(bool makeFolders) {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    std::string folder;
+    if (state && state[0] == '/') {
+        folder = state;
+    } else if (home && home[0] == '/') {
+        folder = std::string(home) + "/.local";
+        if (makeFolders) ::mkdir(folder.c_str(), 0700);
+        folder += "/state";
+    } else {
+        return std::string();
+    }
+    if (makeFolders) ::mkdir(folder.c_str(), 0700);
+    folder += "/quorbel";
+    if (makeFolders) ::mkdir(folder.c_str(), 0700);
+    return folder + "/secure-peers";
+}
+
+// The remembered list, at most what kMaxSecurePeers addresses take.
+std::string ReadSecurePeers() {
+    const std::string path = SecurePeersFile(false);
+    std::string list;
+    if (FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
+        list.assign(buffer, n);
+        std::fclose(f);
+    }
+    return list;
+}
+
+void RememberSecurePeer(const std::string& where) {
+    const std::string list = WithSecurePeer(ReadSecurePeers(), where);
+    const std::string path = SecurePeersFile(true);
+    const std::string temporary = path + ".new";
+    FILE* f = path.empty() ? nullptr : std::fopen(temporary.c_str(), "wb");
+    if (!f) return;
+    const bool written = std::fwrite(list.data(), 1, list.size(), f) == list.size();
+    if (std::fclose(f) == 0 && written) std::rename(temporary.c_str(), path.c_str());
+    else std::remove(temporary.c_str());
+}
+
 int Client::Open() {
     std::string why;
     where_ = o_.host + ":" + std::to_string(o_.port);
-    Detail("connecting to " + where_);
-    fd_ = posix::Connect(o_.host, o_.port, why);
-    if (PendingSignal()) return SignalExitCode(PendingSignal());
-    if (fd_ < 0) {
-        Error("cannot connect to " + where_ + ": " + why);
-        return kExitConnection;
-    }
-    host_->SetSocket(fd_);
-    SetReceiveTick(fd_);
-    // A Server that stops reading ends a send as silence ends a wait.
-    const timeval sendWait{o_.timeout, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendWait, sizeof sendWait);
-    // A fast-mode get ends each file with two small messages in a row (the
-    // answer to its end record, the next request): the second leaves at
-    // once rather than after the peer's delayed acknowledgement of the first.
-    const int noDelay = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-    Detail("connected to " + where_ + (o_.cmd ? "" : ", sending the login as '" + o_.id + "'"));
-    protocol_->OnConnectionStarted();
-    if (o_.cmd) {
-        Note("connected to " + where_ + " without login, plain protocol");
-        return kExitDone;
-    }
-    protocol_->BuildLoginText(setup_.id, setup_.pw);
-    if (int error = protocol_->SendLoginRequest()) return SendFailed(error);
-    char answer[kMaxPlainMessageBytes];
-    pollfd p{fd_, POLLIN, 0};
-    const int ready = ::poll(&p, 1, kLoginAnswerWaitMs);
-    if (PendingSignal()) return SignalExitCode(PendingSignal());
-    const ssize_t n = ready > 0 ? ::recv(fd_, answer, sizeof answer, 0) : -1;
-    Detail(ready > 0 ? "the login's answer: " + std::to_string(n < 0 ? 0 : n) + " bytes"
-                     : "no answer to the login in " + std::to_string(kLoginAnswerWaitMs) + " ms");
-    switch (protocol_->TakeLoginAnswer(answer, int32_t(n))) {
-        case LoginAnswer::Rejected:
-            Error("login refused by " + where_);
-            return kExitLogin;
-        case LoginAnswer::CommunicationError:
-            Error(ready > 0 ? "the peer at " + where_ +
-                                  " closed the connection at the login (it may be serving another Client)"
-                            : "no answer to the login from " + where_);
+    // A second round is the plain login with a Server without secure sessions.
+    for (;;) {
+        Detail("connecting to " + where_);
+        fd_ = posix::Connect(o_.host, o_.port, why);
+        if (PendingSignal()) return SignalExitCode(PendingSignal());
+        if (fd_ < 0) {
+            Error("cannot connect to " + where_ + ": " + why);
             return kExitConnection;
-        case LoginAnswer::NotAPeer:
-            // A web server's error page, say: its first bytes tell what answered.
-            Error(where_ + " answered the login with '" +
-                  Printable(setup_.codec.FromAnsi(std::string_view(answer, std::min<ssize_t>(n, 40)))) +
-                  "': not a Quorbel peer");
-            return kExitConnection;
-        case LoginAnswer::Accepted:
-            break;
+        }
+        host_->SetSocket(fd_);
+        SetReceiveTick(fd_);
+        // A Server that stops reading ends a send as silence ends a wait.
+        const timeval sendWait{o_.timeout, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendWait, sizeof sendWait);
+        // A fast-mode get ends each file with two small messages in a row (the
+        // answer to its end record, the next request): the second leaves at
+        // once rather than after the peer's delayed acknowledgement of the first.
+        const int noDelay = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+        Detail("connected to " + where_ + (o_.cmd ? "" : ", sending the login as '" + o_.id + "'"));
+        protocol_->OnConnectionStarted();
+        if (o_.cmd) {
+            Note("connected to " + where_ + " without login, plain protocol");
+            return kExitDone;
+        }
+        protocol_->BuildLoginText(setup_.id, setup_.pw);
+        if (int error = protocol_->SendLoginRequest()) return SendFailed(error);
+        char answer[kMaxPlainMessageBytes];
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kLoginAnswerWaitMs);
+        if (PendingSignal()) return SignalExitCode(PendingSignal());
+        const ssize_t n = ready > 0 ? ::recv(fd_, answer, sizeof answer, 0) : -1;
+        Detail(ready > 0 ? "the login's answer: " + std::to_string(n < 0 ? 0 : n) + " bytes"
+                         : "no answer to the login in " + std::to_string(kLoginAnswerWaitMs) + " ms");
+        switch (protocol_->TakeLoginAnswer(answer, int32_t(n))) {
+            case LoginAnswer::Rejected:
+                Error("login refused by " + where_);
+                return kExitLogin;
+            case LoginAnswer::CommunicationError:
+                Error(ready > 0 ? "the peer at " + where_ +
+                                      " closed the connection at the login (it may be serving another Client)"
+                                : "no answer to the login from " + where_);
+                return kExitConnection;
+            case LoginAnswer::NotAPeer:
+                // A web server's error page, say: its first bytes tell what answered.
+                Error(where_ + " answered the login with '" +
+                      Printable(setup_.codec.FromAnsi(std::string_view(answer, std::min<ssize_t>(n, 40)))) +
+                      "': not a Quorbel peer");
+                return kExitConnection;
+            case LoginAnswer::PlainOnly:
+                if (o_.requireSecure) {
+                    Error(where_ + " offers no secure session and --require-secure was given");
+                    return kExitLogin;
+                }
+                // Where a secure session was had before, a path that drops the
+                // offer must not get the pair in the clear unasked.
+                if (KnowsSecurePeer(ReadSecurePeers(), where_)) {
+                    Error(where_ + " no longer offers a secure session (it did before): give --plain to " +
+                          "log in there the plain way, the pair and the files in the clear");
+                    return kExitLogin;
+                }
+                Note(where_ + " offers no secure session: logging in the plain way");
+                ::close(fd_);
+                fd_ = -1;
+                ::poll(nullptr, 0, kPlainLoginPauseMs);
+                if (PendingSignal()) return SignalExitCode(PendingSignal());
+                protocol_->OnConnectionLost();
+                protocol_->SetFastModeAllowed(false);
+                continue;
+            case LoginAnswer::Accepted:
+                break;
+        }
+        break;
     }
-    Note("connected to " + where_ + ", logged in, " + (protocol_->FastMode() ? "fast mode" : "plain protocol"));
+    if (protocol_->Secure()) RememberSecurePeer(where_);
+    Note("connected to " + where_ + ", logged in, " +
+         (protocol_->Secure() ? "secure session" : protocol_->FastMode() ? "fast mode" : "plain protocol"));
     return kExitDone;
 }
 
 // A request that could not go out (its paths were checked before).
 int Client::SendFailed(int error) {
-    Error("the connection to " + where_ + " failed: " + (error > 0 ? std::strerror(error) : "request too long"));
+    Error("the connection to " + where_ + " failed: " +
+          (error > 0 ? std::strerror(error) : error == kNotSecure ? "no secure session" : "request too long"));
     return kExitConnection;
 }
 

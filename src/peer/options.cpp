@@ -25,9 +25,11 @@ std::string Usage() {
         "  quorbel-peer serve --root DIR [--drive D=DIR ...] [--port " + std::to_string(d.port) +
         "] [--id ID --pw PW]\n"
         "                     [--allow-cmd-clients] [--read-only] [--bind ADDRESS]\n"
-        "                     [--idle-timeout SECONDS] [--codepage CP] [--plain] [--no-resume] [-q|-v]\n"
+        "                     [--idle-timeout SECONDS] [--codepage CP] [--plain | --require-secure]\n"
+        "                     [--no-resume] [-q|-v]\n"
         "  quorbel-peer [--host H] [--port P] [--cmd | --id ID --pw PW] [--root DIR]\n"
-        "               [--codepage CP] [--plain] [--no-resume] [-q|-v] [--tsv] [--timeout S] VERB ...\n"
+        "               [--codepage CP] [--plain | --require-secure] [--no-resume] [-q|-v] [--tsv]\n"
+        "               [--timeout S] VERB ...\n"
         "\n"
         "Verbs of the Client:\n"
         "  ls 'C:\\path'                       list a folder of the peer\n"
@@ -56,7 +58,14 @@ std::string Usage() {
         "  --idle-timeout S     serve: drop a logged-in peer that sends nothing for S seconds\n"
         "                       (default " + std::to_string(d.idleSeconds) + ")\n"
         "  --codepage CP        the Windows side's ANSI code page (default " + d.codePage + ")\n"
-        "  --plain              keep to the plain protocol (no fast mode)\n"
+        "  --plain              keep to the plain protocol: no secure session, the pair and\n"
+        "                       the files cross the network in the clear (by default two\n"
+        "                       programs of ours prove the pair without sending it and\n"
+        "                       seal everything after it; a Client falls back to the plain\n"
+        "                       login with a peer that has no secure session, but not\n"
+        "                       unasked where it had one before)\n"
+        "  --require-secure     serve: refuse plain logins and serve nothing before a secure\n"
+        "                       one; Client: never fall back to the plain login\n"
         "  --no-resume          start a cut copy over instead of going on after the part\n"
         "                       received before, and remove that part (by default a copy\n"
         "                       between two programs of ours that a lost connection cut\n"
@@ -263,6 +272,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--cmd") ok = flag(o.cmd) && scoped(Scope::Client);
         else if (arg == "--allow-cmd-clients") ok = flag(o.allowCmdClients) && scoped(Scope::Serve);
         else if (arg == "--plain") ok = flag(o.plain);
+        else if (arg == "--require-secure") ok = flag(o.requireSecure);
         else if (arg == "--no-resume") ok = flag(o.noResume);
         else if (arg == "--quiet") ok = flag(o.quiet);
         else if (arg == "--verbose") ok = flag(o.verbose);
@@ -324,6 +334,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     else if (hasId && !o.hasLogin)
         error = "--id needs a password: --pw-file FILE or QUORBEL_PW (or type it on a terminal)";
     else if (o.cmd && o.hasLogin) error = "--cmd is a Client without login: no --id and --pw with it";
+    else if (o.requireSecure && (o.plain || o.cmd || o.allowCmdClients))
+        error = "--require-secure goes with none of --plain, --cmd and --allow-cmd-clients";
     if (!error.empty()) return false;
 
     if (serve) {

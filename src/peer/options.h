@@ -18,6 +18,7 @@ struct Options {
     bool hasLogin = false;             // --id and --pw given
     std::string id, pw;
     bool cmd = false, allowCmdClients = false, plain = false, quiet = false, tsv = false;
+    bool requireSecure = false;        // no plain login: serve refuses it, a Client never falls back
     bool recursive = false;            // get -r, put -r: a folder with its whole tree
     bool noResume = false;             // a cut copy starts over; its partial file is removed
     std::string name;                  // put: the one file's name on the peer ("-" needs it)

@@ -125,7 +125,9 @@ void Server::OperationEnded(const OperationReport& report) {
     // A login has no path: its line tells the protocol the connection speaks
     // from now on. A peer's control characters never break a line.
     const std::string path =
-        report.operation == Operation::Login ? (protocol_->FastMode() ? "fast" : "plain") : Printable(report.path);
+        report.operation == Operation::Login
+            ? (protocol_->FastVersion() >= kFastVersion ? "secure" : protocol_->FastMode() ? "fast" : "plain")
+            : Printable(report.path);
     // A listing that did not go out whole has no count worth showing.
     const bool counted = report.operation != Operation::List || report.outcome == Outcome::Done;
     // A failed login is logged even with --quiet: it is what an
@@ -224,6 +226,7 @@ int Server::Run() {
     protocol_->SetRole(Role::Server);
     protocol_->SetLoginRequired(!o_.allowCmdClients);
     protocol_->SetFastModeAllowed(!o_.plain);
+    protocol_->SetSecureRequired(o_.requireSecure);
     protocol_->SetResumeAllowed(!o_.noResume);
     protocol_->BuildLoginText(setup_.id, setup_.pw);
 

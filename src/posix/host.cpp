@@ -14,6 +14,7 @@
 
 #include "core/panes/row_rules.h"
 #include "crypto/crypto.h"
+#include "crypto/session.h"
 #include "posix/net.h"
 
 namespace quorbel::posix {
@@ -404,6 +405,10 @@ void PosixHost::TakeWrittenFile(int fd, u16view path, Place&& place) {
 }
 
 std::unique_ptr<PartHash> PosixHost::NewPartHash() { return crypto::NewPartHash(); }
+std::unique_ptr<SecureSession> PosixHost::NewSecureSession(Role role, const std::string& loginText,
+                                                           const std::string& salt) {
+    return crypto::NewSecureSession(role, loginText, salt);
+}
 
 bool PosixHost::OpenTransferForAppend(u16view path, uint64_t& size) {
     CloseTransfer();

@@ -97,6 +97,8 @@ public:
     bool GetTransferTimes(FileTimes& times) override;
     bool CreateTransferForWrite(u16view path) override;
     std::unique_ptr<PartHash> NewPartHash() override;
+    std::unique_ptr<SecureSession> NewSecureSession(Role role, const std::string& loginText,
+                                                    const std::string& salt) override;
     bool OpenTransferForAppend(u16view path, uint64_t& size) override;
     bool WriteTransfer(const char* data, std::size_t length) override;
     bool SetTransferTimes(const FileTimes& times) override;

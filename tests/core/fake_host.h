@@ -50,6 +50,46 @@ public:
     }
 };
 
+// A secure session that is no cryptography, only its flow: shares and
+// confirmations hang on the stretched text (another pair fails), each
+// frame's tag on its direction, number, header and bytes, which stay readable.
+struct FakeSecureSession : SecureSession {
+    FakeSecureSession(Role role, std::string stretched, unsigned serial)
+        : own(role == Role::Client ? 'A' : 'B'), peer(own ^ 3), secret(std::move(stretched)),
+          share(own + Hash("share" + std::to_string(serial), kShareBytes - 1)) {}
+    static std::string Hash(const std::string& seed, std::size_t n) {
+        std::string out;
+        while (out.size() < n) out += std::to_string(std::hash<std::string>()(seed + char(out.size())));
+        return out.substr(0, n);
+    }
+    std::string OwnShare() const override { return share; }
+    bool TakePeerShare(const char* s, std::size_t n) override {
+        const std::string other(s, n);
+        if (n != kShareBytes || s[0] != peer) return false;
+        return key = Hash(secret + std::min(share, other) + std::max(share, other), 32), true;
+    }
+    std::string OwnConfirmation() const override { return Hash(key + own, kConfirmationBytes); }
+    bool PeerConfirms(const char* c, std::size_t n) override {
+        return confirmed = !key.empty() && std::string(c, n) == Hash(key + peer, kConfirmationBytes);
+    }
+    bool Seal(char* data, std::size_t n, const char* aad, std::size_t aadLength) override {
+        const std::string tag = Tag(own, sent++, data, n, aad, aadLength);
+        return confirmed && (std::copy(tag.begin(), tag.end(), data + n), true);
+    }
+    bool Open(char* data, std::size_t n, const char* aad, std::size_t aadLength) override {
+        const std::string tag(data + n - kTagBytes, kTagBytes);
+        broken = broken || !confirmed || Tag(peer, opened++, data, n - kTagBytes, aad, aadLength) != tag;
+        return !broken;
+    }
+    std::string Tag(char from, uint64_t number, const char* data, std::size_t n, const char* aad, std::size_t m) const {
+        return Hash(key + from + std::to_string(number) + std::string(aad, m) + std::string(data, n), kTagBytes);
+    }
+    char own, peer;
+    std::string secret, share, key;
+    bool confirmed = false, broken = false;
+    uint64_t sent = 0, opened = 0;
+};
+
 struct FakeFile {
     std::string data;
     FileTimes times;
@@ -90,6 +130,16 @@ public:
     bool openForWrite = false;
     std::size_t readPos = 0;
     FakeCodec codec;
+    bool secureSessions = true;  // this side has cryptography
+    std::vector<std::string> stretched;  // the texts and salts of the sessions made
+    FakeSecureSession* session = nullptr;  // the last one made
+
+    std::unique_ptr<SecureSession> NewSecureSession(Role role, const std::string& text, const std::string& salt) override {
+        if (!secureSessions) return nullptr;
+        stretched.push_back(text + "|" + salt);
+        auto made = std::make_unique<FakeSecureSession>(role, stretched.back(), unsigned(stretched.size()));
+        return session = made.get(), std::move(made);
+    }
 
     int SendBytes(const char* data, std::size_t length) override {
         sent.emplace_back(data, length);
@@ -261,7 +311,9 @@ struct Link {
             if (from->host.outbox.empty()) continue;
             const std::string m = from->host.outbox.front();
             from->host.outbox.pop_front();
-            transcript.push_back(who + (from->protocol.FastMode() ? m.substr(4) : m));
+            // A sealed frame's tag is left out: the fake seal keeps the bytes readable.
+            const std::size_t tag = from->protocol.Secure() ? SecureSession::kTagBytes : 0;
+            transcript.push_back(who + (from->protocol.FastMode() ? m.substr(4, m.size() - 4 - tag) : m));
             return Deliver(to->protocol, m.data(), m.size());  // the exchange stops at a broken stream
         }
         return false;
@@ -280,7 +332,25 @@ struct Link {
         if (server->host.outbox.empty()) return client->protocol.TakeLoginAnswer("", 0);
         const std::string answer = server->host.outbox.back();
         server->host.outbox.pop_back();
-        return client->protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
+        const LoginAnswer taken = client->protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
+        // The Client's confirmation follows its login at once.
+        if (!client->host.outbox.empty()) {
+            const std::string confirmation = client->host.outbox.front();
+            client->host.outbox.pop_front();
+            Deliver(server->protocol, confirmation.data(), confirmation.size());
+        }
+        return taken;
+    }
+    // A frame of `from` with these bytes, sealed as its protocol would once
+    // its session is secure (a test's own message in its stream).
+    static std::string Frame(Peer& from, const std::string& message) {
+        const bool sealed = from.protocol.Secure();
+        std::string frame(kFrameHeaderBytes, '\0');
+        frame += message;
+        frame.resize(frame.size() + (sealed ? SecureSession::kTagBytes : 0));
+        PutFrameHeader(frame.data(), uint32_t(frame.size() - kFrameHeaderBytes));
+        if (sealed) from.host.session->Seal(&frame[kFrameHeaderBytes], message.size(), frame.data(), kFrameHeaderBytes);
+        return frame;
     }
     // Message heads of the transcript: kind and record or block number.
     std::vector<std::string> Heads() const {

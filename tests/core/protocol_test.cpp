@@ -513,13 +513,11 @@ TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
         l.Login();
         l.client->protocol.StartListing(u"C:\\x");
         for (const std::string& m : {good, page}) {
-            std::string frame(4, '\0');
-            PutFrameHeader(frame.data(), uint32_t(m.size()));
-            frame += m;
+            const std::string frame = Link::Frame(*l.server, m);
             EXPECT_EQ(Deliver(l.client->protocol, frame.data(), frame.size()), m == good) << page.substr(0, 40);
         }
         EXPECT_EQ(l.client->host.rows.size(), 1u);
-        EXPECT_EQ(l.client->host.sent.size(), 3u) << "login, request, one answer: " << page.substr(0, 40);
+        EXPECT_EQ(l.client->host.sent.size(), 4u) << "login, confirmation, request, one answer: " << page.substr(0, 40);
         EXPECT_EQ(l.client->op(), Waiting);
         EXPECT_EQ(l.client->protocol.LastOutcome(), Outcome::Failed);
     }
@@ -530,15 +528,14 @@ TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
     std::string endless = "DP006552" + std::string("aaaaaaaaa,,,8,0,0\0", 18);
     for (int i = 1; i < kPageRows; ++i) endless += std::string("a,,,8,0,0\0", 10);
     ASSERT_EQ(endless.size(), kListingPageBytes);
-    std::string frame(4, '\0');
-    PutFrameHeader(frame.data(), uint32_t(endless.size()));
-    frame += endless;
     server.protocol.BuildLoginText(u"i", u"p");
     client.protocol.BuildLoginText(u"i", u"p");
     ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
     client.protocol.StartListing(u"C:\\x");
     int64_t rows = 0;
-    for (int pages = 0; pages <= kMaxListingRows / kPageRows && Deliver(client.protocol, frame.data(), frame.size()); ++pages) {
+    for (int pages = 0; pages <= kMaxListingRows / kPageRows; ++pages) {
+        const std::string frame = Link::Frame(server, endless);
+        if (!Deliver(client.protocol, frame.data(), frame.size())) break;
         rows += int64_t(client.host.rows.size());
         client.host.rows.clear();
     }
@@ -832,14 +829,74 @@ TEST_F(Pair, TheServerComparesTheLoginTextOnly) {
 
 // ---- The fast mode ------------------------------------------------------------
 
-TEST_F(Pair, TheFastModeStartsOnlyAfterBothSidesShowedTheMarker) {
+TEST_F(Pair, TheSecureSessionStartsOnlyOnceBothSidesProvedThePair) {
     server.protocol.BuildLoginText(u"id", u"pw");
-    client.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"i", u"dpw");  // the same text: the same pair
     ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
-    EXPECT_EQ(client.host.sent.back(), std::string("PWidpw\0QBX3", 11));
-    EXPECT_EQ(server.host.sent.back(), std::string("ACK\0QBX3", 8));
-    EXPECT_TRUE(client.protocol.FastMode() && server.protocol.FastMode());
-    EXPECT_EQ(client.protocol.FastVersion() + server.protocol.FastVersion(), 2 * kFastVersion);
+    // A Server that knows no secure session sees a "PW" message with an
+    // empty login text, which it answers "NAK"; the pair never leaves.
+    const std::string offer = client.host.sent.front(), answer = server.host.sent.front();
+    EXPECT_EQ(offer, std::string("PW\0QBX4", 7) + client.host.session->OwnShare());
+    EXPECT_EQ(answer.substr(0, 8), std::string("ACK\0QBX4", 8));
+    EXPECT_EQ(answer.size(), 8 + SecureSession::kShareBytes + SecureSession::kConfirmationBytes);
+    for (const auto& m : client.host.sent) EXPECT_EQ(m.find("idpw"), std::string::npos);
+    EXPECT_EQ(client.host.stretched, (std::vector<std::string>{"idpw|QBX4"}));
+    EXPECT_EQ(server.host.stretched, client.host.stretched);
+    EXPECT_TRUE(client.protocol.Secure() && server.protocol.Secure());
+    EXPECT_EQ(server.protocol.FastVersion(), kFastVersion);
+
+    // Another pair: the Client says so; the Server counts a wrong login,
+    // waits as for a wrong plain pair and ends the connection.
+    Link wrong;
+    wrong.server->protocol.BuildLoginText(u"id", u"pw");
+    wrong.client->protocol.BuildLoginText(u"id", u"px");
+    EXPECT_EQ(wrong.Login(), LoginAnswer::Rejected);
+    EXPECT_EQ(wrong.server->host.sleeps, std::vector<uint32_t>{kWrongLoginDelayMs});
+    EXPECT_TRUE(wrong.server->host.connectionsEnded == 1 && wrong.server->host.reports.back().outcome == Outcome::Refused);
+    EXPECT_FALSE(wrong.client->protocol.FastMode() || wrong.server->protocol.Secure());
+
+    // A Server with the mode off (as one built to the plain protocol or of
+    // an older release answers), without cryptography or with an empty pair
+    // answers exactly "NAK"; the Client logs in the plain way again.
+    for (int round = 0; round < 3; ++round) {
+        Link l;
+        l.server->protocol.BuildLoginText(round == 2 ? u"" : u"id", round == 2 ? u"" : u"pw");
+        l.client->protocol.BuildLoginText(u"id", u"pw");
+        l.server->protocol.SetFastModeAllowed(round != 0);
+        l.server->host.secureSessions = round != 1;
+        EXPECT_EQ(l.Login(), LoginAnswer::PlainOnly) << round;
+        EXPECT_EQ(l.server->host.sent.back(), "NAK");
+        l.client->protocol.SetFastModeAllowed(false);
+        EXPECT_EQ(l.Login(), round == 2 ? LoginAnswer::Rejected : LoginAnswer::Accepted);
+        EXPECT_EQ(l.client->host.sent.back(), "PWidpw");
+        EXPECT_FALSE(l.client->protocol.FastMode() || l.server->protocol.FastMode()) << round;
+    }
+
+    // Required: the Server compares no plain pair and serves nothing
+    // before. A Client whose cryptography failed sends nothing.
+    Link strict;
+    strict.server->protocol.SetSecureRequired(true);
+    strict.server->protocol.BuildLoginText(u"id", u"pw");
+    strict.server->protocol.Receive("PWidpw", 6);
+    strict.server->protocol.Receive("DDC:\\", 5);
+    EXPECT_EQ(strict.server->host.sent, (std::vector<std::string>{"NAK", "NAK"}));
+    EXPECT_TRUE(strict.server->host.sleeps.empty() && strict.server->host.listedFolders.empty());
+    strict.client->host.secureSessions = false;
+    EXPECT_EQ(strict.client->protocol.SendLoginRequest(), kNotSecure);
+    EXPECT_TRUE(strict.client->host.sent.empty());
+    // The secure session's marker after a plain text offers nothing; the release before gets its mode.
+    strict.server->protocol.SetSecureRequired(false);
+    strict.server->protocol.Receive("PWidpw\0QBX4", 11);
+    strict.server->protocol.Receive("PWidpw\0QBX3", 11);
+    EXPECT_EQ(strict.server->host.sent.back() + strict.server->host.sent.at(2), std::string("ACK\0QBX3ACK", 11));
+
+    // Remembered Servers: the newest first, each once, the oldest forgotten.
+    std::string peers;
+    for (int i = 0; i < int(kMaxSecurePeers) + 2; ++i) peers = WithSecurePeer(peers, "h" + std::to_string(i) + ":1");
+    peers = WithSecurePeer(peers, "h5:1");
+    EXPECT_EQ(peers.substr(0, 10), "h5:1;h33:1");
+    EXPECT_TRUE(KnowsSecurePeer(peers, "h2:1") && !KnowsSecurePeer(peers, "h1:1") && !KnowsSecurePeer(peers, "h3"));
+    EXPECT_EQ(std::count(peers.begin(), peers.end(), ';'), long(kMaxSecurePeers));
 
     // A Client of the release before answers end records with nothing: the
     // Server takes its marker and waits for no such answer.
@@ -856,17 +913,6 @@ TEST_F(Pair, TheFastModeStartsOnlyAfterBothSidesShowedTheMarker) {
     EXPECT_EQ(older.server->host.sent.back().substr(kFrameHeaderBytes, 8), "FB999999") << "what the source is: 3 on";
     EXPECT_EQ(older.server->host.reports.back().outcome, Outcome::Done);
 
-    // Anything else keeps both plain: a Server or Client with the mode off,
-    // a refused login, a Client in command mode (no login at all).
-    for (int round = 0; round < 3; ++round) {
-        Link other;
-        other.server->protocol.BuildLoginText(u"id", u"pw");
-        other.client->protocol.BuildLoginText(u"id", round == 2 ? u"bad" : u"pw");
-        (round == 0 ? other.server : other.client)->protocol.SetFastModeAllowed(false);
-        other.Login();
-        EXPECT_EQ(other.server->host.sent.back(), round == 2 ? "NAK" : "ACK") << round;
-        EXPECT_FALSE(other.client->protocol.FastMode() || other.server->protocol.FastMode()) << round;
-    }
 }
 
 TEST_F(Pair, APlainPeerSeesExactlyThePlainBytes) {
@@ -881,7 +927,10 @@ TEST_F(Pair, APlainPeerSeesExactlyThePlainBytes) {
         l.client->host.folders[u"C:\\"] = {};
         l.server->protocol.BuildLoginText(u"id", u"pw");
         l.client->protocol.BuildLoginText(u"id", u"pw");
-        EXPECT_EQ(l.Login(), LoginAnswer::Accepted);
+        if (l.Login() == LoginAnswer::PlainOnly) {
+            l.client->protocol.SetFastModeAllowed(false);
+            EXPECT_EQ(l.Login(), LoginAnswer::Accepted);
+        }
         l.client->protocol.StartListing(u"C:\\");
         l.Pump();
         l.client->protocol.StartCopyFrom(u"C:\\a.txt", u"C:\\in\\a.txt");
@@ -1017,21 +1066,55 @@ TEST_F(Pair, HostileFramesEndTheConnectionAndWriteNothing) {
     client.protocol.BuildLoginText(u"id", u"pw");
     link.Login();
     server.host.files[u"D:\\old.bin"] = FakeFile{"old", {}};
-    const std::string fd = std::string("\x0c\0\0\0", 4) + "FDD:\\old.bin";
+    const std::string fd = Link::Frame(client, "FDD:\\old.bin");
     ASSERT_TRUE(Deliver(server.protocol, fd.data(), fd.size()));
     // A block split over many receives is written once it is whole.
-    std::string block = std::string("\x0c\0\0\0", 4) + "FR000000abcd";
+    const std::string block = Link::Frame(client, "FR000000abcd");
     for (char c : block) ASSERT_TRUE(Deliver(server.protocol, &c, 1));
     EXPECT_EQ(server.host.files[u"D:\\old.$TEMP"].data, "abcd");
     // A frame that promises more than ever arrives: nothing of it is written.
-    const std::string partial = std::string("\x10\0\0\0", 4) + "FR000001xy";
-    ASSERT_TRUE(Deliver(server.protocol, partial.data(), partial.size()));
+    const std::string partial = Link::Frame(client, "FR000001xyzw");
+    ASSERT_TRUE(Deliver(server.protocol, partial.data(), partial.size() - 2));
     EXPECT_EQ(server.host.files[u"D:\\old.$TEMP"].data, "abcd");
     server.protocol.OnConnectionLost();
     EXPECT_FALSE(server.host.files.count(u"D:\\old.$TEMP"));
     EXPECT_EQ(server.host.files[u"D:\\old.bin"].data, "old");
 
-    for (const std::string& header : {std::string("\0\0\0\0", 4), std::string("\x09\0\x10\0", 4)}) {
+    // A sealed frame changed in any byte (its header too), replayed,
+    // dropped or swapped with the next ends the connection; the copy it
+    // belonged to is lost, never done, and nothing of it is written.
+    enum Fault { ChangedBody, ChangedHeader, Replayed, Dropped, Swapped, Unsealed };
+    for (Fault fault : {ChangedBody, ChangedHeader, Replayed, Dropped, Swapped, Unsealed}) {
+        Link l;
+        l.server->protocol.BuildLoginText(u"i", u"p");
+        l.client->protocol.BuildLoginText(u"i", u"p");
+        ASSERT_EQ(l.Login(), LoginAnswer::Accepted);
+        l.client->host.files[u"C:\\f.bin"] = FakeFile{Pattern(3 * kFastBlockBytes), {1, 2, 3}};
+        l.client->protocol.StartCopyTo(u"C:\\f.bin", u"D:\\f.bin");
+        for (int i = 0; i < 6; ++i) l.Step();  // "FD", the source, block 0 and their answers
+        std::string first = l.client->host.outbox.front();
+        l.client->host.outbox.pop_front();
+        std::vector<std::string> frames = {first};
+        if (fault == ChangedBody) frames[0][kFrameHeaderBytes + 100] ^= 1;
+        if (fault == ChangedHeader) frames[0][0] ^= 1;
+        if (fault == Replayed) frames.push_back(first);
+        if (fault == Unsealed) frames[0] = std::string("\x0c\0\0\0FR000002abcd", 16);
+        if (fault == Dropped || fault == Swapped) {
+            // Block 2 goes once an answer, as if to block 1, arrives.
+            const std::string ack = Link::Frame(*l.server, "ACK");
+            ASSERT_TRUE(Deliver(l.client->protocol, ack.data(), ack.size()));
+            frames = {l.client->host.outbox.back()};
+            if (fault == Swapped) frames.push_back(first);
+        }
+        bool open = true;
+        for (const std::string& f : frames) open = open && Deliver(l.server->protocol, f.data(), f.size());
+        EXPECT_FALSE(open) << fault;
+        l.server->protocol.OnConnectionLost();
+        EXPECT_EQ(l.server->host.reports.back().outcome, Outcome::Lost) << fault;
+        EXPECT_FALSE(l.server->host.files.count(u"D:\\f.bin")) << fault;
+    }
+
+    for (const std::string& header : {std::string("\0\0\0\0", 4), std::string("\x19\0\x10\0", 4)}) {
         Link l;
         l.server->protocol.BuildLoginText(u"i", u"p");
         l.client->protocol.BuildLoginText(u"i", u"p");

@@ -273,12 +273,13 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     s.consent = 1;
     s.fastMode = 0;
     s.loginRequired = 0;
+    s.securePeers = u"10.20.30.44:2050;";
     SaveSettings(ini, vault, s);
     const char16_t* keys[] = {
         u"currentdirectory_r", u"currentdirectory_w", u"ip_mode", u"port_no", u"ip_no1", u"ip_no2", u"ip_no3",
         u"ip_no4", u"sendreadmonitor_on", u"pc_name", u"pc_name_wcs[0].pn", u"pc_name_wcs[1].pn",
         u"pc_name_wcs[2].pn", u"pc_name_wcs[3].pn", u"pw_mode", u"dipa", u"wppa", u"doui_mode", u"fast_mode",
-        u"login_required",
+        u"login_required", u"secure_peers",
     };
     ASSERT_EQ(ini.written.size(), std::size(keys));
     for (std::size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(ini.written[i].first, keys[i]);

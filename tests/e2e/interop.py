@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Quorbel.exe against the Linux peer quorbel-peer in both roles, judged by the files each side ends up with.
 Usage: interop.py BUILD_DIR (the x64 build, in its Wine session); the peer: ../native or $QUORBEL_PEER; 77: none."""
-import datetime, os, re, select, shutil, signal, socket, subprocess, sys, tempfile, time
+import datetime, os, re, select, shutil, signal, socket, subprocess, sys, tempfile, threading, time
 from pathlib import Path
 
 BUILD = Path(sys.argv[1]).resolve()
@@ -9,6 +9,7 @@ RUN = Path(__file__).resolve().parents[2] / "scripts" / "wine-run.sh"
 PEER = os.environ.get("QUORBEL_PEER", str(BUILD.parent / "native" / "quorbel-peer"))
 WORK = Path(tempfile.mkdtemp(prefix="qb_interop_"))
 WINE = dict(os.environ, QUORBEL_WINE_BUILD=str(BUILD))  # the x64 build's prefix, whichever program runs
+OWN = dict(os.environ, XDG_STATE_HOME=str(WORK))  # the Servers quorbel-peer had secure sessions with: this run's
 
 def win(path):  # Wine's Z: is the Linux root
     return "Z:" + str(path).replace("/", "\\")
@@ -30,6 +31,37 @@ def same(a, b):  # bytes and last-write time
     assert a.read_bytes() == b.read_bytes(), f"{b} differs from {a}"
     assert a.stat().st_mtime_ns == b.stat().st_mtime_ns, f"{b} has another time than {a}"
 
+class Relay:
+    """Between a Client and the Server on `port`: forwards every connection, keeping its bytes, both ways."""
+    def __init__(self, port):
+        self.target, self.listener, self.streams = port, socket.create_server(("127.0.0.1", 0)), []
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try: a, b = self.listener.accept()[0], socket.create_connection(("127.0.0.1", self.target))
+            except OSError: return
+            self.streams.append((bytearray(), bytearray()))  # what the Client sent, what the Server sent
+            for src, dst, kept in ((a, b, self.streams[-1][0]), (b, a, self.streams[-1][1])):
+                threading.Thread(target=self.pump, args=(src, dst, kept), daemon=True).start()
+
+    @staticmethod
+    def pump(src, dst, kept):
+        try:
+            while data := src.recv(65536): kept += data; dst.sendall(data)
+        except OSError: pass
+        for s in (src, dst):
+            try: s.shutdown(socket.SHUT_RDWR)
+            except OSError: pass
+
+def unseen(relay, secrets):  # none of these bytes on a connection of the secure session, and there was one
+    relay.listener.close()
+    secure = [c + s for c, s in relay.streams if c.startswith(b"PW\0QBX4")]
+    assert secure, "no secure session on the connection"
+    for stream, secret in ((stream, secret) for stream in secure for secret in secrets):
+        assert secret not in stream, f"{secret[:20]!r} crossed a secure connection readable"
+
 def against_server(exe, name):
     app, srv, mine, back = (WORK / name / part for part in ("app", "srv", "mine", "back"))
     for path in (app, srv, mine, back): path.mkdir(parents=True)
@@ -42,12 +74,12 @@ def against_server(exe, name):
     server = subprocess.Popen([RUN, app / "Quorbel.exe", "/CMD"], cwd=app, start_new_session=True,
                               env=dict(WINE, QUORBEL_BOX_LOG=win(log)))
 
-    def peer(*args, copying=False, code=0):
+    def peer(*args, copying=False, code=0, via=None):
         # Slot 0 of the Server must be free again, or the peer lands in a slot that is never answered.
         wait(lambda: set(sockets(port)) <= {"0A", "06"}, 30, "free slot on the Server")
-        command = [PEER, "--port", str(port), *map(str, args)]
-        if copying: return subprocess.Popen(command, stderr=subprocess.DEVNULL)
-        done = subprocess.run(command, capture_output=True, text=True, timeout=600)
+        command = [PEER, "--port", str(via.port if via else port), *map(str, args)]
+        if copying: return subprocess.Popen(command, stderr=subprocess.DEVNULL, env=OWN)
+        done = subprocess.run(command, capture_output=True, text=True, timeout=600, env=OWN)
         assert done.returncode == code, f"{args}: exit {done.returncode}: {done.stderr}"
         return done
 
@@ -55,11 +87,17 @@ def against_server(exe, name):
         wait(lambda: "0A" in sockets(port), 60, f"{name} Quorbel.exe listening")
         S, today = win(srv), datetime.date.today()  # an empty dipa / wppa gives the pair of the Server's date
         login = ["--id", f"QB{today.year}", "--pw", f"PW{today.month}{today.day}"]
+        pair = "".join(login[1::2]).encode()
         for tag, mode in (("平文", [*login, "--plain"]), ("高速", login)):  # the Server serves only a login
             report, data, made = f"{tag}の報告.txt", f"{tag}の受信資料.bin", f"{tag}の新しいフォルダ"
             write(mine / report, os.urandom(5000)); write(srv / data, os.urandom(7000))
-            assert ("fast mode" in peer(*mode, "put", mine / report, S).stderr) == (mode == login)
-            peer(*mode, "get", f"{S}\\{data}", back)
+            # The bytes on the connection: the pair and the files in the clear only in the plain protocol.
+            relay = Relay(port)
+            assert ("secure session" in peer(*mode, "put", mine / report, S, via=relay).stderr) == (mode == login)
+            peer(*mode, "get", f"{S}\\{data}", back, via=relay)
+            secrets = (pair, (mine / report).read_bytes()[:64], (srv / data).read_bytes()[:64])
+            if mode == login: unseen(relay, secrets)
+            else: relay.listener.close(); assert all(any(x in c + s for c, s in relay.streams) for x in secrets)
             peer(*mode, "mkdir", f"{S}\\{made}")
             same(mine / report, srv / report); same(srv / data, back / data)
             rows = {row.split("\t")[0] for row in peer(*mode, "--tsv", "ls", S).stdout.splitlines()}
@@ -88,13 +126,17 @@ def against_peer_server():
     write(WORK / "peer" / "受領.bin", os.urandom(200_000))
     serve = subprocess.Popen([PEER, "serve", "--root", WORK / "peer", "--port", "0", "--id", "試験", "--pw", "合言葉",
                               "--quiet"], stderr=subprocess.PIPE, text=True)
+    relay = None
     try:
         assert select.select([serve.stderr], [], [], 30)[0], "quorbel-peer serve did not start"
-        env = dict(WINE, QUORBEL_PEER_PORT=re.search(r"port (\d+)", serve.stderr.readline()).group(1),
-                   QUORBEL_PEER_ROOT=win(WORK / "peer"))
+        relay = Relay(int(re.search(r"port (\d+)", serve.stderr.readline()).group(1)))
+        env = dict(WINE, QUORBEL_PEER_PORT=str(relay.port), QUORBEL_PEER_ROOT=win(WORK / "peer"))
         tests = subprocess.run([RUN, BUILD / "win_tests.exe", "--gtest_filter=AgainstPeer.*"], env=env, timeout=300)
         assert tests.returncode == 0, "AgainstPeer failed"
+        # Quorbel.exe's secure sessions: neither the pair nor the file it got crossed readable.
+        unseen(relay, ("試験合言葉".encode("cp932"), (WORK / "peer" / "受領.bin").read_bytes()[:64]))
     finally:
+        if relay: relay.listener.close()
         serve.terminate(); serve.wait(10)
 
 if not os.access(PEER, os.X_OK):

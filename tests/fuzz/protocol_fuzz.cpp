@@ -2,11 +2,13 @@
 // framings, under ASan and UBSan.
 //
 // Input: byte 0 picks the role, monitor recording, the login requirement and
-// the fast mode; byte 1 the operation under way and a stop; then chunks of
-// [length high, length low, bytes...], each handed over as one receive: one
-// plain message, or a piece of the fast mode's frame stream. A chunk whose
-// high length bit is set starts with a word of the wire, picked from its
-// table by the chunk's first byte.
+// the fast mode (an older one, or the secure session); byte 1 the operation
+// under way and a stop; then chunks of [length high, length low, bytes...],
+// each handed over as one receive: one plain message, or a piece of the
+// fast mode's frame stream. A chunk whose high length bit is set starts
+// with a word of the wire, picked from its table by the chunk's first byte.
+// In a secure session a chunk is one frame the peer sealed, unless the
+// next bit of its length says it comes as it is.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +45,11 @@ void Check(bool ok) {
     if (!ok) std::abort();
 }
 
+// Our Server's answer to a secure offer: "ACK", NUL, the marker, its share, its confirmation.
+std::string FakeAnswer(const SecureSession& server) {
+    return WordText(Kind::Ack) + '\0' + kFastMarker + server.OwnShare() + server.OwnConfirmation();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -57,9 +64,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     protocol->SetLoginRequired((mode >> 2) & 1);
     protocol->BuildLoginText(u"id", u"pw");
     const bool fast = (mode >> 3) & 1;
-    if (fast) {
-        // Our Server turns the fast mode on, of this release or the one before.
-        const std::string offer = std::string("PWidpw", 7) + ((mode >> 4) & 1 ? kFastMarkers[1] : kFastMarker);
+    // The peer's side of a secure session, which seals what it sends.
+    std::unique_ptr<FakeSecureSession> peer;
+    if (fast && (mode >> 5) & 1) {
+        const bool server = mode & 1;
+        peer = std::make_unique<FakeSecureSession>(server ? Role::Client : Role::Server, "idpw|" + std::string(kFastMarker), 1);
+        const std::size_t answerShare = Word(Kind::Ack).size() + 1 + std::strlen(kFastMarker);
+        if (server) {
+            const std::string offer = WordText(Kind::SecureLogin) + peer->OwnShare();
+            protocol->Receive(offer.data(), static_cast<int32_t>(offer.size()));
+            const std::string answer = host->outbox.back();
+            Check(answer.size() > answerShare + SecureSession::kShareBytes);
+            peer->TakePeerShare(answer.data() + answerShare, SecureSession::kShareBytes);
+            Check(peer->PeerConfirms(answer.data() + answerShare + SecureSession::kShareBytes,
+                                     SecureSession::kConfirmationBytes));
+            std::string confirmation(kFrameHeaderBytes, '\0');
+            confirmation += peer->OwnConfirmation();
+            PutFrameHeader(confirmation.data(), SecureSession::kConfirmationBytes);
+            Check(Deliver(*protocol, confirmation.data(), confirmation.size()));
+        } else {
+            protocol->SendLoginRequest();
+            const std::string offer = host->outbox.back();
+            peer->TakePeerShare(offer.data() + Word(Kind::SecureLogin).size(), SecureSession::kShareBytes);
+            const std::string answer = FakeAnswer(*peer);
+            Check(protocol->TakeLoginAnswer(answer.data(), int32_t(answer.size())) == LoginAnswer::Accepted);
+            const std::string confirmation = host->outbox.back();
+            Check(peer->PeerConfirms(confirmation.data() + kFrameHeaderBytes, SecureSession::kConfirmationBytes));
+        }
+        Check(protocol->Secure());
+        host->outbox.clear();
+    } else if (fast) {
+        // Our Server turns on the fast mode of the release before, or of the one before that.
+        const std::string offer =
+            std::string("PWidpw", 7) + ((mode >> 4) & 1 ? kFastMarkers[1] : kFastMarkers[kLastPlainFastVersion]);
         protocol->Receive(offer.data(), static_cast<int32_t>(offer.size()));
     }
     switch (start % 7) {
@@ -73,16 +110,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if ((start >> 3) & 1) protocol->RequestStop();
 
-    const std::size_t largest = fast ? 4 + 8 + kFastBlockBytes : std::size_t(kMaxPlainMessageBytes);
+    const std::size_t largest = fast ? 4 + 8 + kFastBlockBytes + SecureSession::kTagBytes
+                                     : std::size_t(kMaxPlainMessageBytes);
     bool open = true;
     for (std::size_t pos = 2; open && pos + 2 <= size;) {
-        const bool worded = data[pos] & 0x80;
+        const bool worded = data[pos] & 0x80, asItIs = data[pos] & 0x40;
         std::size_t length = ((std::size_t(data[pos] & 0x7F) << 8) | data[pos + 1]) % 1100;
         pos += 2;
         if (length > size - pos) length = size - pos;
         std::string chunk;
         if (worded && length > 0) chunk = WordText(kWireWords[data[pos] % kWireWordCount].kind);
         chunk.append(reinterpret_cast<const char*>(data + pos) + (worded && length > 0), length - (worded && length > 0));
+        if (peer && !asItIs && !chunk.empty()) {
+            std::string frame(kFrameHeaderBytes, '\0');
+            frame += chunk;
+            frame.resize(frame.size() + SecureSession::kTagBytes);
+            PutFrameHeader(frame.data(), uint32_t(frame.size() - kFrameHeaderBytes));
+            peer->Seal(&frame[kFrameHeaderBytes], chunk.size(), frame.data(), kFrameHeaderBytes);
+            chunk = frame;
+        }
         open = Deliver(*protocol, chunk.data(), chunk.size());
         pos += length;
         const int32_t state = protocol->OperationState();

@@ -122,20 +122,39 @@ TEST_F(Sockets, JunkGetsEveryNakPromptlyWhileTheFirstNoteIsStillShown) {
     closesocket(peer);
 }
 
+// A Server of the plain protocol answers the secure offer "NAK"; the Client
+// logs in the plain way on a new connection, unless it had a secure session
+// with that Server before and its user says no.
 TEST_F(Sockets, ARefusedLoginIsClosedBeforeItsBoxIsShown) {
-    SOCKET server = Socket(port, true);
-    auto app = OpenMainWindow(folder.path, {{L"port_no", std::to_wstring(port)}}, false);
-    std::string seen;  // at the Server: the request, then the close
-    std::thread peer([&] {
-        SOCKET s = accept(server, nullptr, nullptr);
-        seen = Receive(s).value_or("?").substr(0, 2);
-        seen += (send(s, "NAK", 3, 0), Receive(s, 20000).value_or(" still open"));
-        closesocket(s), closesocket(server);
-    });
-    boxes.answer = [&](const Boxes::Box&) { return peer.join(), IDOK; };  // the box waits for the close
-    EXPECT_EQ(app->Connect(), StartResult::LoginFailed);
-    if (peer.joinable()) peer.join();
-    EXPECT_EQ(seen + (boxes.All().size() == 1 ? "" : " and not one box"), "PW");
+    for (const bool remembered : {false, true}) {
+        SOCKET server = Socket(port, true);
+        const std::wstring where = L"127.0.0.1:" + std::to_wstring(port) + L";";
+        auto app = OpenMainWindow(
+            folder.path, {{L"port_no", std::to_wstring(port)}, {L"secure_peers", remembered ? where : L""}}, false);
+        std::string seen;  // at the Server: the offer, the plain request, then the close
+        std::thread peer([&] {
+            SOCKET s = accept(server, nullptr, nullptr);
+            seen = Receive(s).value_or("?").substr(0, 3);
+            send(s, "NAK", 3, 0), closesocket(s);
+            if ((s = accept(server, nullptr, nullptr)) == INVALID_SOCKET) return;
+            seen += Receive(s).value_or("?").substr(0, 2);
+            seen += (send(s, "NAK", 3, 0), Receive(s, 20000).value_or(" still open"));
+            closesocket(s);
+        });
+        boxes.answer = [&](const Boxes::Box& box) {
+            if (box.caption == L"Login確認") return closesocket(server), peer.join(), IDNO;
+            return peer.join(), IDOK;  // the box waits for the close
+        };
+        EXPECT_EQ(app->Connect(), StartResult::LoginFailed);
+        if (peer.joinable()) peer.join();
+        if (!remembered) closesocket(server);  // the answer to the question closed it
+        EXPECT_EQ(seen, remembered ? std::string("PW\0", 3) : std::string("PW\0PW", 5));
+        const auto shown = boxes.All();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].caption, remembered ? L"Login確認" : L"Login_Error");
+        EXPECT_EQ(shown[0].text.find(where.substr(0, where.size() - 1)) != std::wstring::npos, remembered);
+        boxes.all.clear();
+    }
 }
 
 // The Windows Server's login: nothing but the login is served until that connection logged in, and no

@@ -29,8 +29,8 @@ TEST(AgainstPeer, CopiesCodePage932NamesBothWaysThroughTheMenu) {
     auto served = [&] { return !MonitorRows(MonitorKind::DirectoryTable, app->protocol())[0].text.empty(); };
     ASSERT_TRUE(PumpUntil([&] { return listed(app->right.list, L"受領.bin") && served(); }, 30000));
     const std::wstring header = Text(app->connectionHeader);
-    EXPECT_EQ(header.substr(0, 16) + header.substr(header.size() - 5) + Text(app->remoteHeader),
-              L"OPEN<127,0,0,1>: [高速]C:\\");
+    EXPECT_EQ(header.substr(0, 16) + header.substr(header.size() - 11) + Text(app->remoteHeader),
+              L"OPEN<127,0,0,1>: [高速] [暗号化]C:\\");
     copy(app->left.list, L"報告書.txt", IDM_COPY_TO);
     EXPECT_TRUE(ReadBytes(root + std::wstring(L"\\報告書.txt")) == sent);
     EXPECT_TRUE(PumpUntil([&] { return listed(app->right.list, L"報告書.txt"); }));  // the peer's folder again

@@ -73,6 +73,15 @@ constexpr int kListenBacklog = 3;
 
 // How long a Client waits for the answer to its login request.
 constexpr int kLoginAnswerWaitMs = 3000;
+// A Client that falls back to the plain login connects again this much
+// later: a Server that answers every connection from its first slot has
+// freed it by then, and the new connection does not land beside the old.
+constexpr int kPlainLoginPauseMs = 300;
+// The addresses a Client remembers having had a secure session with; the
+// oldest is forgotten first.
+constexpr std::size_t kMaxSecurePeers = 32;
+// The settings text that keeps them: 32 of "255.255.255.255:65535;".
+constexpr std::size_t kSecurePeersChars = kMaxSecurePeers * 22;
 
 // The Linux peer's password: the longest first line of a password file it
 // reads, and how long it waits for one typed at the prompt.

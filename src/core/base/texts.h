@@ -68,6 +68,10 @@ struct BoxText {
     X(kLoginNotAPeer, u"Loginの返事がQuorbelのものではありません", u"Login_Error")                              \
     X(kLoginPeerClosed,                                                                                         \
       u"Loginで相手側が接続を閉じました\r\n（相手側は別のクライアントと接続中かもしれません）", u"Login_Error") \
+    X(kLoginNoLongerSecure,                                                                                     \
+      u"相手側(%s)は暗号化に対応しなくなりました（以前は暗号化して接続しました）\r\n"                           \
+      u"IDとPWと転送内容を暗号化せずに接続しますか？",                                                         \
+      u"Login確認")                                                                                             \
     /* The protocol. */                                                                                         \
     X(kSendFailed, u"ERR=%d:C0/S1=%d:Sel=%d\r\n%s", u"WSAGetLastError")                                         \
     X(kSentNak, u"CONT=%d/%d\r\n%s", u"SEND-NAK")                                                               \
@@ -127,7 +131,8 @@ struct BoxText {
     X(kOverwriteExists, u"「%s」は既にあります。")                                                            \
     X(kOverwriteSource, u"複写元: %s　%s")                                                                     \
     X(kOverwriteDestination, u"複写先: %s　%s")                                                               \
-    X(kOverwriteToTheMinute, u"（一覧の日時は分単位のため、分単位で比べます）")
+    X(kOverwriteToTheMinute, u"（一覧の日時は分単位のため、分単位で比べます）")                                 \
+    X(kHeaderSecure, u" [暗号化]")
 
 namespace texts {
 #define QUORBEL_DECLARE_LABEL(name, text) inline constexpr const char16_t* name = text;

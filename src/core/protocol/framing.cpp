@@ -51,6 +51,13 @@ void FrameReader::Commit(std::size_t n) {
 }
 
 bool FrameReader::Next(const char*& data, std::size_t& length) {
+    char* writable = nullptr;
+    if (!Next(writable, length)) return false;
+    data = writable;
+    return true;
+}
+
+bool FrameReader::Next(char*& data, std::size_t& length) {
     if (failed_ || end_ - begin_ < kFrameHeaderBytes) return false;
     const uint32_t frame = GetLittleEndian32(buffer_.data() + begin_);
     if (end_ - begin_ < kFrameHeaderBytes + frame) return false;

@@ -36,6 +36,9 @@ public:
     // The next whole message, if one is there; it stays valid until the
     // next call of Next, Space, Commit or Reset.
     bool Next(const char*& data, std::size_t& length);
+    // The same, the message writable in place (a sealed frame opens there),
+    // its header the kFrameHeaderBytes before it.
+    bool Next(char*& data, std::size_t& length);
 
     void Reset();
     bool Failed() const { return failed_; }

@@ -44,6 +44,35 @@ struct FileTimes {
     uint64_t lastWrite = 0;
 };
 
+// A secure session from the front end's cryptography library: a
+// password-authenticated key exchange over the login text, then every
+// frame sealed. The Client is one side of the exchange, the Server the
+// other; both stretch the login text with the same salt before their
+// shares exist.
+class SecureSession {
+public:
+    static constexpr std::size_t kShareBytes = 65;
+    static constexpr std::size_t kConfirmationBytes = 32;
+    // What sealing adds to a frame.
+    static constexpr std::size_t kTagBytes = 16;
+    virtual ~SecureSession() = default;
+    virtual std::string OwnShare() const = 0;
+    // False when the peer's share cannot be one: the exchange is over.
+    virtual bool TakePeerShare(const char* share, std::size_t length) = 0;
+    // Valid once the peer's share was taken.
+    virtual std::string OwnConfirmation() const = 0;
+    // True only when the peer knew the same login text and saw the same
+    // shares; sealing works from then on.
+    virtual bool PeerConfirms(const char* confirmation, std::size_t length) = 0;
+    // The next frame of this side, `length` bytes at `data` sealed in
+    // place and its tag written after them, `aad` bound to it.
+    virtual bool Seal(char* data, std::size_t length, const char* aad, std::size_t aadLength) = 0;
+    // The peer's next frame, `length` bytes with its tag, opened in place.
+    // False when it is not that frame unchanged with this `aad`; nothing
+    // opens after that.
+    virtual bool Open(char* data, std::size_t length, const char* aad, std::size_t aadLength) = 0;
+};
+
 // The connection to the peer.
 class PeerLink {
 public:
@@ -58,6 +87,14 @@ public:
     virtual void SleepMs(uint32_t milliseconds) = 0;
     // Text to and from the wire's ANSI code page.
     virtual const AnsiCodec& Codec() const = 0;
+    // A secure session for this connection, its login text stretched with
+    // `salt` (this takes a noticeable part of a second); null when this
+    // side has no cryptography or its library failed: a Server then answers
+    // as one that knows no secure session, a Client sends no login.
+    virtual std::unique_ptr<SecureSession> NewSecureSession(Role, const std::string& /*loginText*/,
+                                                            const std::string& /*salt*/) {
+        return nullptr;
+    }
 };
 
 // The user in front of this side.

@@ -2,6 +2,7 @@
 // "PW" message with the fast mode's marker, and the Client's reading of the
 // answer.
 #include <cstring>
+#include <utility>
 
 #include "core/protocol/protocol.h"
 #include "core/protocol/wire.h"
@@ -18,7 +19,7 @@ std::string FastAnswer(const char* marker) { return WordText(Kind::Ack) + '\0' +
 int OfferedVersion(const char* bytes, std::size_t length, std::size_t markerAt) {
     const std::string_view offered =
         markerAt <= length ? std::string_view(bytes + markerAt, length - markerAt) : std::string_view();
-    for (int version = kFastVersion; version >= 1; --version)
+    for (int version = kLastPlainFastVersion; version >= 1; --version)
         if (offered == kFastMarkers[version]) return version;
     return 0;
 }
@@ -55,6 +56,12 @@ void Protocol::CheckLogin(const Message& m, bool fromPeer) {
     // fast mode's marker, which a Server that does not know it never sees.
     const char* text = m.bytes + 2;
     const std::size_t textLength = m.textLength - 2;
+    if (secureRequired_) {
+        // The pair came in the clear: it is not even compared.
+        SendReply(Word(Kind::Nak));
+        SetState(Waiting, false);
+        return Report(Operation::Login, false, u"", 0, Outcome::Refused);
+    }
     const bool accepted = SameSecret(login_.text, std::string_view(text, textLength));
     const int version = OfferedVersion(m.bytes, m.length, 2 + textLength + 1);
     if (accepted) {
@@ -75,22 +82,71 @@ void Protocol::CheckLogin(const Message& m, bool fromPeer) {
             seat_.RefreshStatusBar();  // the front end shows the mode
         }
     } else {
-        const std::string_view answer = Word(accepted ? Kind::Ack : Kind::Nak);
-        const int error = link_.SendBytes(answer.data(), answer.size());
-        if (error != 0) ShowSendError(error, answer.data(), answer.size());
+        SendReply(Word(accepted ? Kind::Ack : Kind::Nak));
     }
     SetState(Waiting, false);
     Report(Operation::Login, false, u"", 0, accepted ? Outcome::Done : Outcome::Refused);
     if (login_.wrongPairs >= kMaxWrongLogins) link_.EndConnection();
 }
 
-int Protocol::SendLoginRequest() {
-    std::string request = WordText(Kind::Login) + login_.text;
-    login_.markerSent = login_.fastAllowed;
-    if (login_.markerSent) {
-        request.push_back('\0');
-        request.append(kFastMarker);
+void Protocol::SendReply(std::string_view answer) {
+    const int error = link_.SendBytes(answer.data(), answer.size());
+    if (error != 0) ShowSendError(error, answer.data(), answer.size());
+}
+
+void Protocol::CheckSecureLogin(const Message& m, bool fromPeer) {
+    // Without a session of its own this side answers as a Server that
+    // knows none; an empty pair never logs in, as in the plain login; and a
+    // connection in a fast mode already keeps its keys.
+    const std::size_t shareAt = Word(Kind::SecureLogin).size();
+    if (login_.fastAllowed && fromPeer && !FastMode() && !login_.text.empty() &&
+        m.length == shareAt + SecureSession::kShareBytes)
+        secure_ = link_.NewSecureSession(Role::Server, login_.text, kFastMarker);
+    if (!secure_ || !secure_->TakePeerShare(m.bytes + shareAt, SecureSession::kShareBytes)) {
+        secure_.reset();
+        return RefuseUnknown();
     }
+    const std::string answer = FastAnswer(kFastMarker) + secure_->OwnShare() + secure_->OwnConfirmation();
+    const int error = link_.SendBytes(answer.data(), answer.size());
+    SetState(Waiting, false);
+    if (error != 0) {
+        secure_.reset();
+        return ShowSendError(error, answer.data(), answer.size());
+    }
+    // The Client's confirmation comes as the first frame.
+    login_.fastVersion.store(kFastVersion);
+    awaitingConfirmation_ = true;
+}
+
+void Protocol::TakeConfirmation(const char* data, std::size_t length) {
+    if (secure_ && secure_->PeerConfirms(data, length)) {
+        login_.loggedIn = true;
+        login_.wrongPairs = 0;
+        sealed_.store(true);
+        seat_.RefreshStatusBar();  // the front end shows the mode
+        return Report(Operation::Login, false, u"", 0, Outcome::Done);
+    }
+    // Another pair: as slow as a wrong plain pair, and since the keys of
+    // this connection are worth nothing, its end.
+    ++login_.wrongPairs;
+    link_.SleepMs(kWrongLoginDelayMs);
+    Report(Operation::Login, false, u"", 0, Outcome::Refused);
+    loginEnded_ = true;
+    link_.EndConnection();
+}
+
+int Protocol::SendLoginRequest() {
+    secure_.reset();
+    if (login_.fastAllowed) {
+        secure_ = link_.NewSecureSession(Role::Client, login_.text, kFastMarker);
+        // Nothing goes out: a library that failed never sends the pair in the clear.
+        if (!secure_) return kNotSecure;
+    }
+    login_.markerSent = secure_ != nullptr;
+    // The secure offer carries no login text: a Server that knows no
+    // secure session sees an empty one and answers "NAK".
+    const std::string request =
+        secure_ ? WordText(Kind::SecureLogin) + secure_->OwnShare() : WordText(Kind::Login) + login_.text;
     return SendFrame(request.data(), request.size());
 }
 
@@ -98,14 +154,67 @@ LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
     // 0 bytes means the Server closed before answering: not a login.
     if (received <= 0) return LoginAnswer::CommunicationError;
     const std::string_view answer(data, std::size_t(received));
-    if (Classify(data, std::size_t(received)) == Kind::Nak) return LoginAnswer::Rejected;
-    if (login_.markerSent && answer == FastAnswer(kFastMarker)) {
-        login_.fastVersion.store(kFastVersion);
-        return LoginAnswer::Accepted;
-    }
+    const bool nak = Classify(data, std::size_t(received)) == Kind::Nak;
+    // One answer per offer.
+    if (std::exchange(login_.markerSent, false)) return TakeSecureAnswer(answer, nak);
+    if (nak) return LoginAnswer::Rejected;
     // A peer built to the plain protocol answers exactly "ACK"; anything
     // else (a web server's error page, say) is no login.
     return answer == Word(Kind::Ack) ? LoginAnswer::Accepted : LoginAnswer::NotAPeer;
+}
+
+LoginAnswer Protocol::TakeSecureAnswer(std::string_view answer, bool nak) {
+    if (nak) {
+        // Whatever this Server is, it knows no secure session.
+        secure_.reset();
+        return LoginAnswer::PlainOnly;
+    }
+    const std::string head = FastAnswer(kFastMarker);
+    const std::size_t shareAt = head.size(), confirmationAt = shareAt + SecureSession::kShareBytes;
+    if (!secure_ || answer.size() != confirmationAt + SecureSession::kConfirmationBytes ||
+        answer.substr(0, shareAt) != head || !secure_->TakePeerShare(answer.data() + shareAt, SecureSession::kShareBytes)) {
+        secure_.reset();
+        return LoginAnswer::NotAPeer;
+    }
+    const bool confirmed = secure_->PeerConfirms(answer.data() + confirmationAt, SecureSession::kConfirmationBytes);
+    // This side's confirmation goes out either way, as the first frame: a
+    // Server told another pair counts it as a wrong login.
+    login_.fastVersion.store(kFastVersion);
+    const std::string confirmation = secure_->OwnConfirmation();
+    const int error = SendMessage(confirmation.data(), confirmation.size(), false);
+    if (!confirmed || error != 0) {
+        login_.fastVersion.store(0);
+        secure_.reset();
+        return confirmed ? LoginAnswer::CommunicationError : LoginAnswer::Rejected;
+    }
+    sealed_.store(true);
+    return LoginAnswer::Accepted;
+}
+
+bool KnowsSecurePeer(std::string_view list, std::string_view address) {
+    while (!list.empty()) {
+        const std::size_t end = list.find(';');
+        if (list.substr(0, end) == address) return true;
+        if (end == std::string_view::npos) break;
+        list.remove_prefix(end + 1);
+    }
+    return false;
+}
+
+std::string WithSecurePeer(std::string_view list, std::string_view address) {
+    std::string out = std::string(address) + ';';
+    std::size_t kept = 1;
+    while (!list.empty() && kept < kMaxSecurePeers) {
+        const std::size_t end = list.find(';');
+        const std::string_view entry = list.substr(0, end);
+        if (!entry.empty() && entry != address) {
+            out.append(entry).push_back(';');
+            ++kept;
+        }
+        if (end == std::string_view::npos) break;
+        list.remove_prefix(end + 1);
+    }
+    return out;
 }
 
 }  // namespace quorbel

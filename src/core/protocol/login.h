@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/base/text.h"
 
@@ -15,11 +16,16 @@ namespace quorbel {
 // what the two sides add to the plain protocol: from 2 on, the receiver
 // answers a file's end record with "ACK" once the file has its final name
 // and times, or "NAK"; from 3 on, listings are exact and paged and a cut
-// copy resumes. A Server still takes an older marker and then keeps to
-// what that release knows, since a program of it waits for nothing more.
-constexpr int kFastVersion = 3;
+// copy resumes; from 4 on, the pair is proven by a key exchange instead
+// of sent, and every frame is sealed (the secure session). A Server still
+// takes an older marker after a plain login text and then keeps to what
+// that release knows, since a program of it waits for nothing more.
+constexpr int kFastVersion = 4;
+// The last version offered after a plain login text; the secure session
+// has its own first message: "PW", NUL, the marker and the Client's share.
+constexpr int kLastPlainFastVersion = 3;
 // The marker of each version, the index being the version.
-inline constexpr const char* kFastMarkers[kFastVersion + 1] = {"", "QBX1", "QBX2", "QBX3"};
+inline constexpr const char* kFastMarkers[kFastVersion + 1] = {"", "QBX1", "QBX2", "QBX3", "QBX4"};
 inline constexpr const char* kFastMarker = kFastMarkers[kFastVersion];
 // A wrong login pair is answered this much later, and the connection ends
 // after this many of them.
@@ -30,13 +36,21 @@ constexpr int kMaxWrongLogins = 3;
 enum class LoginAnswer {
     Accepted,
     CommunicationError,  // recv failed, timed out, or the Server closed (0 bytes)
-    Rejected,            // the answer starts with "NAK"
+    Rejected,            // the answer starts with "NAK", or the secure exchange showed another pair
+    PlainOnly,           // a secure offer answered "NAK": the peer knows only the plain login
     NotAPeer,            // anything but "ACK" (with our marker or without) or "NAK"
 };
 
 // The ID's and the PW's ANSI bytes joined without separator; a half whose
 // ANSI form with terminator needs 128 bytes or more stays empty.
 std::string MakeLoginText(u16view id, u16view pw, const AnsiCodec& codec);
+
+// The addresses ("host:port") a Client had secure sessions with, kept as
+// one text of addresses each followed by a ';' (the newest first, at most
+// kMaxSecurePeers), so that a path that drops the marker cannot have the
+// pair sent in the clear unasked.
+bool KnowsSecurePeer(std::string_view list, std::string_view address);
+std::string WithSecurePeer(std::string_view list, std::string_view address);
 
 // One side's login and fast mode, for the connection it is on.
 struct LoginState {

@@ -11,7 +11,7 @@ namespace quorbel {
 
 Protocol::Protocol(PeerLink& link, UserSeat& seat, FileStore& files)
     : link_(link), seat_(seat), files_(files), remoteFolder_(kStartFolder),
-      frames_(kBlockHeaderBytes + kFastBlockBytes) {}
+      frames_(kBlockHeaderBytes + kFastBlockBytes + SecureSession::kTagBytes) {}
 
 // ---- Set-up ---------------------------------------------------------------
 
@@ -20,8 +20,10 @@ Role Protocol::GetRole() const { return role_.load(); }
 void Protocol::SetFastModeAllowed(bool allowed) { login_.fastAllowed = allowed; }
 void Protocol::SetLoginRequired(bool required) { login_.required = required; }
 void Protocol::SetMonitorRecording(int32_t value) { monitorRecording_.store(value); }
+void Protocol::SetSecureRequired(bool required) { secureRequired_ = required; }
 bool Protocol::FastMode() const { return login_.fastVersion.load() > 0; }
 int Protocol::FastVersion() const { return login_.fastVersion.load(); }
+bool Protocol::Secure() const { return sealed_.load(); }
 
 void Protocol::OnConnectionStarted() {
     OnConnectionLost();
@@ -40,7 +42,13 @@ void Protocol::OnConnectionLost() {
     login_.Reset();
     endSent_ = false;
     frames_.Reset();
-    streamBroken_ = false;
+    streamBroken_ = loginEnded_ = awaitingConfirmation_ = false;
+    {
+        // A send of the window thread may be sealing right now.
+        std::lock_guard<std::mutex> guard(sendLock_);
+        sealed_.store(false);
+        secure_.reset();
+    }
     const bool wasFast = login_.fastVersion.exchange(0) > 0;
     if (OperationState() != Waiting) End(Outcome::Lost, true);
     else if (wasFast) seat_.RefreshStatusBar();
@@ -140,10 +148,9 @@ void Protocol::End(Outcome outcome, bool refresh) {
 int Protocol::SendMessage(const char* bytes, std::size_t length, bool recorded) {
     int error;
     if (FastMode()) {
-        std::string frame(kFrameHeaderBytes, '\0');
-        PutFrameHeader(frame.data(), static_cast<uint32_t>(length));
-        frame.append(bytes, length);
-        error = link_.SendBytes(frame.data(), frame.size());
+        std::string frame(kFrameHeaderBytes + length + SecureSession::kTagBytes, '\0');
+        if (length > 0) std::memcpy(frame.data() + kFrameHeaderBytes, bytes, length);
+        error = SendInFrame(frame.data(), length);
     } else {
         error = link_.SendBytes(bytes, length);
     }
@@ -152,6 +159,17 @@ int Protocol::SendMessage(const char* bytes, std::size_t length, bool recorded) 
         sentRing_.Record(bytes, length);
     }
     return error;
+}
+
+int Protocol::SendInFrame(char* frame, std::size_t length) {
+    // The header is bound to a sealed frame: its length cannot change unseen.
+    const std::size_t tag = sealed_.load() ? SecureSession::kTagBytes : 0;
+    PutFrameHeader(frame, static_cast<uint32_t>(length + tag));
+    if (tag == 0) return link_.SendBytes(frame, kFrameHeaderBytes + length);
+    // Frames leave in the order they were sealed, or none opens.
+    std::lock_guard<std::mutex> guard(sendLock_);
+    if (!secure_ || !secure_->Seal(frame + kFrameHeaderBytes, length, frame, kFrameHeaderBytes)) return kNotSecure;
+    return link_.SendBytes(frame, kFrameHeaderBytes + length + tag);
 }
 
 void Protocol::ShowSendError(int error, const char* bytes, std::size_t length) {
@@ -298,9 +316,30 @@ bool Protocol::Received(std::size_t n, bool fromPeer) {
 }
 
 bool Protocol::DispatchFrames() {
-    const char* message;
+    char* message;
     std::size_t length;
-    while (!streamBroken_ && frames_.Next(message, length)) Dispatch(message, length, true);
+    while (!streamBroken_ && !loginEnded_ && frames_.Next(message, length)) {
+        if (awaitingConfirmation_) {
+            awaitingConfirmation_ = false;
+            TakeConfirmation(message, length);
+            continue;
+        }
+        if (sealed_.load()) {
+            // A frame changed, replayed, dropped before this one or out of
+            // its order does not open: nothing more of this stream counts.
+            if (!secure_ || length < SecureSession::kTagBytes ||
+                !secure_->Open(message, length, message - kFrameHeaderBytes, kFrameHeaderBytes)) {
+                streamBroken_ = true;
+                break;
+            }
+            length -= SecureSession::kTagBytes;
+        }
+        if (length == 0 || length > kBlockHeaderBytes + kFastBlockBytes) {
+            streamBroken_ = true;
+            break;
+        }
+        Dispatch(message, length, true);
+    }
     // Nothing of an impossible frame is dispatched; the connection ends.
     return !frames_.Failed() && !streamBroken_;
 }
@@ -322,8 +361,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
     if (!TakenIn(m.kind, state)) {
         if (state == FolderTO) return;  // it waits for its answer alone
         if (state != Waiting) return Refuse();
-        BeginOperation(Operation::Unknown, false, u"");
-        return Refuse(Outcome::Refused, Serving());
+        return RefuseUnknown();
     }
     if (m.kind == Kind::Nak) {
         // A refusal ends the operation on this side too; it is never answered.
@@ -342,18 +380,21 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
     }
 }
 
+void Protocol::RefuseUnknown() {
+    BeginOperation(Operation::Unknown, false, u"");
+    Refuse(Outcome::Refused, Serving());
+}
+
 void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
     if (m.kind == Kind::Login) return CheckLogin(m, fromPeer);
+    if (m.kind == Kind::SecureLogin) return CheckSecureLogin(m, fromPeer);
     if (m.kind == Kind::Cut && GetRole() == Role::Client) {
         link_.CloseAfter(kCloseDelayMs);
         return;
     }
 
     const Operation operation = WireRow(m.kind).serves;
-    if (operation == Operation::Unknown) {
-        BeginOperation(Operation::Unknown, false, u"");
-        return Refuse(Outcome::Refused, Serving());
-    }
+    if (operation == Operation::Unknown) return RefuseUnknown();
     const std::string_view ansi(m.bytes + 2, m.textLength - 2);
     const u16 path = link_.Codec().FromAnsi(ansi);
     BeginOperation(operation, false, path);

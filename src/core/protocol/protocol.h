@@ -41,6 +41,9 @@ constexpr int32_t kMaxPlainMessageBytes = 1024;
 // failed (the state is Waiting again), or kRequestTooLong when the path
 // does not fit its request (nothing was changed or sent).
 constexpr int kRequestTooLong = -1;
+// A sealed frame could not be formed, or a Client offering the secure
+// session has no cryptography: nothing was sent.
+constexpr int kNotSecure = -2;
 
 class Protocol {
 public:
@@ -61,6 +64,10 @@ public:
     void SetMonitorRecording(int32_t value);
     // Server: the stored pair; Client: the typed one.
     void BuildLoginText(u16view id, u16view pw);
+    // Server: only secure logins are taken (plain ones are answered
+    // "NAK") and nothing is served before one. (A Client that requires
+    // them does not fall back to the plain login: its front end's rule.)
+    void SetSecureRequired(bool required);
 
     // ---- The connection ----
     // A connection starts (plain, not logged in) or ended: a transfer file
@@ -71,12 +78,18 @@ public:
     bool FastMode() const;
     // The fast mode's version both sides showed (0 in the plain mode).
     int FastVersion() const;
+    // Every frame in both directions is sealed (from version 4 on, once
+    // both sides confirmed the exchange).
+    bool Secure() const;
 
     // ---- The Client's login, before its receive loop runs ----
-    // "PW" + login text (+ NUL and the marker while the fast mode is allowed).
+    // While the fast mode is allowed, the secure offer: "PW", NUL, the
+    // marker and this side's share (the stretch runs here; kNotSecure and
+    // nothing sent without cryptography). Otherwise "PW" + login text.
     int SendLoginRequest();
-    // What recv gave (`received` bytes, negative for an error). An answer
-    // that carries the marker turns the fast mode on.
+    // What recv gave (`received` bytes, negative for an error). The
+    // Server's share and confirmation are checked, this side's
+    // confirmation is sent as the first frame, and the session is secure.
     LoginAnswer TakeLoginAnswer(const char* data, int32_t received);
 
     // ---- Receiving ----
@@ -154,6 +167,10 @@ private:
     // Sending.
     int SendMessage(const char* bytes, std::size_t length, bool recorded);
     int SendFrame(const char* bytes, std::size_t length);
+    // The fast mode's frame of the `length` bytes that follow the header's
+    // room at `frame`, sealed in place once the session is secure (the tag
+    // goes after them, in room the caller leaves).
+    int SendInFrame(char* frame, std::size_t length);
     // A message that is its word alone ("ACK", "CUT", a stop record).
     int SendWord(Kind kind);
     void SendNak(bool notice);
@@ -174,6 +191,14 @@ private:
     void DispatchReceiving(const Message& m, bool fr);
     void DispatchFolderTo();
     void CheckLogin(const Message& m, bool fromPeer);
+    void CheckSecureLogin(const Message& m, bool fromPeer);
+    LoginAnswer TakeSecureAnswer(std::string_view answer, bool nak);
+    // A login's answer: exactly its bytes, not recorded, no note.
+    void SendReply(std::string_view answer);
+    // The Client's confirmation, the first frame after the Server's answer.
+    void TakeConfirmation(const char* data, std::size_t length);
+    // The answer to what no state takes: "NAK" and a refused report.
+    void RefuseUnknown();
 
     // State changes and their reports.
     void SetState(int32_t value, bool refresh);
@@ -220,7 +245,7 @@ private:
     void ResetReception();
     bool EndRecordAnswered() const { return FastVersion() >= 2; }
     // Whether a request of the peer may be served on this connection.
-    bool Serving() const { return !login_.required || login_.loggedIn; }
+    bool Serving() const { return !(login_.required || secureRequired_) || login_.loggedIn; }
     bool WriteBlock(const char* data, std::size_t count, int32_t number);
     void FinishReceiving(const char* timeBytes, std::size_t count);
     // Closes the transfer file; one being received is removed, unless the
@@ -246,6 +271,15 @@ private:
     std::atomic<int32_t> monitorRecording_{0};
     std::atomic<Role> role_{Role::Client};
     LoginState login_;
+    // The secure session: its exchange, then the sealing of the frames.
+    // Sends seal in the order they leave, from either thread.
+    std::unique_ptr<SecureSession> secure_;
+    std::mutex sendLock_;
+    std::atomic<bool> sealed_{false};
+    bool awaitingConfirmation_ = false;  // Server: the next frame is the Client's confirmation
+    bool secureRequired_ = false;
+    // The connection is ending after a wrong pair: nothing more is dispatched.
+    bool loginEnded_ = false;
     bool endSent_ = false;     // the end record left: the peer's answer ends the copy
     bool autoListed_ = false;  // Server: asked the peer's listing once
 

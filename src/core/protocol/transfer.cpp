@@ -204,10 +204,11 @@ bool Protocol::OpenSource() {
 
 int64_t Protocol::ReadAhead() {
     // The frame header (fast mode), the block header, then the data read
-    // straight into place: one buffer for every block of the transfer.
+    // straight into place, and room for a sealed frame's tag: one buffer
+    // for every block of the transfer.
     const std::size_t room = BlockBytes();
-    if (transfer_.buffer.size() < kFrameHeaderBytes + kBlockHeaderBytes + room)
-        transfer_.buffer.resize(kFrameHeaderBytes + kBlockHeaderBytes + room);
+    const std::size_t whole = kFrameHeaderBytes + kBlockHeaderBytes + room + SecureSession::kTagBytes;
+    if (transfer_.buffer.size() < whole) transfer_.buffer.resize(whole);
     return transfer_.reader.Fill(files_, transfer_.buffer.data() + kFrameHeaderBytes + kBlockHeaderBytes, room);
 }
 
@@ -233,8 +234,7 @@ BlockSent Protocol::SendNextBlock(bool fr) {
     // Blocks are not recorded in the send ring.
     int error;
     if (FastMode()) {
-        PutFrameHeader(transfer_.buffer.data(), static_cast<uint32_t>(length));
-        error = link_.SendBytes(transfer_.buffer.data(), kFrameHeaderBytes + length);
+        error = SendInFrame(transfer_.buffer.data(), length);
     } else {
         error = link_.SendBytes(message, length);
     }

@@ -48,6 +48,7 @@ const Key<Settings> kSettingsKeys[] = {
     {u"doui_mode", Kind::Number, NUMBER(consent), 0, true},
     {u"fast_mode", Kind::Number, NUMBER(fastMode), 0, true},
     {u"login_required", Kind::Number, NUMBER(loginRequired), 0, true},
+    {u"secure_peers", Kind::Text, TEXT(securePeers), kSecurePeersChars, true},
 };
 
 #undef NUMBER

@@ -34,6 +34,8 @@ struct Settings {
     int32_t consent = 0;
     int32_t fastMode = 1;  // 0 keeps the plain protocol with programs of ours too
     int32_t loginRequired = 1;  // the Server serves a connection only once it logged in; 0 serves any
+    // Client: the Servers ("a.b.c.d:port;" each) it had secure sessions with.
+    u16 securePeers;
 
     // The role, one reading for every place that asks: 0 is the Client, any
     // other value read from the file the Server.
