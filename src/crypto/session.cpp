@@ -3,6 +3,7 @@
 #include "crypto/session.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "crypto/crypto.h"
 #include "crypto/kdf.h"
@@ -57,11 +58,32 @@ private:
     std::unique_ptr<SealedChannel> send_, receive_;
 };
 
+// A Server stretches its own pair once: an offer from anyone then costs it
+// two point multiplications, not the stretch's memory and time, so that
+// offers in a row cannot keep it busy. The value is worth no more than the
+// pair it keeps anyway.
+bool StretchedServerPair(const std::string& loginText, const std::string& salt, Scalar& w) {
+    static std::mutex lock;
+    static std::string stretched;  // salt, NUL, pair
+    static Scalar value{};
+    const std::string wanted = salt + '\0' + loginText;
+    std::lock_guard<std::mutex> guard(lock);
+    if (stretched != wanted) {
+        stretched.clear();
+        if (!StretchPassword(loginText, salt, &value)) return false;
+        stretched = wanted;
+    }
+    w = value;
+    return true;
+}
+
 }  // namespace
 
 std::unique_ptr<SecureSession> NewSecureSession(Role role, const std::string& loginText, const std::string& salt) {
     Scalar w{};
-    if (!Start() || !StretchPassword(loginText, salt, &w)) return nullptr;
+    if (!Start()) return nullptr;
+    if (!(role == Role::Server ? StretchedServerPair(loginText, salt, w) : StretchPassword(loginText, salt, &w)))
+        return nullptr;
     auto session = std::make_unique<Spake2Session>(role, w);
     std::memset(w.data(), 0, w.size());
     if (!session->Ok()) return nullptr;
