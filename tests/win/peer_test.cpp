@@ -25,9 +25,9 @@ TEST(AgainstPeer, CopiesCodePage932NamesBothWaysThroughTheMenu) {
                      [](HWND dialog, int) { Click(dialog, IDC_COPY_START); }, 60000);
     };
     // A Server lists its Client once after the Client's first listing; a copy started before that would
-    // cross its request.
+    // cross its request. Its first record is in the table before that listing ends, so waiting is asked after.
     auto served = [&] { return !MonitorRows(MonitorKind::DirectoryTable, app->protocol())[0].text.empty(); };
-    ASSERT_TRUE(PumpUntil([&] { return listed(app->right.list, L"受領.bin") && served(); }, 30000));
+    ASSERT_TRUE(PumpUntil([&] { return served() && listed(app->right.list, L"受領.bin"); }, 30000));
     const std::wstring header = Text(app->connectionHeader);
     EXPECT_EQ(header.substr(0, 16) + header.substr(header.size() - 11) + Text(app->remoteHeader),
               L"OPEN<127,0,0,1>: [高速] [暗号化]C:\\");
@@ -95,10 +95,10 @@ TEST(AgainstPeer, CopiesTreesBothWaysInOneTransferDialog) {
             SetDlgItemTextW(d, IDC_IDPW_ID, L"試験"), SetDlgItemTextW(d, IDC_IDPW_PW, L"合言葉"), Click(d, IDC_IDPW_OK);
         });
         auto listed = [&](HWND list, const std::wstring& name) { return app->protocol().IsWaiting() && RowOf(list, name) >= 0; };
-        // A Server lists its Client once after the Client's first listing: not across a copy.
+        // A Server lists its Client once after the Client's first listing: not across a copy (its end asked last).
         ASSERT_TRUE(PumpUntil([&] {
-            return listed(app->right.list, L"受領.bin") &&
-                   !MonitorRows(MonitorKind::DirectoryTable, app->protocol())[0].text.empty();
+            return !MonitorRows(MonitorKind::DirectoryTable, app->protocol())[0].text.empty() &&
+                   listed(app->right.list, L"受領.bin");
         }, 30000));
         // The summary as the dialog shows it at its end; the overwrite question answered "上書き" for all.
         static std::wstring summary;
