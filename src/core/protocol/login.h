@@ -15,11 +15,12 @@ namespace quorbel {
 // what the two sides add to the plain protocol: from 2 on, the receiver
 // answers a file's end record with "ACK" once the file has its final name
 // and times, or "NAK"; from 3 on, listings are exact and paged and a cut
-// copy resumes. A Server still takes an older marker and then keeps to
-// what that release knows, since a program of it waits for nothing more.
-constexpr int kFastVersion = 3;
+// copy resumes; from 4 on, a sender keeps several blocks in flight. A
+// Server still takes an older marker and then keeps to what that release
+// knows, since a program of it waits for nothing more.
+constexpr int kFastVersion = 4;
 // The marker of each version, the index being the version.
-inline constexpr const char* kFastMarkers[kFastVersion + 1] = {"", "QBX1", "QBX2", "QBX3"};
+inline constexpr const char* kFastMarkers[kFastVersion + 1] = {"", "QBX1", "QBX2", "QBX3", "QBX4"};
 inline constexpr const char* kFastMarker = kFastMarkers[kFastVersion];
 // A wrong login pair is answered this much later, and the connection ends
 // after this many of them.
