@@ -301,6 +301,10 @@ BlockSent Protocol::SendNextBlock(bool fr) {
 
 BlockSent Protocol::StartBlocks(bool fr) {
     if (FastVersion() < 3) return SendNextBlock(fr);
+    // A file of one block at most goes at once (fast mode 4): a cut copy
+    // of it would save nothing by resuming, and asking costs a round trip
+    // a file.
+    if (FastVersion() >= 4 && transfer_.info.size <= kFastBlockBytes) return SendNextBlock(fr);
     // The receiver first hears what the source is, to offer what it kept of it.
     FileTimes times;
     if (!files_.GetTransferTimes(times)) times = FileTimes{};
@@ -571,6 +575,13 @@ bool Protocol::WriteBlock(const char* data, std::size_t count, int32_t number) {
             std::lock_guard<std::mutex> guard(lock_);
             name = transfer_.finalName;
         }
+        // A file sent at once starts over: a partial of ours that a cut
+        // copy of it left is of no use any more.
+        uint64_t size = 0, lastWrite = 0;
+        const u16 note = PartialNoteName(name);
+        if (FastVersion() >= 4 && note.size() <= kMaxPath &&
+            ReadPartialNote(note, size, lastWrite) == NoteState::Ours)
+            DropPartial(name, note);
         const bool created = BeginReceiving(name);
         transfer_.blockArrived = true;
         if (!created) return false;
