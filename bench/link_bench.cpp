@@ -87,6 +87,8 @@ int StartSink(const std::string& into, Child& child) {
             if (file >= 0) ::close(file);
             (void)!::send(s, "K", 1, MSG_NOSIGNAL);
             ::close(s);
+            // Each transfer writes a new file, as each copy does.
+            if (file >= 0) ::unlink(into.c_str());
         }
     }
     ::close(listener);
@@ -235,7 +237,6 @@ void RunLoopback(const std::string& peer, const Folders& f, Peaks& peaks, bool& 
     }
     std::printf("loopback median share of a bare file-to-file transfer: fast get %.3f put %.3f (target at least 0.8)\n",
                 Median(get), Median(put));
-    std::remove((f.cli + "/in/bare.bin").c_str());
     Stop(sink);
     Stop(server.child);
     peaks.server = std::max(peaks.server, server.child.peakKiB);
