@@ -1,5 +1,7 @@
 // The Client verbs: connect, log in (unless --cmd), run ls, get, put or
 // mkdir, and serve the one listing request a Windows Server sends back.
+#include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -89,6 +92,102 @@ void PrintRow(const PaneRow& row, bool tsv) {
         std::printf("%-16s %7s  %-5s  %s\n", date.c_str(), size.c_str(), kind, name.c_str());
 }
 
+// A private folder under $TMPDIR for a copy through standard input or
+// output: the file waits there whole, and goes with the run.
+class Spool {
+public:
+    static constexpr const char* kFileName = "standard-input";
+    Spool() = default;
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+    ~Spool() {
+        if (folder_.empty()) return;
+        // What a copy left there (a cut one's part and note too).
+        if (DIR* dir = ::opendir(folder_.c_str())) {
+            while (const dirent* d = ::readdir(dir))
+                if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
+                    ::unlinkat(::dirfd(dir), d->d_name, 0);
+            ::closedir(dir);
+        }
+        ::rmdir(folder_.c_str());
+    }
+    const std::string& Folder() const { return folder_; }
+
+    int Make() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorbel-peer.XXXXXX";
+        if (::mkdtemp(name.data()) == nullptr) {
+            Error("cannot make a temporary folder in '" + name.substr(0, name.rfind('/')) + "': " +
+                  std::strerror(errno));
+            return kExitLocal;
+        }
+        folder_ = name;
+        return kExitDone;
+    }
+
+    // All of `from` into the spool's file, at most `limit` bytes.
+    int TakeFrom(int from, uint64_t limit, const std::string& shown) {
+        const std::string path = folder_ + "/" + kFileName;
+        const posix::Fd to(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!to) return Failed("cannot create", "'" + path + "'");
+        uint64_t total = 0;
+        for (;;) {
+            const ssize_t n = Move(from, to.Get());
+            if (n == 0) return kExitDone;
+            if (n < 0) return PendingSignal() ? SignalExitCode(PendingSignal()) : Failed("cannot copy", shown);
+            if ((total += uint64_t(n)) > limit) {
+                Error(shown + " holds more than the " + std::to_string(limit) + " bytes a copy can move");
+                return kExitUsage;
+            }
+        }
+    }
+
+    // The file at `path` whole to `to`.
+    int CopyTo(const std::string& path, int to, const std::string& shown) {
+        const posix::Fd from(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        // An empty file, where the peer sent its end alone, is not made.
+        if (!from) return errno == ENOENT ? kExitDone : Failed("cannot read", "'" + path + "'");
+        for (;;) {
+            const ssize_t n = Move(from.Get(), to);
+            if (n == 0) return kExitDone;
+            if (n < 0) return PendingSignal() ? SignalExitCode(PendingSignal()) : Failed("cannot write to", shown);
+        }
+    }
+
+private:
+    static int Failed(const std::string& what, const std::string& shown) {
+        Error(what + " " + shown + ": " + std::strerror(errno));
+        return kExitLocal;
+    }
+
+    // One read and its whole write: the bytes moved, 0 at the end, -1 on a
+    // failure or a signal. A pipe's wait ends with a signal, not a time: no
+    // peer waits meanwhile.
+    static ssize_t Move(int from, int to) {
+        char buffer[1 << 16];
+        ssize_t n;
+        do {
+            if (!Ready(from, POLLIN)) return -1;
+        } while ((n = ::read(from, buffer, sizeof buffer)) < 0 && (errno == EINTR || errno == EAGAIN));
+        for (ssize_t done = 0; n > 0 && done < n;) {
+            if (!Ready(to, POLLOUT)) return -1;
+            const ssize_t w = ::write(to, buffer + done, std::size_t(n - done));
+            if (w < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (w <= 0) return -1;
+            done += w;
+        }
+        return n;
+    }
+    static bool Ready(int fd, short events) {
+        for (;;) {
+            if (PendingSignal()) return false;
+            if (posix::WaitFor(fd, events, kTickMs) == posix::Ready::Yes) return true;
+        }
+    }
+
+    std::string folder_;
+};
+
 class Client : public posix::HostListener {
 public:
     explicit Client(const Options& options) : o_(options) {}
@@ -126,11 +225,18 @@ private:
     // Runs the operation just started until it ends, the connection does,
     // or the peer has been silent or slow for too long.
     OperationReport Await(Progress* progress);
-    int Finish(const OperationReport& report, const std::string& what, int& status);
+    // A refusal of `peerPath` (a copy's file) is told apart by what the
+    // peer lists there; without one it is named as a refusal alone.
+    int Finish(const OperationReport& report, const std::string& what, int& status,
+               const u16* peerPath = nullptr);
+    // What one listing of its folder tells of a path the peer refused.
+    enum class Presence { Unknown, NoFolder, Absent, Present };
+    Presence Look(const u16& path);
+    std::string RefusalText(const std::string& what, const u16* peerPath);
     // One file of get or put, begun by `start` and followed to its end: 0 to
     // go on with the next file, else the exit code.
     int CopyOne(Progress& progress, const std::string& label, uint64_t size, Operation operation,
-                const std::function<int()>& start, const std::string& what, int& status,
+                const std::function<int()>& start, const std::string& what, int& status, const u16& peerPath,
                 OperationReport* ended = nullptr);
     // The peer's listing of `folder` into rows_, as Finish.
     int ListInto(const u16& folder, const std::string& what, int& status);
@@ -225,6 +331,7 @@ bool Client::RemotePath(const std::string& text, std::size_t maxBytes, u16& path
 int Client::Open() {
     std::string why;
     where_ = o_.host + ":" + std::to_string(o_.port);
+    Detail("connecting to " + where_);
     fd_ = posix::Connect(o_.host, o_.port, why);
     if (PendingSignal()) return SignalExitCode(PendingSignal());
     if (fd_ < 0) {
@@ -241,6 +348,7 @@ int Client::Open() {
     // once rather than after the peer's delayed acknowledgement of the first.
     const int noDelay = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    Detail("connected to " + where_ + (o_.cmd ? "" : ", sending the login as '" + o_.id + "'"));
     protocol_->OnConnectionStarted();
     if (o_.cmd) {
         Note("connected to " + where_ + " without login, plain protocol");
@@ -253,6 +361,8 @@ int Client::Open() {
     const int ready = ::poll(&p, 1, kLoginAnswerWaitMs);
     if (PendingSignal()) return SignalExitCode(PendingSignal());
     const ssize_t n = ready > 0 ? ::recv(fd_, answer, sizeof answer, 0) : -1;
+    Detail(ready > 0 ? "the login's answer: " + std::to_string(n < 0 ? 0 : n) + " bytes"
+                     : "no answer to the login in " + std::to_string(kLoginAnswerWaitMs) + " ms");
     switch (protocol_->TakeLoginAnswer(answer, int32_t(n))) {
         case LoginAnswer::Rejected:
             Error("login refused by " + where_);
@@ -319,6 +429,7 @@ OperationReport Client::Await(Progress* progress) {
         if (const int signal = PendingSignal()) {
             ForgetSignal();
             if (interrupted_ == 0) interrupted_ = signal;
+            if (progress) progress->Interrupt();
             // The first signal stops a copy in order; anything else ends at once.
             if (copy && !stopping) {
                 protocol_->RequestStop();
@@ -349,7 +460,8 @@ OperationReport Client::Await(Progress* progress) {
             resumed = true;
             Note("resuming at " + std::to_string(protocol_->ResumedAt()) + " bytes, kept from a copy cut before");
         }
-        if (progress) progress->Update(protocol_->TransferredBytes());
+        // A resumed copy counts what it kept.
+        if (progress) progress->Update(protocol_->ResumedAt() + protocol_->TransferredBytes(), protocol_->CopySize());
         if (receipt == Receipt::BadFrame)
             Error(Utf8(texts::kBadFrame.caption) + ": " + Utf8(texts::kBadFrame.text));
         if (receipt == Receipt::Closed || receipt == Receipt::BadFrame || full_) Disconnect();
@@ -369,7 +481,7 @@ OperationReport Client::Await(Progress* progress) {
 // The exit code of an ended operation: 0 to go on, else what the run ends
 // with; `status` keeps the first failure of a run that goes on.
 int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size, Operation operation,
-                    const std::function<int()>& start, const std::string& what, int& status,
+                    const std::function<int()>& start, const std::string& what, int& status, const u16& peerPath,
                     OperationReport* ended) {
     if (const int signal = PendingSignal()) return SignalExitCode(signal);
     progress.Begin(label, size);
@@ -379,16 +491,57 @@ int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size,
     const OperationReport report = Await(&progress);
     progress.End(report.bytes, report.outcome == Outcome::Done);
     if (ended) *ended = report;
-    return Finish(report, what, status);
+    return Finish(report, what, status, &peerPath);
 }
 
-int Client::Finish(const OperationReport& report, const std::string& what, int& status) {
+Client::Presence Client::Look(const u16& path) {
+    const u16 folder = ParentPath(path);
+    const u16view name = FileNameOf(path);
+    bool found = false;
+    sink_ = [&](const PaneRow& row) {
+        found = found || (!IsDriveImage(row.image) && CompareNoCase(row.name, name) == 0);
+    };
+    Expect(Operation::List, Operation::List);
+    SpaceFromUnanswered();
+    const OperationReport report =
+        folder.empty() || protocol_->StartListing(folder) != 0 ? OperationReport{} : Await(nullptr);
+    sink_ = nullptr;
+    host_->TakeError();
+    if (report.outcome != Outcome::Done || full_) return Presence::Unknown;
+    AfterListing();
+    if (found) return Presence::Present;
+    // Every folder but a drive's own lists "." and "..".
+    if (listedRows_ == 0 && !IsDriveRoot(folder)) return Presence::NoFolder;
+    // A plain listing holds its table's rows: the name may be past them.
+    return protocol_->FastVersion() < 3 && listedRows_ >= kMaxListedRows ? Presence::Unknown : Presence::Absent;
+}
+
+std::string Client::RefusalText(const std::string& what, const u16* peerPath) {
+    // A Windows name never holds * or ?: such a path was meant as a pattern.
+    if (what.find_first_of("*?") != std::string::npos) return what + ": wildcards are not expanded on the peer";
+    // The refusal itself says no why; a listing of the folder tells whether
+    // the peer has what was asked for (a file sent there never is yet).
+    const bool sent = awaitedFirst_ == Operation::Send;
+    switch (peerPath ? Look(*peerPath) : Presence::Unknown) {
+        case Presence::NoFolder:
+            return (sent ? Utf8(ParentPath(*peerPath)) : what) + ": no such file or folder on the peer";
+        case Presence::Absent:
+            if (!sent) return what + ": no such file or folder on the peer";
+            [[fallthrough]];
+        case Presence::Present:
+            return what + ": the peer refused (no access, in use, or a folder)";
+        default:
+            return what + ": the peer refused (no such file or folder, no access, in use, or a folder)";
+    }
+}
+
+int Client::Finish(const OperationReport& report, const std::string& what, int& status, const u16* peerPath) {
     const std::string cause = host_->TakeError();
     switch (report.outcome) {
         case Outcome::Done:
             return kExitDone;
         case Outcome::Refused:
-            Error(what + ": refused by the peer (NAK)");
+            Error(RefusalText(what, peerPath));
             if (status == kExitDone) status = kExitRefused;
             return kExitDone;
         case Outcome::Failed:
@@ -401,8 +554,8 @@ int Client::Finish(const OperationReport& report, const std::string& what, int& 
             return kExitConnection;
         case Outcome::Kept:
             // A plain peer sends an end record alone also for a source it lost.
-            Error(what + ": the peer sent the end of the file without any data; '" + local_ +
-                  "' was kept as it was");
+            Error(what + ": the peer sent the end of the file without any data; " +
+                  (local_ == "-" ? "nothing was written to standard output" : "'" + local_ + "' was kept as it was"));
             if (status == kExitDone) status = kExitRefused;
             return kExitDone;
         case Outcome::Stopped:
@@ -515,17 +668,45 @@ int Client::List() {
 }
 
 int Client::Get() {
-    // Files land in LOCALDIR under the last part of their peer path.
-    const std::string& folder = o_.operands.back();
-    std::optional<std::string> real = posix::RealPath(folder);
+    // Several files land in LOCALDIR under the last part of their peer
+    // path; one file may take a local name of its own, or go to standard
+    // output ("-") once it arrived whole.
+    const std::string& dest = o_.operands.back();
+    const std::size_t count = o_.operands.size() - 1;
+    const bool toOutput = dest == "-";
+    std::optional<std::string> real = toOutput ? std::nullopt : posix::RealPath(dest);
     struct stat st{};
-    if (!real || ::stat(real->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        Error("'" + folder + "' is not a folder");
+    std::string folder, named;  // named: the one file's own local name
+    Spool spool;
+    if (real && ::stat(real->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        folder = *real;
+    } else if (count > 1) {
+        Error("'" + dest + "' is not a folder: " + std::to_string(count) + " files go into one");
         return kExitLocal;
+    } else if (toOutput) {
+        if (int code = spool.Make()) return code;
+        folder = spool.Folder();
+    } else {
+        // A new file, or one to replace, in a folder that is there.
+        const std::size_t slash = dest.rfind('/');
+        named = dest.substr(slash == std::string::npos ? 0 : slash + 1);
+        real = posix::RealPath(slash == std::string::npos ? "." : slash == 0 ? "/" : dest.substr(0, slash));
+        if (named.empty() || named == "." || named == ".." || !posix::FromUtf8(named) || !real ||
+            ::stat(real->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            Error("cannot receive '" + dest + "': " +
+                  (real && !named.empty() ? "not a file name in a folder that is there" : "no such folder"));
+            return kExitLocal;
+        }
+        folder = *real;
     }
-    host_->SetLocalFolder(*real);
-    std::vector<u16> sources;
-    for (std::size_t i = 0; i + 1 < o_.operands.size(); ++i) {
+    host_->SetLocalFolder(folder);
+    struct File {
+        std::string text, local;
+        u16 source, name;
+    };
+    std::vector<File> files;
+    int status = kExitDone;
+    for (std::size_t i = 0; i < count; ++i) {
         u16 source;
         if (!RemotePath(o_.operands[i], kMaxRequestPath, source)) return kExitUsage;
         const u16view name = FileNameOf(source);
@@ -533,24 +714,30 @@ int Client::Get() {
             Error("'" + o_.operands[i] + "' does not name a file");
             return kExitUsage;
         }
-        const std::string local = *real + "/" + Utf8(name);
-        if (::stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            Error("cannot receive '" + local + "': it is a folder");
-            return kExitLocal;
+        File f{o_.operands[i], folder + "/" + (named.empty() ? Utf8(name) : named), source,
+               named.empty() ? u16(name) : *posix::FromUtf8(named)};
+        if (::stat(f.local.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            Error("cannot receive '" + f.local + "': it is a folder");
+            status = kExitLocal;
+            continue;
         }
-        sources.push_back(std::move(source));
+        files.push_back(std::move(f));
     }
+    if (files.empty()) return status;
     if (int code = Open()) return code;
-    int status = kExitDone;
     Progress progress;
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        const std::string& text = o_.operands[i];
-        const u16& source = sources[i];
-        local_ = *real + "/" + Utf8(FileNameOf(source));
-        if (int code = CopyOne(progress, "get " + text + " -> " + local_, 0,
-                               Operation::Receive,
-                               [&] { return protocol_->StartCopyFrom(source, FileNameOf(source)); }, text, status))
+    for (const File& f : files) {
+        local_ = toOutput ? dest : f.local;
+        OperationReport ended;
+        if (int code = CopyOne(progress, "get " + f.text + " -> " + (toOutput ? "standard output" : f.local), 0,
+                               Operation::Receive, [&] { return protocol_->StartCopyFrom(f.source, f.name); },
+                               f.text, status, f.source, &ended))
             return code;
+        if (toOutput && ended.outcome == Outcome::Done) {
+            // The peer is not held while a reader takes its time.
+            Disconnect();
+            if (int code = spool.CopyTo(f.local, STDOUT_FILENO, "standard output")) return code;
+        }
     }
     return status;
 }
@@ -564,26 +751,40 @@ int Client::Put() {
         uint64_t size;
     };
     std::vector<File> files;
+    int status = kExitDone;
+    Spool spool;
     for (std::size_t i = 0; i + 1 < o_.operands.size(); ++i) {
         const std::string& text = o_.operands[i];
-        std::optional<std::string> real = posix::RealPath(text);
+        std::optional<std::string> real;
+        if (text == "-") {
+            // Read whole before the connection: the size goes first, and a
+            // slow writer holds no peer.
+            if (int code = spool.Make()) return code;
+            if (int code = spool.TakeFrom(STDIN_FILENO, kMaxFastCopyBytes, "standard input")) return code;
+            real = spool.Folder() + "/" + Spool::kFileName;
+        } else {
+            real = posix::RealPath(text);
+        }
         struct stat st{};
         if (!real || ::stat(real->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            // Reported and left out, as a file the peer refuses.
             Error("cannot send '" + text + "': " + (real ? "not a file" : std::strerror(errno)));
-            return kExitLocal;
+            status = kExitLocal;
+            continue;
         }
         // The core reads it by its bare name inside its folder: paths of any
         // length work, and a name is never taken for a peer path. The copy
-        // is named as the user named it, a link included.
+        // is named as the user named it (a link included), or by --name.
         const std::size_t slash = real->rfind('/');
-        File f{text, real->substr(0, std::max<std::size_t>(slash, 1)), {}, {}, {}, uint64_t(st.st_size)};
+        File f{text == "-" ? "standard input" : text, real->substr(0, std::max<std::size_t>(slash, 1)), {}, {}, {},
+               uint64_t(st.st_size)};
         std::optional<u16> source = posix::FromUtf8(real->substr(slash + 1));
-        std::optional<u16> name = posix::FromUtf8(text.substr(text.rfind('/') + 1));
+        std::optional<u16> name = posix::FromUtf8(o_.name.empty() ? text.substr(text.rfind('/') + 1) : o_.name);
         std::optional<u16> target = name ? JoinEntryPath(folder, *name) : std::nullopt;
         std::optional<std::string> ansi = target ? setup_.codec.Encode(*target) : std::nullopt;
-        if (!source || !name || name->find(u'\\') != u16::npos || !ansi || ansi->size() > kMaxRequestPath) {
-            Error("'" + text + "' cannot be named on the peer (" + setup_.codec.Name() + ", at most " +
-                  std::to_string(kMaxRequestPath) + " bytes, no '\\')");
+        if (!source || !name || !IsPlainFileName(*name) || !ansi || ansi->size() > kMaxRequestPath) {
+            Error("'" + (o_.name.empty() ? text : o_.name) + "' cannot be named on the peer (" +
+                  setup_.codec.Name() + ", at most " + std::to_string(kMaxRequestPath) + " bytes, a plain file name)");
             return kExitUsage;
         }
         f.source = std::move(*source);
@@ -591,6 +792,7 @@ int Client::Put() {
         f.target = std::move(*target);
         files.push_back(std::move(f));
     }
+    if (files.empty()) return status;
     if (int code = Open()) return code;
     // Before the first copy: a run never ends between a file and its check.
     for (const File& f : files) {
@@ -600,7 +802,6 @@ int Client::Put() {
             return kExitUsage;
         }
     }
-    int status = kExitDone;
     Progress progress;
     std::vector<Arrival> arrived;
     for (const File& f : files) {
@@ -609,7 +810,8 @@ int Client::Put() {
         const std::string target = Utf8(f.target);
         OperationReport ended;
         if (int code = CopyOne(progress, "put " + f.text + " -> " + target, f.size, Operation::Send,
-                               [&] { return protocol_->StartCopyTo(f.source, f.target); }, target, status, &ended))
+                               [&] { return protocol_->StartCopyTo(f.source, f.target); }, target, status, f.target,
+                               &ended))
             return code;
         // A later file of the same name replaces an earlier one.
         arrived.erase(std::remove_if(arrived.begin(), arrived.end(), [&](auto& a) { return a.name == f.name; }),
@@ -824,8 +1026,8 @@ int Client::CopyTree() {
         else if (!put) {
             local_ = localTop + "/" + posix::ToUtf8Lossy(step.path);
             std::replace(local_.begin() + long(localTop.size()), local_.end(), '\\', '/');
-            code = CopyOne(progress, "get " + shown + " -> " + local_, 0, Operation::Receive,
-                           [&] { return protocol_->StartCopyFrom(peer, step.path); }, shown, status);
+            code = CopyOne(progress, "get " + shown + " -> " + local_, step.bytes, Operation::Receive,
+                           [&] { return protocol_->StartCopyFrom(peer, step.path); }, shown, status, peer);
         } else if (step.bytes > protocol_->MaxCopyBytes()) {
             Error(shown + ": left out, larger than the " + (protocol_->FastMode() ? "fast mode" : "plain protocol") +
                   " can copy (" + std::to_string(protocol_->MaxCopyBytes()) + " bytes)");
@@ -833,7 +1035,8 @@ int Client::CopyTree() {
         } else {
             OperationReport ended;
             code = CopyOne(progress, "put " + shown + " -> " + Utf8(peer), step.bytes, Operation::Send,
-                           [&] { return protocol_->StartCopyTo(step.path, peer); }, Utf8(peer), status, &ended);
+                           [&] { return protocol_->StartCopyTo(step.path, peer); }, Utf8(peer), status, peer,
+                           &ended);
             if (ended.outcome == Outcome::Done && protocol_->FastVersion() < 2) {
                 arrivedIn = ParentPath(peer);
                 arrived.push_back({u16(FileNameOf(peer)), Utf8(peer), ended.bytes});

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (options.help) {
-        std::fputs(Usage().c_str(), stdout);
+        std::fputs(VerbUsage(options.verb).c_str(), stdout);
         return Flushed(kExitDone);
     }
     if (options.version) {
@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
         return kExitLocal;
     }
     SetQuiet(options.quiet);
+    SetVerbose(options.verbose && !options.quiet);
     InstallSignals();
     return Flushed(options.verb == "serve" ? RunServer(options) : RunClient(options));
 }

@@ -20,6 +20,7 @@ struct Options {
     bool cmd = false, allowCmdClients = false, plain = false, quiet = false, tsv = false;
     bool recursive = false;            // get -r, put -r: a folder with its whole tree
     bool noResume = false;             // a cut copy starts over; its partial file is removed
+    std::string name;                  // put: the one file's name on the peer ("-" needs it)
     std::vector<std::pair<char, std::string>> drives;  // --root is drive C
     int idleSeconds = kDefaultIdleSeconds;  // serve: --idle-timeout
     bool readOnly = false;             // serve: neither files nor folders are made
@@ -27,6 +28,7 @@ struct Options {
     std::string codePage = "CP932";
     int timeout = 60;                  // Client: seconds an operation may go without a message
     bool help = false, version = false;
+    bool verbose = false;              // the connection's and the login's steps on stderr
 };
 
 // A listing may take --timeout, and this share of it more for each record:
@@ -36,6 +38,8 @@ constexpr int kListingRecordsPerTimeout = 100;
 // False with the reason when the command line cannot be used.
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
 std::string Usage();
+// The lines of one verb, or all of Usage() for no or an unknown verb.
+std::string VerbUsage(const std::string& verb);
 extern const char kVersion[];
 
 }  // namespace quorbel::peer

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -57,7 +58,8 @@ private:
     void Note(const std::string& line) override { peer::Note(line); }
     void OperationEnded(const OperationReport& report) override;
     void RequestArrived() override { settled_ = settled_ || o_.allowCmdClients; }
-    void Log(const char* operation, const std::string& path, uint64_t bytes, const std::string& result);
+    void Log(const char* operation, const std::string& path, uint64_t bytes, const std::string& result,
+             bool evenQuiet = false);
     // The word for why a request was refused: `why` or another reason of
     // this side where it sent the "NAK" with its note (`ours`), else the
     // peer's.
@@ -87,8 +89,9 @@ private:
     Clock::time_point connected_, heard_;
 };
 
-void Server::Log(const char* operation, const std::string& path, uint64_t bytes, const std::string& result) {
-    if (Quiet()) return;
+void Server::Log(const char* operation, const std::string& path, uint64_t bytes, const std::string& result,
+                 bool evenQuiet) {
+    if (Quiet() && !evenQuiet) return;
     char stamp[32];
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -127,7 +130,10 @@ void Server::OperationEnded(const OperationReport& report) {
         report.operation == Operation::Login ? (protocol_->FastMode() ? "fast" : "plain") : Printable(report.path);
     // A listing that did not go out whole has no count worth showing.
     const bool counted = report.operation != Operation::List || report.outcome == Outcome::Done;
-    Log(OperationName(report), path, counted ? report.bytes : 0, result);
+    // A failed login is logged even with --quiet: it is what an
+    // administrator looks for when someone guesses the pair.
+    const bool failedLogin = report.operation == Operation::Login && report.outcome == Outcome::Refused;
+    Log(OperationName(report), path, counted ? report.bytes : 0, result, failedLogin);
 }
 
 void Server::Accept() {
@@ -212,7 +218,9 @@ int Server::Leave(int signal) {
     }
     Drop("closed");
     ::close(listener_);
-    return SignalExitCode(signal);
+    // SIGTERM is how a service manager stops a service: a stop, not a
+    // failure. SIGINT and SIGHUP keep the shell's 128 + signal.
+    return signal == SIGTERM ? kExitDone : SignalExitCode(signal);
 }
 
 int Server::Run() {

@@ -13,7 +13,7 @@ namespace quorbel::peer {
 
 namespace {
 
-bool g_quiet = false;
+bool g_quiet = false, g_verbose = false;
 
 }  // namespace
 
@@ -53,6 +53,10 @@ int MillisecondsUntil(Clock::time_point deadline) {
 void Error(const std::string& text) { std::fprintf(stderr, "quorbel-peer: %s\n", text.c_str()); }
 void SetQuiet(bool quiet) { g_quiet = quiet; }
 bool Quiet() { return g_quiet; }
+void SetVerbose(bool verbose) { g_verbose = verbose; }
+void Detail(const std::string& text) {
+    if (g_verbose) Error(text);
+}
 void Note(const std::string& text) {
     if (!g_quiet) Error(text);
 }

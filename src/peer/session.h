@@ -51,6 +51,9 @@ int MillisecondsUntil(Clock::time_point deadline);
 void Error(const std::string& text);
 void SetQuiet(bool quiet);
 bool Quiet();
+// With --verbose: a step of the connection or the login.
+void SetVerbose(bool verbose);
+void Detail(const std::string& text);
 void Note(const std::string& text);
 
 // What both roles set up from the options: the code page, the drives and

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -51,6 +52,17 @@ bool WaitFor(const std::function<bool()>& condition, double seconds = 30) {
     for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
         if (std::chrono::steady_clock::now() > deadline) return false;
     return true;
+}
+
+// Reads `fd` into `out` until `until` is in it, or to its end: false after 30 s.
+bool ReadFrom(int fd, std::string& out, const std::string& until = "") {
+    return WaitFor([&] {
+        char b[1 << 16];
+        pollfd p{fd, POLLIN, 0};
+        const ssize_t n = ::poll(&p, 1, 50) == 1 ? ::read(fd, b, sizeof b) : -2;
+        out.append(b, std::size_t(std::max<ssize_t>(n, 0)));
+        return n == 0 || n == -1 || (!until.empty() && out.find(until) != npos);
+    });
 }
 
 // Exit code of a process (128 + signal when killed); killed after `seconds`.
@@ -249,7 +261,7 @@ protected:
     }
     void TearDown() override {
         if (server_ > 0) {
-            EXPECT_EQ(StopServer(), 143) << ServerLog();
+            EXPECT_EQ(StopServer(), 0) << ServerLog();
         }
         fs::remove_all(base_);
     }
@@ -297,7 +309,9 @@ protected:
         return count;
     }
 
-    fs::path base_, srv_, cli_, outside_, stdout_;  // stdout_: where the next process writes, if set
+    // Where the next process writes and reads, if set.
+    fs::path base_, srv_, cli_, outside_, stdout_;
+    int stdin_ = -1, stdoutPipe_ = -1;
     pid_t server_ = -1;
     int port_ = 0;
 
@@ -310,8 +324,10 @@ private:
         posix_spawn_file_actions_init(&files);
         for (int fd : {1, 2}) {
             const fs::path file = fd == 1 && !stdout_.empty() ? stdout_ : base_ / (name + (fd == 1 ? ".out" : ".err"));
-            posix_spawn_file_actions_addopen(&files, fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd == 1 && stdoutPipe_ >= 0) posix_spawn_file_actions_adddup2(&files, stdoutPipe_, 1);
+            else posix_spawn_file_actions_addopen(&files, fd, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         }
+        if (stdin_ >= 0) posix_spawn_file_actions_adddup2(&files, stdin_, 0);
         pid_t pid = -1;
         EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&files);
@@ -331,9 +347,20 @@ TEST_F(PeerTest, ServesOnlyALoggedInPeerAndOnlyOneAtATime) {
     EXPECT_NE(ok.out.find("a.txt"), npos);
     EXPECT_NE(ok.err.find("logged in, fast mode"), npos);
     EXPECT_EQ(Client({"--id", "tester", "--pw", "wrong", "ls", "C:\\"}, false).code, 4);
+    // The password off the command line: a file only its owner reads, or the environment.
+    Write(cli_ / "pw", "secret\nignored");
+    fs::permissions(cli_ / "pw", fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(Client({"--id", "tester", "--pw-file", cli_ / "pw", "ls", "C:\\"}, false).err.substr(0, 40),
+              "quorbel-peer: the password file '" + (cli_ / "pw").string().substr(0, 7));
+    fs::permissions(cli_ / "pw", fs::perms::owner_read);
+    EXPECT_EQ(Client({"--id", "tester", "--pw-file", cli_ / "pw", "ls", "C:\\"}, false).code, 0);
+    ::setenv("QUORBEL_PW", "secret", 1);
+    EXPECT_EQ(Client({"--id", "tester", "ls", "C:\\"}, false).code, 0);
+    EXPECT_EQ(Client({"--id", "tester", "--pw", "wrong", "ls", "C:\\"}, false).code, 4) << "--pw first";
+    ::unsetenv("QUORBEL_PW");
     EXPECT_EQ(Client({"--cmd", "ls", "C:\\"}, false).code, 5) << "nothing before a login";
-    EXPECT_EQ(LogLines({"login fast 0 done"}), 1);
-    EXPECT_EQ(LogLines({"login plain 0 refused"}), 1);
+    EXPECT_EQ(LogLines({"login fast 0 done"}), 3);
+    EXPECT_EQ(LogLines({"login plain 0 refused"}), 2);
     EXPECT_EQ(LogLines({"list C:\\ 0 refused"}), 1);
 
     // A second connection is closed at once; the first, logged in, is served on.
@@ -344,10 +371,16 @@ TEST_F(PeerTest, ServesOnlyALoggedInPeerAndOnlyOneAtATime) {
     EXPECT_NE(busy.err.find("at the login (it may be serving another Client)"), npos) << busy.err;
     EXPECT_EQ(LogLines({"connect - 0 busy"}), 1);
     ::close(first);
-    ASSERT_TRUE(WaitFor([&] { return LogLines({"disconnect"}) == 4; }));
+    ASSERT_TRUE(WaitFor([&] { return LogLines({"disconnect"}) == 7; }));
     EXPECT_EQ(Client({"ls", "C:\\"}).code, 0);
 
-    EXPECT_EQ(StopServer(), 143);
+    EXPECT_EQ(StopServer(), 0) << "SIGTERM stops a service; it is no failure";
+    Serve(With({"--root", srv_, "-q"}, kLogin));  // quiet, but a guessed pair shows
+    EXPECT_EQ(Client({"--id", "tester", "--pw", "wrong", "ls", "C:\\"}, false).code, 4);
+    EXPECT_EQ(Client({"ls", "C:\\"}).code, 0);
+    EXPECT_EQ(StopServer(SIGINT), 130);
+    EXPECT_EQ(LogLines({"refused:wrong-pair"}), 1) << ServerLog();
+    EXPECT_EQ(LogLines({"list C:"}) + LogLines({"connect"}), 0) << ServerLog();
     Serve({"--root", srv_, "--allow-cmd-clients", "--read-only", "--bind", "127.0.0.1"});
     EXPECT_EQ(Client({"--cmd", "ls", "C:\\"}, false).code, 0) << "as the Windows Server does";
     EXPECT_EQ(Client({"--cmd", "put", srv_ / "a.txt", "C:\\"}, false).code, 5);
@@ -442,6 +475,37 @@ TEST_P(CopyTest, KeepsBytesAndTimesBothWays) {
     for (const auto& file : files) EXPECT_TRUE(SameFile(srv_ / "in" / file.first, cli_ / "back" / file.first));
     EXPECT_EQ(LogLines({fast ? "login fast" : "login plain", "done"}), 3) << "a plain side keeps both plain";
     EXPECT_EQ(TemporaryFiles(), 0);
+
+    // Standard input from a pipe to the peer, and back to standard output.
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    stdin_ = pipe[0];
+    const pid_t piped = StartClient(With(kLogin, With(mode, {"put", "-", "C:\\in", "--name", "piped.bin"})));
+    stdin_ = -1;
+    ::close(pipe[0]);
+    ::signal(SIGPIPE, SIG_IGN);  // a reader that ended fails the write, not the test
+    const std::string bytes = Read(cli_ / "日本語.bin");
+    EXPECT_EQ(::write(pipe[1], bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    ::close(pipe[1]);
+    EXPECT_EQ(Finish(piped).code, 0);
+    EXPECT_EQ(Read(srv_ / "in" / "piped.bin"), bytes);
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    stdoutPipe_ = pipe[1];
+    const pid_t back = StartClient(With(kLogin, With(mode, {"get", "C:\\in\\piped.bin", "-"})));
+    stdoutPipe_ = -1;
+    ::close(pipe[1]);
+    std::string out;
+    EXPECT_TRUE(ReadFrom(pipe[0], out));
+    ::close(pipe[0]);
+    EXPECT_EQ(Finish(back).code, 0);
+    EXPECT_TRUE(out == bytes) << out.size() << " bytes";
+    // One file under a name of its own; a missing one among several is named and left out.
+    EXPECT_EQ(Client(With(mode, {"get", "C:\\in\\k1.bin", cli_ / "named.bin"})).code, 0);
+    EXPECT_EQ(Read(cli_ / "named.bin"), Read(cli_ / "k1.bin"));
+    const Result some = Client(With(mode, {"put", cli_ / "none", cli_ / "one.bin", "C:\\in"}));
+    EXPECT_EQ(some.code, 6);
+    EXPECT_NE(some.err.find("none': No such file"), npos) << some.err;
+    EXPECT_NE(some.err.find("-> C:\\in\\one.bin: 1 bytes"), npos) << some.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModesAndMixed, CopyTest,
@@ -472,8 +536,9 @@ TEST_F(PeerTest, PeerPathsNeverLeaveTheServedFolders) {
     EXPECT_EQ(Client({"ls", "C:\\in"}).code, 5);
     EXPECT_EQ(std::distance(fs::directory_iterator(outside_), {}), 1);
     EXPECT_FALSE(fs::exists(cli_ / "secret") || fs::exists(cli_ / "f") || fs::exists(srv_ / "sub" / "f.txt"));
-    EXPECT_EQ(LogLines({"refused:outside"}), 3) << ServerLog();
-    EXPECT_EQ(LogLines({"refused:link"}), 7);
+    // Each refused copy is followed by a listing of its folder, refused as well.
+    EXPECT_EQ(LogLines({"refused:outside"}), 6) << ServerLog();
+    EXPECT_EQ(LogLines({"refused:link"}), 11);
     EXPECT_EQ(LogLines({"receive C:\\sub 0 refused:folder"}), 1);
 
     EXPECT_EQ(Client({"mkdir", "C:\\new"}).code, 0);
@@ -646,9 +711,25 @@ TEST_F(PeerTest, FastModeCopiesPastThePlainLimit) {
 }
 
 TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
-    const Result help = Client({"--help"}, false);
-    EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("Usage:"), npos);
+    struct Case { std::vector<std::string> args; int code; std::string starts; };
+    for (const Case& c : std::vector<Case>{
+             {{"--help"}, 0, "Usage:\n  quorbel-peer serve"},
+             {{"-h"}, 0, "Usage:\n  quorbel-peer serve"},
+             {{"get", "--help"}, 0, "Usage:\n  quorbel-peer [--host H]"},
+             {{"serve", "-h"}, 0, "Usage:\n  quorbel-peer serve"},
+             {{"-V"}, 0, "quorbel-peer 1."},
+             {{"serve", "--root", "/", "--allow-cmd-clients", "--tsv"}, 2, "quorbel-peer: '--tsv' is for ls, not serve"},
+             {{"--cmd", "--tsv", "get", "C:\\a", "b"}, 2, "quorbel-peer: '--tsv' is for ls, not get"},
+             {{"--host", "h", "serve", "--root", "/"}, 2, "quorbel-peer: '--host' is for the Client verbs"},
+             {{"--cmd", "--read-only", "ls", "C:\\"}, 2, "quorbel-peer: '--read-only' is for serve, not ls"},
+             {{"--cmd", "-r", "mkdir", "C:\\a"}, 2, "quorbel-peer: '-r' is for get and put, not mkdir"},
+             {{"-x", "ls"}, 2, "quorbel-peer: unknown option '-x'"},
+             {{"--cmd", "-P", "1", "-v", "ls", "C:\\"}, 3, "quorbel-peer: connecting to 127.0.0.1:1\n"},
+             {{"--cmd", "-P", "1", "-q", "ls", "C:\\"}, 3, "quorbel-peer: cannot connect"}}) {
+        const Result r = Client(c.args, false);
+        EXPECT_EQ(r.code, c.code) << c.args[0];
+        EXPECT_EQ((c.code ? r.err : r.out).substr(0, c.starts.size()), c.starts) << c.args[0] << r.err;
+    }
     EXPECT_EQ(Client({"--version"}, false).out, "quorbel-peer 1.060\n");
     Write(srv_ / "listed", "");
     Serve({"--root", srv_, "--allow-cmd-clients"});
@@ -656,7 +737,16 @@ TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
     for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"--version"}, {"--cmd", "ls", "C:\\"}})
         EXPECT_EQ(Client(args, false).code, 6) << args[0];
     stdout_.clear();
-    EXPECT_EQ(StopServer(SIGHUP), 129) << "as SIGTERM; its port is free now";
+    fs::create_directory(srv_ / "dir");
+    for (const std::string says : {"C:\\*.txt: wildcards are not expanded on the peer",
+                                   "C:\\nope: no such file or folder on the peer",
+                                   "C:\\no\\f: no such file or folder on the peer",
+                                   "C:\\dir: the peer refused (no access, in use, or a folder)"}) {
+        const Result refused = Client({"--cmd", "get", says.substr(0, says.find(':', 2)), cli_}, false);
+        EXPECT_EQ(refused.code, 5);
+        EXPECT_NE(refused.err.find(says), npos) << refused.err;
+    }
+    EXPECT_EQ(StopServer(SIGHUP), 129) << "its port is free now";
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {}, {"--frobnicate", "ls", "C:\\"}, {"ls"}, {"--codepage", "NO-SUCH", "ls", "C:\\"}, {"ls", "no-drive"}})
         EXPECT_EQ(Client(bad).code, 2) << (bad.empty() ? "" : bad[0]);
@@ -666,7 +756,7 @@ TEST_F(PeerTest, ExitCodesAndMessagesForScripts) {
     const Result missing = Client({"put", cli_ / "none", "C:\\"});
     EXPECT_EQ(missing.code, 6);
     EXPECT_NE(missing.err.find("cli/none': No such file"), npos) << missing.err;
-    EXPECT_EQ(Client({"get", "C:\\x", cli_ / "none"}).code, 6);
+    EXPECT_EQ(Client({"get", "C:\\x", cli_ / "none" / "x"}).code, 6);
     const Result refused = Client({"ls", "C:\\"});
     EXPECT_EQ(refused.code, 3);
     EXPECT_NE(refused.err.find("cannot connect to 127.0.0.1:" + std::to_string(port_) + ": Connection refused"),
@@ -756,10 +846,47 @@ TEST_F(PeerTest, CopiesFolderTreesBothWays) {
         EXPECT_EQ(std::distance(fs::directory_iterator(srv_ / "in" / "tree" / "big"), {}), 1100);
         EXPECT_EQ(std::distance(fs::directory_iterator(back / "tree" / "big"), {}), plain ? 1021 : 1100);
         EXPECT_FALSE(fs::exists(srv_ / "in" / "tree" / "out") || fs::exists(back / "tree" / "fifo"));
-        EXPECT_EQ(StopServer(), 143);
+        EXPECT_EQ(StopServer(), 0);
         fs::remove_all(srv_ / "in");
         fs::remove_all(back);
     }
+}
+
+// The progress of a copy on an 80-column terminal: lines that never wrap,
+// the numbers kept and the long label cut, gone at an interrupt.
+TEST_F(PeerTest, ProgressLineFitsAnEightyColumnTerminal) {
+    const std::string name = std::string(100, 'n') + ".bin";
+    Write(srv_ / name, Random(4 << 20, 3));
+    Serve(With({"--root", srv_}, kLogin));
+    Relay relay(port_, false, (2 << 20) + 8192);  // two blocks, then the copy waits
+    std::vector<std::string> args = With({QUORBEL_PEER, "--port", std::to_string(relay.port)},
+                                         With(kLogin, {"get", "C:\\" + name, cli_}));
+    std::vector<char*> argv, env{const_cast<char*>("TERM=xterm"), nullptr};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    winsize size{24, 80, 0, 0};
+    const pid_t client = ::forkpty(&terminal, nullptr, nullptr, &size);
+    if (client == 0) ::execve(argv[0], argv.data(), env.data()), ::_exit(127);
+    std::string seen;
+    EXPECT_TRUE(ReadFrom(terminal, seen, "% ")) << seen;
+    ::kill(client, SIGINT);
+    relay.Close();
+    EXPECT_TRUE(ReadFrom(terminal, seen, "copy stopped")) << seen;
+    EXPECT_EQ(Reap(client), 130);
+    ::close(terminal);
+    const std::string clear = "\r\033[K";
+    int lines = 0;
+    for (std::size_t at = seen.find(clear); at != npos; at = seen.find(clear, at + 1)) {
+        const std::string line = seen.substr(at + clear.size(), seen.find_first_of("\r\n", at + 1) - at - clear.size());
+        if (line.find(" left") == npos) continue;
+        ++lines;
+        EXPECT_LE(line.size(), 79u) << line;
+        EXPECT_EQ(line.find("...nnn"), 0u) << line;
+        EXPECT_NE(line.find("2.1 MB of 4.2 MB   50%"), npos) << line;
+    }
+    EXPECT_GE(lines, 1) << seen;
+    EXPECT_NE(seen.find(clear + "quorbel-peer: C:\\nnn"), npos) << "the line cleared first:\n" << seen;
 }
 
 // Server liveness: neither a connection that does not log in nor a peer silent
@@ -797,7 +924,7 @@ TEST_F(PeerTest, LivenessNoPeerHoldsTheServer) {
         int queued = 0;
         ASSERT_TRUE(WaitFor([&] { return ::ioctl(s, FIONREAD, &queued) == 0 && queued > 0; }));
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(!signal || StopServer() == 143);
+        EXPECT_TRUE(!signal || StopServer() == 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << "in order at once";
         EXPECT_TRUE(signal || WaitFor([&] { return LogLines({"disconnect - 0 stalled"}) == 1; }, 60)) << ServerLog();
         EXPECT_TRUE(signal || Client({"ls", "C:\\"}).code == 0) << "served again";

@@ -102,8 +102,14 @@ TEST(AgainstPeer, CopiesTreesBothWaysInOneTransferDialog) {
         }, 30000));
         // The summary as the dialog shows it at its end; the overwrite question answered "上書き" for all.
         static std::wstring summary;
+        auto told = [&] {  // what the program said instead, for a failure
+            std::wstring all = L" waiting=" + std::to_wstring(app->protocol().IsWaiting());
+            for (const auto& box : boxes.All()) all += L" | " + box.caption + L": " + box.text;
+            return all;
+        };
         auto batch = [&](HWND list, int command) {
             summary.clear();
+            ASSERT_GE(RowOf(list, top), 0) << told();
             SelectRows(list, {RowOf(list, top)});
             DriveDialogs([&] { SendMessageW(app->window, WM_COMMAND, command, 0); }, [](HWND d, int) {
                 if (GetDlgItem(d, IDC_OVERWRITE_ALL)) {
@@ -118,7 +124,7 @@ TEST(AgainstPeer, CopiesTreesBothWaysInOneTransferDialog) {
             }, 120000);
         };
         batch(app->left.list, IDM_COPY_TO);
-        EXPECT_EQ(summary, L"複写 3 件　スキップ 0 件　失敗 0 件") << mode;
+        EXPECT_EQ(summary, L"複写 3 件　スキップ 0 件　失敗 0 件") << mode << told();
         const std::wstring there = root + (L"\\" + top), here = folder.path + L"\\" + top;
         EXPECT_EQ(GetFileAttributesW((there + L"\\空").c_str()), DWORD(FILE_ATTRIBUTE_DIRECTORY)) << mode;
         for (const auto& file : files)
@@ -127,7 +133,7 @@ TEST(AgainstPeer, CopiesTreesBothWaysInOneTransferDialog) {
 
         // Changed here: asked about once, replaced; the rest is there already.
         write(here + files[0], std::string(5000, 'k'));
-        ASSERT_TRUE(PumpUntil([&] { return listed(app->right.list, top); }));
+        ASSERT_TRUE(PumpUntil([&] { return listed(app->right.list, top); })) << told();
         batch(app->left.list, IDM_COPY_TO);
         EXPECT_EQ(summary.substr(0, summary.find(L"\r\n")), L"複写 1 件　スキップ 2 件　失敗 0 件") << mode;
         EXPECT_TRUE(ReadBytes(there + files[0]) == ReadBytes(here + files[0])) << mode;

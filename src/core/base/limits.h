@@ -83,6 +83,11 @@ constexpr int kListenBacklog = 3;
 // How long a Client waits for the answer to its login request.
 constexpr int kLoginAnswerWaitMs = 3000;
 
+// The Linux peer's password: the longest first line of a password file it
+// reads, and how long it waits for one typed at the prompt.
+constexpr int kMaxPasswordLineBytes = 1024;
+constexpr int kPasswordPromptMs = 300'000;
+
 // The Linux peer's Server: the time a connection has to log in, the
 // default time a logged-in peer may stay silent, and how long either side
 // waits for a peer that takes no bytes before it gives the connection up.

@@ -102,6 +102,7 @@ void Protocol::BeginOperation(Operation operation, bool ours, u16view path) {
     rowsReceived_ = 0;
     transferred_.store(0);
     resumedAt_.store(0);
+    copySize_.store(0);
 }
 
 void Protocol::Report(Operation operation, bool ours, u16view path, uint64_t bytes, Outcome outcome) {
@@ -280,6 +281,7 @@ void Protocol::RequestStop() { stop_.store(StopState::Asked); }
 void Protocol::ClearStop() { stop_.store(StopState::None); }
 void Protocol::SetResumeAllowed(bool allowed) { resumeAllowed_.store(allowed); }
 uint64_t Protocol::ResumedAt() const { return resumedAt_.load(); }
+uint64_t Protocol::CopySize() const { return copySize_.load(); }
 
 // ---- Receiving ------------------------------------------------------------------
 

@@ -117,6 +117,9 @@ public:
     // Where the current or last copy's blocks started: 0, or the bytes
     // that were already there.
     uint64_t ResumedAt() const;
+    // The size of the file the current or last copy moves, as this side
+    // read it or its sender told it (fast mode 3); 0 while unknown.
+    uint64_t CopySize() const;
 
     // ---- What the front end shows ----
     int32_t OperationState() const;
@@ -247,6 +250,7 @@ private:
     std::atomic<int32_t> step_{0};
     std::atomic<uint64_t> transferred_{0};
     std::atomic<uint64_t> resumedAt_{0};
+    std::atomic<uint64_t> copySize_{0};
     std::atomic<bool> resumeAllowed_{true};
     std::atomic<Outcome> lastOutcome_{Outcome::None};
     std::atomic<int32_t> monitorRecording_{0};

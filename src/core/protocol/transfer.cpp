@@ -235,6 +235,7 @@ bool Protocol::OpenSource() {
     transfer_.window.Start(FastVersion() >= 4);
     transfer_.info = SourceInfo{};
     transfer_.info.size = size;
+    copySize_.store(size);
     if (size > MaxCopyBytes()) {
         // Only the user who started the copy is told; the peer gets "NAK".
         if (OperationState() == CallCopyTO) {
@@ -445,6 +446,7 @@ void Protocol::OfferResumePoint(const SourceInfo& info) {
         finalName = transfer_.finalName;
     }
     transfer_.info = info;
+    copySize_.store(info.size);
     const u16 partial = PartialName(finalName), note = PartialNoteName(finalName);
     uint64_t noteSize = 0, noteTime = 0, offer = 0;
     NoteState state = note.size() <= kMaxPath ? ReadPartialNote(note, noteSize, noteTime) : NoteState::Foreign;
