@@ -2,8 +2,8 @@
 # The benchmarks, each against its yardstick measured in the same run, round
 # by round: Quorbel.exe under Wine (listing and copy against bare exchanges,
 # batches against quorbel-peer's tree copies), quorbel-peer against
-# itself natively, and the secure sessions' cryptography against memory
-# copies.
+# itself natively, on loopback and through emulated links, and the secure
+# sessions' cryptography against memory copies.
 # Usage: scripts/bench.sh BUILD_DIR
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -24,4 +24,6 @@ echo "== secure sessions' cryptography: the key exchange a side and sealed frame
 "$here/wine-run.sh" "$build/win64/crypto_bench.exe" || status=1
 echo "== quorbel-peer to quorbel-peer (optimised build) against bare exchanges and bulk TCP"
 "$build/native/peer_bench" "$build/native/quorbel-peer" || status=1
+echo "== quorbel-peer to quorbel-peer through emulated links (LAN, Wi-Fi, VPN) against bare transfers through the same link"
+"$build/native/link_bench" "$build/native/quorbel-peer" "$build/native/link_relay" || status=1
 exit $status

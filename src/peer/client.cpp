@@ -469,6 +469,12 @@ void Client::Disconnect() {
     // A transfer cut here leaves no temporary file: the core removes it,
     // but for the partial file of a copy that can resume.
     protocol_->OnConnectionLost();
+    ::shutdown(fd_, SHUT_WR);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kCloseLingerMs);
+    char dropped[16 * 1024];
+    while (posix::WaitFor(fd_, POLLIN, MillisecondsUntil(deadline)) == posix::Ready::Yes &&
+           ::recv(fd_, dropped, sizeof dropped, MSG_DONTWAIT) > 0) {
+    }
     ::close(fd_);
     fd_ = -1;
     host_->SetSocket(-1);

@@ -4,6 +4,8 @@
 // holds it: one that has not logged in gives way to the next and is dropped
 // at the login deadline, a logged-in peer that falls silent at the idle
 // limit, and a peer that takes no bytes at the send limit.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -159,6 +161,11 @@ void Server::Accept() {
         peerAddress_ = posix::PeerAddress(fd);
         host_->SetSocket(fd);
         SetReceiveTick(fd);
+        // The answers to blocks in flight are small messages in a row: each
+        // leaves at once rather than after the peer's delayed acknowledgement
+        // of the one before.
+        const int noDelay = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         protocol_->OnConnectionStarted();
         settled_ = false;
         unsettledRefusals_ = reportsAfterFailure_ = 0;

@@ -54,8 +54,16 @@ public:
         entry.lastWriteTime = FileTimeValue(data_.ftLastWriteTime);
         if (!(data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             entry.bytes = (uint64_t(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow;
-        if (!quorbel::SizeTextIsEmpty(entry.attributes, entry.name))
-            entry.sizeKnown = SizeOnDisk(folder_, data_.cFileName, entry.sizeOnDisk);
+        if (!quorbel::SizeTextIsEmpty(entry.attributes, entry.name)) {
+            // Only a compressed or sparse file takes less room than its size,
+            // and only its own call says how much: one call per such entry.
+            if (data_.dwFileAttributes & (FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE)) {
+                entry.sizeKnown = SizeOnDisk(folder_, data_.cFileName, entry.sizeOnDisk);
+            } else {
+                entry.sizeOnDisk = (uint64_t(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow;
+                entry.sizeKnown = true;
+            }
+        }
         done_ = !FindNextFileW(find_, &data_);
         return true;
     }

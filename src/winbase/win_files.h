@@ -8,8 +8,9 @@
 #include "core/panes/folder_rows.h"
 #include "core/settings/settings.h"
 
-// FindFirstFileW for the entries, GetCompressedFileSizeW for the space each
-// takes on disk, GetDriveTypeW for the drives: the one source of both the
+// FindFirstFileW for the entries and, for a compressed or sparse file,
+// GetCompressedFileSizeW for the space it takes on disk (any other takes its
+// size), GetDriveTypeW for the drives: the one source of both the
 // left pane's rows and the directory table sent to the peer.
 class WinFolderSource : public quorbel::FolderSource {
 public:

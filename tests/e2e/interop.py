@@ -123,7 +123,7 @@ def against_server(exe, name):
 
 def against_peer_server():
     (WORK / "peer").mkdir()
-    write(WORK / "peer" / "受領.bin", os.urandom(200_000))
+    write(WORK / "peer" / "受領.bin", os.urandom(2_500_000))  # more than a block: it resumes
     serve = subprocess.Popen([PEER, "serve", "--root", WORK / "peer", "--port", "0", "--id", "試験", "--pw", "合言葉",
                               "--quiet"], stderr=subprocess.PIPE, text=True)
     relay = None

@@ -37,6 +37,9 @@ constexpr std::size_t kPlainBlockBytes = 1000;
 constexpr std::size_t kFastBlockBytes = std::size_t(1) << 20;
 constexpr uint64_t kMaxPlainCopyBytes = 999'997'000ULL;
 constexpr uint64_t kMaxFastCopyBytes = 999'999ULL * kFastBlockBytes;
+// Blocks a sender of fast mode 4 has on their way before their answers:
+// 8 MiB at most, what covers a round trip of 80 ms at 1 Gbit/s.
+constexpr int kMaxBlocksInFlight = 8;
 
 // The note that names the source a partial file belongs to (a resumed
 // copy's): what is read of it; a longer file is not such a note.
@@ -67,6 +70,12 @@ constexpr uint16_t kDefaultPort = 1050;
 // broken frame, "CUT" to the Client, the disconnect command without a peer),
 // so the message at hand is handled first.
 constexpr uint32_t kCloseDelayMs = 100;
+
+// A Client that ends its connection reads what the peer still sends (the
+// blocks it had in flight before it read this side's last word) until the
+// peer closes, at most this long, so that the peer reads that word rather
+// than a reset.
+constexpr int kCloseLingerMs = 2000;
 
 // Connections a Server's listening socket holds before it accepts them.
 constexpr int kListenBacklog = 3;

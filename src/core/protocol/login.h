@@ -17,9 +17,10 @@ namespace quorbel {
 // answers a file's end record with "ACK" once the file has its final name
 // and times, or "NAK"; from 3 on, listings are exact and paged and a cut
 // copy resumes; from 4 on, the pair is proven by a key exchange instead
-// of sent, and every frame is sealed (the secure session). A Server still
-// takes an older marker after a plain login text and then keeps to what
-// that release knows, since a program of it waits for nothing more.
+// of sent, every frame is sealed (the secure session), and a sender keeps
+// several blocks in flight. A Server still takes an older marker after a
+// plain login text and then keeps to what that release knows, since a
+// program of it waits for nothing more.
 constexpr int kFastVersion = 4;
 // The last version offered after a plain login text; the secure session
 // has its own first message: "PW", NUL, the marker and the Client's share.

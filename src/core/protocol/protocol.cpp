@@ -35,6 +35,7 @@ void Protocol::OnConnectionStarted() {
 
 void Protocol::OnConnectionLost() {
     ReleaseTransferFile(true);
+    ForgetStrays();
     // A stop asked for or sent belonged to the transfer just cut; left
     // standing it would cut the next, unrelated one.
     stop_.store(StopState::None);
@@ -210,12 +211,14 @@ void Protocol::SendNak(bool notice) {
 }
 
 void Protocol::Refuse(Outcome outcome, bool notice) {
+    ExpectStrays();
     SendNak(notice);
     Abandon(outcome);
 }
 
 void Protocol::Abandon(Outcome outcome) {
     endSent_ = false;
+    ForgetBlocksInFlight(false);
     ReleaseTransferFile();
     ForgetSentStop();
     End(outcome, false);
@@ -357,6 +360,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
         std::lock_guard<std::mutex> guard(lock_);
         receivedRing_.Record(bytes, length);
     }
+    if (DropsStray(m.kind)) return;
     const int32_t state = OperationState();
     if (!TakenIn(m.kind, state)) {
         if (state == FolderTO) return;  // it waits for its answer alone
@@ -479,7 +483,11 @@ void Protocol::DispatchCallDir(const Message& m) {
 }
 
 void Protocol::DispatchSending(const Message& m, bool fr) {
+    // The answer to a block in flight, while the end or stop record waits
+    // behind it, or the window takes one more.
+    const bool blockAnswer = TakeBlockAnswer();
     if (endSent_) {
+        if (blockAnswer) return;
         // The receiver has the file under its final name: the copy is done,
         // whatever stop was asked for meanwhile.
         endSent_ = false;
@@ -488,6 +496,7 @@ void Protocol::DispatchSending(const Message& m, bool fr) {
     }
     switch (stop_.load()) {
         case StopState::Sent:
+            if (blockAnswer) return;
             stop_.store(StopState::None);
             return End(Outcome::Stopped, true);
         case StopState::Asked:
@@ -502,18 +511,24 @@ void Protocol::DispatchSending(const Message& m, bool fr) {
         return AfterBlockSent(TakeResumePoint(m.bytes, m.length, fr), fr);
     // A copy to the peer opens its file at the peer's first answer.
     if (fr && step_.load() == 0) return AfterBlockSent(OpenSource() ? StartBlocks(fr) : BlockSent::Failed, fr);
-    AfterBlockSent(SendNextBlock(fr), fr);
+    if (!transfer_.window.Full()) AfterBlockSent(SendNextBlock(fr), fr);
 }
 
 void Protocol::AfterBlockSent(BlockSent sent, bool nakOnFailure) {
-    if (sent == BlockSent::Block) {
+    // Blocks go on while the window has room and no stop waits.
+    while (sent == BlockSent::Block) {
         step_.fetch_add(1);
-    } else if (sent == BlockSent::Source) {
+        if (transfer_.window.Full() || stop_.load() != StopState::None) return;
+        sent = SendNextBlock(OperationState() == CallCopyTO);
+    }
+    if (sent == BlockSent::Source) {
         // The receiver's answer says where the blocks start.
     } else if (sent == BlockSent::End) {
         if (EndRecordAnswered()) endSent_ = true;
         else End(Outcome::Done, true);
     } else {
+        // The receiver answers the blocks it had before this end.
+        ForgetBlocksInFlight(true);
         if (nakOnFailure) SendNak(true);
         End(Outcome::Failed, true);
     }
@@ -547,6 +562,7 @@ void Protocol::DispatchReceiving(const Message& m, bool fr) {
         const int32_t number = m.kind == SourceKind(fr) ? 0 : ParseHeaderNumber(bytes + 2);
         if (number >= 0 && stopAsked) {
             stop_.store(StopState::None);
+            ExpectStrays();
             SendNak(false);
             ReleaseTransferFile();
             return End(Outcome::Stopped, true);

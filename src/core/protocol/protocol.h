@@ -231,6 +231,16 @@ private:
     BlockSent StartBlocks(bool fr);
     BlockSent SendSourceInfo(bool fr);
     BlockSent TakeResumePoint(const char* data, std::size_t length, bool fr);
+    // Blocks in flight (fast mode 4). An answer to one of them: true, and
+    // the window measures it. A copy that ends with some in flight: their
+    // answers come (a failure this side sent "NAK" for) or not (the peer's
+    // "NAK"). A receiver that refused a copy drops its strays. What
+    // arrives for a copy that ended is dropped; a lost connection forgets it.
+    bool TakeBlockAnswer();
+    void ForgetBlocksInFlight(bool answersCome);
+    void ExpectStrays();
+    bool DropsStray(Kind kind);
+    void ForgetStrays();
     // The hash of the next `bytes` of the open file, as hex (empty without one).
     bool HashTransfer(uint64_t bytes, std::string& hex);
     bool BeginReceiving(u16view finalName);

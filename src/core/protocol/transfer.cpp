@@ -3,6 +3,7 @@
 // gives it the sender's times and its final name.
 #include <cstdio>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -67,7 +68,51 @@ bool IsHashHex(std::string_view text) {
     return true;
 }
 
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
+
+void BlockWindow::Start(bool windowed) {
+    *this = BlockWindow();
+    windowed_ = windowed;
+    limit_ = windowed ? kFirstLimit : 1;
+}
+
+void BlockWindow::Sent(int64_t nowUs) {
+    if (inFlight_ >= kMaxBlocksInFlight) return;
+    sentUs_[(oldest_ + inFlight_) % kMaxBlocksInFlight] = nowUs;
+    ++inFlight_;
+}
+
+void BlockWindow::Answered(int64_t nowUs) {
+    if (inFlight_ == 0) return;
+    const int64_t took = nowUs - sentUs_[oldest_];
+    oldest_ = (oldest_ + 1) % kMaxBlocksInFlight;
+    --inFlight_;
+    if (!windowed_) return;
+    // The fastest answer is the one that waited behind no other block: the
+    // round trip and one block's time on the way and on the disk.
+    if (fastestAnswerUs_ < 0 || took < fastestAnswerUs_) fastestAnswerUs_ = took;
+    if (lastAnswerUs_ >= 0) {
+        const int64_t gap = nowUs - lastAnswerUs_;
+        gapUs_ = gapUs_ < 0 ? gap : (7 * gapUs_ + gap) / 8;
+    }
+    lastAnswerUs_ = nowUs;
+    if (gapUs_ > 0) {
+        const int64_t cover = (fastestAnswerUs_ + gapUs_ - 1) / gapUs_ + 1;
+        limit_ = int(std::clamp<int64_t>(cover, kFirstLimit, kMaxBlocksInFlight));
+    }
+}
+
+int BlockWindow::Forget() {
+    const int blocks = inFlight_;
+    inFlight_ = 0;
+    return blocks;
+}
 
 u16 PartialName(u16view finalName) { return u16(finalName) + u".$PART"; }
 u16 PartialNoteName(u16view finalName) { return u16(finalName) + u".$PARTID"; }
@@ -187,6 +232,7 @@ bool Protocol::OpenSource() {
     uint64_t size = 0;
     if (source.empty() || !files_.OpenTransferForRead(source, size)) return false;
     transfer_.mode = TransferFile::Mode::Reading;
+    transfer_.window.Start(FastVersion() >= 4);
     transfer_.info = SourceInfo{};
     transfer_.info.size = size;
     copySize_.store(size);
@@ -248,6 +294,7 @@ BlockSent Protocol::SendNextBlock(bool fr) {
         ReleaseTransferFile();
         return BlockSent::End;
     }
+    transfer_.window.Sent(NowUs());
     // The next block is read while the peer takes this one in.
     transfer_.ahead = ReadAhead();
     return BlockSent::Block;
@@ -255,6 +302,10 @@ BlockSent Protocol::SendNextBlock(bool fr) {
 
 BlockSent Protocol::StartBlocks(bool fr) {
     if (FastVersion() < 3) return SendNextBlock(fr);
+    // A file of one block at most goes at once (fast mode 4): a cut copy
+    // of it would save nothing by resuming, and asking costs a round trip
+    // a file.
+    if (FastVersion() >= 4 && transfer_.info.size <= kFastBlockBytes) return SendNextBlock(fr);
     // The receiver first hears what the source is, to offer what it kept of it.
     FileTimes times;
     if (!files_.GetTransferTimes(times)) times = FileTimes{};
@@ -323,6 +374,45 @@ BlockSent Protocol::TakeResumePoint(const char* data, std::size_t length, bool f
     }
     ReleaseTransferFile();
     return BlockSent::Failed;
+}
+
+bool Protocol::TakeBlockAnswer() {
+    if (transfer_.window.InFlight() == 0) return false;
+    transfer_.window.Answered(NowUs());
+    return true;
+}
+
+void Protocol::ForgetBlocksInFlight(bool answersCome) {
+    const int blocks = transfer_.window.Forget();
+    transfer_.owedAnswers = answersCome ? blocks : 0;
+}
+
+void Protocol::ExpectStrays() {
+    const int32_t state = OperationState();
+    if (FastVersion() >= 4 && (state == RequestCopyTO || state == CallCopyFrom))
+        transfer_.strays = state == RequestCopyTO ? TransferFile::Strays::To : TransferFile::Strays::From;
+}
+
+bool Protocol::DropsStray(Kind kind) {
+    if (transfer_.owedAnswers > 0) {
+        if (kind == Kind::Ack) return --transfer_.owedAnswers, true;
+        // A refusal instead: nothing more comes for that copy.
+        transfer_.owedAnswers = 0;
+        if (kind == Kind::Nak) return true;
+    }
+    if (transfer_.strays != TransferFile::Strays::None) {
+        const bool fr = transfer_.strays == TransferFile::Strays::To;
+        if (kind == BlockKind(fr) || kind == EndKind(fr) || kind == StopKind(fr)) return true;
+        // The sender took the refusal: what follows is new.
+        transfer_.strays = TransferFile::Strays::None;
+    }
+    return false;
+}
+
+void Protocol::ForgetStrays() {
+    transfer_.window.Forget();
+    transfer_.owedAnswers = 0;
+    transfer_.strays = TransferFile::Strays::None;
 }
 
 // ---- Receiving -----------------------------------------------------------------
@@ -487,6 +577,13 @@ bool Protocol::WriteBlock(const char* data, std::size_t count, int32_t number) {
             std::lock_guard<std::mutex> guard(lock_);
             name = transfer_.finalName;
         }
+        // A file sent at once starts over: a partial of ours that a cut
+        // copy of it left is of no use any more.
+        uint64_t size = 0, lastWrite = 0;
+        const u16 note = PartialNoteName(name);
+        if (FastVersion() >= 4 && note.size() <= kMaxPath &&
+            ReadPartialNote(note, size, lastWrite) == NoteState::Ours)
+            DropPartial(name, note);
         const bool created = BeginReceiving(name);
         transfer_.blockArrived = true;
         if (!created) return false;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/base/limits.h"
 #include "core/base/text.h"
 #include "core/protocol/host.h"
 
@@ -83,6 +84,37 @@ private:
     bool end_ = false;
 };
 
+// Blocks in flight (fast mode 4): the sender goes on while the answers to
+// its last blocks are on their way, as many as cover the round trip: the
+// time a block takes to be answered over the time between two answers, and
+// one more, within kMaxBlocksInFlight. The bytes in flight are the
+// connection's, not the side's: a window costs no memory of its own.
+class BlockWindow {
+public:
+    // A copy starts with one block queued behind the one being answered.
+    static constexpr int kFirstLimit = 2;
+    int InFlight() const { return inFlight_; }
+    int Limit() const { return limit_; }
+    bool Full() const { return inFlight_ >= limit_; }
+    // A block left at `nowUs`; its answer came at `nowUs`.
+    void Sent(int64_t nowUs);
+    void Answered(int64_t nowUs);
+    // One block at a time (a peer of an earlier release), or a new copy.
+    void Start(bool windowed);
+    // The blocks still in flight, which nobody counts from now on.
+    int Forget();
+
+private:
+    int inFlight_ = 0;
+    int limit_ = 1;
+    bool windowed_ = false;
+    int64_t sentUs_[kMaxBlocksInFlight] = {};
+    int oldest_ = 0;
+    int64_t lastAnswerUs_ = -1;
+    int64_t fastestAnswerUs_ = -1;  // the least time a block took to be answered
+    int64_t gapUs_ = -1;            // the time between two answers, smoothed
+};
+
 // The one transfer file of a side: what it is, its names, and its blocks.
 struct TransferFile {
     enum class Mode { Closed, Reading, Writing };
@@ -111,6 +143,16 @@ struct TransferFile {
     std::string partialHash;     // receiver: the hash of its partial's bytes
     u16 noteName;                // receiver: the partial's note, while it has one
     bool opened = false;         // receiver: the file is open before block 0
+
+    // Sender: the blocks in flight; the answers that still come for a copy
+    // that ended with blocks in flight, dropped as they come.
+    BlockWindow window;
+    int owedAnswers = 0;
+    // Receiver: it refused a copy whose sender may have had blocks in
+    // flight; they and the copy's end or stop record are dropped until the
+    // sender says anything else.
+    enum class Strays { None, To, From };
+    Strays strays = Strays::None;
 };
 
 // What sending the next block did.

@@ -1,0 +1,279 @@
+// quorbel-peer to quorbel-peer through emulated links (link_relay), each
+// figure against its yardstick through the same link in the same round:
+//   LAN 1 Gbit/s 0.3 ms, Wi-Fi 300 Mbit/s 4 ms, VPN 100 Mbit/s 30 ms round trip;
+//   a plain copy (2 MB) and a fast copy (200 MB) each way, as a share of a
+//     bare bulk transfer of the same bytes (target for the fast copy: at
+//     least 0.9);
+//   a tree of 1,000 files of 10 KB in 20 folders each way (put -r, get -r),
+//     in files per second, beside a bare transfer of its bytes plus one
+//     round trip a file;
+//   on loopback, without a relay, the fast copy against a bare file-to-file
+//     transfer: the file read, sent, and written on the other side (target:
+//     at least 0.8);
+//   the peak resident memory of each side (target: at most 16 MB).
+// The slow links' plain copies are smaller (Wi-Fi 1 MB, VPN 200 kB) and the
+// VPN runs three rounds and one tree round, so that the whole run takes
+// minutes; a share does not depend on the size once a copy is many round
+// trips long.
+//
+//   link_bench QUORBEL_PEER LINK_RELAY [LINK ...]   (LAN, WiFi, VPN, loopback; default all)
+#include <fcntl.h>
+#include <signal.h>
+
+#include "peer_bench_support.h"
+
+namespace {
+
+using namespace bench;
+
+struct LinkKind {
+    const char* name;
+    double megabits, roundTripMs;
+    int rounds;
+    long plainBytes;
+    int treeRounds;
+};
+
+constexpr LinkKind kLinks[] = {
+    {"LAN", 1000, 0.3, 5, 2'000'000, 5},
+    {"WiFi", 300, 4, 5, 1'000'000, 3},
+    {"VPN", 100, 30, 3, 200'000, 1},
+};
+constexpr long kFastBytes = 200'000'000;
+
+// A relay of the given link to `target`; its port.
+int StartRelay(const std::string& relay, int target, const LinkKind& link, Child& child) {
+    int fds[2];
+    if (::pipe(fds) != 0) Die("pipe");
+    char megabits[32], roundTrip[32];
+    std::snprintf(megabits, sizeof megabits, "%g", link.megabits);
+    std::snprintf(roundTrip, sizeof roundTrip, "%g", link.roundTripMs);
+    child = Spawn({relay, std::to_string(target), megabits, roundTrip}, -1, fds[1]);
+    ::close(fds[1]);
+    std::string text;
+    char c;
+    while (text.find('\n') == std::string::npos && ::read(fds[0], &c, 1) == 1) text.push_back(c);
+    ::close(fds[0]);
+    if (text.compare(0, 5, "port ") != 0) Die("the relay did not start");
+    return std::atoi(text.c_str() + 5);
+}
+
+void Stop(Child& child) {
+    ::kill(child.pid, SIGTERM);
+    Wait(child);
+}
+
+// The bare yardstick's other end, in a child: each connection's bytes are
+// taken to their end (into `into` when given, as a copy writes its file)
+// and answered with one byte.
+int StartSink(const std::string& into, Child& child) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 4) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        Die("sink listen");
+    child.pid = ::fork();
+    if (child.pid == 0) {
+        static char buffer[1 << 20];
+        for (;;) {
+            const int s = ::accept(listener, nullptr, nullptr);
+            if (s < 0) continue;
+            const int file = into.empty() ? -1 : ::open(into.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            for (ssize_t n; (n = ::recv(s, buffer, sizeof buffer, 0)) > 0;)
+                if (file >= 0 && ::write(file, buffer, size_t(n)) != n) break;
+            if (file >= 0) ::close(file);
+            (void)!::send(s, "K", 1, MSG_NOSIGNAL);
+            ::close(s);
+            // Each transfer writes a new file, as each copy does.
+            if (file >= 0) ::unlink(into.c_str());
+        }
+    }
+    ::close(listener);
+    return ntohs(address.sin_port);
+}
+
+// `bytes` to the sink on `port` (from the file `from` when given) until it
+// answers that it has them all.
+double Bare(int port, long bytes, const std::string& from = "") {
+    static char buffer[1 << 20];
+    std::memset(buffer, 'y', sizeof buffer);
+    const Clock::time_point start = Clock::now();
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(uint16_t(port));
+    if (::connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) Die("connect to the sink");
+    const int file = from.empty() ? -1 : ::open(from.c_str(), O_RDONLY);
+    for (long sent = 0; sent < bytes;) {
+        const size_t want = size_t(std::min<long>(sizeof buffer, bytes - sent));
+        const ssize_t got = file >= 0 ? ::read(file, buffer, want) : ssize_t(want);
+        if (got <= 0) Die("bare read");
+        for (ssize_t at = 0; at < got;) {
+            const ssize_t n = ::send(s, buffer + at, size_t(got - at), MSG_NOSIGNAL);
+            if (n <= 0) Die("bare send");
+            at += n;
+        }
+        sent += got;
+    }
+    if (file >= 0) ::close(file);
+    ::shutdown(s, SHUT_WR);
+    char done;
+    if (!ReceiveExactly(s, &done, 1)) Die("bare answer");
+    ::close(s);
+    return Since(start);
+}
+
+struct Folders {
+    std::string srv, cli;
+};
+
+struct Peaks {
+    long server = 0, client = 0;
+};
+
+// One copy of `name` from the Server's top folder into the Client's "in"
+// folder (get) or back into the Server's (put); its time.
+double Copy(const std::string& peer, int port, const Folders& f, const std::string& name, bool get, bool plain,
+            long bytes, Peaks& peaks, bool& intact) {
+    const std::string from = get ? f.srv + "/" + name : f.cli + "/" + name;
+    const std::string landed = get ? f.cli + "/in/" + name : f.srv + "/in/" + name;
+    const std::vector<std::string> verb = get ? std::vector<std::string>{"get", "C:\\" + name, f.cli + "/in"}
+                                              : std::vector<std::string>{"put", from, "C:\\in"};
+    const double t = RunClient(peer, port, plain, verb, peaks.client);
+    intact = intact && Arrived(landed, bytes) && SameFiles(from, landed);
+    std::remove(landed.c_str());
+    return t;
+}
+
+double TreeCopy(const std::string& peer, int port, const Folders& f, bool get, Peaks& peaks, bool& intact) {
+    const std::string landed = get ? f.cli + "/in/tree" : f.srv + "/in/tree";
+    const double t = RunClient(peer, port, false,
+                               get ? std::vector<std::string>{"get", "-r", "C:\\tree", f.cli + "/in"}
+                                   : std::vector<std::string>{"put", "-r", f.cli + "/tree", "C:\\in"},
+                               peaks.client);
+    intact = intact && CountFiles(landed) == kTreeFiles;
+    std::filesystem::remove_all(landed);
+    return t;
+}
+
+void RunLink(const std::string& peer, const std::string& relay, const LinkKind& link, const Folders& f,
+             Peaks& peaks, bool& intact) {
+    Server server = StartServer(peer, f.srv);
+    Child sink, toServer, toSink;
+    const int port = StartRelay(relay, server.port, link, toServer);
+    const int bare = StartRelay(relay, StartSink("", sink), link, toSink);
+    std::printf("%s: %g Mbit/s, %g ms round trip; plain copies of %ld bytes, fast copies of %ld bytes, %d rounds\n",
+                link.name, link.megabits, link.roundTripMs, link.plainBytes, kFastBytes, link.rounds);
+    const std::string plainName = "plain_" + std::string(link.name) + ".bin";
+    MakeFile(f.srv + "/" + plainName, link.plainBytes, 1);
+    MakeFile(f.cli + "/" + plainName, link.plainBytes, 1);
+    std::vector<double> plainGet, plainPut, fastGet, fastPut, treeGet, treePut;
+    for (int i = 0; i < link.rounds; ++i) {
+        const double plainBare = Bare(bare, link.plainBytes);
+        const double pg = Copy(peer, port, f, plainName, true, true, link.plainBytes, peaks, intact);
+        const double pp = Copy(peer, port, f, plainName, false, true, link.plainBytes, peaks, intact);
+        const double fastBare = Bare(bare, kFastBytes);
+        const double fg = Copy(peer, port, f, "fast.bin", true, false, kFastBytes, peaks, intact);
+        const double fp = Copy(peer, port, f, "fast.bin", false, false, kFastBytes, peaks, intact);
+        plainGet.push_back(plainBare / pg);
+        plainPut.push_back(plainBare / pp);
+        fastGet.push_back(fastBare / fg);
+        fastPut.push_back(fastBare / fp);
+        std::printf("%s round %d: plain get %.3f s, put %.3f s, bare %.3f s: shares %.3f %.3f | fast get %.3f s, "
+                    "put %.3f s, bare %.3f s: shares %.3f %.3f\n",
+                    link.name, i + 1, pg, pp, plainBare, plainGet.back(), plainPut.back(), fg, fp, fastBare,
+                    fastGet.back(), fastPut.back());
+        std::fflush(stdout);
+    }
+    const long treeBytes = long(kTreeFiles) * kTreeFileBytes;
+    std::vector<double> yardsticks;
+    for (int i = 0; i < link.treeRounds; ++i) {
+        const double treeBare = Bare(bare, treeBytes);
+        const double yardstick = treeBare + kTreeFiles * link.roundTripMs / 1000;
+        const double g = TreeCopy(peer, port, f, true, peaks, intact);
+        const double p = TreeCopy(peer, port, f, false, peaks, intact);
+        treeGet.push_back(kTreeFiles / g);
+        treePut.push_back(kTreeFiles / p);
+        yardsticks.push_back(yardstick);
+        std::printf("%s tree round %d: get -r %.3f s (%.0f files/s), put -r %.3f s (%.0f files/s); bare %.3f s, "
+                    "plus a round trip a file %.3f s (%.0f files/s)\n",
+                    link.name, i + 1, g, treeGet.back(), p, treePut.back(), treeBare, yardstick,
+                    kTreeFiles / yardstick);
+        std::fflush(stdout);
+    }
+    std::printf("%s median share of bare: plain get %.3f put %.3f | fast get %.3f put %.3f (target at least 0.9) | "
+                "trees: get -r %.0f files/s, put -r %.0f files/s (bare plus a round trip a file: %.0f files/s)\n",
+                link.name, Median(plainGet), Median(plainPut), Median(fastGet), Median(fastPut), Median(treeGet),
+                Median(treePut), kTreeFiles / Median(yardsticks));
+    std::fflush(stdout);
+    std::remove((f.srv + "/" + plainName).c_str());
+    std::remove((f.cli + "/" + plainName).c_str());
+    Stop(toServer);
+    Stop(toSink);
+    Stop(sink);
+    Stop(server.child);
+    peaks.server = std::max(peaks.server, server.child.peakKiB);
+}
+
+// On loopback: the fast copy against the bare file-to-file transfer.
+void RunLoopback(const std::string& peer, const Folders& f, Peaks& peaks, bool& intact) {
+    Server server = StartServer(peer, f.srv);
+    Child sink;
+    const int bare = StartSink(f.cli + "/in/bare.bin", sink);
+    std::vector<double> get, put;
+    for (int i = 0; i < 5; ++i) {
+        const double fileToFile = Bare(bare, kFastBytes, f.srv + "/fast.bin");
+        const double g = Copy(peer, server.port, f, "fast.bin", true, false, kFastBytes, peaks, intact);
+        const double p = Copy(peer, server.port, f, "fast.bin", false, false, kFastBytes, peaks, intact);
+        get.push_back(fileToFile / g);
+        put.push_back(fileToFile / p);
+        std::printf("loopback round %d: fast get %.3f s, put %.3f s, bare file to file %.3f s: shares %.3f %.3f\n",
+                    i + 1, g, p, fileToFile, get.back(), put.back());
+        std::fflush(stdout);
+    }
+    std::printf("loopback median share of a bare file-to-file transfer: fast get %.3f put %.3f (target at least 0.8)\n",
+                Median(get), Median(put));
+    Stop(sink);
+    Stop(server.child);
+    peaks.server = std::max(peaks.server, server.child.peakKiB);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) Die("usage: link_bench QUORBEL_PEER LINK_RELAY [LAN|WiFi|VPN|loopback ...]");
+    const std::string peer = argv[1], relay = argv[2];
+    std::vector<std::string> chosen(argv + 3, argv + argc);
+    auto wanted = [&](const std::string& name) {
+        return chosen.empty() || std::find(chosen.begin(), chosen.end(), name) != chosen.end();
+    };
+    ::signal(SIGPIPE, SIG_IGN);
+
+    char folderTemplate[] = "/tmp/quorbel_link_bench_XXXXXX";
+    const char* folderName = ::mkdtemp(folderTemplate);
+    if (!folderName) Die("mkdtemp");
+    const std::string folder = folderName;
+    const Folders f{folder + "/srv", folder + "/cli"};
+    for (const std::string& side : {f.srv, f.cli}) {
+        ::mkdir(side.c_str(), 0700);
+        ::mkdir((side + "/in").c_str(), 0700);
+        MakeFile(side + "/fast.bin", kFastBytes, 2);
+    }
+    MakeTree(f.srv + "/tree");
+    MakeTree(f.cli + "/tree");
+
+    Peaks peaks;
+    bool intact = true;
+    for (const LinkKind& link : kLinks)
+        if (wanted(link.name)) RunLink(peer, relay, link, f, peaks, intact);
+    if (wanted("loopback")) RunLoopback(peer, f, peaks, intact);
+    std::printf("peak resident memory: server %ld KiB, client %ld KiB (target at most 16384 KiB)\n", peaks.server,
+                peaks.client);
+    std::printf("copies whole: %s\n", intact ? "yes" : "NO");
+    std::filesystem::remove_all(folder);
+    return intact ? 0 : 1;
+}
