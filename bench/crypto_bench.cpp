@@ -2,7 +2,7 @@
 //   the login's key exchange on each side: the password stretch (scrypt,
 //     N = 16384) plus SPAKE2's share, K and confirmations (target: at most
 //     0.5 s a side, also for the 32-bit program under Wine);
-//   sealing and opening 1 MiB frames with ChaCha20-Poly1305, in MB/s,
+//   sealing and opening 1 MiB frames with AES-256-GCM, in MB/s,
 //     against copying the same bytes in memory in the same round (target:
 //     far above 125 MB/s, a 1 Gbit/s link).
 // Prints each round and the medians; exits 1 when a target is missed.

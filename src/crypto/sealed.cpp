@@ -23,7 +23,7 @@ SealedChannel::SealedChannel(const Spake2::Key& sessionKey, Direction direction)
     gcry_cipher_hd_t h = nullptr;
     if (Start() && HkdfSha256(sessionKey.data(), sessionKey.size(), nullptr, 0, info, std::strlen(info), key,
                               sizeof key) &&
-        gcry_cipher_open(&h, GCRY_CIPHER_CHACHA20, GCRY_CIPHER_MODE_POLY1305, 0) == 0) {
+        gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_GCM, 0) == 0) {
         if (gcry_cipher_setkey(h, key, sizeof key) == 0)
             handle_ = h;
         else
@@ -43,8 +43,9 @@ bool SealedChannel::Next(const uint8_t* aad, std::size_t aadLength) {
     uint8_t nonce[kNonceBytes] = {};
     for (int i = 0; i < 8; ++i) nonce[kNonceBytes - 1 - i] = static_cast<uint8_t>(frames_ >> (8 * i));
     const gcry_cipher_hd_t h = Handle(handle_);
+    // The frame is sealed or opened by one call: the final one.
     return gcry_cipher_setiv(h, nonce, sizeof nonce) == 0 &&
-           (aadLength == 0 || gcry_cipher_authenticate(h, aad, aadLength) == 0);
+           (aadLength == 0 || gcry_cipher_authenticate(h, aad, aadLength) == 0) && gcry_cipher_final(h) == 0;
 }
 
 bool SealedChannel::Seal(const uint8_t* plain, std::size_t length, uint8_t* sealed, const uint8_t* aad,
