@@ -10,13 +10,19 @@
 //   on loopback, without a relay, the fast copy against a bare file-to-file
 //     transfer: the file read, sent, and written on the other side (target:
 //     at least 0.8);
-//   the peak resident memory of each side (target: at most 16 MB).
+//   the peak resident memory of each side (target: at most 16 MB);
+//   with --unencrypted=PEER, the secure session's cost: this release's fast
+//     copy, sealed, against the same copy between two programs of the
+//     release before it (PEER), whose fast mode sealed nothing, on loopback
+//     (target: at least 0.8 of it) and through the LAN link (target: at
+//     least 0.95); each release's Client against its own Server.
 // The slow links' plain copies are smaller (Wi-Fi 1 MB, VPN 200 kB) and the
 // VPN runs three rounds and one tree round, so that the whole run takes
 // minutes; a share does not depend on the size once a copy is many round
 // trips long.
 //
-//   link_bench QUORBEL_PEER LINK_RELAY [LINK ...]   (LAN, WiFi, VPN, loopback; default all)
+//   link_bench QUORBEL_PEER LINK_RELAY [--unencrypted=PEER] [LINK ...]
+//     (LINK: LAN, WiFi, VPN, loopback, secure; default all, secure only with --unencrypted)
 #include <fcntl.h>
 #include <signal.h>
 
@@ -242,12 +248,49 @@ void RunLoopback(const std::string& peer, const Folders& f, Peaks& peaks, bool& 
     peaks.server = std::max(peaks.server, server.child.peakKiB);
 }
 
+// The secure fast copy against the release before's unencrypted one, on
+// loopback and through the LAN link, round by round.
+void RunSecure(const std::string& peer, const std::string& unencrypted, const std::string& relay, const Folders& f,
+               Peaks& peaks, bool& intact) {
+    for (const LinkKind* link : {static_cast<const LinkKind*>(nullptr), &kLinks[0]}) {
+        const char* name = link ? link->name : "loopback";
+        Server secure = StartServer(peer, f.srv), plain = StartServer(unencrypted, f.srv);
+        Child toSecure, toPlain;
+        const int securePort = link ? StartRelay(relay, secure.port, *link, toSecure) : secure.port;
+        const int plainPort = link ? StartRelay(relay, plain.port, *link, toPlain) : plain.port;
+        std::vector<double> get, put;
+        for (int i = 0; i < 5; ++i) {
+            const double ug = Copy(unencrypted, plainPort, f, "fast.bin", true, false, kFastBytes, peaks, intact);
+            const double sg = Copy(peer, securePort, f, "fast.bin", true, false, kFastBytes, peaks, intact);
+            const double up = Copy(unencrypted, plainPort, f, "fast.bin", false, false, kFastBytes, peaks, intact);
+            const double sp = Copy(peer, securePort, f, "fast.bin", false, false, kFastBytes, peaks, intact);
+            get.push_back(ug / sg);
+            put.push_back(up / sp);
+            std::printf("secure %s round %d: get %.3f s against unencrypted %.3f s, put %.3f s against %.3f s: "
+                        "shares %.3f %.3f\n",
+                        name, i + 1, sg, ug, sp, up, get.back(), put.back());
+            std::fflush(stdout);
+        }
+        std::printf("secure %s median share of the release before's unencrypted fast copy: get %.3f put %.3f "
+                    "(target at least %s)\n",
+                    name, Median(get), Median(put), link ? "0.95" : "0.8");
+        std::fflush(stdout);
+        if (link) Stop(toSecure), Stop(toPlain);
+        Stop(secure.child);
+        Stop(plain.child);
+        peaks.server = std::max(peaks.server, secure.child.peakKiB);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) Die("usage: link_bench QUORBEL_PEER LINK_RELAY [LAN|WiFi|VPN|loopback ...]");
-    const std::string peer = argv[1], relay = argv[2];
+    if (argc < 3) Die("usage: link_bench QUORBEL_PEER LINK_RELAY [--unencrypted=PEER] [LAN|WiFi|VPN|loopback|secure ...]");
+    const std::string peer = argv[1], relay = argv[2], flag = "--unencrypted=";
     std::vector<std::string> chosen(argv + 3, argv + argc);
+    std::string unencrypted;
+    if (!chosen.empty() && chosen[0].compare(0, flag.size(), flag) == 0)
+        unencrypted = chosen[0].substr(flag.size()), chosen.erase(chosen.begin());
     auto wanted = [&](const std::string& name) {
         return chosen.empty() || std::find(chosen.begin(), chosen.end(), name) != chosen.end();
     };
@@ -257,6 +300,8 @@ int main(int argc, char** argv) {
     const char* folderName = ::mkdtemp(folderTemplate);
     if (!folderName) Die("mkdtemp");
     const std::string folder = folderName;
+    // The Servers a Client had secure sessions with are remembered here, not in the user's own state.
+    ::setenv("XDG_STATE_HOME", folder.c_str(), 1);
     const Folders f{folder + "/srv", folder + "/cli"};
     for (const std::string& side : {f.srv, f.cli}) {
         ::mkdir(side.c_str(), 0700);
@@ -271,6 +316,7 @@ int main(int argc, char** argv) {
     for (const LinkKind& link : kLinks)
         if (wanted(link.name)) RunLink(peer, relay, link, f, peaks, intact);
     if (wanted("loopback")) RunLoopback(peer, f, peaks, intact);
+    if (!unencrypted.empty() && wanted("secure")) RunSecure(peer, unencrypted, relay, f, peaks, intact);
     std::printf("peak resident memory: server %ld KiB, client %ld KiB (target at most 16384 KiB)\n", peaks.server,
                 peaks.client);
     std::printf("copies whole: %s\n", intact ? "yes" : "NO");

@@ -221,6 +221,8 @@ int main(int argc, char** argv) {
     const char* folderName = ::mkdtemp(folderTemplate);
     if (!folderName) Die("mkdtemp");
     const std::string folder = folderName, srv = folder + "/srv", cli = folder + "/cli";
+    // The Servers a Client had secure sessions with are remembered here, not in the user's own state.
+    ::setenv("XDG_STATE_HOME", folder.c_str(), 1);
     ::mkdir(srv.c_str(), 0700);
     ::mkdir(cli.c_str(), 0700);
     ::mkdir((srv + "/in").c_str(), 0700);

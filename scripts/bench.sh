@@ -24,6 +24,19 @@ echo "== secure sessions' cryptography: the key exchange a side and sealed frame
 "$here/wine-run.sh" "$build/win64/crypto_bench.exe" || status=1
 echo "== quorbel-peer to quorbel-peer (optimised build) against bare exchanges and bulk TCP"
 "$build/native/peer_bench" "$build/native/quorbel-peer" || status=1
-echo "== quorbel-peer to quorbel-peer through emulated links (LAN, Wi-Fi, VPN) against bare transfers through the same link"
-"$build/native/link_bench" "$build/native/quorbel-peer" "$build/native/link_relay" || status=1
+# The secure session's yardstick: quorbel-peer of the release before it,
+# whose fast mode sealed nothing, built once from the project's history.
+previous="$build/previous"
+previous_release=feeacd0
+if [ ! -x "$previous/build/quorbel-peer" ]; then
+  rm -rf "$previous" && mkdir -p "$previous/src" &&
+  git -C "$here/.." archive "$previous_release" | tar -x -C "$previous/src" &&
+  cmake -S "$previous/src" -B "$previous/build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORBEL_TESTS=OFF >/dev/null &&
+  cmake --build "$previous/build" --target quorbel-peer >/dev/null || { echo "bench: cannot build $previous_release"; status=1; }
+fi
+echo "== quorbel-peer to quorbel-peer through emulated links (LAN, Wi-Fi, VPN) against bare transfers through the same link,"
+echo "   and the secure fast copy against the release before's unencrypted one ($previous_release)"
+yardstick=()
+[ -x "$previous/build/quorbel-peer" ] && yardstick=(--unencrypted="$previous/build/quorbel-peer")
+"$build/native/link_bench" "$build/native/quorbel-peer" "$build/native/link_relay" "${yardstick[@]}" || status=1
 exit $status
