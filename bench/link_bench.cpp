@@ -73,14 +73,8 @@ void Stop(Child& child) {
 // taken to their end (into `into` when given, as a copy writes its file)
 // and answered with one byte.
 int StartSink(const std::string& into, Child& child) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 4) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        Die("sink listen");
+    int port = 0;
+    const int listener = ListenOnLoopback(4, &port);
     child.pid = ::fork();
     if (child.pid == 0) {
         static char buffer[1 << 20];
@@ -98,7 +92,7 @@ int StartSink(const std::string& into, Child& child) {
         }
     }
     ::close(listener);
-    return ntohs(address.sin_port);
+    return port;
 }
 
 // `bytes` to the sink on `port` (from the file `from` when given) until it

@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "peer_bench_support.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -117,18 +119,6 @@ private:
     bool broken_ = false;
 };
 
-int Listen(uint16_t& port) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 4) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return -1;
-    port = ntohs(address.sin_port);
-    return listener;
-}
 
 }  // namespace
 
@@ -148,10 +138,9 @@ int main(int argc, char** argv) {
     link.queueBytes = std::max<std::size_t>(std::size_t(2 * link.bytesPerSecond * roundTripMs / 1000), 1 << 20);
 
     ::signal(SIGPIPE, SIG_IGN);
-    uint16_t port = 0;
-    const int listener = Listen(port);
-    if (listener < 0) return 1;
-    std::printf("port %u\n", unsigned(port));
+    int port = 0;
+    const int listener = bench::ListenOnLoopback(4, &port);
+    std::printf("port %d\n", port);
     std::fflush(stdout);
     for (;;) {
         const int near = ::accept(listener, nullptr, nullptr);

@@ -130,14 +130,8 @@ struct Relayed {
 // bytes, and reports through `resultFd` what it saw. The first read of more
 // than a small message is a block: before it, a resumed copy's check.
 int StartRelay(int serverPort, long limit, pid_t& pid, int& resultFd) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        Die("relay listen");
+    int port = 0;
+    const int listener = ListenOnLoopback(1, &port);
     int fds[2];
     if (::pipe(fds) != 0) Die("pipe");
     pid = ::fork();
@@ -145,7 +139,9 @@ int StartRelay(int serverPort, long limit, pid_t& pid, int& resultFd) {
         ::close(fds[0]);
         const int client = ::accept(listener, nullptr, nullptr);
         const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in to = address;
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         to.sin_port = htons(uint16_t(serverPort));
         if (client < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) _exit(1);
         Relayed seen;
@@ -172,7 +168,7 @@ int StartRelay(int serverPort, long limit, pid_t& pid, int& resultFd) {
     ::close(listener);
     ::close(fds[1]);
     resultFd = fds[0];
-    return ntohs(address.sin_port);
+    return port;
 }
 
 Relayed EndRelay(pid_t pid, int resultFd) {

@@ -139,18 +139,26 @@ inline double RunClient(const std::string& peer, int port, bool plain, const std
     return seconds;
 }
 
-// A loopback connection between this process and a forked one that runs
-// `serve` on its end.
-template <typename Serve>
-inline int ConnectToChild(pid_t& pid, Serve serve) {
+// A socket listening on a free loopback port (`port`, when asked for).
+inline int ListenOnLoopback(int backlog, int* port = nullptr) {
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 1) != 0 ||
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, backlog) != 0 ||
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        Die("listen");
+        Die("listen on loopback");
+    if (port) *port = ntohs(address.sin_port);
+    return listener;
+}
+
+// A loopback connection between this process and a forked one that runs
+// `serve` on its end.
+template <typename Serve>
+inline int ConnectToChild(pid_t& pid, Serve serve) {
+    int port = 0;
+    const int listener = ListenOnLoopback(1, &port);
     pid = ::fork();
     if (pid == 0) {
         const int s = ::accept(listener, nullptr, nullptr);
@@ -158,6 +166,10 @@ inline int ConnectToChild(pid_t& pid, Serve serve) {
         _exit(0);
     }
     ::close(listener);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(uint16_t(port));
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Die("connect");
     return s;
