@@ -280,6 +280,11 @@ private:
     int interrupted_ = 0;
     Operation awaitedFirst_ = Operation::Unknown, awaitedUntil_ = Operation::Unknown;
     std::optional<OperationReport> report_;
+    // The next copy to the peer, asked for before the current one's end
+    // record is answered: `queueNext_` sends its request once the core may
+    // (true when it did), and its CopyOne then only waits.
+    std::function<bool()> queueNext_;
+    bool nextQueued_ = false;
 };
 
 void Client::AddRemoteRow(const PaneRow& row, int32_t) {
@@ -528,6 +533,8 @@ OperationReport Client::Await(Progress* progress) {
             Disconnect();
             continue;
         }
+        // Before a wait: the end record may have left while the copy before ended.
+        if (queueNext_ && protocol_->CanQueueCopyTo()) nextQueued_ = std::exchange(queueNext_, nullptr)();
         const Receipt receipt = ReceiveOnce(*protocol_, fd_);
         if (copy && !resumed && protocol_->ResumedAt() > 0) {
             resumed = true;
@@ -560,8 +567,13 @@ int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size,
     progress.Begin(label, size);
     Expect(operation, operation);
     SpaceFromUnanswered();
-    if (int error = start()) return SendFailed(error);
+    if (std::exchange(nextQueued_, false)) {
+        // Its request left before the last copy's end was answered.
+    } else if (int error = start()) {
+        return SendFailed(error);
+    }
     const OperationReport report = Await(&progress);
+    queueNext_ = nullptr;
     progress.End(report.bytes, report.outcome == Outcome::Done);
     if (ended) *ended = report;
     return Finish(report, what, status, &peerPath);
@@ -593,9 +605,10 @@ std::string Client::RefusalText(const std::string& what, const u16* peerPath) {
     // A Windows name never holds * or ?: such a path was meant as a pattern.
     if (what.find_first_of("*?") != std::string::npos) return what + ": wildcards are not expanded on the peer";
     // The refusal itself says no why; a listing of the folder tells whether
-    // the peer has what was asked for (a file sent there never is yet).
+    // the peer has what was asked for (a file sent there never is yet),
+    // unless the next copy is already under way.
     const bool sent = awaitedFirst_ == Operation::Send;
-    switch (peerPath ? Look(*peerPath) : Presence::Unknown) {
+    switch (peerPath && !nextQueued_ ? Look(*peerPath) : Presence::Unknown) {
         case Presence::NoFolder:
             return (sent ? Utf8(ParentPath(*peerPath)) : what) + ": no such file or folder on the peer";
         case Presence::Absent:
@@ -877,10 +890,17 @@ int Client::Put() {
     }
     Progress progress;
     std::vector<Arrival> arrived;
-    for (const File& f : files) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const File& f = files[i];
         if (const int signal = PendingSignal()) return SignalExitCode(signal);
         host_->SetLocalFolder(f.folder);
         const std::string target = Utf8(f.target);
+        if (i + 1 < files.size()) {
+            queueNext_ = [&, next = &files[i + 1]] {
+                host_->SetLocalFolder(next->folder);
+                return protocol_->QueueCopyTo(next->source, next->target) == 0;
+            };
+        }
         OperationReport ended;
         if (int code = CopyOne(progress, "put " + f.text + " -> " + target, f.size, Operation::Send,
                                [&] { return protocol_->StartCopyTo(f.source, f.target); }, target, status, f.target,
@@ -1059,18 +1079,32 @@ int Client::CopyTree() {
     // A plain peer's files are confirmed by its listing of their folder once the copy leaves it.
     std::vector<Arrival> arrived;
     u16 arrivedIn;
+    auto peerOf = [&](const TreeStep& step) { return step.path.empty() ? peerTop : peerTop + u"\\" + step.path; };
+    auto fits = [&](const TreeStep& step, const std::optional<std::string>& ansi) {
+        return ansi && ansi->size() <= (step.action == TreeAction::CopyFile ? kMaxRequestPath : kMaxPath);
+    };
+    // A step taken from the plan while the copy before it ended: a file
+    // step's request may leave before the last end record's answer.
+    std::optional<TreeStep> ahead;
+    auto queueAhead = [&] {
+        ahead = plan.Next();
+        return ahead->action == TreeAction::CopyFile && ahead->bytes <= protocol_->MaxCopyBytes() &&
+               fits(*ahead, setup_.codec.Encode(peerOf(*ahead))) &&
+               protocol_->QueueCopyTo(ahead->path, peerOf(*ahead)) == 0;
+    };
     for (;;) {
         if (const int signal = PendingSignal()) return SignalExitCode(signal);
-        const TreeStep step = plan.Next();
+        const TreeStep step = ahead ? std::move(*ahead) : plan.Next();
+        ahead.reset();
         if (!arrived.empty() && (step.action == TreeAction::List || step.action == TreeAction::Done)) {
             if (int code = CheckArrived(arrivedIn, arrived, status)) return code;
             arrived.clear();
         }
-        const u16 peer = step.path.empty() ? peerTop : peerTop + u"\\" + step.path;
+        const u16 peer = peerOf(step);
         std::string shown = put ? localTop + "/" + posix::ToUtf8Lossy(step.path) : Utf8(peer);
         if (put) std::replace(shown.begin() + long(localTop.size()), shown.end(), '\\', '/');
         std::optional<std::string> ansi = setup_.codec.Encode(peer);
-        const bool namable = ansi && ansi->size() <= (step.action == TreeAction::CopyFile ? kMaxRequestPath : kMaxPath);
+        const bool namable = fits(step, ansi);
         switch (step.action) {
             case TreeAction::Done: {
                 const int skipped = plan.Skipped(TreeSkip::Link) + plan.Skipped(TreeSkip::Special);
@@ -1107,6 +1141,7 @@ int Client::CopyTree() {
             if (status == kExitDone) status = kExitRefused;
         } else {
             OperationReport ended;
+            queueNext_ = queueAhead;
             code = CopyOne(progress, "put " + shown + " -> " + Utf8(peer), step.bytes, Operation::Send,
                            [&] { return protocol_->StartCopyTo(step.path, peer); }, Utf8(peer), status, peer,
                            &ended);

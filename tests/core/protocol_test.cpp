@@ -1123,6 +1123,79 @@ TEST_F(Pair, BlocksInFlightKeepStopsRefusalsAndFailures) {
     EXPECT_EQ(queued(*older.server), 1) << "one block at a time";
 }
 
+// Small files to the peer: each next request leaves with the last end
+// record, before its answer; the answers still end each copy in its turn.
+TEST_F(Pair, QueuedCopiesToThePeerEndInTheirTurn) {
+    server.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"id", u"pw");
+    ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
+    for (char16_t c : u16(u"abcd")) client.host.files[u"C:\\" + u16(1, c)] = FakeFile{std::string(10, char(c)), {1, 2, 3}};
+    // Copies of `names`, each queued as soon as it may be; `step` runs after every delivery.
+    auto run = [&](const u16& names, const std::function<void()>& step = [] {}) {
+        link.transcript.clear();
+        client.host.reports.clear();
+        std::size_t next = 1;
+        client.protocol.StartCopyTo(u"C:\\" + names.substr(0, 1), u"D:\\" + names.substr(0, 1));
+        while (link.Step()) {
+            if (next < names.size() && client.protocol.CanQueueCopyTo()) {
+                EXPECT_EQ(client.protocol.QueueCopyTo(u"C:\\" + names.substr(next, 1), u"D:\\" + names.substr(next, 1)), 0);
+                ++next;
+            }
+            step();
+        }
+        std::vector<std::pair<u16, Outcome>> ended;
+        for (const OperationReport& r : client.host.reports)
+            if (r.ours) ended.emplace_back(r.path, r.outcome);
+        return ended;
+    };
+    using Ended = std::vector<std::pair<u16, Outcome>>;
+    EXPECT_EQ(run(u"abc"), (Ended{{u"D:\\a", Outcome::Done}, {u"D:\\b", Outcome::Done}, {u"D:\\c", Outcome::Done}}));
+    const Heads heads = link.Heads();
+    EXPECT_EQ(heads.front(), "C:FDD");
+    EXPECT_EQ(std::count(heads.begin(), heads.end(), "C:FDD"), 3);
+    for (std::size_t i = 1; i < heads.size(); ++i) {
+        if (heads[i] == "C:FDD") {
+            EXPECT_EQ(heads[i - 1], "C:FR999999") << "with the last end record, not after its answer";
+        }
+    }
+    EXPECT_EQ(server.host.files[u"D:\\c"].data, std::string(10, 'c'));
+    EXPECT_EQ(client.op(), Waiting);
+
+    // Whether the request for D:\NAME left.
+    auto asked = [&](const char* name) {
+        const std::string request = std::string("FDD:\\") + name;
+        const auto& sent = client.host.sent;
+        return std::any_of(sent.begin(), sent.end(), [&](auto& m) { return m.find(request) != m.npos; });
+    };
+
+    // The peer refuses a block: that copy ends refused, the queued one goes on.
+    server.host.writesBeforeFailure = 0;
+    const std::size_t served = server.host.reports.size();
+    EXPECT_EQ(run(u"ab", [&] {
+                  if (server.host.reports.size() > served) server.host.writesBeforeFailure = -1;
+              }),
+              (Ended{{u"D:\\a", Outcome::Refused}, {u"D:\\b", Outcome::Done}}));
+
+    // A stop asked for once the next copy is queued stops that one.
+    server.host.files.erase(u"D:\\c");
+    client.host.sent.clear();
+    bool stopped = false;
+    EXPECT_EQ(run(u"bc", [&] {
+                  if (!stopped && asked("c")) client.protocol.RequestStop(), stopped = true;
+              }),
+              (Ended{{u"D:\\b", Outcome::Done}, {u"D:\\c", Outcome::Stopped}}));
+    EXPECT_FALSE(server.host.files.count(u"D:\\c") || server.host.files.count(u"D:\\c.$TEMP"));
+
+    // A lost connection ends both, the queued one after the current one.
+    EXPECT_EQ(run(u"cd", [&] {
+                  if (!asked("d")) return;
+                  client.host.outbox.clear(), server.host.outbox.clear();
+                  if (client.op() != Waiting) client.protocol.OnConnectionLost();
+              }),
+              (Ended{{u"D:\\c", Outcome::Lost}, {u"D:\\d", Outcome::Lost}}));
+    EXPECT_EQ(client.op(), Waiting);
+}
+
 TEST(ResumeMessages, TakeOnlyWhatTheirSenderForms) {
     const std::string hash(64, 'c');
     SourceInfo info;

@@ -53,6 +53,7 @@ void Protocol::OnConnectionLost() {
     const bool wasFast = login_.fastVersion.exchange(0) > 0;
     if (OperationState() != Waiting) End(Outcome::Lost, true);
     else if (wasFast) seat_.RefreshStatusBar();
+    queued_.reset();
 }
 
 // ---- What the front end shows --------------------------------------------
@@ -140,8 +141,20 @@ void Protocol::End(Outcome outcome, bool refresh) {
         bytes = operation == Operation::List ? uint64_t(ours ? rowsReceived_ : rowsServed_) : transferred_.load();
         operation_ = Operation::Unknown;
     }
-    SetState(Waiting, refresh);
+    std::optional<QueuedCopy> next = std::move(queued_);
+    queued_.reset();
+    // The peer answered the end record, so its next answer is to the queued
+    // request. Any other end leaves that answer unknown: the queued copy
+    // ends with it, and the peer's answer, if one comes, is refused.
+    const bool begins = next && (outcome == Outcome::Done || outcome == Outcome::Refused);
+    if (begins) {
+        BeginCopyTo(next->source, next->destination);
+        SetState(CallCopyTO, refresh);
+    } else {
+        SetState(Waiting, refresh);
+    }
     Report(operation, ours, path, bytes, outcome);
+    if (next && !begins) Report(Operation::Send, true, next->destination, 0, outcome);
 }
 
 // ---- Sending ------------------------------------------------------------------
@@ -258,17 +271,38 @@ int Protocol::StartListing(u16view folder) {
 
 int Protocol::StartListing() { return StartListing(RemoteFolderPath()); }
 
-int Protocol::StartCopyTo(u16view localSource, u16view destinationOnPeer) {
-    const std::string dest = link_.Codec().ToAnsi(destinationOnPeer);
-    if (localSource.empty() || localSource.size() > kMaxPath || dest.size() > kMaxRequestPath)
-        return kRequestTooLong;
+bool Protocol::CopyToFits(u16view localSource, std::string_view destination) const {
+    return !localSource.empty() && localSource.size() <= kMaxPath && destination.size() <= kMaxRequestPath;
+}
+
+void Protocol::BeginCopyTo(u16view localSource, u16view destinationOnPeer) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         transfer_.source.assign(localSource);
     }
     step_.store(0);
     BeginOperation(Operation::Send, true, destinationOnPeer);
+}
+
+int Protocol::StartCopyTo(u16view localSource, u16view destinationOnPeer) {
+    const std::string dest = link_.Codec().ToAnsi(destinationOnPeer);
+    if (!CopyToFits(localSource, dest)) return kRequestTooLong;
+    BeginCopyTo(localSource, destinationOnPeer);
     return StartRequest(CallCopyTO, Kind::TakeFile, dest);
+}
+
+bool Protocol::CanQueueCopyTo() const {
+    return endSent_ && !queued_ && OperationState() == CallCopyTO && FastVersion() >= 4;
+}
+
+int Protocol::QueueCopyTo(u16view localSource, u16view destinationOnPeer) {
+    const std::string dest = link_.Codec().ToAnsi(destinationOnPeer);
+    if (!CanQueueCopyTo() || !CopyToFits(localSource, dest)) return kRequestTooLong;
+    const std::string message = WordText(Kind::TakeFile) + dest;
+    // A request that did not leave queues nothing; the connection is ending.
+    const int error = SendFrame(message.data(), message.size());
+    if (error == 0) queued_ = QueuedCopy{u16(localSource), u16(destinationOnPeer)};
+    return error;
 }
 
 int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
@@ -489,9 +523,9 @@ void Protocol::DispatchSending(const Message& m, bool fr) {
     if (endSent_) {
         if (blockAnswer) return;
         // The receiver has the file under its final name: the copy is done,
-        // whatever stop was asked for meanwhile.
+        // whatever stop was asked for meanwhile; a queued copy takes the stop.
         endSent_ = false;
-        stop_.store(StopState::None);
+        if (!queued_) stop_.store(StopState::None);
         return End(Outcome::Done, true);
     }
     switch (stop_.load()) {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,6 +114,17 @@ public:
     int StartListing();  // the remote folder again
     // CallCopyTO: "FD" + the destination path on the peer.
     int StartCopyTo(u16view localSource, u16view destinationOnPeer);
+    // Between two programs of fast mode 4, once a copy to the peer sent its
+    // end record, the next copy's request may leave before that record's
+    // answer: the peer takes them in order, so the answers tell each copy's
+    // outcome as before, and a small file costs one round trip, not two.
+    // The queued copy begins when the current one ends (a stop asked for
+    // meanwhile stops it); an end of the current one without the peer's
+    // answer ends the queued one the same way, reported after it. Both
+    // calls belong to the thread that runs the receive loop.
+    bool CanQueueCopyTo() const;
+    // Results as StartCopyTo; kRequestTooLong also while none may be queued.
+    int QueueCopyTo(u16view localSource, u16view destinationOnPeer);
     // CallCopyFrom: "FC" + the source path on the peer.
     int StartCopyFrom(u16view sourceOnPeer, u16view localDestination);
     // FolderTO: "CD" + the path of the folder to create on the peer.
@@ -177,6 +189,8 @@ private:
     void ShowSendError(int error, const char* bytes, std::size_t length);
     int BeginListing();
     int StartRequest(int32_t state, Kind kind, const std::string& path);
+    bool CopyToFits(u16view localSource, std::string_view destination) const;
+    void BeginCopyTo(u16view localSource, u16view destinationOnPeer);
 
     // Receiving.
     // Every whole frame the reader holds; false once its stream is broken.
@@ -291,6 +305,11 @@ private:
     // The connection is ending after a wrong pair: nothing more is dispatched.
     bool loginEnded_ = false;
     bool endSent_ = false;     // the end record left: the peer's answer ends the copy
+    // The next copy to the peer, its request sent while endSent_.
+    struct QueuedCopy {
+        u16 source, destination;
+    };
+    std::optional<QueuedCopy> queued_;
     bool autoListed_ = false;  // Server: asked the peer's listing once
 
     // The operation running now, for its report.
