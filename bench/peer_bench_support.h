@@ -124,13 +124,18 @@ inline Server StartServer(const std::string& peer, const std::string& root) {
 
 // One run of the Client; its time from start to exit. Its standard output
 // goes to `stdoutFd` when one is given; `expected` is its exit status.
-inline double RunClient(const std::string& peer, int port, bool plain, const std::vector<std::string>& verb, long& peakKiB,
-                 int stdoutFd = -1, int expected = 0) {
+inline std::vector<std::string> ClientArgs(const std::string& peer, int port, bool plain,
+                                           const std::vector<std::string>& verb) {
     std::vector<std::string> args = {peer, "--port", std::to_string(port), "--id", "bench", "--pw", "bench", "--quiet"};
     if (plain) args.push_back("--plain");
     args.insert(args.end(), verb.begin(), verb.end());
+    return args;
+}
+
+inline double RunClient(const std::string& peer, int port, bool plain, const std::vector<std::string>& verb, long& peakKiB,
+                 int stdoutFd = -1, int expected = 0) {
     const Clock::time_point start = Clock::now();
-    Child c = Spawn(args, -1, stdoutFd);
+    Child c = Spawn(ClientArgs(peer, port, plain, verb), -1, stdoutFd);
     Wait(c);
     const double seconds = Since(start);
     if (!WIFEXITED(c.status) || WEXITSTATUS(c.status) != expected)
