@@ -1207,6 +1207,11 @@ TEST(ResumeMessages, TakeOnlyWhatTheirSenderForms) {
         EXPECT_EQ(ParseSourceInfo(text, info), valid) << text;
     EXPECT_TRUE(ParseSourceInfo("1,2,3," + hash, info));
     EXPECT_EQ(EncodeSourceInfo(info), "1,2,3," + hash);
+    // A partial's note: whole, or not ours.
+    const std::string note = EncodePartialNote(5, 77);
+    uint64_t size = 0, time = 0;
+    EXPECT_TRUE(ParsePartialNote(note, size, time) && size == 5 && time == 77);
+    EXPECT_FALSE(ParsePartialNote(note.substr(0, note.size() - 1), size, time)) << "cut before its end";
 }
 
 TEST_F(Pair, HostileFramesEndTheConnectionAndWriteNothing) {

@@ -481,6 +481,13 @@ TEST(CopyBatch, ComparisonsAndAmountsAtTheirEdges) {
     EXPECT_EQ(int(CompareExisting(BatchRow(u"f", u"2024/01/01 10:00", u"5"), BatchRow(u"f", u"2024/01/01 10:00", u"7"),
                                   toTheMinute)),
               int(Existing::NotOlder));
+    // Exact rows of the same time: not older either, whatever their sizes.
+    EXPECT_EQ(int(CompareExisting(ExactRow(u"f", 5, 100), ExactRow(u"f", 7, 100), toTheMinute)), int(Existing::NotOlder));
+    // A file of the largest size a copy may move goes.
+    CopyBatch edge(true, u"C:\\here", u"D:\\peer", 1000, 4, false);
+    edge.Add(ExactRow(u"f", 1000, 1));
+    edge.SetDestinationRows({});
+    EXPECT_EQ(int(edge.Next().action), int(BatchAction::CopyFile));
 
     for (const auto& [bytes, text] : std::vector<std::pair<uint64_t, u16>>{
              {1023, u"1023 B"}, {1024, u"1.0 KB"}, {1536, u"1.5 KB"}, {(1 << 20) - 1, u"1023.9 KB"},
