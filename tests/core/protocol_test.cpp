@@ -1110,17 +1110,24 @@ TEST_F(Pair, BlocksInFlightKeepStopsRefusalsAndFailures) {
     EXPECT_EQ(client.host.reports.size(), reports + 1);
     EXPECT_EQ(client.op() + server.op(), Waiting);
 
-    Link older;
-    older.server->host.files[u"C:\\s.bin"] = FakeFile{data, {}};
-    older.server->protocol.BuildLoginText(u"id", u"pw");
-    older.server->protocol.Receive("PWidpw\0QBX3", 11);
-    for (const std::string& m : {std::string("FCC:\\s.bin"), std::string("ACK\0" "0", 5)}) {
-        std::string frame(kFrameHeaderBytes, '\0');
-        PutFrameHeader(frame.data(), uint32_t(m.size()));
-        frame += m;
-        Deliver(older.server->protocol, frame.data(), frame.size());
-    }
-    EXPECT_EQ(queued(*older.server), 1) << "one block at a time";
+    // A Client of fast mode 3, its frames as they come.
+    auto older = [](std::initializer_list<std::string> messages) {
+        Link link;
+        link.server->protocol.BuildLoginText(u"id", u"pw");
+        link.server->protocol.Receive("PWidpw\0QBX3", 11);
+        link.server->host.files[u"C:\\s.bin"] = FakeFile{Pattern(6 * kFastBlockBytes, 4), {}};
+        for (const std::string& m : messages) {
+            std::string frame(kFrameHeaderBytes, '\0');
+            PutFrameHeader(frame.data(), uint32_t(m.size()));
+            Deliver(link.server->protocol, (frame + m).data(), frame.size() + m.size());
+        }
+        return link;
+    };
+    Link from = older({"FCC:\\s.bin", std::string("ACK\0" "0", 5)});
+    EXPECT_EQ(queued(*from.server), 1) << "one block at a time";
+    // Its copy to this side still says what its source is, and hears where to start.
+    Link to = older({"FDC:\\t.bin", "FRSOURCE3145728,5"});
+    EXPECT_EQ(to.server->host.sent.back().substr(kFrameHeaderBytes), std::string("ACK\0" "0", 5));
 }
 
 // Small files to the peer: each next request leaves with the last end
