@@ -241,6 +241,10 @@ private:
     // The peer's listing of `folder` into rows_, as Finish.
     int ListInto(const u16& folder, const std::string& what, int& status);
     int CheckArrived(const u16& folder, const std::vector<Arrival>& arrived, int& status);
+    // A signal not yet acted on, or the one that came while a copy ended
+    // done anyway: the run ends at the next step, once a queued copy took
+    // that signal's stop.
+    int SignalToEnd() const { return PendingSignal() ? PendingSignal() : nextQueued_ ? 0 : interrupted_; }
     // Before a request: the pause after this side's last unanswered message.
     void SpaceFromUnanswered();
     int Linger();
@@ -563,7 +567,7 @@ OperationReport Client::Await(Progress* progress) {
 int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size, Operation operation,
                     const std::function<int()>& start, const std::string& what, int& status, const u16& peerPath,
                     OperationReport* ended) {
-    if (const int signal = PendingSignal()) return SignalExitCode(signal);
+    if (const int signal = SignalToEnd()) return SignalExitCode(signal);
     progress.Begin(label, size);
     Expect(operation, operation);
     SpaceFromUnanswered();
@@ -892,7 +896,7 @@ int Client::Put() {
     std::vector<Arrival> arrived;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const File& f = files[i];
-        if (const int signal = PendingSignal()) return SignalExitCode(signal);
+        if (const int signal = SignalToEnd()) return SignalExitCode(signal);
         host_->SetLocalFolder(f.folder);
         const std::string target = Utf8(f.target);
         if (i + 1 < files.size()) {
@@ -1093,7 +1097,7 @@ int Client::CopyTree() {
                protocol_->QueueCopyTo(ahead->path, peerOf(*ahead)) == 0;
     };
     for (;;) {
-        if (const int signal = PendingSignal()) return SignalExitCode(signal);
+        if (const int signal = SignalToEnd()) return SignalExitCode(signal);
         const TreeStep step = ahead ? std::move(*ahead) : plan.Next();
         ahead.reset();
         if (!arrived.empty() && (step.action == TreeAction::List || step.action == TreeAction::Done)) {
