@@ -143,6 +143,18 @@ struct Peaks {
     long copyServer = 0, copyClient = 0;  // while a fast copy's data moves
 };
 
+struct CopyPaths {
+    std::string from, landed;
+    std::vector<std::string> verb;
+};
+// Where a copy of `name` comes from and lands, and its verb.
+CopyPaths PathsOf(const Folders& f, const std::string& name, bool get) {
+    const std::string from = (get ? f.srv : f.cli) + "/" + name;
+    return {from, (get ? f.cli : f.srv) + "/in/" + name,
+            get ? std::vector<std::string>{"get", "C:\\" + name, f.cli + "/in"}
+                : std::vector<std::string>{"put", from, "C:\\in"}};
+}
+
 // A process's resident memory now, in KiB (0 once it is gone).
 long ResidentKiB(pid_t pid) {
     FILE* status = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
@@ -159,12 +171,10 @@ long ResidentKiB(pid_t pid) {
 // memory back by then, so this is what a windowed copy holds.
 void SampleCopyMemory(const std::string& peer, int port, pid_t server, const Folders& f, Peaks& peaks) {
     for (const bool get : {true, false}) {
-        const std::string from = get ? f.srv + "/fast.bin" : f.cli + "/fast.bin";
-        const std::string landed = (get ? f.cli : f.srv) + "/in/fast.bin";
+        const CopyPaths paths = PathsOf(f, "fast.bin", get);
+        const std::string& landed = paths.landed;
         const std::string part = landed + ".$PART";
-        Child c = Spawn(ClientArgs(peer, port, false,
-                                   get ? std::vector<std::string>{"get", "C:\\fast.bin", f.cli + "/in"}
-                                       : std::vector<std::string>{"put", from, "C:\\in"}));
+        Child c = Spawn(ClientArgs(peer, port, false, paths.verb));
         int status = 0;
         while (::waitpid(c.pid, &status, WNOHANG) == 0) {
             struct stat st{};
@@ -184,10 +194,7 @@ void SampleCopyMemory(const std::string& peer, int port, pid_t server, const Fol
 // folder (get) or back into the Server's (put); its time.
 double Copy(const std::string& peer, int port, const Folders& f, const std::string& name, bool get, bool plain,
             long bytes, Peaks& peaks, bool& intact) {
-    const std::string from = get ? f.srv + "/" + name : f.cli + "/" + name;
-    const std::string landed = get ? f.cli + "/in/" + name : f.srv + "/in/" + name;
-    const std::vector<std::string> verb = get ? std::vector<std::string>{"get", "C:\\" + name, f.cli + "/in"}
-                                              : std::vector<std::string>{"put", from, "C:\\in"};
+    const auto [from, landed, verb] = PathsOf(f, name, get);
     const double t = RunClient(peer, port, plain, verb, peaks.client);
     intact = intact && Arrived(landed, bytes) && SameFiles(from, landed);
     std::remove(landed.c_str());

@@ -53,7 +53,6 @@ void Protocol::OnConnectionLost() {
     const bool wasFast = login_.fastVersion.exchange(0) > 0;
     if (OperationState() != Waiting) End(Outcome::Lost, true);
     else if (wasFast) seat_.RefreshStatusBar();
-    queued_.reset();
 }
 
 // ---- What the front end shows --------------------------------------------
@@ -245,10 +244,14 @@ void Protocol::ForgetSentStop() {
 
 // ---- Operations started by the user -----------------------------------------
 
+int Protocol::SendRequest(Kind kind, const std::string& path) {
+    const std::string message = WordText(kind) + path;
+    return SendFrame(message.data(), message.size());
+}
+
 int Protocol::StartRequest(int32_t state, Kind kind, const std::string& path) {
     SetState(state, true);
-    const std::string message = WordText(kind) + path;
-    const int error = SendFrame(message.data(), message.size());
+    const int error = SendRequest(kind, path);
     // A request that did not leave leaves nothing waiting for its answer.
     if (error != 0) End(Outcome::Failed, true);
     return error;
@@ -298,9 +301,8 @@ bool Protocol::CanQueueCopyTo() const {
 int Protocol::QueueCopyTo(u16view localSource, u16view destinationOnPeer) {
     const std::string dest = link_.Codec().ToAnsi(destinationOnPeer);
     if (!CanQueueCopyTo() || !CopyToFits(localSource, dest)) return kRequestTooLong;
-    const std::string message = WordText(Kind::TakeFile) + dest;
     // A request that did not leave queues nothing; the connection is ending.
-    const int error = SendFrame(message.data(), message.size());
+    const int error = SendRequest(Kind::TakeFile, dest);
     if (error == 0) queued_ = QueuedCopy{u16(localSource), u16(destinationOnPeer)};
     return error;
 }

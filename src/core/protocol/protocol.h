@@ -188,6 +188,7 @@ private:
     void SendNak(bool notice);
     void ShowSendError(int error, const char* bytes, std::size_t length);
     int BeginListing();
+    int SendRequest(Kind kind, const std::string& path);
     int StartRequest(int32_t state, Kind kind, const std::string& path);
     bool CopyToFits(u16view localSource, std::string_view destination) const;
     void BeginCopyTo(u16view localSource, u16view destinationOnPeer);
