@@ -136,6 +136,16 @@ void Play(bool fast) {
         std::printf("-- that copy again: on after the block that arrived, once both hashes of it agree\n");
         s.server.protocol.StartCopyFrom(u"C:\\local\\a.bin", u"C:\\data\\a3.bin");
         s.Pump();
+        std::printf("-- small files each way, each next one asked for before the last one's answers\n");
+        s.server.host.files[u"C:\\data\\c.txt"] = FakeFile{"c", {13, 14, 15}};
+        s.client.host.files[u"C:\\local\\d.txt"] = FakeFile{"dd", {16, 17, 18}};
+        s.client.protocol.StartCopyFrom(u"C:\\data\\ノート.txt", u"C:\\local\\n1.txt");
+        s.client.protocol.QueueCopyFrom(u"C:\\data\\c.txt", u"C:\\local\\c.txt");
+        s.Pump();
+        s.client.protocol.StartCopyTo(u"C:\\local\\d.txt", u"C:\\data\\d1.txt");
+        s.Pump(2);  // the request and its answer: the file and its end record leave
+        s.client.protocol.QueueCopyTo(u"C:\\local\\d.txt", u"C:\\data\\d2.txt");
+        s.Pump();
     }
     s.server.protocol.SendCut();
     s.Pump();

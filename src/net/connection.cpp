@@ -329,13 +329,19 @@ struct Connection::Impl {
     // why not; &kPlainOnly when the Server knows only the plain login.
     static constexpr quorbel::BoxText kPlainOnly{u"", u""};
     const quorbel::BoxText* SendLogin(SOCKET s) {
-        if (protocol.SendLoginRequest() != 0) return &texts::kLoginCommunication;
-        Sleep(kLoginSendPauseMs);
-        DWORD timeout = quorbel::kLoginAnswerWaitMs;
-        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
         char answer[quorbel::kMaxPlainMessageBytes] = {};
-        const int received = recv(s, answer, sizeof answer, 0);
-        switch (protocol.TakeLoginAnswer(answer, received)) {
+        int received;
+        quorbel::LoginAnswer taken;
+        // A Server of an older release refuses a newer secure offer and takes an older one.
+        do {
+            if (protocol.SendLoginRequest() != 0) return &texts::kLoginCommunication;
+            Sleep(kLoginSendPauseMs);
+            DWORD timeout = quorbel::kLoginAnswerWaitMs;
+            setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+            received = recv(s, answer, sizeof answer, 0);
+            taken = protocol.TakeLoginAnswer(answer, received);
+        } while (taken == quorbel::LoginAnswer::OfferAgain);
+        switch (taken) {
             case quorbel::LoginAnswer::Accepted: return nullptr;
             case quorbel::LoginAnswer::Rejected: return &texts::kLoginRejected;
             case quorbel::LoginAnswer::NotAPeer: return &texts::kLoginNotAPeer;

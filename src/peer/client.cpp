@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <tuple>
@@ -284,9 +285,12 @@ private:
     int interrupted_ = 0;
     Operation awaitedFirst_ = Operation::Unknown, awaitedUntil_ = Operation::Unknown;
     std::optional<OperationReport> report_;
-    // The next copy to the peer, asked for before the current one's end
-    // record is answered: `queueNext_` sends its request once the core may
-    // (true when it did), and its CopyOne then only waits.
+    // The reports of queued copies that ended in the same receive as the
+    // one awaited, each for the Await that follows it.
+    std::deque<OperationReport> laterReports_;
+    // The next copy, asked for before the current one ended (a copy to the
+    // peer once its end record left): `queueNext_` sends its request once
+    // the core may (true when it did), and its CopyOne then only waits.
     std::function<bool()> queueNext_;
     bool nextQueued_ = false;
 };
@@ -316,8 +320,10 @@ void Client::OperationEnded(const OperationReport& report) {
         return;
     }
     listed_ = listed_ || (report.operation == Operation::List && report.outcome == Outcome::Done);
-    if (report.operation == awaitedUntil_ || (report.operation == awaitedFirst_ && report.outcome != Outcome::Done))
-        report_ = report;
+    if (report.operation == awaitedUntil_ || (report.operation == awaitedFirst_ && report.outcome != Outcome::Done)) {
+        if (report_) laterReports_.push_back(report);
+        else report_ = report;
+    }
 }
 
 bool Client::RemotePath(const std::string& text, std::size_t maxBytes, u16& path) {
@@ -412,15 +418,22 @@ int Client::Open() {
             return kExitDone;
         }
         protocol_->BuildLoginText(setup_.id, setup_.pw);
-        if (int error = protocol_->SendLoginRequest()) return SendFailed(error);
         char answer[kMaxPlainMessageBytes];
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kLoginAnswerWaitMs);
-        if (PendingSignal()) return SignalExitCode(PendingSignal());
-        const ssize_t n = ready > 0 ? ::recv(fd_, answer, sizeof answer, 0) : -1;
-        Detail(ready > 0 ? "the login's answer: " + std::to_string(n < 0 ? 0 : n) + " bytes"
-                         : "no answer to the login in " + std::to_string(kLoginAnswerWaitMs) + " ms");
-        switch (protocol_->TakeLoginAnswer(answer, int32_t(n))) {
+        int ready;
+        ssize_t n;
+        LoginAnswer taken;
+        // A Server of an older release refuses a newer secure offer and takes an older one.
+        do {
+            if (int error = protocol_->SendLoginRequest()) return SendFailed(error);
+            pollfd p{fd_, POLLIN, 0};
+            ready = ::poll(&p, 1, kLoginAnswerWaitMs);
+            if (PendingSignal()) return SignalExitCode(PendingSignal());
+            n = ready > 0 ? ::recv(fd_, answer, sizeof answer, 0) : -1;
+            Detail(ready > 0 ? "the login's answer: " + std::to_string(n < 0 ? 0 : n) + " bytes"
+                             : "no answer to the login in " + std::to_string(kLoginAnswerWaitMs) + " ms");
+            taken = protocol_->TakeLoginAnswer(answer, int32_t(n));
+        } while (taken == LoginAnswer::OfferAgain);
+        switch (taken) {
             case LoginAnswer::Rejected:
                 Error("login refused by " + where_);
                 return kExitLogin;
@@ -456,6 +469,7 @@ int Client::Open() {
                 protocol_->SetFastModeAllowed(false);
                 continue;
             case LoginAnswer::Accepted:
+            case LoginAnswer::OfferAgain:
                 break;
         }
         break;
@@ -493,6 +507,10 @@ void Client::Expect(Operation first, Operation until) {
     awaitedFirst_ = first;
     awaitedUntil_ = until;
     report_.reset();
+    if (!laterReports_.empty() && laterReports_.front().operation == until) {
+        report_ = laterReports_.front();
+        laterReports_.pop_front();
+    }
 }
 
 OperationReport Client::Await(Progress* progress) {
@@ -538,7 +556,9 @@ OperationReport Client::Await(Progress* progress) {
             continue;
         }
         // Before a wait: the end record may have left while the copy before ended.
-        if (queueNext_ && protocol_->CanQueueCopyTo()) nextQueued_ = std::exchange(queueNext_, nullptr)();
+        if (queueNext_ && !stopping &&
+            (awaitedFirst_ == Operation::Send ? protocol_->CanQueueCopyTo() : protocol_->CanQueueCopyFrom()))
+            nextQueued_ = std::exchange(queueNext_, nullptr)();
         const Receipt receipt = ReceiveOnce(*protocol_, fd_);
         if (copy && !resumed && protocol_->ResumedAt() > 0) {
             resumed = true;

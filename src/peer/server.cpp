@@ -128,7 +128,7 @@ void Server::OperationEnded(const OperationReport& report) {
     // from now on. A peer's control characters never break a line.
     const std::string path =
         report.operation == Operation::Login
-            ? (protocol_->FastVersion() >= kFastVersion ? "secure" : protocol_->FastMode() ? "fast" : "plain")
+            ? (protocol_->FastVersion() >= kFirstSecureVersion ? "secure" : protocol_->FastMode() ? "fast" : "plain")
             : Printable(report.path);
     // A listing that did not go out whole has no count worth showing.
     const bool counted = report.operation != Operation::List || report.outcome == Outcome::Done;

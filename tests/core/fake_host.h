@@ -325,14 +325,17 @@ struct Link {
     // The Client's login as the front ends run it: request, the Server's
     // dispatch, and the answer taken by the Client's own recv.
     LoginAnswer Login() {
-        client->protocol.SendLoginRequest();
-        const std::string request = client->host.outbox.back();
-        client->host.outbox.pop_back();
-        server->protocol.Receive(request.data(), static_cast<int32_t>(request.size()));
-        if (server->host.outbox.empty()) return client->protocol.TakeLoginAnswer("", 0);
-        const std::string answer = server->host.outbox.back();
-        server->host.outbox.pop_back();
-        const LoginAnswer taken = client->protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
+        LoginAnswer taken;
+        do {
+            client->protocol.SendLoginRequest();
+            const std::string request = client->host.outbox.back();
+            client->host.outbox.pop_back();
+            server->protocol.Receive(request.data(), static_cast<int32_t>(request.size()));
+            if (server->host.outbox.empty()) return client->protocol.TakeLoginAnswer("", 0);
+            const std::string answer = server->host.outbox.back();
+            server->host.outbox.pop_back();
+            taken = client->protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
+        } while (taken == LoginAnswer::OfferAgain);
         // The Client's confirmation follows its login at once.
         if (!client->host.outbox.empty()) {
             const std::string confirmation = client->host.outbox.front();

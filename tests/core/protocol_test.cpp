@@ -836,14 +836,27 @@ TEST_F(Pair, TheSecureSessionStartsOnlyOnceBothSidesProvedThePair) {
     // A Server that knows no secure session sees a "PW" message with an
     // empty login text, which it answers "NAK"; the pair never leaves.
     const std::string offer = client.host.sent.front(), answer = server.host.sent.front();
-    EXPECT_EQ(offer, std::string("PW\0QBX4", 7) + client.host.session->OwnShare());
-    EXPECT_EQ(answer.substr(0, 8), std::string("ACK\0QBX4", 8));
+    EXPECT_EQ(offer, std::string("PW\0QBX5", 7) + client.host.session->OwnShare());
+    EXPECT_EQ(answer.substr(0, 8), std::string("ACK\0QBX5", 8));
     EXPECT_EQ(answer.size(), 8 + SecureSession::kShareBytes + SecureSession::kConfirmationBytes);
     for (const auto& m : client.host.sent) EXPECT_EQ(m.find("idpw"), std::string::npos);
-    EXPECT_EQ(client.host.stretched, (std::vector<std::string>{"idpw|QBX4"}));
+    EXPECT_EQ(client.host.stretched, (std::vector<std::string>{"idpw|QBX5"}));
     EXPECT_EQ(server.host.stretched, client.host.stretched);
     EXPECT_TRUE(client.protocol.Secure() && server.protocol.Secure());
     EXPECT_EQ(server.protocol.FastVersion(), kFastVersion);
+
+    // A Server of the release before refuses the newer offer: the Client
+    // offers the older one on the same connection, and both keep to it.
+    Link before;
+    before.server->protocol.BuildLoginText(u"id", u"pw");
+    before.client->protocol.BuildLoginText(u"id", u"pw");
+    before.client->protocol.SendLoginRequest();
+    EXPECT_EQ(before.client->protocol.TakeLoginAnswer("NAK", 3), LoginAnswer::OfferAgain);
+    before.client->host.outbox.clear();
+    EXPECT_EQ(before.Login(), LoginAnswer::Accepted);
+    EXPECT_EQ(before.client->host.sent.at(1).substr(0, 7), std::string("PW\0QBX4", 7));
+    EXPECT_EQ(before.client->protocol.FastVersion() * 10 + before.server->protocol.FastVersion(), 44);
+    EXPECT_TRUE(before.client->protocol.Secure() && before.server->protocol.Secure());
 
     // Another pair: the Client says so; the Server counts a wrong login,
     // waits as for a wrong plain pair and ends the connection.
@@ -1085,13 +1098,14 @@ TEST_F(Pair, BlocksInFlightKeepStopsRefusalsAndFailures) {
     EXPECT_EQ(server.host.reports.back().outcome, Outcome::Stopped);
     EXPECT_FALSE(server.host.files.count(u"D:\\f.bin") || server.host.files.count(u"D:\\f.bin.$PART"));
 
-    // Block 1 refused: one "NAK"; block 2 still comes and is dropped, also
-    // when a new copy started before it arrived.
+    // Block 1 refused: one "NAK"; block 2 still comes and is dropped up to
+    // the stop record its sender adds, also when a new copy started before.
     client.host.writesBeforeFailure = 2;  // the partial's note and block 0
     client.protocol.StartCopyFrom(u"D:\\s.bin", u"C:\\s.bin");
     while (seen("C:NAK") == 0 && link.Step()) {
     }
-    EXPECT_EQ(queued(server), 1);
+    EXPECT_EQ(queued(server), 2);
+    EXPECT_EQ(server.host.outbox.back().substr(kFrameHeaderBytes, 8), "FBDTSTOP");
     client.host.writesBeforeFailure = -1;
     client.protocol.StartCopyFrom(u"D:\\s.bin", u"C:\\t.bin");
     link.Pump();
@@ -1160,10 +1174,12 @@ TEST_F(Pair, QueuedCopiesToThePeerEndInTheirTurn) {
     const Heads heads = link.Heads();
     EXPECT_EQ(heads.front(), "C:FDD");
     EXPECT_EQ(std::count(heads.begin(), heads.end(), "C:FDD"), 3);
-    for (std::size_t i = 1; i < heads.size(); ++i) {
-        if (heads[i] == "C:FDD") {
-            EXPECT_EQ(heads[i - 1], "C:FR999999") << "with the last end record, not after its answer";
-        }
+    for (std::size_t i = 1, requests = 0; i + 2 < heads.size(); ++i) {
+        if (heads[i] != "C:FDD") continue;
+        // A small file follows its request at once; the next request leaves
+        // once the copy two before it was answered, with one still on its way.
+        EXPECT_EQ(heads[i + 1] + heads[i + 2], "C:FR000000C:FR999999");
+        EXPECT_EQ(std::count(heads.begin(), heads.begin() + long(i), "S:ACK"), ++requests == 1 ? 1 : 3);
     }
     EXPECT_EQ(server.host.files[u"D:\\c"].data, std::string(10, 'c'));
     EXPECT_EQ(client.op(), Waiting);
@@ -1183,19 +1199,125 @@ TEST_F(Pair, QueuedCopiesToThePeerEndInTheirTurn) {
               }),
               (Ended{{u"D:\\a", Outcome::Refused}, {u"D:\\b", Outcome::Done}}));
 
-    // A stop asked for once the next copy is queued stops that one.
-    server.host.files.erase(u"D:\\c");
+    // The peer refuses a request whose file followed it: that file is
+    // dropped as it comes, and the next copy goes on.
+    server.host.refusedPaths.insert(u"D:\\x");
+    client.host.files[u"C:\\x"] = FakeFile{"x", {1, 2, 3}};
+    EXPECT_EQ(run(u"axb"), (Ended{{u"D:\\a", Outcome::Done}, {u"D:\\x", Outcome::Refused}, {u"D:\\b", Outcome::Done}}));
+    const Heads refused = link.Heads();
+    EXPECT_EQ(std::count(refused.begin(), refused.end(), "S:NAK") * 100 + long(refused.size()), 116)
+        << "one NAK, nothing for the strays";
+
+    // A stop asked for once the next copy is queued stops that one, unless
+    // it went whole with its request: then it is done, and the stop with it.
+    client.host.files[u"C:\\L"] = FakeFile{Pattern(2 * kFastBlockBytes, 6), {1, 2, 3}};
     client.host.sent.clear();
     bool stopped = false;
-    EXPECT_EQ(run(u"bc", [&] {
-                  if (!stopped && asked("c")) client.protocol.RequestStop(), stopped = true;
+    auto stopAt = [&](const char* name) {
+        return [&, name] {
+            if (!stopped && asked(name)) client.protocol.RequestStop(), stopped = true;
+        };
+    };
+    EXPECT_EQ(run(u"bL", stopAt("L")), (Ended{{u"D:\\b", Outcome::Done}, {u"D:\\L", Outcome::Stopped}}));
+    EXPECT_FALSE(server.host.files.count(u"D:\\L") || server.host.files.count(u"D:\\L.$TEMP"));
+    server.host.files.erase(u"D:\\c");
+    stopped = false;
+    EXPECT_EQ(run(u"bc", stopAt("c")), (Ended{{u"D:\\b", Outcome::Done}, {u"D:\\c", Outcome::Done}}));
+    EXPECT_EQ(run(u"d"), (Ended{{u"D:\\d", Outcome::Done}}));
+
+    // A lost connection ends both, the queued one after the current one.
+    client.host.sent.clear();
+    EXPECT_EQ(run(u"cd", [&] {
+                  if (!asked("d")) return;
+                  client.host.outbox.clear(), server.host.outbox.clear();
+                  if (client.op() != Waiting) client.protocol.OnConnectionLost();
               }),
-              (Ended{{u"D:\\b", Outcome::Done}, {u"D:\\c", Outcome::Stopped}}));
-    EXPECT_FALSE(server.host.files.count(u"D:\\c") || server.host.files.count(u"D:\\c.$TEMP"));
+              (Ended{{u"D:\\c", Outcome::Lost}, {u"D:\\d", Outcome::Lost}}));
+    EXPECT_EQ(client.op(), Waiting);
+}
+
+// Files from the peer: each next request leaves as soon as the last one
+// did; the peer holds it until it served that one, whatever its end.
+TEST_F(Pair, QueuedCopiesFromThePeerAreHeldAndServedInTurn) {
+    server.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"id", u"pw");
+    ASSERT_EQ(link.Login(), LoginAnswer::Accepted);
+    for (char16_t c : u16(u"abcd")) server.host.files[u"D:\\" + u16(1, c)] = FakeFile{std::string(10, char(c)), {1, 2, 3}};
+    server.host.files[u"D:\\m"] = FakeFile{Pattern(3 * kFastBlockBytes, 5), {1, 2, 3}};
+    using Ended = std::vector<std::pair<u16, Outcome>>;
+    auto run = [&](const u16& names, const std::function<void()>& step = [] {}) {
+        link.transcript.clear();
+        client.host.reports.clear();
+        std::size_t next = 1;
+        auto file = [&](std::size_t i) { return u16(1, names[i]); };
+        client.protocol.StartCopyFrom(u"D:\\" + file(0), u"C:\\" + file(0));
+        while (link.Step()) {
+            if (next < names.size() && client.protocol.CanQueueCopyFrom()) {
+                EXPECT_EQ(client.protocol.QueueCopyFrom(u"D:\\" + file(next), u"C:\\" + file(next)), 0);
+                ++next;
+            }
+            step();
+        }
+        Ended ended;
+        for (const OperationReport& r : client.host.reports)
+            if (r.ours) ended.emplace_back(r.path, r.outcome);
+        return ended;
+    };
+    // A small file leaves whole behind the one before, before that one's answers.
+    client.protocol.StartCopyFrom(u"D:\\a", u"C:\\a");
+    link.Step();
+    EXPECT_EQ(client.protocol.QueueCopyFrom(u"D:\\b", u"C:\\b"), 0);
+    link.Step();
+    EXPECT_EQ(server.host.outbox.size(), 4u) << "both blocks and end records";
+    link.Pump();
+    // A missing source is refused, and the next one still comes.
+    EXPECT_EQ(run(u"axb"), (Ended{{u"D:\\a", Outcome::Done}, {u"D:\\x", Outcome::Refused}, {u"D:\\b", Outcome::Done}}));
+    EXPECT_EQ(link.Heads().at(1), "C:FCD") << "before any answer";
+    EXPECT_EQ(client.host.files[u"C:\\b"].data, std::string(10, 'b'));
+    EXPECT_EQ(client.op() + server.op(), Waiting);
+
+    // This side fails to write a block: what the peer had in flight of that
+    // file is dropped, and the queued file's first block begins it.
+    client.host.writesBeforeFailure = 2;  // the partial's note and block 0
+    bool failed = false;
+    EXPECT_EQ(run(u"mc", [&] {
+                  if (!failed && client.host.reports.size() == 1) client.host.writesBeforeFailure = -1, failed = true;
+              }),
+              (Ended{{u"D:\\m", Outcome::Failed}, {u"D:\\c", Outcome::Done}}));
+    EXPECT_EQ(client.host.files[u"C:\\c"].data, std::string(10, 'c'));
+    // The same for a file that came whole ahead of the stop record: it comes again after it.
+    client.host.files.erase(u"C:\\c");
+    client.host.writesBeforeFailure = 0;
+    failed = false;
+    EXPECT_EQ(run(u"ac", [&] {
+                  if (!failed && client.host.reports.size() == 1) client.host.writesBeforeFailure = -1, failed = true;
+              }),
+              (Ended{{u"D:\\a", Outcome::Failed}, {u"D:\\c", Outcome::Done}}));
+    EXPECT_EQ(client.host.files[u"C:\\c"].data, std::string(10, 'c'));
+    EXPECT_EQ(server.host.reports.back().outcome, Outcome::Done);
+
+    // A stop asked for once the next request left stops both; the peer serves what comes after.
+    bool stopped = false;
+    EXPECT_EQ(run(u"ab", [&] {
+                  if (!stopped) client.protocol.RequestStop(), stopped = true;
+              }),
+              (Ended{{u"D:\\a", Outcome::Stopped}, {u"D:\\b", Outcome::Stopped}}));
+    EXPECT_EQ(run(u"d"), (Ended{{u"D:\\d", Outcome::Done}}));
+
+    // A stop that meets the end record refuses it: the sender waits for nothing more.
+    client.host.files.erase(u"C:\\a");
+    link.transcript.clear();
+    client.protocol.StartCopyFrom(u"D:\\a", u"C:\\a");
+    while (link.Heads().size() < 2 && link.Step()) {
+    }
+    client.protocol.RequestStop();
+    link.Pump();
+    EXPECT_EQ(server.host.reports.back().outcome, Outcome::Refused);
+    EXPECT_FALSE(client.host.files.count(u"C:\\a"));
+    EXPECT_EQ(run(u"a"), (Ended{{u"D:\\a", Outcome::Done}}));
 
     // A lost connection ends both, the queued one after the current one.
     EXPECT_EQ(run(u"cd", [&] {
-                  if (!asked("d")) return;
                   client.host.outbox.clear(), server.host.outbox.clear();
                   if (client.op() != Waiting) client.protocol.OnConnectionLost();
               }),

@@ -24,6 +24,13 @@ int OfferedVersion(const char* bytes, std::size_t length, std::size_t markerAt) 
     return 0;
 }
 
+// The version of a secure offer's marker, or 0 for one this side does not know.
+int SecureVersion(std::string_view marker) {
+    for (int version = kFastVersion; version >= kFirstSecureVersion; --version)
+        if (marker == kFastMarkers[version]) return version;
+    return 0;
+}
+
 // Equal texts, in a time that does not tell how much of a guess was right.
 bool SameSecret(std::string_view expected, std::string_view given) {
     unsigned difference = expected.size() != given.size() ? 1u : 0u;
@@ -98,15 +105,17 @@ void Protocol::CheckSecureLogin(const Message& m, bool fromPeer) {
     // Without a session of its own this side answers as a Server that
     // knows none; an empty pair never logs in, as in the plain login; and a
     // connection in a fast mode already keeps its keys.
-    const std::size_t shareAt = Word(Kind::SecureLogin).size();
-    if (login_.fastAllowed && fromPeer && !FastMode() && !login_.text.empty() &&
+    const std::size_t markerAt = 3, shareAt = Word(Kind::SecureLogin).size() + 1;
+    const int version = SecureVersion(std::string_view(m.bytes + markerAt, shareAt - markerAt));
+    if (login_.fastAllowed && fromPeer && !FastMode() && !login_.text.empty() && version > 0 &&
         m.length == shareAt + SecureSession::kShareBytes)
-        secure_ = link_.NewSecureSession(Role::Server, login_.text, kFastMarker);
+        secure_ = link_.NewSecureSession(Role::Server, login_.text, kFastMarkers[version]);
     if (!secure_ || !secure_->TakePeerShare(m.bytes + shareAt, SecureSession::kShareBytes)) {
         secure_.reset();
         return RefuseUnknown();
     }
-    const std::string answer = FastAnswer(kFastMarker) + secure_->OwnShare() + secure_->OwnConfirmation();
+    const std::string answer =
+        FastAnswer(kFastMarkers[version]) + secure_->OwnShare() + secure_->OwnConfirmation();
     const int error = link_.SendBytes(answer.data(), answer.size());
     SetState(Waiting, false);
     if (error != 0) {
@@ -114,7 +123,7 @@ void Protocol::CheckSecureLogin(const Message& m, bool fromPeer) {
         return ShowSendError(error, answer.data(), answer.size());
     }
     // The Client's confirmation comes as the first frame.
-    login_.fastVersion.store(kFastVersion);
+    login_.fastVersion.store(version);
     awaitingConfirmation_ = true;
 }
 
@@ -138,15 +147,15 @@ void Protocol::TakeConfirmation(const char* data, std::size_t length) {
 int Protocol::SendLoginRequest() {
     secure_.reset();
     if (login_.fastAllowed) {
-        secure_ = link_.NewSecureSession(Role::Client, login_.text, kFastMarker);
+        secure_ = link_.NewSecureSession(Role::Client, login_.text, kFastMarkers[login_.offeredVersion]);
         // Nothing goes out: a library that failed never sends the pair in the clear.
         if (!secure_) return kNotSecure;
     }
     login_.markerSent = secure_ != nullptr;
     // The secure offer carries no login text: a Server that knows no
     // secure session sees an empty one and answers "NAK".
-    const std::string request =
-        secure_ ? WordText(Kind::SecureLogin) + secure_->OwnShare() : WordText(Kind::Login) + login_.text;
+    const std::string request = secure_ ? std::string("PW") + '\0' + kFastMarkers[login_.offeredVersion] + secure_->OwnShare()
+                                        : WordText(Kind::Login) + login_.text;
     return SendFrame(request.data(), request.size());
 }
 
@@ -164,12 +173,18 @@ LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
 }
 
 LoginAnswer Protocol::TakeSecureAnswer(std::string_view answer, bool nak) {
+    const int version = login_.offeredVersion;
     if (nak) {
-        // Whatever this Server is, it knows no secure session.
         secure_.reset();
+        // A Server of an older release knows the older offers only, on the
+        // same connection; once the oldest is refused, it knows none.
+        if (version > kFirstSecureVersion) {
+            login_.offeredVersion = version - 1;
+            return LoginAnswer::OfferAgain;
+        }
         return LoginAnswer::PlainOnly;
     }
-    const std::string head = FastAnswer(kFastMarker);
+    const std::string head = FastAnswer(kFastMarkers[version]);
     const std::size_t shareAt = head.size(), confirmationAt = shareAt + SecureSession::kShareBytes;
     if (!secure_ || answer.size() != confirmationAt + SecureSession::kConfirmationBytes ||
         answer.substr(0, shareAt) != head || !secure_->TakePeerShare(answer.data() + shareAt, SecureSession::kShareBytes)) {
@@ -179,7 +194,7 @@ LoginAnswer Protocol::TakeSecureAnswer(std::string_view answer, bool nak) {
     const bool confirmed = secure_->PeerConfirms(answer.data() + confirmationAt, SecureSession::kConfirmationBytes);
     // This side's confirmation goes out either way, as the first frame: a
     // Server told another pair counts it as a wrong login.
-    login_.fastVersion.store(kFastVersion);
+    login_.fastVersion.store(version);
     const std::string confirmation = secure_->OwnConfirmation();
     const int error = SendMessage(confirmation.data(), confirmation.size(), false);
     if (!confirmed || error != 0) {

@@ -18,15 +18,21 @@ namespace quorbel {
 // and times, or "NAK"; from 3 on, listings are exact and paged and a cut
 // copy resumes; from 4 on, the pair is proven by a key exchange instead
 // of sent, every frame is sealed (the secure session), and a sender keeps
-// several blocks in flight. A Server still takes an older marker after a
-// plain login text and then keeps to what that release knows, since a
-// program of it waits for nothing more.
-constexpr int kFastVersion = 4;
+// several blocks in flight; from 5 on, a side serving a request holds the
+// peer's next one until it is done, and a side that refused a file sent
+// to it drops what the sender had already sent of it, so that requests
+// need not wait for the last one's end. A Server still takes an older
+// marker and then keeps to what that release knows, since a program of it
+// waits for nothing more.
+constexpr int kFastVersion = 5;
+// The oldest version of the secure session: a Client whose offer of a
+// newer one was answered "NAK" offers the older ones in turn.
+constexpr int kFirstSecureVersion = 4;
 // The last version offered after a plain login text; the secure session
 // has its own first message: "PW", NUL, the marker and the Client's share.
 constexpr int kLastPlainFastVersion = 3;
 // The marker of each version, the index being the version.
-inline constexpr const char* kFastMarkers[kFastVersion + 1] = {"", "QBX1", "QBX2", "QBX3", "QBX4"};
+inline constexpr const char* kFastMarkers[kFastVersion + 1] = {"", "QBX1", "QBX2", "QBX3", "QBX4", "QBX5"};
 inline constexpr const char* kFastMarker = kFastMarkers[kFastVersion];
 // A wrong login pair is answered this much later, and the connection ends
 // after this many of them.
@@ -39,6 +45,7 @@ enum class LoginAnswer {
     CommunicationError,  // recv failed, timed out, or the Server closed (0 bytes)
     Rejected,            // the answer starts with "NAK", or the secure exchange showed another pair
     PlainOnly,           // a secure offer answered "NAK": the peer knows only the plain login
+    OfferAgain,          // an offer answered "NAK" that an older release knows no more: send the next
     NotAPeer,            // anything but "ACK" (with our marker or without) or "NAK"
 };
 
@@ -60,12 +67,14 @@ struct LoginState {
     bool required = false;      // serve nothing else until a login was accepted
     bool loggedIn = false;
     bool markerSent = false;
+    int offeredVersion = kFastVersion;  // Client: the secure offer's version
     int wrongPairs = 0;
     std::atomic<int> fastVersion{0};  // both sides showed it; 0 in the plain mode
 
     // A new connection starts plain and not logged in.
     void Reset() {
         loggedIn = markerSent = false;
+        offeredVersion = kFastVersion;
         wrongPairs = 0;
     }
 };

@@ -42,6 +42,7 @@ void Protocol::OnConnectionLost() {
     autoListed_ = false;
     login_.Reset();
     endSent_ = false;
+    held_.reset();
     frames_.Reset();
     streamBroken_ = loginEnded_ = awaitingConfirmation_ = false;
     {
@@ -142,18 +143,32 @@ void Protocol::End(Outcome outcome, bool refresh) {
     }
     std::optional<QueuedCopy> next = std::move(queued_);
     queued_.reset();
-    // The peer answered the end record, so its next answer is to the queued
-    // request. Any other end leaves that answer unknown: the queued copy
-    // ends with it, and the peer's answer, if one comes, is refused.
-    const bool begins = next && (outcome == Outcome::Done || outcome == Outcome::Refused);
-    if (begins) {
+    std::optional<ServedAhead> served;
+    if (servedAhead_ && outcome == Outcome::Lost) served = std::move(servedAhead_), servedAhead_.reset();
+    // A queued copy begins where the peer's next answers are its own: one
+    // to the peer once the end record was answered or the copy refused,
+    // one from the peer after any end but the connection's. Otherwise it
+    // ends with the current one, and an answer that still comes is refused.
+    const bool begins = next && (next->fromPeer ? outcome != Outcome::Lost
+                                                : outcome == Outcome::Done || outcome == Outcome::Refused);
+    if (begins && next->fromPeer) {
+        BeginCopyFrom(next->source, next->destination);
+        SetState(CallCopyFrom, refresh);
+    } else if (servedAhead_) {
+        BeginServedAhead();
+    } else if (begins) {
         BeginCopyTo(next->source, next->destination);
+        // The request's answer comes before its block's.
+        if (next->sentAhead) AwaitAnswers(next->size > 0 ? 2 : 1, next->size);
         SetState(CallCopyTO, refresh);
     } else {
         SetState(Waiting, refresh);
     }
     Report(operation, ours, path, bytes, outcome);
-    if (next && !begins) Report(Operation::Send, true, next->destination, 0, outcome);
+    if (served) Report(Operation::Send, false, served->path, served->size, outcome);
+    if (next && !begins)
+        Report(next->fromPeer ? Operation::Receive : Operation::Send, true,
+               next->fromPeer ? next->source : next->destination, 0, outcome);
 }
 
 // ---- Sending ------------------------------------------------------------------
@@ -303,14 +318,18 @@ int Protocol::QueueCopyTo(u16view localSource, u16view destinationOnPeer) {
     if (!CanQueueCopyTo() || !CopyToFits(localSource, dest)) return kRequestTooLong;
     // A request that did not leave queues nothing; the connection is ending.
     const int error = SendRequest(Kind::TakeFile, dest);
-    if (error == 0) queued_ = QueuedCopy{u16(localSource), u16(destinationOnPeer)};
-    return error;
+    if (error != 0) return error;
+    QueuedCopy copy{u16(localSource), u16(destinationOnPeer), false};
+    copy.sentAhead = FastVersion() >= 5 && SendWhole(localSource, true, copy.size);
+    queued_ = std::move(copy);
+    return 0;
 }
 
-int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
-    const std::string source = link_.Codec().ToAnsi(sourceOnPeer);
-    if (source.size() > kMaxRequestPath || localDestination.empty() || localDestination.size() > kMaxPath)
-        return kRequestTooLong;
+bool Protocol::CopyFromFits(std::string_view source, u16view localDestination) const {
+    return source.size() <= kMaxRequestPath && !localDestination.empty() && localDestination.size() <= kMaxPath;
+}
+
+void Protocol::BeginCopyFrom(u16view sourceOnPeer, u16view localDestination) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         transfer_.finalName.assign(localDestination);
@@ -318,7 +337,25 @@ int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
     ResetReception();
     step_.store(0);
     BeginOperation(Operation::Receive, true, sourceOnPeer);
+}
+
+int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
+    const std::string source = link_.Codec().ToAnsi(sourceOnPeer);
+    if (!CopyFromFits(source, localDestination)) return kRequestTooLong;
+    BeginCopyFrom(sourceOnPeer, localDestination);
     return StartRequest(CallCopyFrom, Kind::SendFile, source);
+}
+
+bool Protocol::CanQueueCopyFrom() const {
+    return !queued_ && OperationState() == CallCopyFrom && FastVersion() >= 5;
+}
+
+int Protocol::QueueCopyFrom(u16view sourceOnPeer, u16view localDestination) {
+    const std::string source = link_.Codec().ToAnsi(sourceOnPeer);
+    if (!CanQueueCopyFrom() || !CopyFromFits(source, localDestination)) return kRequestTooLong;
+    const int error = SendRequest(Kind::SendFile, source);
+    if (error == 0) queued_ = QueuedCopy{u16(sourceOnPeer), u16(localDestination), true};
+    return error;
 }
 
 int Protocol::StartCreateFolder(u16view pathOnPeer) {
@@ -391,12 +428,32 @@ void Protocol::Receive(const char* data, int32_t length) {
 }
 
 void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
-    const Message m{bytes, length, BoundedLength(bytes, length), Classify(bytes, length)};
     if (monitorRecording_.load() == 1) {
         std::lock_guard<std::mutex> guard(lock_);
         receivedRing_.Record(bytes, length);
     }
-    if (DropsStray(m.kind)) return;
+    DispatchMessage(Message{bytes, length, BoundedLength(bytes, length), Classify(bytes, length)}, fromPeer);
+    while (held_ && OperationState() == Waiting && !streamBroken_ && !loginEnded_) {
+        const std::string request = std::move(*held_);
+        held_.reset();
+        DispatchMessage(Message{request.data(), request.size(), BoundedLength(request.data(), request.size()),
+                                Classify(request.data(), request.size())},
+                        true);
+    }
+}
+
+bool Protocol::HoldsRequest(const Message& m) {
+    const int32_t state = OperationState();
+    const Operation serves = WireRow(m.kind).serves;
+    if (FastVersion() < 5 || held_ || serves == Operation::Unknown || serves == Operation::Login) return false;
+    if (state != RequestDIR && state != RequestCopyTO && state != RequestCopyFrom) return false;
+    held_.emplace(m.bytes, m.length);
+    ServeAhead();
+    return true;
+}
+
+void Protocol::DispatchMessage(const Message& m, bool fromPeer) {
+    if (DropsStray(m.kind) || HoldsRequest(m)) return;
     const int32_t state = OperationState();
     if (!TakenIn(m.kind, state)) {
         if (state == FolderTO) return;  // it waits for its answer alone
@@ -405,6 +462,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
     }
     if (m.kind == Kind::Nak) {
         // A refusal ends the operation on this side too; it is never answered.
+        TakeRefusalOfBlocks();
         return Abandon(Outcome::Refused);
     }
     switch (state) {
@@ -438,10 +496,16 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
     const std::string_view ansi(m.bytes + 2, m.textLength - 2);
     const u16 path = link_.Codec().FromAnsi(ansi);
     BeginOperation(operation, false, path);
+    // From fast mode 5 a small file follows its request before the answer:
+    // refused, what comes of it is dropped.
+    auto refuse = [&](bool notice) {
+        if (m.kind == Kind::TakeFile && FastVersion() >= 5) transfer_.strays = TransferFile::Strays::To;
+        Refuse(Outcome::Refused, notice);
+    };
     // Whoever has not logged in gets "NAK" and no note on this side's screen.
-    if (!Serving()) return Refuse(Outcome::Refused, false);
+    if (!Serving()) return refuse(false);
     if (ansi.size() > kMaxPath || path.size() > kMaxPath || !files_.AcceptsPeerRequest(m.kind, path))
-        return Refuse(Outcome::Refused);
+        return refuse(true);
 
     switch (m.kind) {
         case Kind::List:
@@ -465,7 +529,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
             return;
         case Kind::TakeFile:
             // Nothing is written for a file whose folder is not there.
-            if (!files_.FolderExists(ParentPath(path))) return Refuse(Outcome::Refused);
+            if (!files_.FolderExists(ParentPath(path))) return refuse(true);
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 transfer_.finalName = path;
@@ -560,8 +624,9 @@ void Protocol::AfterBlockSent(BlockSent sent, bool nakOnFailure) {
     if (sent == BlockSent::Source) {
         // The receiver's answer says where the blocks start.
     } else if (sent == BlockSent::End) {
-        if (EndRecordAnswered()) endSent_ = true;
-        else End(Outcome::Done, true);
+        if (!EndRecordAnswered()) return End(Outcome::Done, true);
+        endSent_ = true;
+        ServeAhead();
     } else {
         // The receiver answers the blocks it had before this end.
         ForgetBlocksInFlight(true);
@@ -586,7 +651,10 @@ void Protocol::DispatchReceiving(const Message& m, bool fr) {
     if (m.kind == SourceKind(fr) && !stopAsked) return TakeSource(m);
     if (m.kind == EndKind(fr)) {
         if (stopAsked) {
-            stop_.store(StopState::None);
+            // Its sender waits for the answer: refused, the copy ends on both
+            // sides, and the peer goes on with what it was asked next.
+            if (!queued_) stop_.store(StopState::None);
+            if (EndRecordAnswered()) SendNak(false);
             ReleaseTransferFile();
             return End(Outcome::Stopped, true);
         }
@@ -597,7 +665,7 @@ void Protocol::DispatchReceiving(const Message& m, bool fr) {
     if (m.kind == BlockKind(fr) || m.kind == SourceKind(fr)) {
         const int32_t number = m.kind == SourceKind(fr) ? 0 : ParseHeaderNumber(bytes + 2);
         if (number >= 0 && stopAsked) {
-            stop_.store(StopState::None);
+            if (!queued_) stop_.store(StopState::None);
             ExpectStrays();
             SendNak(false);
             ReleaseTransferFile();

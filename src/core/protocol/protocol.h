@@ -124,9 +124,19 @@ public:
     // calls belong to the thread that runs the receive loop.
     bool CanQueueCopyTo() const;
     // Results as StartCopyTo; kRequestTooLong also while none may be queued.
+    // From fast mode 5, a file of one block at most follows its request at
+    // once, whole: its answers come behind the current copy's, and a stop
+    // asked for meanwhile no longer stops it.
     int QueueCopyTo(u16view localSource, u16view destinationOnPeer);
     // CallCopyFrom: "FC" + the source path on the peer.
     int StartCopyFrom(u16view sourceOnPeer, u16view localDestination);
+    // Between two programs of fast mode 5, the next copy from the peer may
+    // be asked for as soon as the current one was: the peer holds the
+    // request until it is done, so that a small file costs less than a
+    // round trip. The queued copy begins when the current one ends in any
+    // way but a lost connection (a stop asked for meanwhile stops it too).
+    bool CanQueueCopyFrom() const;
+    int QueueCopyFrom(u16view sourceOnPeer, u16view localDestination);
     // FolderTO: "CD" + the path of the folder to create on the peer.
     int StartCreateFolder(u16view pathOnPeer);
     // "CUT" (Server, before closing).
@@ -192,11 +202,17 @@ private:
     int StartRequest(int32_t state, Kind kind, const std::string& path);
     bool CopyToFits(u16view localSource, std::string_view destination) const;
     void BeginCopyTo(u16view localSource, u16view destinationOnPeer);
+    bool CopyFromFits(std::string_view source, u16view localDestination) const;
+    void BeginCopyFrom(u16view sourceOnPeer, u16view localDestination);
 
     // Receiving.
     // Every whole frame the reader holds; false once its stream is broken.
     bool DispatchFrames();
     void Dispatch(const char* bytes, std::size_t length, bool fromPeer);
+    void DispatchMessage(const Message& m, bool fromPeer);
+    // The peer's next request while this side serves one (fast mode 5):
+    // held, and served once the state is Waiting again.
+    bool HoldsRequest(const Message& m);
     void DispatchWaiting(const Message& m, bool fromPeer);
     void DispatchCallDir(const Message& m);
     void DispatchSending(const Message& m, bool fr);
@@ -306,11 +322,37 @@ private:
     // The connection is ending after a wrong pair: nothing more is dispatched.
     bool loginEnded_ = false;
     bool endSent_ = false;     // the end record left: the peer's answer ends the copy
-    // The next copy to the peer, its request sent while endSent_.
+    // The next copy, its request sent while the current one runs: to the
+    // peer once endSent_, from the peer at any time.
     struct QueuedCopy {
         u16 source, destination;
+        bool fromPeer;
+        // Its file went whole behind its request (fast mode 5).
+        bool sentAhead = false;
+        uint64_t size = 0;
     };
+    // A file of one block at most, its block and end record sent at once;
+    // false when it is larger or unreadable (nothing was sent).
+    bool SendWhole(u16view source, bool fr, uint64_t& size);
+    // A copy whose messages all went ahead begins: only its answers are
+    // left, `answers` of them before its end record's.
+    void AwaitAnswers(int answers, uint64_t size);
+    // Serving (fast mode 5): a held request for a small file is sent whole
+    // behind the end record of the copy before it, whose answer is still
+    // on its way; it is the current copy once that copy ended, and goes
+    // back to being held when the receiver refused a block of that copy.
+    struct ServedAhead {
+        std::string request;
+        u16 path;
+        uint64_t size;
+    };
+    std::optional<ServedAhead> servedAhead_;
+    void ServeAhead();
+    void BeginServedAhead();
+    // A refusal of a copy from this side that does not answer its end record.
+    void TakeRefusalOfBlocks();
     std::optional<QueuedCopy> queued_;
+    std::optional<std::string> held_;  // the peer's next request, while serving one
     bool autoListed_ = false;  // Server: asked the peer's listing once
 
     // The operation running now, for its report.

@@ -300,6 +300,87 @@ BlockSent Protocol::SendNextBlock(bool fr) {
     return BlockSent::Block;
 }
 
+bool Protocol::SendWhole(u16view source, bool fr, uint64_t& size) {
+    if (!files_.OpenTransferForRead(source, size)) return false;
+    // One byte more than a block tells a file that grew past it.
+    const std::size_t whole = kFrameHeaderBytes + kBlockHeaderBytes + kFastBlockBytes + 1 + SecureSession::kTagBytes;
+    if (transfer_.buffer.size() < whole) transfer_.buffer.resize(whole);
+    char* const message = transfer_.buffer.data() + kFrameHeaderBytes;
+    std::size_t got = 0;
+    int64_t n = 1;
+    while (size <= kFastBlockBytes && got <= kFastBlockBytes && n > 0) {
+        const std::size_t ask = kFastBlockBytes + 1 - got;
+        n = files_.ReadTransfer(message + kBlockHeaderBytes + got, ask);
+        if (n > 0 && uint64_t(n) > ask) n = -1;
+        if (n > 0) got += std::size_t(n);
+    }
+    FileTimes times;
+    const bool whole_read = n == 0 && got <= kFastBlockBytes && files_.GetTransferTimes(times);
+    files_.CloseTransfer();
+    if (!whole_read) return false;
+    // A send that fails ends the connection, and the copy with it.
+    int error = 0;
+    if (got > 0) {
+        PutBlockHeader(message, fr, 0);
+        error = SendInFrame(transfer_.buffer.data(), kBlockHeaderBytes + got);
+    }
+    PutEndRecord(message, fr, times);
+    if (error == 0) error = SendInFrame(transfer_.buffer.data(), kEndRecordBytes);
+    if (error != 0) ShowSendError(error, message, kEndRecordBytes);
+    size = got;
+    return true;
+}
+
+void Protocol::AwaitAnswers(int answers, uint64_t size) {
+    // The window counts the answers before the end record's, as blocks in flight.
+    transfer_.window.Start(true);
+    for (int i = 0; i < answers; ++i) transfer_.window.Sent(NowUs());
+    step_.store(size > 0 ? 1 : 0);
+    transferred_.store(size);
+    copySize_.store(size);
+    endSent_ = true;
+}
+
+void Protocol::ServeAhead() {
+    if (FastVersion() < 5 || OperationState() != RequestCopyFrom || !endSent_ || servedAhead_ || !held_ ||
+        Classify(held_->data(), held_->size()) != Kind::SendFile)
+        return;
+    // What would refuse it is left to its turn, as is a larger file.
+    const std::string_view ansi(held_->data() + 2, BoundedLength(held_->data(), held_->size()) - 2);
+    const u16 path = link_.Codec().FromAnsi(ansi);
+    uint64_t size = 0;
+    if (!Serving() || ansi.size() > kMaxPath || path.size() > kMaxPath ||
+        !files_.AcceptsPeerRequest(Kind::SendFile, path) || !SendWhole(path, false, size))
+        return;
+    servedAhead_ = ServedAhead{std::move(*held_), path, size};
+    held_.reset();
+}
+
+void Protocol::BeginServedAhead() {
+    ServedAhead ahead = std::move(*servedAhead_);
+    servedAhead_.reset();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        transfer_.source = ahead.path;
+    }
+    BeginOperation(Operation::Send, false, ahead.path);
+    AwaitAnswers(ahead.size > 0 ? 1 : 0, ahead.size);
+    SetState(RequestCopyFrom, true);
+    ServeAhead();
+}
+
+void Protocol::TakeRefusalOfBlocks() {
+    if (FastVersion() < 5 || OperationState() != RequestCopyFrom || (endSent_ && transfer_.window.InFlight() == 0))
+        return;
+    // The receiver drops all up to the stop record; a file sent ahead goes
+    // again after it, in its turn.
+    if (servedAhead_) {
+        held_ = std::move(servedAhead_->request);
+        servedAhead_.reset();
+    }
+    SendWord(Kind::StopFrom);
+}
+
 BlockSent Protocol::StartBlocks(bool fr) {
     if (FastVersion() < 3) return SendNextBlock(fr);
     // A file of one block at most goes at once (fast mode 4): a cut copy
@@ -389,8 +470,10 @@ void Protocol::ForgetBlocksInFlight(bool answersCome) {
 
 void Protocol::ExpectStrays() {
     const int32_t state = OperationState();
-    if (FastVersion() >= 4 && (state == RequestCopyTO || state == CallCopyFrom))
+    if (FastVersion() >= 4 && (state == RequestCopyTO || state == CallCopyFrom)) {
         transfer_.strays = state == RequestCopyTO ? TransferFile::Strays::To : TransferFile::Strays::From;
+        transfer_.straysUntilStop = state == CallCopyFrom && FastVersion() >= 5;
+    }
 }
 
 bool Protocol::DropsStray(Kind kind) {
@@ -401,8 +484,13 @@ bool Protocol::DropsStray(Kind kind) {
         if (kind == Kind::Nak) return true;
     }
     if (transfer_.strays != TransferFile::Strays::None) {
-        const bool fr = transfer_.strays == TransferFile::Strays::To;
-        if (kind == BlockKind(fr) || kind == EndKind(fr) || kind == StopKind(fr)) return true;
+        const bool fr = transfer_.strays == TransferFile::Strays::To, untilStop = transfer_.straysUntilStop;
+        if (kind == StopKind(fr) && untilStop) {
+            transfer_.strays = TransferFile::Strays::None;
+            return true;
+        }
+        if (kind == BlockKind(fr) || kind == EndKind(fr) || kind == StopKind(fr) || (untilStop && kind == SourceKind(fr)))
+            return true;
         // The sender took the refusal: what follows is new.
         transfer_.strays = TransferFile::Strays::None;
     }

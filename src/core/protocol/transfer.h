@@ -153,6 +153,10 @@ struct TransferFile {
     // sender says anything else.
     enum class Strays { None, To, From };
     Strays strays = Strays::None;
+    // From fast mode 5, a copy from the peer's strays end with the stop
+    // record its sender sends once it took the refusal: what comes ahead
+    // of the next copy is told from what comes after.
+    bool straysUntilStop = false;
 };
 
 // What sending the next block did.

@@ -15,9 +15,9 @@ constexpr uint32_t kAnyState = ~0u;  // every state there is
 
 const WireWord kWireWords[] = {
     // An empty login text: a Server that knows no secure session answers
-    // it "NAK" as any "PW" without text. The marker is kFastMarker's, the
+    // it "NAK" as any "PW" without text. The marker's version follows, the
     // 65 bytes after it the share.
-    {Kind::SecureLogin, std::string_view("PW\0QBX4", 7), Sender::Client, In(Waiting), LengthRule::BytesAtLeast, 7 + 65,
+    {Kind::SecureLogin, std::string_view("PW\0QBX", 6), Sender::Client, In(Waiting), LengthRule::BytesAtLeast, 7 + 65,
      Operation::Login},
     {Kind::Login, "PW", Sender::Client, In(Waiting), LengthRule::TextLongerThan, 2, Operation::Login},
     {Kind::Ack, "ACK", Sender::Either, In(RequestDIR) | In(CallCopyTO) | In(RequestCopyFrom) | In(FolderTO),
