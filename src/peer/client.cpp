@@ -836,8 +836,11 @@ int Client::Get() {
     if (files.empty()) return status;
     if (int code = Open()) return code;
     Progress progress;
-    for (const File& f : files) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const File& f = files[i];
         local_ = toOutput ? dest : f.local;
+        if (i + 1 < files.size())
+            queueNext_ = [&, next = &files[i + 1]] { return protocol_->QueueCopyFrom(next->source, next->name) == 0; };
         OperationReport ended;
         if (int code = CopyOne(progress, "get " + f.text + " -> " + (toOutput ? "standard output" : f.local), 0,
                                Operation::Receive, [&] { return protocol_->StartCopyFrom(f.source, f.name); },
@@ -1112,9 +1115,9 @@ int Client::CopyTree() {
     std::optional<TreeStep> ahead;
     auto queueAhead = [&] {
         ahead = plan.Next();
-        return ahead->action == TreeAction::CopyFile && ahead->bytes <= protocol_->MaxCopyBytes() &&
-               fits(*ahead, setup_.codec.Encode(peerOf(*ahead))) &&
-               protocol_->QueueCopyTo(ahead->path, peerOf(*ahead)) == 0;
+        if (ahead->action != TreeAction::CopyFile || !fits(*ahead, setup_.codec.Encode(peerOf(*ahead)))) return false;
+        if (!put) return protocol_->QueueCopyFrom(peerOf(*ahead), ahead->path) == 0;
+        return ahead->bytes <= protocol_->MaxCopyBytes() && protocol_->QueueCopyTo(ahead->path, peerOf(*ahead)) == 0;
     };
     for (;;) {
         if (const int signal = SignalToEnd()) return SignalExitCode(signal);
@@ -1157,6 +1160,7 @@ int Client::CopyTree() {
         else if (!put) {
             local_ = localTop + "/" + posix::ToUtf8Lossy(step.path);
             std::replace(local_.begin() + long(localTop.size()), local_.end(), '\\', '/');
+            queueNext_ = queueAhead;
             code = CopyOne(progress, "get " + shown + " -> " + local_, step.bytes, Operation::Receive,
                            [&] { return protocol_->StartCopyFrom(peer, step.path); }, shown, status, peer);
         } else if (step.bytes > protocol_->MaxCopyBytes()) {
