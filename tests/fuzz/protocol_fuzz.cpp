@@ -70,8 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool server = mode & 1;
         peer = std::make_unique<FakeSecureSession>(server ? Role::Client : Role::Server, "idpw|" + std::string(kFastMarker), 1);
         const std::size_t answerShare = Word(Kind::Ack).size() + 1 + std::strlen(kFastMarker);
+        // "PW", NUL, the marker, the share.
+        const std::string offerHead = std::string("PW", 3) + kFastMarker;
         if (server) {
-            const std::string offer = WordText(Kind::SecureLogin) + peer->OwnShare();
+            const std::string offer = offerHead + peer->OwnShare();
             protocol->Receive(offer.data(), static_cast<int32_t>(offer.size()));
             const std::string answer = host->outbox.back();
             Check(answer.size() > answerShare + SecureSession::kShareBytes);
@@ -85,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             protocol->SendLoginRequest();
             const std::string offer = host->outbox.back();
-            peer->TakePeerShare(offer.data() + Word(Kind::SecureLogin).size(), SecureSession::kShareBytes);
+            peer->TakePeerShare(offer.data() + offerHead.size(), SecureSession::kShareBytes);
             const std::string answer = FakeAnswer(*peer);
             Check(protocol->TakeLoginAnswer(answer.data(), int32_t(answer.size())) == LoginAnswer::Accepted);
             const std::string confirmation = host->outbox.back();

@@ -315,9 +315,9 @@ bool Protocol::SendWhole(u16view source, bool fr, uint64_t& size) {
         if (n > 0) got += std::size_t(n);
     }
     FileTimes times;
-    const bool whole_read = n == 0 && got <= kFastBlockBytes && files_.GetTransferTimes(times);
+    const bool readWhole = n == 0 && got <= kFastBlockBytes && files_.GetTransferTimes(times);
     files_.CloseTransfer();
-    if (!whole_read) return false;
+    if (!readWhole) return false;
     // A send that fails ends the connection, and the copy with it.
     int error = 0;
     if (got > 0) {
