@@ -1170,6 +1170,9 @@ TEST_F(Pair, QueuedCopiesToThePeerEndInTheirTurn) {
         return ended;
     };
     using Ended = std::vector<std::pair<u16, Outcome>>;
+    // Nothing is queued behind no copy.
+    EXPECT_EQ(client.protocol.QueueCopyTo(u"C:\\a", u"D:\\a") + client.protocol.QueueCopyFrom(u"D:\\a", u"C:\\a"),
+              2 * kRequestTooLong);
     EXPECT_EQ(run(u"abc"), (Ended{{u"D:\\a", Outcome::Done}, {u"D:\\b", Outcome::Done}, {u"D:\\c", Outcome::Done}}));
     const Heads heads = link.Heads();
     EXPECT_EQ(heads.front(), "C:FDD");

@@ -154,7 +154,8 @@ int Protocol::SendLoginRequest() {
     login_.markerSent = secure_ != nullptr;
     // The secure offer carries no login text: a Server that knows no
     // secure session sees an empty one and answers "NAK".
-    const std::string request = secure_ ? std::string("PW") + '\0' + kFastMarkers[login_.offeredVersion] + secure_->OwnShare()
+    const std::string request = secure_ ? WordText(Kind::Login) + '\0' + kFastMarkers[login_.offeredVersion] +
+                                              secure_->OwnShare()
                                         : WordText(Kind::Login) + login_.text;
     return SendFrame(request.data(), request.size());
 }

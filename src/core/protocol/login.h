@@ -19,9 +19,10 @@ namespace quorbel {
 // copy resumes; from 4 on, the pair is proven by a key exchange instead
 // of sent, every frame is sealed (the secure session), and a sender keeps
 // several blocks in flight; from 5 on, a side serving a request holds the
-// peer's next one until it is done, and a side that refused a file sent
-// to it drops what the sender had already sent of it, so that requests
-// need not wait for the last one's end. A Server still takes an older
+// peer's next one until it is done, a small file goes whole without
+// waiting for the answers before it, and a sender that took a refusal of
+// a block ends what it had sent with a stop record, so that requests need
+// not wait for the last one's end. A Server still takes an older
 // marker and then keeps to what that release knows, since a program of it
 // waits for nothing more.
 constexpr int kFastVersion = 5;
@@ -45,7 +46,7 @@ enum class LoginAnswer {
     CommunicationError,  // recv failed, timed out, or the Server closed (0 bytes)
     Rejected,            // the answer starts with "NAK", or the secure exchange showed another pair
     PlainOnly,           // a secure offer answered "NAK": the peer knows only the plain login
-    OfferAgain,          // an offer answered "NAK" that an older release knows no more: send the next
+    OfferAgain,          // a secure offer answered "NAK": the next older one goes on the same connection
     NotAPeer,            // anything but "ACK" (with our marker or without) or "NAK"
 };
 
