@@ -556,8 +556,7 @@ OperationReport Client::Await(Progress* progress) {
             continue;
         }
         // Before a wait: the end record may have left while the copy before ended.
-        if (queueNext_ && !stopping &&
-            (awaitedFirst_ == Operation::Send ? protocol_->CanQueueCopyTo() : protocol_->CanQueueCopyFrom()))
+        if (queueNext_ && !stopping && (protocol_->CanQueueCopyTo() || protocol_->CanQueueCopyFrom()))
             nextQueued_ = std::exchange(queueNext_, nullptr)();
         const Receipt receipt = ReceiveOnce(*protocol_, fd_);
         if (copy && !resumed && protocol_->ResumedAt() > 0) {

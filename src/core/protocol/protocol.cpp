@@ -432,13 +432,11 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
         std::lock_guard<std::mutex> guard(lock_);
         receivedRing_.Record(bytes, length);
     }
-    DispatchMessage(Message{bytes, length, BoundedLength(bytes, length), Classify(bytes, length)}, fromPeer);
+    DispatchMessage(bytes, length, fromPeer);
     while (held_ && OperationState() == Waiting && !streamBroken_ && !loginEnded_) {
         const std::string request = std::move(*held_);
         held_.reset();
-        DispatchMessage(Message{request.data(), request.size(), BoundedLength(request.data(), request.size()),
-                                Classify(request.data(), request.size())},
-                        true);
+        DispatchMessage(request.data(), request.size(), true);
     }
 }
 
@@ -452,7 +450,8 @@ bool Protocol::HoldsRequest(const Message& m) {
     return true;
 }
 
-void Protocol::DispatchMessage(const Message& m, bool fromPeer) {
+void Protocol::DispatchMessage(const char* bytes, std::size_t length, bool fromPeer) {
+    const Message m{bytes, length, BoundedLength(bytes, length), Classify(bytes, length)};
     if (DropsStray(m.kind) || HoldsRequest(m)) return;
     const int32_t state = OperationState();
     if (!TakenIn(m.kind, state)) {
@@ -483,6 +482,10 @@ void Protocol::RefuseUnknown() {
     Refuse(Outcome::Refused, Serving());
 }
 
+bool Protocol::Serves(Kind kind, std::string_view ansi, u16view path) {
+    return ansi.size() <= kMaxPath && path.size() <= kMaxPath && files_.AcceptsPeerRequest(kind, path);
+}
+
 void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
     if (m.kind == Kind::Login) return CheckLogin(m, fromPeer);
     if (m.kind == Kind::SecureLogin) return CheckSecureLogin(m, fromPeer);
@@ -504,8 +507,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
     };
     // Whoever has not logged in gets "NAK" and no note on this side's screen.
     if (!Serving()) return refuse(false);
-    if (ansi.size() > kMaxPath || path.size() > kMaxPath || !files_.AcceptsPeerRequest(m.kind, path))
-        return refuse(true);
+    if (!Serves(m.kind, ansi, path)) return refuse(true);
 
     switch (m.kind) {
         case Kind::List:

@@ -209,11 +209,14 @@ private:
     // Every whole frame the reader holds; false once its stream is broken.
     bool DispatchFrames();
     void Dispatch(const char* bytes, std::size_t length, bool fromPeer);
-    void DispatchMessage(const Message& m, bool fromPeer);
+    void DispatchMessage(const char* bytes, std::size_t length, bool fromPeer);
     // The peer's next request while this side serves one (fast mode 5):
     // held, and served once the state is Waiting again.
     bool HoldsRequest(const Message& m);
     void DispatchWaiting(const Message& m, bool fromPeer);
+    // Whether a request of that kind for that path may be served (the
+    // login aside): a path that fits, and one the files serve.
+    bool Serves(Kind kind, std::string_view ansi, u16view path);
     void DispatchCallDir(const Message& m);
     void DispatchSending(const Message& m, bool fr);
     // What follows a block sent (or not): the next step, the wait for the

@@ -306,28 +306,25 @@ bool Protocol::SendWhole(u16view source, bool fr, uint64_t& size) {
     const std::size_t whole = kFrameHeaderBytes + kBlockHeaderBytes + kFastBlockBytes + 1 + SecureSession::kTagBytes;
     if (transfer_.buffer.size() < whole) transfer_.buffer.resize(whole);
     char* const message = transfer_.buffer.data() + kFrameHeaderBytes;
-    std::size_t got = 0;
-    int64_t n = 1;
-    while (size <= kFastBlockBytes && got <= kFastBlockBytes && n > 0) {
-        const std::size_t ask = kFastBlockBytes + 1 - got;
-        n = files_.ReadTransfer(message + kBlockHeaderBytes + got, ask);
-        if (n > 0 && uint64_t(n) > ask) n = -1;
-        if (n > 0) got += std::size_t(n);
-    }
+    // The copy before it read its last block: the reader is free.
+    transfer_.reader.Reset();
+    const int64_t got =
+        size <= kFastBlockBytes ? transfer_.reader.Fill(files_, message + kBlockHeaderBytes, kFastBlockBytes + 1) : -1;
+    transfer_.reader.Reset();
     FileTimes times;
-    const bool readWhole = n == 0 && got <= kFastBlockBytes && files_.GetTransferTimes(times);
+    const bool readWhole = got >= 0 && uint64_t(got) <= kFastBlockBytes && files_.GetTransferTimes(times);
     files_.CloseTransfer();
     if (!readWhole) return false;
     // A send that fails ends the connection, and the copy with it.
     int error = 0;
     if (got > 0) {
         PutBlockHeader(message, fr, 0);
-        error = SendInFrame(transfer_.buffer.data(), kBlockHeaderBytes + got);
+        error = SendInFrame(transfer_.buffer.data(), kBlockHeaderBytes + std::size_t(got));
     }
     PutEndRecord(message, fr, times);
     if (error == 0) error = SendInFrame(transfer_.buffer.data(), kEndRecordBytes);
     if (error != 0) ShowSendError(error, message, kEndRecordBytes);
-    size = got;
+    size = uint64_t(got);
     return true;
 }
 
@@ -349,8 +346,7 @@ void Protocol::ServeAhead() {
     const std::string_view ansi(held_->data() + 2, BoundedLength(held_->data(), held_->size()) - 2);
     const u16 path = link_.Codec().FromAnsi(ansi);
     uint64_t size = 0;
-    if (!Serving() || ansi.size() > kMaxPath || path.size() > kMaxPath ||
-        !files_.AcceptsPeerRequest(Kind::SendFile, path) || !SendWhole(path, false, size))
+    if (!Serving() || !Serves(Kind::SendFile, ansi, path) || !SendWhole(path, false, size))
         return;
     servedAhead_ = ServedAhead{std::move(*held_), path, size};
     held_.reset();
