@@ -8,7 +8,7 @@
 // Usage: batch_round.exe PORT LOCAL_FOLDER FILES (the peer's pair: 試験 / 合言葉)
 #include <cstdio>
 
-#include "dialogs/monitors.h"
+#include "win/dialogs/monitors.h"
 #include "win/support.h"
 
 namespace {

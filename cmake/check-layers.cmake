@@ -10,9 +10,9 @@ set(roots_iptool quorbel_iptool quorbel_winbase quorbel_core)
 set(roots_app quorbel_app quorbel_net quorbel_panes quorbel_dialogs quorbel_iptool quorbel_winbase quorbel_core)
 
 set(refused
-    "core:winbase/msgbox.h" "winbase:net/connection.h" "net:panes/panes.h" "net:app/app.h"
-    "panes:dialogs/dialogs.h" "dialogs:iptool/iptool.h" "dialogs:app/app.h" "iptool:app/app.h")
-set(allowed "net:core/protocol/protocol.h" "net:winbase/msgbox.h" "app:net/connection.h" "app:iptool/iptool.h")
+    "core:win/base/msgbox.h" "winbase:win/net/connection.h" "net:win/panes/panes.h" "net:win/app/app.h"
+    "panes:win/dialogs/dialogs.h" "dialogs:win/iptool/iptool.h" "dialogs:win/app/app.h" "iptool:win/app/app.h")
+set(allowed "net:core/protocol/protocol.h" "net:win/base/msgbox.h" "app:win/net/connection.h" "app:win/iptool/iptool.h")
 
 set(probe ${CMAKE_CURRENT_BINARY_DIR}/layer_probe.cpp)
 function(compiles layer header result)

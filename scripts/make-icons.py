@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Draws the program's icons and the about picture as small pixel art.
 
-Writes 32-bit ICO files and a 24-bit BMP into src/res/icons. The outputs are
+Writes 32-bit ICO files and a 24-bit BMP into src/win/res/icons. The outputs are
 committed; run this again only to change the pictures."""
 import os
 import struct
 
-OUT = os.path.join(os.path.dirname(__file__), "..", "src", "res", "icons")
+OUT = os.path.join(os.path.dirname(__file__), "..", "src", "win", "res", "icons")
 
 
 def canvas(w, h):

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "posix/codec.h"
-#include "posix/path_map.h"
+#include "linux/host/codec.h"
+#include "linux/host/path_map.h"
 
 namespace fs = std::filesystem;
 using namespace quorbel;

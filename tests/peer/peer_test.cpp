@@ -31,7 +31,7 @@
 #include <thread>
 
 #include "core/protocol/protocol.h"
-#include "posix/net.h"
+#include "linux/host/net.h"
 
 namespace fs = std::filesystem;
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "posix/codec.h"
-#include "posix/net.h"
-#include "posix/path_map.h"
+#include "linux/host/codec.h"
+#include "linux/host/net.h"
+#include "linux/host/path_map.h"
 
 namespace fs = std::filesystem;
 using namespace quorbel;

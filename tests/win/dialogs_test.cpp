@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "core/fake_host.h"
-#include "dialogs/dialogs.h"
-#include "dialogs/monitors.h"
+#include "win/dialogs/dialogs.h"
+#include "win/dialogs/monitors.h"
 #include "support.h"
 
 TEST(Dialogs, TheConnectionDialogRevealsTheStoredPairOnlyToWhoTypesIt) {

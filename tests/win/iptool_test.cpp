@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "iptool/iptool.h"
+#include "win/iptool/iptool.h"
 #include "support.h"
 
 // Selects `row` of the list box: its index, or LB_ERR (below 0) when it is not listed.

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support.h"
-#include "winbase/win_files.h"
+#include "win/base/win_files.h"
 
 using namespace quorbel::texts;
 

@@ -2,8 +2,8 @@
 // QUORBEL_PEER_PORT, its root folder (its C:\) in QUORBEL_PEER_ROOT, its pair 試験 / 合言葉.
 #include <gtest/gtest.h>
 
-#include "dialogs/monitors.h"
-#include "winbase/win_files.h"
+#include "win/dialogs/monitors.h"
+#include "win/base/win_files.h"
 #include "support.h"
 
 TEST(AgainstPeer, CopiesCodePage932NamesBothWaysThroughTheMenu) {

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include "app/app.h"
-#include "res/resource.h"
-#include "winbase/msgbox.h"
-#include "winbase/wintext.h"
+#include "win/app/app.h"
+#include "win/res/resource.h"
+#include "win/base/msgbox.h"
+#include "win/base/wintext.h"
 
 // The tests' own sockets.
 inline const int kWinsockStarted = [] { WSADATA data; return WSAStartup(MAKEWORD(2, 2), &data); }();

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <thread>
 
-#include "dialogs/dialogs.h"
-#include "dialogs/monitors.h"
-#include "iptool/iptool.h"
+#include "win/dialogs/dialogs.h"
+#include "win/dialogs/monitors.h"
+#include "win/iptool/iptool.h"
 #include "win/support.h"
 
 namespace {

@@ -1,0 +1,91 @@
+// The main window and the program's state for the whole run: the settings,
+// the two panes, the connection. One App lives as long as the program; its
+// window keeps a pointer to it.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <mutex>
+#include <string>
+
+#include "win/app/run.h"
+#include "core/settings/settings.h"
+#include "win/dialogs/dialogs.h"
+#include "win/net/connection.h"
+#include "win/panes/panes.h"
+
+// Main-window timers.
+constexpr UINT_PTR kCloseTimer = 1;
+constexpr UINT_PTR kExitTimer = 2;
+constexpr UINT_PTR kAutoConnectTimer = 3;
+// Posted by the receive thread: arm the close timer (wParam milliseconds).
+constexpr UINT kCloseAfterMessage = WM_APP + 1;
+
+struct App : ConnectionListener {
+    App(std::wstring startupFolder, bool commandMode);
+
+    HWND window = nullptr;
+    Pane left, right;
+    HWND hostHeader = nullptr, connectionHeader = nullptr, localHeader = nullptr, remoteHeader = nullptr;
+    HWND statusBar = nullptr;
+    HIMAGELIST paneImages = nullptr;
+
+    const std::wstring startupFolder;
+    const bool commandMode;  // started with "/CMD"
+    quorbel::Settings settings;
+    quorbel::u16 loginId, loginPw;  // typed in the login dialog
+    std::wstring localHostAddress = kUnknownHost, localHostName = kUnknownHost;
+    std::wstring peerHostName;  // the Server's name as the Client looked it up
+    std::wstring pasteName;     // taken by a right click, offered by the folder dialog
+    bool exiting = false;       // the exit timer runs: the window goes once the connection is closed
+    quorbel::CompanionSettings companion;
+    TransferFeed transferFeed;  // the peer's last listing and the ended operations, for a batch
+    Connection connection{*this};
+
+    quorbel::Protocol& protocol() { return connection.protocol(); }
+
+    // The status bar's six parts and colour from the current state.
+    void RefreshStatusBar();
+    // "Server:OPEN" / "OPEN<a,b,c,d>:name", or the CLOSE forms.
+    void ShowConnectionHeader(bool open);
+    // Closes the connection first when one is open, after the questions.
+    void RequestExit();
+    // Arms the close: a Server's peer gets "CUT" and time to take it, any
+    // other connection closes almost at once. The milliseconds until then.
+    UINT CloseSoon();
+    void SaveSettings();
+    // Starts the connection as the settings say.
+    StartResult Connect();
+
+    // ConnectionListener.
+    void StatusChanged() override;
+    void PeerHeader(const std::wstring& text) override;
+    void ClearRemoteRows() override;
+    void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
+    void CloseAfter(UINT milliseconds) override;
+    void ShowProgress(ClientSetup step) override;
+    void OperationEnded(const quorbel::OperationReport& report) override { transferFeed.Ended(report); }
+
+private:
+    // The connection header's text, with the fast mode's mark while it runs.
+    void SetConnectionHeader(const std::wstring& text);
+    std::mutex headerLock_;
+    std::wstring header_;
+    bool headerFast_ = false;
+    bool headerSecure_ = false;
+};
+
+// Registers "Main Window" and creates the centred 1060 x 720 main window for
+// `app`; null when either fails (a refused consent destroys the window too).
+HWND CreateMainWindow(App& app);
+// True when the command line selects command mode (exactly "/CMD").
+bool IsCommandModeArgument(const wchar_t* commandLine);
+
+// Menu commands, pane notifications and menu enabling (commands.cpp).
+void OnMainCommand(App& app, int id);
+LRESULT OnMainNotify(App& app, WPARAM wParam, LPARAM lParam);
+void OnInitMenuPopup(App& app, HMENU popup);
+
+// Quorbel.ini of the start-up folder, the ID and PW protected for this user.
+void LoadSettings(App& app);
