@@ -1,5 +1,5 @@
 // Plays one scripted session between two cores, in the plain protocol and
-// in the fast mode, and prints every message that crosses the wire as it
+// in each version of the fast mode, and prints every message that crosses the wire as it
 // crosses it: who sent it, its length, a hash of all of it and its first
 // bytes. The build compares the output with tests/core/wire_session.txt, so
 // that a change of the code that changes a byte on the wire is seen.
@@ -63,22 +63,24 @@ struct Session {
             p->protocol.OnConnectionStarted();
         }
     }
-    void Connect(bool fast) {
+    void Connect(bool secure) {
         client.protocol.OnConnectionStarted();
         server.protocol.OnConnectionStarted();
         Login(u"guess");
         // A wrong pair ends a secure session's connection.
-        if (fast) Reconnect();
+        if (secure) Reconnect();
         Login(u"secret");
     }
 };
 
-void Play(bool fast) {
-    std::printf("== %s\n", fast ? "fast mode" : "plain protocol");
+void Play(int version) {
+    if (version == 0) std::printf("== plain protocol\n");
+    else std::printf("== fast mode %d\n", version);
+    const bool fast = version > 0;
     Session s;
     const std::size_t block = fast ? kFastBlockBytes : kPlainBlockBytes;
     for (Peer* p : {&s.client, &s.server}) {
-        p->protocol.SetFastModeAllowed(fast);
+        p->protocol.SetHighestVersion(version);
         p->host.drives = {{u'c', kDriveFixed}, {u'd', kDriveRemovable}};
         p->host.folders[u"C:\\data"] = {Entry(u".", 0x10), Entry(u"..", 0x10), Entry(u"sub", 0x10),
                                         Entry(u"b.bin", 0x20, 5000), Entry(u"ノート.txt", 0x20, 12)};
@@ -91,7 +93,7 @@ void Play(bool fast) {
     s.server.host.files[u"C:\\data\\b.bin"] = FakeFile{Pattern(block * 3, 2), {7, 8, 9}};
     s.server.host.files[u"C:\\data\\ノート.txt"] = FakeFile{"12 bytes....", {10, 11, 12}};
 
-    s.Connect(fast);
+    s.Connect(CapabilitiesOf(version).secure);
     std::printf("-- listing, and the Server's own listing after it\n");
     s.client.protocol.StartListing(u"C:\\data");
     s.Pump();
@@ -154,7 +156,6 @@ void Play(bool fast) {
 }  // namespace
 
 int main() {
-    Play(false);
-    Play(true);
+    for (int version = 0; version <= kFastVersion; ++version) Play(version);
     return 0;
 }

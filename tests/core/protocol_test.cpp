@@ -791,7 +791,7 @@ TEST_F(Pair, TheServerComparesTheLoginTextOnly) {
         {{u"", u""}, {u"", u""}, LoginAnswer::Rejected},  // "PW" alone is no login
         {{u"", u"pw"}, {u16(200, u'x'), u"pw"}, LoginAnswer::Accepted},
     };
-    client.protocol.SetFastModeAllowed(false);
+    client.protocol.SetHighestVersion(0);
     for (const Case& c : cases) {
         server.protocol.BuildLoginText(c.stored[0], c.stored[1]);
         client.protocol.BuildLoginText(c.typed[0], c.typed[1]);
@@ -875,11 +875,11 @@ TEST_F(Pair, TheSecureSessionStartsOnlyOnceBothSidesProvedThePair) {
         Link l;
         l.server->protocol.BuildLoginText(round == 2 ? u"" : u"id", round == 2 ? u"" : u"pw");
         l.client->protocol.BuildLoginText(u"id", u"pw");
-        l.server->protocol.SetFastModeAllowed(round != 0);
+        l.server->protocol.SetHighestVersion(round != 0 ? kFastVersion : 0);
         l.server->host.secureSessions = round != 1;
         EXPECT_EQ(l.Login(), LoginAnswer::PlainOnly) << round;
         EXPECT_EQ(l.server->host.sent.back(), "NAK");
-        l.client->protocol.SetFastModeAllowed(false);
+        l.client->protocol.SetHighestVersion(0);
         EXPECT_EQ(l.Login(), round == 2 ? LoginAnswer::Rejected : LoginAnswer::Accepted);
         EXPECT_EQ(l.client->host.sent.back(), "PWidpw");
         EXPECT_FALSE(l.client->protocol.FastMode() || l.server->protocol.FastMode()) << round;
@@ -933,15 +933,15 @@ TEST_F(Pair, APlainPeerSeesExactlyThePlainBytes) {
     // whole exchange is what two plain sides send.
     auto run = [](bool clientFast, bool serverFast) {
         Link l;
-        l.client->protocol.SetFastModeAllowed(clientFast);
-        l.server->protocol.SetFastModeAllowed(serverFast);
+        l.client->protocol.SetHighestVersion(clientFast ? kFastVersion : 0);
+        l.server->protocol.SetHighestVersion(serverFast ? kFastVersion : 0);
         l.server->host.folders[u"C:\\"] = {Entry(u"a.txt", kAttrArchive, 1500)};
         l.server->host.files[u"C:\\a.txt"] = FakeFile{Pattern(1500), {1, 2, 3}};
         l.client->host.folders[u"C:\\"] = {};
         l.server->protocol.BuildLoginText(u"id", u"pw");
         l.client->protocol.BuildLoginText(u"id", u"pw");
         if (l.Login() == LoginAnswer::PlainOnly) {
-            l.client->protocol.SetFastModeAllowed(false);
+            l.client->protocol.SetHighestVersion(0);
             EXPECT_EQ(l.Login(), LoginAnswer::Accepted);
         }
         l.client->protocol.StartListing(u"C:\\");

@@ -47,7 +47,7 @@ void Check(bool ok) {
 
 // Our Server's answer to a secure offer: "ACK", NUL, the marker, its share, its confirmation.
 std::string FakeAnswer(const SecureSession& server) {
-    return WordText(Kind::Ack) + '\0' + kFastMarker + server.OwnShare() + server.OwnConfirmation();
+    return WordText(Kind::Ack) + '\0' + std::string(Marker(kFastVersion)) + server.OwnShare() + server.OwnConfirmation();
 }
 
 }  // namespace
@@ -68,10 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<FakeSecureSession> peer;
     if (fast && (mode >> 5) & 1) {
         const bool server = mode & 1;
-        peer = std::make_unique<FakeSecureSession>(server ? Role::Client : Role::Server, "idpw|" + std::string(kFastMarker), 1);
-        const std::size_t answerShare = Word(Kind::Ack).size() + 1 + std::strlen(kFastMarker);
+        peer = std::make_unique<FakeSecureSession>(server ? Role::Client : Role::Server, "idpw|" + std::string(Marker(kFastVersion)), 1);
+        const std::size_t answerShare = Word(Kind::Ack).size() + 1 + Marker(kFastVersion).size();
         // "PW", NUL, the marker, the share.
-        const std::string offerHead = std::string("PW", 3) + kFastMarker;
+        const std::string offerHead = std::string("PW", 3) + std::string(Marker(kFastVersion));
         if (server) {
             const std::string offer = offerHead + peer->OwnShare();
             protocol->Receive(offer.data(), static_cast<int32_t>(offer.size()));
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (fast) {
         // Our Server turns on the fast mode of the release before, or of the one before that.
         const std::string offer =
-            std::string("PWidpw", 7) + ((mode >> 4) & 1 ? kFastMarkers[1] : kFastMarkers[kLastPlainFastVersion]);
+            std::string("PWidpw", 7) + std::string(Marker((mode >> 4) & 1 ? 1 : 3));
         protocol->Receive(offer.data(), static_cast<int32_t>(offer.size()));
     }
     switch (start % 7) {

@@ -113,7 +113,7 @@ std::string Frame(const std::string& message) {
 
 // The answer to a "PW" of the test pair (with the marker of the last
 // fast mode of the plain login, as the release before sends it).
-const std::string kOlderMarker = quorbel::kFastMarkers[quorbel::kLastPlainFastVersion];
+const std::string kOlderMarker = std::string(quorbel::Marker(3));
 std::string LogIn(int s, bool fast, const std::string& pw = "secret") {
     const std::string request = "PWtester" + pw + (fast ? std::string(1, '\0') + kOlderMarker : "");
     char answer[64];

@@ -13,21 +13,14 @@ namespace {
 
 constexpr std::size_t kLoginHalfBytes = 128;  // one half with its terminator
 // "ACK", NUL and the marker: our Server's answer to a Client that offered it.
-std::string FastAnswer(const char* marker) { return WordText(Kind::Ack) + '\0' + marker; }
+std::string FastAnswer(int version) { return WordText(Kind::Ack) + '\0' + std::string(Marker(version)); }
 
-// The version of the marker that follows the login text's NUL, or 0.
-int OfferedVersion(const char* bytes, std::size_t length, std::size_t markerAt) {
-    const std::string_view offered =
-        markerAt <= length ? std::string_view(bytes + markerAt, length - markerAt) : std::string_view();
-    for (int version = kLastPlainFastVersion; version >= 1; --version)
-        if (offered == kFastMarkers[version]) return version;
-    return 0;
-}
-
-// The version of a secure offer's marker, or 0 for one this side does not know.
-int SecureVersion(std::string_view marker) {
-    for (int version = kFastVersion; version >= kFirstSecureVersion; --version)
-        if (marker == kFastMarkers[version]) return version;
+// The version of `marker` that a side of at most `highest` takes in an
+// offer of that kind (after a plain login text, or a secure offer); 0 for
+// one it does not know.
+int OfferedVersion(std::string_view marker, int highest, bool secure) {
+    for (int version = highest; version >= 1; --version)
+        if (CapabilitiesOf(version).secure == secure && marker == Marker(version)) return version;
     return 0;
 }
 
@@ -70,7 +63,10 @@ void Protocol::CheckLogin(const Message& m, bool fromPeer) {
         return Report(Operation::Login, false, u"", 0, Outcome::Refused);
     }
     const bool accepted = SameSecret(login_.text, std::string_view(text, textLength));
-    const int version = OfferedVersion(m.bytes, m.length, 2 + textLength + 1);
+    const std::size_t markerAt = 2 + textLength + 1;
+    const int version = markerAt <= m.length ? OfferedVersion(std::string_view(m.bytes + markerAt, m.length - markerAt),
+                                                              login_.highest, false)
+                                             : 0;
     if (accepted) {
         login_.loggedIn = true;
         login_.wrongPairs = 0;
@@ -79,8 +75,8 @@ void Protocol::CheckLogin(const Message& m, bool fromPeer) {
         ++login_.wrongPairs;
         link_.SleepMs(kWrongLoginDelayMs);
     }
-    if (accepted && version > 0 && login_.fastAllowed && fromPeer) {
-        const std::string answer = FastAnswer(kFastMarkers[version]);
+    if (accepted && version > 0 && fromPeer) {
+        const std::string answer = FastAnswer(version);
         const int error = link_.SendBytes(answer.data(), answer.size());
         if (error != 0) {
             ShowSendError(error, answer.data(), answer.size());
@@ -106,16 +102,15 @@ void Protocol::CheckSecureLogin(const Message& m, bool fromPeer) {
     // knows none; an empty pair never logs in, as in the plain login; and a
     // connection in a fast mode already keeps its keys.
     const std::size_t markerAt = 3, shareAt = Word(Kind::SecureLogin).size() + 1;
-    const int version = SecureVersion(std::string_view(m.bytes + markerAt, shareAt - markerAt));
-    if (login_.fastAllowed && fromPeer && !FastMode() && !login_.text.empty() && version > 0 &&
+    const int version = OfferedVersion(std::string_view(m.bytes + markerAt, shareAt - markerAt), login_.highest, true);
+    if (fromPeer && !FastMode() && !login_.text.empty() && version > 0 &&
         m.length == shareAt + SecureSession::kShareBytes)
-        secure_ = link_.NewSecureSession(Role::Server, login_.text, kFastMarkers[version]);
+        secure_ = link_.NewSecureSession(Role::Server, login_.text, std::string(Marker(version)));
     if (!secure_ || !secure_->TakePeerShare(m.bytes + shareAt, SecureSession::kShareBytes)) {
         secure_.reset();
         return RefuseUnknown();
     }
-    const std::string answer =
-        FastAnswer(kFastMarkers[version]) + secure_->OwnShare() + secure_->OwnConfirmation();
+    const std::string answer = FastAnswer(version) + secure_->OwnShare() + secure_->OwnConfirmation();
     const int error = link_.SendBytes(answer.data(), answer.size());
     SetState(Waiting, false);
     if (error != 0) {
@@ -146,17 +141,21 @@ void Protocol::TakeConfirmation(const char* data, std::size_t length) {
 
 int Protocol::SendLoginRequest() {
     secure_.reset();
-    if (login_.fastAllowed) {
-        secure_ = link_.NewSecureSession(Role::Client, login_.text, kFastMarkers[login_.offeredVersion]);
+    const int version = login_.offerVersion;
+    const bool secure = CapabilitiesOf(version).secure;
+    if (secure) {
+        secure_ = link_.NewSecureSession(Role::Client, login_.text, std::string(Marker(version)));
         // Nothing goes out: a library that failed never sends the pair in the clear.
         if (!secure_) return kNotSecure;
     }
-    login_.markerSent = secure_ != nullptr;
+    login_.offerPending = version > 0;
     // The secure offer carries no login text: a Server that knows no
-    // secure session sees an empty one and answers "NAK".
-    const std::string request = secure_ ? WordText(Kind::Login) + '\0' + kFastMarkers[login_.offeredVersion] +
-                                              secure_->OwnShare()
-                                        : WordText(Kind::Login) + login_.text;
+    // secure session sees an empty one and answers "NAK". An older offer
+    // follows the text with its marker, which a plain Server never sees.
+    std::string request = WordText(Kind::Login);
+    if (secure) request += '\0' + std::string(Marker(version)) + secure_->OwnShare();
+    else if (version > 0) request += login_.text + '\0' + std::string(Marker(version));
+    else request += login_.text;
     return SendFrame(request.data(), request.size());
 }
 
@@ -166,7 +165,15 @@ LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
     const std::string_view answer(data, std::size_t(received));
     const bool nak = Classify(data, std::size_t(received)) == Kind::Nak;
     // One answer per offer.
-    if (std::exchange(login_.markerSent, false)) return TakeSecureAnswer(answer, nak);
+    if (std::exchange(login_.offerPending, false)) {
+        if (CapabilitiesOf(login_.offerVersion).secure) return TakeSecureAnswer(answer, nak);
+        // A Server that takes the offer says so with its marker; one that
+        // does not know it answers as to the plain login.
+        if (!nak && answer == FastAnswer(login_.offerVersion)) {
+            login_.fastVersion.store(login_.offerVersion);
+            return LoginAnswer::Accepted;
+        }
+    }
     if (nak) return LoginAnswer::Rejected;
     // A peer built to the plain protocol answers exactly "ACK"; anything
     // else (a web server's error page, say) is no login.
@@ -174,18 +181,18 @@ LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
 }
 
 LoginAnswer Protocol::TakeSecureAnswer(std::string_view answer, bool nak) {
-    const int version = login_.offeredVersion;
+    const int version = login_.offerVersion;
     if (nak) {
         secure_.reset();
         // A Server of an older release knows the older offers only, on the
         // same connection; once the oldest is refused, it knows none.
-        if (version > kFirstSecureVersion) {
-            login_.offeredVersion = version - 1;
+        if (CapabilitiesOf(version - 1).secure) {
+            login_.offerVersion = version - 1;
             return LoginAnswer::OfferAgain;
         }
         return LoginAnswer::PlainOnly;
     }
-    const std::string head = FastAnswer(kFastMarkers[version]);
+    const std::string head = FastAnswer(version);
     const std::size_t shareAt = head.size(), confirmationAt = shareAt + SecureSession::kShareBytes;
     if (!secure_ || answer.size() != confirmationAt + SecureSession::kConfirmationBytes ||
         answer.substr(0, shareAt) != head || !secure_->TakePeerShare(answer.data() + shareAt, SecureSession::kShareBytes)) {

@@ -1,6 +1,10 @@
 // The login: the text the Client sends after "PW" and the Server checks, the
-// fast mode's marker that two programs of ours add to it, and what a
-// Client makes of the answer.
+// fast mode's offer that two programs of ours add to it (the marker of a
+// version after the text and a NUL, or from the secure session on, the
+// marker and the Client's share instead of the text), and what a Client
+// makes of the answer. A Server takes an older version's offer and then
+// keeps to what that version knows, since a program of it waits for
+// nothing more; a Client refused its offer offers the older ones in turn.
 #pragma once
 
 #include <atomic>
@@ -9,32 +13,10 @@
 #include <string_view>
 
 #include "core/base/text.h"
+#include "core/protocol/versions.h"
 
 namespace quorbel {
 
-// The fast mode's marker, after the login text and a NUL. Its version says
-// what the two sides add to the plain protocol: from 2 on, the receiver
-// answers a file's end record with "ACK" once the file has its final name
-// and times, or "NAK"; from 3 on, listings are exact and paged and a cut
-// copy resumes; from 4 on, the pair is proven by a key exchange instead
-// of sent, every frame is sealed (the secure session), and a sender keeps
-// several blocks in flight; from 5 on, a side serving a request holds the
-// peer's next one until it is done, a small file goes whole without
-// waiting for the answers before it, and a sender that took a refusal of
-// a block ends what it had sent with a stop record, so that requests need
-// not wait for the last one's end. A Server still takes an older
-// marker and then keeps to what that release knows, since a program of it
-// waits for nothing more.
-constexpr int kFastVersion = 5;
-// The oldest version of the secure session: a Client whose offer of a
-// newer one was answered "NAK" offers the older ones in turn.
-constexpr int kFirstSecureVersion = 4;
-// The last version offered after a plain login text; the secure session
-// has its own first message: "PW", NUL, the marker and the Client's share.
-constexpr int kLastPlainFastVersion = 3;
-// The marker of each version, the index being the version.
-inline constexpr const char* kFastMarkers[kFastVersion + 1] = {"", "QBX1", "QBX2", "QBX3", "QBX4", "QBX5"};
-inline constexpr const char* kFastMarker = kFastMarkers[kFastVersion];
 // A wrong login pair is answered this much later, and the connection ends
 // after this many of them.
 constexpr uint32_t kWrongLoginDelayMs = 1000;
@@ -64,18 +46,18 @@ std::string WithSecurePeer(std::string_view list, std::string_view address);
 // One side's login and fast mode, for the connection it is on.
 struct LoginState {
     std::string text;           // Server: the stored pair; Client: the typed one
-    bool fastAllowed = true;    // offered (Client) and accepted (Server)
+    int highest = kFastVersion; // offered (Client) and accepted (Server) at most; 0: the plain login only
     bool required = false;      // serve nothing else until a login was accepted
     bool loggedIn = false;
-    bool markerSent = false;
-    int offeredVersion = kFastVersion;  // Client: the secure offer's version
+    int offerVersion = kFastVersion;  // Client: the version its next offer carries
+    bool offerPending = false;        // Client: an offer with a marker awaits its answer
     int wrongPairs = 0;
     std::atomic<int> fastVersion{0};  // both sides showed it; 0 in the plain mode
 
     // A new connection starts plain and not logged in.
     void Reset() {
-        loggedIn = markerSent = false;
-        offeredVersion = kFastVersion;
+        loggedIn = offerPending = false;
+        offerVersion = highest;
         wrongPairs = 0;
     }
 };

@@ -17,7 +17,10 @@ Protocol::Protocol(PeerLink& link, UserSeat& seat, FileStore& files)
 
 void Protocol::SetRole(Role role) { role_.store(role); }
 Role Protocol::GetRole() const { return role_.load(); }
-void Protocol::SetFastModeAllowed(bool allowed) { login_.fastAllowed = allowed; }
+void Protocol::SetHighestVersion(int version) {
+    login_.highest = version < 0 ? 0 : version > kFastVersion ? kFastVersion : version;
+    login_.offerVersion = login_.highest;
+}
 void Protocol::SetLoginRequired(bool required) { login_.required = required; }
 void Protocol::SetMonitorRecording(int32_t value) { monitorRecording_.store(value); }
 void Protocol::SetSecureRequired(bool required) { secureRequired_ = required; }
@@ -61,7 +64,7 @@ void Protocol::OnConnectionLost() {
 int32_t Protocol::OperationState() const { return state_.load(); }
 int32_t Protocol::Step() const { return step_.load(); }
 std::size_t Protocol::PeerListingEntries() const {
-    return FastVersion() >= 3 ? kMaxTreeFolderEntries : std::size_t(kMaxDirRecords);
+    return Agreed().exactListing ? kMaxTreeFolderEntries : std::size_t(kMaxDirRecords);
 }
 
 uint64_t Protocol::MaxCopyBytes() const { return FastMode() ? kMaxFastCopyBytes : kMaxPlainCopyBytes; }
@@ -310,7 +313,7 @@ int Protocol::StartCopyTo(u16view localSource, u16view destinationOnPeer) {
 }
 
 bool Protocol::CanQueueCopyTo() const {
-    return endSent_ && !queued_ && OperationState() == CallCopyTO && FastVersion() >= 4;
+    return endSent_ && !queued_ && OperationState() == CallCopyTO && Agreed().requestBeforeEndAnswer;
 }
 
 int Protocol::QueueCopyTo(u16view localSource, u16view destinationOnPeer) {
@@ -320,7 +323,7 @@ int Protocol::QueueCopyTo(u16view localSource, u16view destinationOnPeer) {
     const int error = SendRequest(Kind::TakeFile, dest);
     if (error != 0) return error;
     QueuedCopy copy{u16(localSource), u16(destinationOnPeer), false};
-    copy.sentAhead = FastVersion() >= 5 && SendWhole(localSource, true, copy.size);
+    copy.sentAhead = Agreed().smallFilesWhole && SendWhole(localSource, true, copy.size);
     queued_ = std::move(copy);
     return 0;
 }
@@ -347,7 +350,7 @@ int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
 }
 
 bool Protocol::CanQueueCopyFrom() const {
-    return !queued_ && OperationState() == CallCopyFrom && FastVersion() >= 5;
+    return !queued_ && OperationState() == CallCopyFrom && Agreed().heldRequests;
 }
 
 int Protocol::QueueCopyFrom(u16view sourceOnPeer, u16view localDestination) {
@@ -443,7 +446,7 @@ void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
 bool Protocol::HoldsRequest(const Message& m) {
     const int32_t state = OperationState();
     const Operation serves = WireRow(m.kind).serves;
-    if (FastVersion() < 5 || held_ || serves == Operation::Unknown || serves == Operation::Login) return false;
+    if (!Agreed().heldRequests || held_ || serves == Operation::Unknown || serves == Operation::Login) return false;
     if (state != RequestDIR && state != RequestCopyTO && state != RequestCopyFrom) return false;
     held_.emplace(m.bytes, m.length);
     ServeAhead();
@@ -502,7 +505,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
     // From fast mode 5 a small file follows its request before the answer:
     // refused, what comes of it is dropped.
     auto refuse = [&](bool notice) {
-        if (m.kind == Kind::TakeFile && FastVersion() >= 5) transfer_.strays = TransferFile::Strays::To;
+        if (m.kind == Kind::TakeFile && Agreed().smallFilesWhole) transfer_.strays = TransferFile::Strays::To;
         Refuse(Outcome::Refused, notice);
     };
     // Whoever has not logged in gets "NAK" and no note on this side's screen.
@@ -511,7 +514,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
 
     switch (m.kind) {
         case Kind::List:
-            if (FastVersion() >= 3) {
+            if (Agreed().exactListing) {
                 {
                     std::lock_guard<std::mutex> guard(lock_);
                     table_.count = table_.sendIndex = rowsServed_ = 0;
@@ -565,7 +568,7 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
 
 void Protocol::DispatchCallDir(const Message& m) {
     if (m.kind == Kind::ListEnd) return End(Outcome::Done, true);
-    if (m.kind == Kind::Page && FastVersion() >= 3) {
+    if (m.kind == Kind::Page && Agreed().exactListing) {
         if (AddRemotePage(m.bytes, m.length)) {
             SendWord(Kind::Ack);
             return;
@@ -626,7 +629,7 @@ void Protocol::AfterBlockSent(BlockSent sent, bool nakOnFailure) {
     if (sent == BlockSent::Source) {
         // The receiver's answer says where the blocks start.
     } else if (sent == BlockSent::End) {
-        if (!EndRecordAnswered()) return End(Outcome::Done, true);
+        if (!Agreed().endRecordsAnswered) return End(Outcome::Done, true);
         endSent_ = true;
         ServeAhead();
     } else {
@@ -656,7 +659,7 @@ void Protocol::DispatchReceiving(const Message& m, bool fr) {
             // Its sender waits for the answer: refused, the copy ends on both
             // sides, and the peer goes on with what it was asked next.
             if (!queued_) stop_.store(StopState::None);
-            if (EndRecordAnswered()) SendNak(false);
+            if (Agreed().endRecordsAnswered) SendNak(false);
             ReleaseTransferFile();
             return End(Outcome::Stopped, true);
         }

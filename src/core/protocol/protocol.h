@@ -31,6 +31,7 @@
 #include "core/protocol/login.h"
 #include "core/protocol/monitor.h"
 #include "core/protocol/transfer.h"
+#include "core/protocol/versions.h"
 #include "core/protocol/wire.h"
 
 namespace quorbel {
@@ -56,8 +57,9 @@ public:
     // ---- Set-up, before a connection starts ----
     void SetRole(Role role);
     Role GetRole() const;
-    // The fast mode is offered (Client) and accepted (Server) while allowed.
-    void SetFastModeAllowed(bool allowed);
+    // The newest version of the fast mode offered (Client) and accepted
+    // (Server): kFastVersion unless told, 0 for the plain protocol alone.
+    void SetHighestVersion(int version);
     // Serve nothing but the login until a login was accepted (a Server
     // that checks its peers; the Windows Server does not).
     void SetLoginRequired(bool required);
@@ -77,8 +79,10 @@ public:
     void OnConnectionStarted();
     void OnConnectionLost();
     bool FastMode() const;
-    // The fast mode's version both sides showed (0 in the plain mode).
+    // The fast mode's version both sides showed (0 in the plain mode), and
+    // what it adds, which every check of what the peer does reads.
     int FastVersion() const;
+    const Capabilities& Agreed() const { return CapabilitiesOf(FastVersion()); }
     // Every frame in both directions is sealed (from version 4 on, once
     // both sides confirmed the exchange).
     bool Secure() const;
@@ -287,7 +291,6 @@ private:
     void AnswerResumePoint(uint64_t point);
     void DropPartial(u16view finalName, u16view note);
     void ResetReception();
-    bool EndRecordAnswered() const { return FastVersion() >= 2; }
     // Whether a request of the peer may be served on this connection.
     bool Serving() const { return !(login_.required || secureRequired_) || login_.loggedIn; }
     bool WriteBlock(const char* data, std::size_t count, int32_t number);

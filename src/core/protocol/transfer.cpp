@@ -232,7 +232,7 @@ bool Protocol::OpenSource() {
     uint64_t size = 0;
     if (source.empty() || !files_.OpenTransferForRead(source, size)) return false;
     transfer_.mode = TransferFile::Mode::Reading;
-    transfer_.window.Start(FastVersion() >= 4);
+    transfer_.window.Start(Agreed().blocksInFlight);
     transfer_.info = SourceInfo{};
     transfer_.info.size = size;
     copySize_.store(size);
@@ -339,7 +339,7 @@ void Protocol::AwaitAnswers(int answers, uint64_t size) {
 }
 
 void Protocol::ServeAhead() {
-    if (FastVersion() < 5 || OperationState() != RequestCopyFrom || !endSent_ || servedAhead_ || !held_ ||
+    if (!Agreed().smallFilesWhole || OperationState() != RequestCopyFrom || !endSent_ || servedAhead_ || !held_ ||
         Classify(held_->data(), held_->size()) != Kind::SendFile)
         return;
     // What would refuse it is left to its turn, as is a larger file.
@@ -366,7 +366,7 @@ void Protocol::BeginServedAhead() {
 }
 
 void Protocol::TakeRefusalOfBlocks() {
-    if (FastVersion() < 5 || OperationState() != RequestCopyFrom || (endSent_ && transfer_.window.InFlight() == 0))
+    if (!Agreed().stopRecord || OperationState() != RequestCopyFrom || (endSent_ && transfer_.window.InFlight() == 0))
         return;
     // The receiver drops all up to the stop record; a file sent ahead goes
     // again after it, in its turn.
@@ -378,11 +378,11 @@ void Protocol::TakeRefusalOfBlocks() {
 }
 
 BlockSent Protocol::StartBlocks(bool fr) {
-    if (FastVersion() < 3) return SendNextBlock(fr);
+    if (!Agreed().resume) return SendNextBlock(fr);
     // A file of one block at most goes at once (fast mode 4): a cut copy
     // of it would save nothing by resuming, and asking costs a round trip
     // a file.
-    if (FastVersion() >= 4 && transfer_.info.size <= kFastBlockBytes) return SendNextBlock(fr);
+    if (Agreed().smallFilesAtOnce && transfer_.info.size <= kFastBlockBytes) return SendNextBlock(fr);
     // The receiver first hears what the source is, to offer what it kept of it.
     FileTimes times;
     if (!files_.GetTransferTimes(times)) times = FileTimes{};
@@ -466,9 +466,9 @@ void Protocol::ForgetBlocksInFlight(bool answersCome) {
 
 void Protocol::ExpectStrays() {
     const int32_t state = OperationState();
-    if (FastVersion() >= 4 && (state == RequestCopyTO || state == CallCopyFrom)) {
+    if (Agreed().blocksInFlight && (state == RequestCopyTO || state == CallCopyFrom)) {
         transfer_.strays = state == RequestCopyTO ? TransferFile::Strays::To : TransferFile::Strays::From;
-        transfer_.straysUntilStop = state == CallCopyFrom && FastVersion() >= 5;
+        transfer_.straysUntilStop = state == CallCopyFrom && Agreed().stopRecord;
     }
 }
 
@@ -607,7 +607,7 @@ void Protocol::DropPartial(u16view finalName, u16view note) {
 
 void Protocol::TakeSource(const Message& m) {
     SourceInfo info;
-    if (FastVersion() >= 3 &&
+    if (Agreed().resume &&
         ParseSourceInfo(std::string_view(m.bytes + kBlockHeaderBytes, m.textLength - kBlockHeaderBytes), info)) {
         if (transfer_.resume == TransferFile::Resume::None && !transfer_.blockArrived && !info.hasPrefix &&
             info.size <= MaxCopyBytes())
@@ -665,7 +665,7 @@ bool Protocol::WriteBlock(const char* data, std::size_t count, int32_t number) {
         // copy of it left is of no use any more.
         uint64_t size = 0, lastWrite = 0;
         const u16 note = PartialNoteName(name);
-        if (FastVersion() >= 4 && note.size() <= kMaxPath &&
+        if (Agreed().smallFilesAtOnce && note.size() <= kMaxPath &&
             ReadPartialNote(note, size, lastWrite) == NoteState::Ours)
             DropPartial(name, note);
         const bool created = BeginReceiving(name);
@@ -712,7 +712,7 @@ void Protocol::FinishReceiving(const char* timeBytes, std::size_t count) {
     }
     ReleaseTransferFile();
     // The sender reports the copy done only on this answer.
-    if (EndRecordAnswered()) SendWord(outcome == Outcome::Done ? Kind::Ack : Kind::Nak);
+    if (Agreed().endRecordsAnswered) SendWord(outcome == Outcome::Done ? Kind::Ack : Kind::Nak);
     End(outcome, true);
 }
 

@@ -297,7 +297,7 @@ private:
 
 void Client::AddRemoteRow(const PaneRow& row, int32_t) {
     ++listedRows_;
-    if (protocol_->FastVersion() >= 3 || listedRows_ <= kMaxListedRows) {
+    if (protocol_->Agreed().exactListing || listedRows_ <= kMaxListedRows) {
         if (sink_) sink_(row);
         // Beyond the table's rows an exact listing is only counted here.
         else if (rows_.size() < kMaxListedRows) rows_.push_back(row);
@@ -466,7 +466,7 @@ int Client::Open() {
                 ::poll(nullptr, 0, kPlainLoginPauseMs);
                 if (PendingSignal()) return SignalExitCode(PendingSignal());
                 protocol_->OnConnectionLost();
-                protocol_->SetFastModeAllowed(false);
+                protocol_->SetHighestVersion(0);
                 continue;
             case LoginAnswer::Accepted:
             case LoginAnswer::OfferAgain:
@@ -621,7 +621,7 @@ Client::Presence Client::Look(const u16& path) {
     // Every folder but a drive's own lists "." and "..".
     if (listedRows_ == 0 && !IsDriveRoot(folder)) return Presence::NoFolder;
     // A plain listing holds its table's rows: the name may be past them.
-    return protocol_->FastVersion() < 3 && listedRows_ >= kMaxListedRows ? Presence::Unknown : Presence::Absent;
+    return !protocol_->Agreed().exactListing && listedRows_ >= kMaxListedRows ? Presence::Unknown : Presence::Absent;
 }
 
 std::string Client::RefusalText(const std::string& what, const u16* peerPath) {
@@ -751,7 +751,7 @@ int Client::List() {
     int status = kExitDone;
     const std::string& what = o_.operands[0];
     // An exact listing may be of any length: its rows are printed as they come.
-    const bool exact = protocol_->FastVersion() >= 3;
+    const bool exact = protocol_->Agreed().exactListing;
     if (exact) sink_ = [&](const PaneRow& row) { PrintRow(row, o_.tsv); };
     const int code = ListInto(folder, what, status);
     sink_ = nullptr;
@@ -937,7 +937,7 @@ int Client::Put() {
                       arrived.end());
         if (ended.outcome == Outcome::Done) arrived.push_back({f.name, target, ended.bytes});
     }
-    if (arrived.empty() || protocol_->FastVersion() >= 2) return status;
+    if (arrived.empty() || protocol_->Agreed().endRecordsAnswered) return status;
     if (int code = CheckArrived(folder, arrived, status)) return code;
     return status;
 }
@@ -1172,7 +1172,7 @@ int Client::CopyTree() {
             code = CopyOne(progress, "put " + shown + " -> " + Utf8(peer), step.bytes, Operation::Send,
                            [&] { return protocol_->StartCopyTo(step.path, peer); }, Utf8(peer), status, peer,
                            &ended);
-            if (ended.outcome == Outcome::Done && protocol_->FastVersion() < 2) {
+            if (ended.outcome == Outcome::Done && !protocol_->Agreed().endRecordsAnswered) {
                 arrivedIn = ParentPath(peer);
                 arrived.push_back({u16(FileNameOf(peer)), Utf8(peer), ended.bytes});
             }
@@ -1187,7 +1187,7 @@ int Client::Run() {
     host_->SetServesFiles(false);
     protocol_ = std::make_unique<Protocol>(*host_);
     protocol_->SetRole(Role::Client);
-    protocol_->SetFastModeAllowed(!o_.plain);
+    protocol_->SetHighestVersion(o_.plain ? 0 : kFastVersion);
     protocol_->SetResumeAllowed(!o_.noResume);
     int code;
     if (o_.recursive) code = CopyTree();

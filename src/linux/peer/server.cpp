@@ -128,7 +128,7 @@ void Server::OperationEnded(const OperationReport& report) {
     // from now on. A peer's control characters never break a line.
     const std::string path =
         report.operation == Operation::Login
-            ? (protocol_->FastVersion() >= kFirstSecureVersion ? "secure" : protocol_->FastMode() ? "fast" : "plain")
+            ? (protocol_->Agreed().secure ? "secure" : protocol_->FastMode() ? "fast" : "plain")
             : Printable(report.path);
     // A listing that did not go out whole has no count worth showing.
     const bool counted = report.operation != Operation::List || report.outcome == Outcome::Done;
@@ -232,7 +232,7 @@ int Server::Run() {
     protocol_ = std::make_unique<Protocol>(*host_);
     protocol_->SetRole(Role::Server);
     protocol_->SetLoginRequired(!o_.allowCmdClients);
-    protocol_->SetFastModeAllowed(!o_.plain);
+    protocol_->SetHighestVersion(o_.plain ? 0 : kFastVersion);
     protocol_->SetSecureRequired(o_.requireSecure);
     protocol_->SetResumeAllowed(!o_.noResume);
     protocol_->BuildLoginText(setup_.id, setup_.pw);

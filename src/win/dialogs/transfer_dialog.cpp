@@ -35,7 +35,7 @@ struct TransferState {
                             r.protocol.MaxCopyBytes(),
                             r.protocol.PeerListingEntries(),
                             // A plain peer does not answer an end record: its listing tells.
-                            r.toPeer && r.protocol.FastVersion() < 2) {}
+                            r.toPeer && !r.protocol.Agreed().endRecordsAnswered) {}
     TransferRequest& request;
     quorbel::CopyBatch batch;
     Awaiting awaiting = Awaiting::Nothing;

@@ -268,7 +268,7 @@ struct Connection::Impl {
         server = asServer;
         loginRequired = asServer && values.loginRequired;
         protocol.SetRole(asServer ? quorbel::Role::Server : quorbel::Role::Client);
-        protocol.SetFastModeAllowed(values.fastMode);
+        protocol.SetHighestVersion(values.fastMode ? quorbel::kFastVersion : 0);
         protocol.SetLoginRequired(loginRequired);
         protocol.SetMonitorRecording(values.monitorRecording);
         StartPeerConnection();
