@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/base/socket_errors.h"
-#include "core/base/texts.h"
+#include "core/base/catalogue.h"
 
 namespace {
 

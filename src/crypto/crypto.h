@@ -1,7 +1,6 @@
-// The one door to libgcrypt: its start-up, and the hashes the protocol
-// needs, which the front ends hand to the core through its host
-// interfaces (the core itself links no library). Portable C++17; the
-// library's own header stays in crypto.cpp.
+// libgcrypt's start-up and SHA-256, which the rest of this library and the
+// resume check build on. Portable C++17 like the core: the library's own
+// header stays in the .cpp files that call it.
 #pragma once
 
 #include <array>
@@ -10,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "core/protocol/host.h"
+#include "core/protocol/cryptography.h"
 
 namespace quorbel::crypto {
 
@@ -45,7 +44,7 @@ private:
 // Lower-case hex, two digits a byte.
 std::string Hex(const Sha256::Digest& digest);
 
-// The resume check's hash, for a host's FileStore::NewPartHash.
+// The resume check's hash.
 std::unique_ptr<PartHash> NewPartHash();
 
 }  // namespace quorbel::crypto

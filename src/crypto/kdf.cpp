@@ -61,10 +61,6 @@ bool Scrypt(const std::string& password, const std::string& salt, uint8_t* out, 
                            salt.data(), salt.size(), kScryptParallelism, length, out) == 0;
 }
 
-std::string StretchSalt(const std::string& marker, uint16_t port) {
-    return marker + ":" + std::to_string(port);
-}
-
 bool StretchPassword(const std::string& loginText, const std::string& salt, Scalar* w) {
     uint8_t bytes[kStretchBytes];
     if (!Scrypt(loginText, salt, bytes, sizeof bytes)) return false;

@@ -31,11 +31,6 @@ inline constexpr unsigned long kScryptCost = 16384;       // N
 inline constexpr unsigned long kScryptParallelism = 1;    // p
 bool Scrypt(const std::string& password, const std::string& salt, uint8_t* out, std::size_t length);
 
-// The salt both sides form alike before the exchange: the marker the two
-// programs agreed on and the Server's port in decimal, so one password's
-// stretch cannot be reused across servers or protocol versions.
-std::string StretchSalt(const std::string& marker, uint16_t port);
-
 // The password value w: 48 bytes of scrypt over the login text, reduced
 // modulo the P-256 group order (64 bits beyond its size leave no usable
 // bias). False when the library fails.

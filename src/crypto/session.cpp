@@ -90,4 +90,11 @@ std::unique_ptr<SecureSession> NewSecureSession(Role role, const std::string& lo
     return session;
 }
 
+std::unique_ptr<SecureSession> Library::NewSecureSession(Role role, const std::string& loginText,
+                                                       const std::string& salt) {
+    return crypto::NewSecureSession(role, loginText, salt);
+}
+
+std::unique_ptr<PartHash> Library::NewPartHash() { return crypto::NewPartHash(); }
+
 }  // namespace quorbel::crypto

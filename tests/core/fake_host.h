@@ -1,4 +1,4 @@
-// An in-memory ProtocolHost: it records what the core sends, shows and
+// An in-memory front end: it records what the core sends, shows and
 // inserts, keeps files in a map and converts text with a small double-byte
 // code page (ASCII and Latin-1 as one byte, U+3000..U+30FF as two).
 #pragma once
@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/protocol/client_login.h"
 #include "core/protocol/protocol.h"
 
 namespace quorbel::testing {
@@ -105,12 +106,13 @@ struct Box {
     u16 text, caption;
 };
 
-class FakeHost : public ProtocolHost {
+// Every interface the core asks of a front end, in memory.
+class FakeHost : public PeerLink, public UserSeat, public FileStore, public Cryptography {
 public:
     // What the core did.
     std::deque<std::string> outbox;  // sent, not yet delivered
     std::vector<std::string> sent;   // every send, in order
-    std::vector<Box> boxes;          // SEND-NAK notes included
+    std::vector<Box> boxes;          // as the Windows program shows the events, SEND-NAK notes included
     int refreshes = 0;
     std::vector<uint32_t> closeTimers, sleeps;
     std::vector<Row> rows;
@@ -126,13 +128,13 @@ public:
     int connectionsEnded = 0;
     int writesBeforeFailure = -1;
     bool failRead = false;
-    std::optional<u16> openPath;
-    bool openForWrite = false;
-    std::size_t readPos = 0;
+    std::multiset<u16> open;  // the files with a handle, which are not shared
     FakeCodec codec;
     bool secureSessions = true;  // this side has cryptography
     std::vector<std::string> stretched;  // the texts and salts of the sessions made
     FakeSecureSession* session = nullptr;  // the last one made
+
+    bool AnyOpen() const { return !open.empty(); }
 
     std::unique_ptr<SecureSession> NewSecureSession(Role role, const std::string& text, const std::string& salt) override {
         if (!secureSessions) return nullptr;
@@ -147,9 +149,10 @@ public:
         outbox.emplace_back(data, length);
         return 0;
     }
-    void ShowMessage(u16view text, u16view caption) override { boxes.push_back({u16(text), u16(caption)}); }
-    void ShowSentNak(u16view text) override { boxes.push_back({u16(text), u"SEND-NAK"}); }
-    void RefreshStatusBar() override { ++refreshes; }
+    void SendFailed(const SendFailure& f) override { boxes.push_back({SendFailureText(f), u"WSAGetLastError"}); }
+    void PeerRefused(const RefusalNote& note) override { boxes.push_back({RefusalNoteText(note), u"SEND-NAK"}); }
+    void SourceTooLarge(uint64_t limit) override { boxes.push_back({SourceTooLargeText(limit), u"SizeOver"}); }
+    void StateChanged() override { ++refreshes; }
     void CloseAfter(uint32_t ms) override { closeTimers.push_back(ms); }
     void SleepMs(uint32_t ms) override { sleeps.push_back(ms); }
     void ClearRemoteRows() override { rows.clear(); }
@@ -193,35 +196,47 @@ public:
         auto it = folders.find(u16(folder));
         return it == folders.end() ? nullptr : std::make_unique<Cursor>(*this, it->second);
     }
-    bool OpenTransferForRead(u16view path, uint64_t& size) override {
+    // A handle keeps its file open until it goes.
+    struct Handle {
+        FakeHost& host;
+        u16 path;
+        Handle(FakeHost& h, u16view p) : host(h), path(p) { host.open.insert(path); }
+        ~Handle() { host.open.erase(host.open.find(path)); }
+    };
+    struct Source : SourceFile, Handle {
+        using Handle::Handle;
+        std::size_t pos = 0;
+        int64_t Read(char* buffer, std::size_t maxBytes) override {
+            if (host.failRead) return -1;
+            const std::string& d = host.files[path].data;
+            // A read gives what one piece of storage holds, as disks and pipes may.
+            const std::size_t n = std::min({maxBytes, d.size() - pos, kPlainBlockBytes});
+            std::copy(d.data() + pos, d.data() + pos + n, buffer);
+            pos += n;
+            return static_cast<int64_t>(n);
+        }
+        bool Times(FileTimes& times) override { return times = host.files[path].times, true; }
+    };
+    struct Target : TargetFile, Handle {
+        using Handle::Handle;
+        bool Write(const char* data, std::size_t length) override {
+            if (host.writesBeforeFailure == 0) return false;
+            if (host.writesBeforeFailure > 0) --host.writesBeforeFailure;
+            host.files[path].data.append(data, length);
+            return true;
+        }
+        bool Finish(const FileTimes& times) override { return host.files[path].times = times, true; }
+    };
+    std::unique_ptr<SourceFile> OpenForRead(u16view path, uint64_t& size) override {
         auto it = files.find(u16(path));
-        if (openPath || it == files.end() || unopenable.count(u16(path))) return false;
+        if (it == files.end() || unopenable.count(u16(path))) return nullptr;
         size = it->second.reportedSize != ~0ULL ? it->second.reportedSize : it->second.data.size();
-        openPath = u16(path);
-        openForWrite = false;
-        readPos = 0;
-        return true;
+        return std::make_unique<Source>(*this, path);
     }
-    int64_t ReadTransfer(char* buffer, std::size_t maxBytes) override {
-        if (!openPath || openForWrite || failRead) return -1;
-        const std::string& d = files[*openPath].data;
-        // A read gives what one piece of storage holds, as disks and pipes may.
-        const std::size_t n = std::min({maxBytes, d.size() - readPos, kPlainBlockBytes});
-        std::copy(d.data() + readPos, d.data() + readPos + n, buffer);
-        readPos += n;
-        return static_cast<int64_t>(n);
-    }
-    bool GetTransferTimes(FileTimes& times) override {
-        if (!openPath) return false;
-        times = files[*openPath].times;
-        return true;
-    }
-    bool CreateTransferForWrite(u16view path) override {
-        if (openPath || uncreatable.count(u16(path)) || files.count(u16(path))) return false;
+    std::unique_ptr<TargetFile> CreateNew(u16view path) override {
+        if (uncreatable.count(u16(path)) || files.count(u16(path))) return nullptr;
         files[u16(path)] = FakeFile{};
-        openPath = u16(path);
-        openForWrite = true;
-        return true;
+        return std::make_unique<Target>(*this, path);
     }
     // The resume check needs both sides to agree, nothing more: a digest
     // the standard library's hash makes, spread to the wire's 64 digits.
@@ -236,31 +251,17 @@ public:
         }
     };
     std::unique_ptr<PartHash> NewPartHash() override { return std::make_unique<FakeHash>(); }
-    bool OpenTransferForAppend(u16view path, uint64_t& size) override {
-        if (openPath || !files.count(u16(path))) return false;
+    std::unique_ptr<TargetFile> OpenForAppend(u16view path, uint64_t& size) override {
+        if (!files.count(u16(path))) return nullptr;
         size = files[u16(path)].data.size();
-        openPath = u16(path);
-        openForWrite = true;
-        return true;
+        return std::make_unique<Target>(*this, path);
     }
-    bool WriteTransfer(const char* data, std::size_t length) override {
-        if (!openPath || !openForWrite || writesBeforeFailure == 0) return false;
-        if (writesBeforeFailure > 0) --writesBeforeFailure;
-        files[*openPath].data.append(data, length);
-        return true;
-    }
-    bool SetTransferTimes(const FileTimes& times) override {
-        if (!openPath || !openForWrite) return false;
-        files[*openPath].times = times;
-        return true;
-    }
-    void CloseTransfer() override { openPath.reset(); }
     bool RemoveFile(u16view path) override {
-        if (openPath && *openPath == path) return false;  // opened without sharing
+        if (open.count(u16(path))) return false;  // opened without sharing
         return files.erase(u16(path)) > 0;
     }
-    bool ReplaceFile(u16view from, u16view to) override {
-        if (openPath || !files.count(u16(from))) return false;
+    bool MoveIntoPlace(u16view from, u16view to) override {
+        if (open.count(u16(from)) || open.count(u16(to)) || !files.count(u16(from))) return false;
         files[u16(to)] = files[u16(from)];
         files.erase(u16(from));
         return true;
@@ -291,7 +292,7 @@ inline bool Deliver(Protocol& protocol, const char* data, std::size_t n) {
 // One side: a host and the protocol bound to it.
 struct Peer {
     FakeHost host;
-    Protocol protocol{host};
+    Protocol protocol{host, host, host, host};
     int32_t op() const { return protocol.OperationState(); }
 };
 
@@ -322,27 +323,53 @@ struct Link {
         for (int i = 0; i < 200000 && Step(); ++i) {
         }
     }
-    // The Client's login as the front ends run it: request, the Server's
-    // dispatch, and the answer taken by the Client's own recv.
-    LoginAnswer Login() {
-        LoginAnswer taken;
-        do {
-            client->protocol.SendLoginRequest();
-            const std::string request = client->host.outbox.back();
-            client->host.outbox.pop_back();
-            server->protocol.Receive(request.data(), static_cast<int32_t>(request.size()));
-            if (server->host.outbox.empty()) return client->protocol.TakeLoginAnswer("", 0);
-            const std::string answer = server->host.outbox.back();
-            server->host.outbox.pop_back();
-            taken = client->protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
-        } while (taken == LoginAnswer::OfferAgain);
-        // The Client's confirmation follows its login at once.
-        if (!client->host.outbox.empty()) {
-            const std::string confirmation = client->host.outbox.front();
-            client->host.outbox.pop_front();
-            Deliver(server->protocol, confirmation.data(), confirmation.size());
+    // The Client's memory of its secure Servers, and what its user answers.
+    struct Memory : SecurePeerMemory {
+        std::string list;
+        std::string Load() override { return list; }
+        void Store(const std::string& l) override { list = l; }
+        std::string Key() override { return "server:1050"; }
+    } memory;
+    bool userSaysYes = true;
+    int questions = 0, reconnects = 0;
+    // The Client's login as the front ends run it: each step of the policy,
+    // the answer taken from the Server's dispatch as the Client's own recv
+    // would; a new connection starts both sides afresh.
+    LoginResult Login(ClientLogin::Policy policy = {}) {
+        ClientLogin login(client->protocol, memory, policy);
+        for (LoginNext next = login.Start();;) {
+            switch (next.step) {
+                case LoginStep::Receive: {
+                    const std::string request = client->host.outbox.back();
+                    client->host.outbox.pop_back();
+                    server->protocol.Receive(request.data(), static_cast<int32_t>(request.size()));
+                    if (server->host.outbox.empty()) {
+                        next = login.Answer("", 0);
+                        break;
+                    }
+                    const std::string answer = server->host.outbox.back();
+                    server->host.outbox.pop_back();
+                    next = login.Answer(answer.data(), static_cast<int32_t>(answer.size()));
+                    break;
+                }
+                case LoginStep::Ask: ++questions, next = login.Reply(userSaysYes); break;
+                case LoginStep::Reconnect:
+                    ++reconnects;
+                    server->protocol.OnConnectionLost();
+                    server->host.outbox.clear();
+                    server->protocol.OnConnectionStarted();
+                    next = login.Reconnected();
+                    break;
+                case LoginStep::Done:
+                    // The Client's confirmation follows its login at once.
+                    if (!client->host.outbox.empty()) {
+                        const std::string confirmation = client->host.outbox.front();
+                        client->host.outbox.pop_front();
+                        Deliver(server->protocol, confirmation.data(), confirmation.size());
+                    }
+                    return next.result;
+            }
         }
-        return taken;
     }
     // A frame of `from` with these bytes, sealed as its protocol would once
     // its session is secure (a test's own message in its stream).

@@ -55,7 +55,7 @@ std::string FakeAnswer(const SecureSession& server) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     auto host = std::make_unique<FuzzHost>();
-    auto protocol = std::make_unique<Protocol>(*host);
+    auto protocol = std::make_unique<Protocol>(*host, *host, *host, *host);
     const uint8_t mode = data[0], start = data[1];
     host->files[u"C:\\src.bin"] = FakeFile{Pattern(2600), {}};
     host->files[u"C:\\in\\r.txt"] = FakeFile{"old", {}};
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The end of the connection leaves no file open and no temporary file.
     protocol->OnConnectionLost();
-    Check(!host->openPath.has_value() && protocol->IsWaiting());
+    Check(!host->AnyOpen() && protocol->IsWaiting());
     for (const auto& [name, file] : host->files) Check(name.find(u".$TEMP") == u16::npos);
     return 0;
 }

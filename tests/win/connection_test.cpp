@@ -60,7 +60,7 @@ TEST_F(Sockets, CloseEndsAReceiveThreadThatWaitsInsideASendMessage) {
     std::thread watchdog([closed] {  // threads that wait for each other end the run, not the test alone
         if (WaitForSingleObject(closed, 10000) == WAIT_TIMEOUT) fputs("Close() hung\n", stderr), ExitProcess(3);
     });
-    app->connection.Close(app->window);
+    app->connection.Close();
     SetEvent(closed);
     watchdog.join();
     EXPECT_FALSE(app->connection.IsOpen());

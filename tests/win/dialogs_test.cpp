@@ -73,7 +73,7 @@ TEST(Dialogs, TheFolderDialogAnswersBadNamesWithABoxAndStaysOpen) {
 
 TEST(Dialogs, TheReceivedMonitorShowsEachMessageInThisCodePageOnItsRow) {
     quorbel::testing::FakeHost host;
-    quorbel::Protocol protocol(host);
+    quorbel::Protocol protocol(host, host, host, host);
     protocol.SetMonitorRecording(1);
     protocol.Receive("DDC:\\\x8e\x91\x97\xbf", 9);  // C:\資料 in code page 932
     const auto rows = MonitorRows(MonitorKind::Received, protocol);

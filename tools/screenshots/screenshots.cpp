@@ -180,7 +180,7 @@ int wmain(int argc, wchar_t** argv) {
         SendMessageW(server->window, WM_COMMAND, IDM_CONNECT, 0);
         listening = true;
         PumpUntil([&] { return done.load(); }, 600000);
-        server->connection.Close(server->window);
+        server->connection.Close();
         server.reset();
     });
     PumpUntil([&] { return listening.load(); }, 60000);
@@ -239,7 +239,7 @@ int wmain(int argc, wchar_t** argv) {
     PumpUntil([&] { return client->protocol().IsWaiting(); }, 60000);
 
     // Again as two programs of this release connect by default: the secure session and its mark in the header.
-    client->connection.Close(client->window);
+    client->connection.Close();
     PumpUntil([&] { return !server->connection.PeerPresent(); }, 10000);
     client->settings.fastMode = 1;
     Command(*client, IDM_CONNECT, [](HWND d, int) {
@@ -251,7 +251,7 @@ int wmain(int argc, wchar_t** argv) {
     }, 30000);
     Capture(client->window, L"client_secure_session");
 
-    client->connection.Close(client->window);
+    client->connection.Close();
     done = true;
     serverThread.join();
     client.reset();

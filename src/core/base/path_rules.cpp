@@ -1,6 +1,5 @@
 #include "core/base/path_rules.h"
 
-#include "core/panes/row_rules.h"
 
 namespace quorbel {
 
@@ -90,6 +89,8 @@ u16view FileNameOf(u16view path) {
     const std::size_t slash = path.rfind(u'\\');
     return slash == u16view::npos ? path : path.substr(slash + 1);
 }
+
+bool IsDotEntry(u16view name) { return name == u"." || name == u".."; }
 
 bool IsDriveRoot(u16view path) {
     return path.size() == 3 && path[1] == u':' && path[2] == u'\\';

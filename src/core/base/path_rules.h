@@ -62,6 +62,9 @@ u16view FileNameOf(u16view path);
 // (CON, NUL, COM0 to COM9, LPT1 and the like, with or without an extension).
 bool IsPlainFileName(u16view name);
 
+// True for the entries "." and "..".
+bool IsDotEntry(u16view name);
+
 // Drive root form "C:\" (exactly three characters).
 bool IsDriveRoot(u16view path);
 

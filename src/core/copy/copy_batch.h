@@ -13,9 +13,9 @@
 #include <memory>
 #include <vector>
 
-#include "core/base/texts.h"
+#include "core/base/catalogue.h"
 #include "core/copy/tree_plan.h"
-#include "core/protocol/host.h"
+#include "core/protocol/seat.h"
 
 namespace quorbel {
 

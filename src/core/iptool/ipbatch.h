@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "core/base/texts.h"
+#include "core/base/catalogue.h"
 
 namespace quorbel {
 

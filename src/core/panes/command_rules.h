@@ -2,7 +2,7 @@
 // the folder-creation dialog's name checks.
 #pragma once
 
-#include "core/base/texts.h"
+#include "core/base/catalogue.h"
 
 namespace quorbel {
 

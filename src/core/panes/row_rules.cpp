@@ -25,8 +25,6 @@ u16 FormatDateText(const LocalTimeFields& t) {
     return FromAscii(buf);
 }
 
-bool IsDotEntry(u16view name) { return name == u"." || name == u".."; }
-
 RowImage RowImageIndex(uint32_t attributes, u16view name) {
     if (IsDotEntry(name)) return kImageDot;
     if (attributes & kAttrDirectory) return kImageFolder;

@@ -2,6 +2,7 @@
 // date text and row image.
 #pragma once
 
+#include "core/base/path_rules.h"
 #include "core/base/text.h"
 
 namespace quorbel {
@@ -46,9 +47,6 @@ RowImage RowImageIndex(uint32_t attributes, u16view name);
 RowImage DriveImageIndex(int driveType);
 // True for the images of drive rows.
 bool IsDriveImage(int32_t image);
-
-// True for the entries "." and "..".
-bool IsDotEntry(u16view name);
 
 // Whether the size column stays empty: ".", ".." or attributes exactly 0x10.
 bool SizeTextIsEmpty(uint32_t attributes, u16view name);

@@ -69,4 +69,39 @@ bool FrameReader::Next(char*& data, std::size_t& length) {
     return true;
 }
 
+void SecureChannel::Begin(std::unique_ptr<SecureSession> session) {
+    std::lock_guard<std::mutex> guard(lock_);
+    session_ = std::move(session);
+    sealed_.store(session_ != nullptr);
+}
+
+void SecureChannel::End() {
+    // A send of the window thread may be sealing right now.
+    std::lock_guard<std::mutex> guard(lock_);
+    sealed_.store(false);
+    session_.reset();
+}
+
+int SecureChannel::Send(PeerLink& link, char* frame, std::size_t length) {
+    // The header is bound to a sealed frame: its length cannot change unseen.
+    const std::size_t tag = sealed_.load() ? SecureSession::kTagBytes : 0;
+    PutFrameHeader(frame, static_cast<uint32_t>(length + tag));
+    if (tag == 0) return link.SendBytes(frame, kFrameHeaderBytes + length);
+    // Frames leave in the order they were sealed, or none opens.
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!session_ || !session_->Seal(frame + kFrameHeaderBytes, length, frame, kFrameHeaderBytes)) return kNotSecure;
+    return link.SendBytes(frame, kFrameHeaderBytes + length + tag);
+}
+
+bool SecureChannel::Open(char* message, std::size_t& length) {
+    if (!sealed_.load()) return true;
+    // A frame changed, replayed, dropped before this one or out of its
+    // order does not open: nothing more of this stream counts.
+    if (!session_ || length < SecureSession::kTagBytes ||
+        !session_->Open(message, length, message - kFrameHeaderBytes, kFrameHeaderBytes))
+        return false;
+    length -= SecureSession::kTagBytes;
+    return true;
+}
+
 }  // namespace quorbel

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/protocol/protocol.h"
+#include "core/protocol/listing.h"
+
+#include "core/protocol/transfer.h"
 #include "core/protocol/wire.h"
 
 namespace quorbel {
@@ -114,7 +116,95 @@ bool ParsePage(const char* bytes, std::size_t length, const AnsiCodec& codec,
     return true;
 }
 
-void Protocol::BuildDirectoryTable(u16view folder) {
+Listing::Listing(Exchange& exchange, PeerLink& link, UserSeat& seat, FileStore& files)
+    : exchange_(exchange), link_(link), seat_(seat), files_(files) {}
+
+void Listing::Clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    table_.Clear();
+}
+
+void Listing::BeginOperation() {
+    std::lock_guard<std::mutex> guard(lock_);
+    rowsReceived_ = 0;
+}
+
+void Listing::EndSearch() {
+    pages_.reset();
+    pageHeld_.clear();
+}
+
+uint64_t Listing::Rows(bool ours) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return uint64_t(ours ? rowsReceived_ : rowsServed_);
+}
+
+RefusalNote Listing::Note() const {
+    RefusalNote note;
+    std::string entry;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        note.index = table_.sendIndex;
+        note.count = table_.count;
+        if (note.index >= 0 && note.index < kDirSlots)
+            entry.assign(table_.slots[note.index], BoundedLength(table_.slots[note.index], kDirSlotBytes));
+    }
+    note.record = link_.Codec().FromAnsi(entry);
+    return note;
+}
+
+void Listing::CopyTable(char out[kDirSlots][kDirSlotBytes]) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::memcpy(out, table_.slots, sizeof table_.slots);
+}
+
+bool Listing::Serve(u16view folder) {
+    if (exchange_.Agreed().exactListing) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            table_.count = table_.sendIndex = rowsServed_ = 0;
+        }
+        pages_ = std::make_unique<FolderRowReader>(files_, folder);
+        exchange_.SetState(RequestDIR, true);
+        return SendNextPage();
+    }
+    BuildTable(folder);
+    exchange_.SetState(RequestDIR, true);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        table_.sendIndex = 0;
+    }
+    return SendNextTableEntry();
+}
+
+bool Listing::SendNext() { return pages_ ? SendNextPage() : SendNextTableEntry(); }
+
+bool Listing::Take(const Message& m) {
+    if (m.kind == Kind::ListEnd) {
+        exchange_.End(Outcome::Done, true);
+        return true;
+    }
+    if (m.kind == Kind::Page && exchange_.Agreed().exactListing) {
+        if (AddRemotePage(m.bytes, m.length)) {
+            exchange_.SendWord(Kind::Ack);
+            return true;
+        }
+        // A broken page ends the connection, as a broken frame does.
+        exchange_.Abandon(Outcome::Failed);
+        return false;
+    }
+    if (m.kind == Kind::Record) {
+        const int32_t number = ParseHeaderNumber(m.bytes + 2);
+        if (number >= 0 && AddRemoteRow(number, m.bytes + kBlockHeaderBytes, m.textLength - kBlockHeaderBytes)) {
+            exchange_.SendWord(Kind::Ack);
+            return true;
+        }
+    }
+    exchange_.Refuse(Outcome::Failed, true);
+    return true;
+}
+
+void Listing::BuildTable(u16view folder) {
     const AnsiCodec& codec = link_.Codec();
     int32_t count = 0;
     auto store = [&](int32_t slot, std::string_view record) {
@@ -135,7 +225,7 @@ void Protocol::BuildDirectoryTable(u16view folder) {
     rowsServed_ = count - 1;
 }
 
-void Protocol::SendNextPage() {
+bool Listing::SendNextPage() {
     const AnsiCodec& codec = link_.Codec();
     std::string page = WordText(Kind::Page) + "000000";
     int32_t count = 0;
@@ -164,8 +254,8 @@ void Protocol::SendNextPage() {
         char digits[16];
         std::snprintf(digits, sizeof digits, "%06d", static_cast<int>(count));
         page.replace(2, 6, digits);
-        SendFrame(page.data(), page.size());
-        return;
+        exchange_.SendFrame(page.data(), page.size());
+        return false;
     }
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -173,38 +263,26 @@ void Protocol::SendNextPage() {
         std::memcpy(table_.slots[table_.count], Word(Kind::ListEnd).data(), Word(Kind::ListEnd).size());
         table_.sendIndex = ++table_.count;
     }
-    SendWord(Kind::ListEnd);
-    FinishListing();
+    exchange_.SendWord(Kind::ListEnd);
+    return true;
 }
 
-void Protocol::SendNextTableEntry() {
+bool Listing::SendNextTableEntry() {
     char entry[kDirSlotBytes];
     int32_t index, count;
     {
         std::lock_guard<std::mutex> guard(lock_);
         index = table_.sendIndex;
         count = table_.count;
-        if (index >= count) return;  // the end record has gone out already
+        if (index >= count) return false;  // the end record has gone out already
         std::memcpy(entry, table_.slots[index], sizeof entry);
         table_.sendIndex = index + 1;
     }
-    SendFrame(entry, BoundedLength(entry, sizeof entry));
-    if (index + 1 == count) FinishListing();
+    exchange_.SendFrame(entry, BoundedLength(entry, sizeof entry));
+    return index + 1 == count;
 }
 
-void Protocol::FinishListing() {
-    // The end record has gone out and is not answered.
-    End(Outcome::Done, true);
-    if (GetRole() == Role::Server && !autoListed_) {
-        // The Server lists the Client's folder once per peer, after the
-        // Client's own first listing.
-        link_.SleepMs(kAutoListingDelayMs);
-        autoListed_ = true;
-        BeginListing();
-    }
-}
-
-bool Protocol::AddRemotePage(const char* bytes, std::size_t length) {
+bool Listing::AddRemotePage(const char* bytes, std::size_t length) {
     int32_t received;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -219,7 +297,7 @@ bool Protocol::AddRemotePage(const char* bytes, std::size_t length) {
     });
 }
 
-bool Protocol::AddRemoteRow(int32_t number, const char* text, std::size_t length) {
+bool Listing::AddRemoteRow(int32_t number, const char* text, std::size_t length) {
     PaneRow row;
     if (!ParseRecord(text, length, link_.Codec(), row)) return false;
     seat_.AddRemoteRow(row, number);

@@ -1,6 +1,6 @@
 // The listing: the directory table that answers a "DD" request, sent one
 // "DR" record per acknowledgement, and the reading of the peer's records
-// into right-pane rows. Between two programs of fast mode 3 the listing
+// into right-pane rows. Between two programs of exact listings the listing
 // goes in pages of exact records instead, the folder's search kept open
 // from one page to the next, and has no table to fill.
 #pragma once
@@ -8,10 +8,15 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "core/base/text.h"
 #include "core/panes/folder_rows.h"
+#include "core/protocol/context.h"
+#include "core/protocol/files.h"
+#include "core/protocol/link.h"
 
 namespace quorbel {
 
@@ -54,6 +59,57 @@ struct DirectoryTable {
         std::memset(slots, 0, sizeof slots);
         count = sendIndex = 0;
     }
+};
+
+// Both ends of a listing: the side asked for one serves its folder's
+// records (from its table, or in pages), the side that asked turns them
+// into right-pane rows. The monitor's table and the counts of the rows are
+// read by the window thread.
+class Listing {
+public:
+    Listing(Exchange& exchange, PeerLink& link, UserSeat& seat, FileStore& files);
+
+    // A new connection: nothing of the last one's table shows.
+    void Clear();
+    // An operation of any kind begins.
+    void BeginOperation();
+    // The peer asked for `folder`: its first record or page leaves; true
+    // once the end record went out.
+    bool Serve(u16view folder);
+    // The peer answered the last record or page: the next one; true once
+    // the end record went out.
+    bool SendNext();
+    // The operation ended: a search kept open between pages goes.
+    void EndSearch();
+    // A message of the listing this side asked for: a record, a page or the
+    // end. False when it was a page that breaks the stream, which ends the
+    // connection.
+    bool Take(const Message& m);
+    // The records this side served, or the rows it received.
+    uint64_t Rows(bool ours) const;
+    // Where the table stood, for a note of this side's refusal.
+    RefusalNote Note() const;
+    void CopyTable(char out[kDirSlots][kDirSlotBytes]) const;
+
+private:
+    void BuildTable(u16view folder);
+    bool SendNextTableEntry();
+    bool SendNextPage();
+    bool AddRemoteRow(int32_t number, const char* text, std::size_t length);
+    bool AddRemotePage(const char* bytes, std::size_t length);
+
+    Exchange& exchange_;
+    PeerLink& link_;
+    UserSeat& seat_;
+    FileStore& files_;
+    mutable std::mutex lock_;  // the table and the counts
+    DirectoryTable table_;
+    int32_t rowsReceived_ = 0;
+    int32_t rowsServed_ = 0;
+    // The exact listing being served: its search, and the record read
+    // ahead that did not fit the last page.
+    std::unique_ptr<FolderRowReader> pages_;
+    std::string pageHeld_;
 };
 
 }  // namespace quorbel

@@ -1,10 +1,11 @@
 // The login text (ID bytes followed by PW bytes), the Server's check of a
-// "PW" message with the fast mode's marker, and the Client's reading of the
+// "PW" message with the fast mode's offer, and the Client's reading of the
 // answer.
+#include "core/protocol/login.h"
+
 #include <cstring>
 #include <utility>
 
-#include "core/protocol/protocol.h"
 #include "core/protocol/wire.h"
 
 namespace quorbel {
@@ -49,9 +50,43 @@ std::string MakeLoginText(u16view id, u16view pw, const AnsiCodec& codec) {
     return LoginHalf(id, codec) + LoginHalf(pw, codec);
 }
 
-void Protocol::BuildLoginText(u16view id, u16view pw) { login_.text = MakeLoginText(id, pw, link_.Codec()); }
+Login::Login(Exchange& exchange, PeerLink& link, UserSeat& seat, Cryptography& crypto, SecureChannel& channel)
+    : exchange_(exchange), link_(link), seat_(seat), crypto_(crypto), channel_(channel) {}
 
-void Protocol::CheckLogin(const Message& m, bool fromPeer) {
+void Login::SetHighestVersion(int version) {
+    highest_ = version < 0 ? 0 : version > kFastVersion ? kFastVersion : version;
+    offerVersion_ = highest_;
+}
+
+void Login::SetPair(u16view id, u16view pw) { text_ = MakeLoginText(id, pw, link_.Codec()); }
+
+void Login::Reset() {
+    loggedIn_ = offerPending_ = awaitingConfirmation_ = ended_ = false;
+    offerVersion_ = highest_;
+    wrongPairs_ = 0;
+    exchanging_.reset();
+    fastVersion_.store(0);
+}
+
+void Login::Accepted() {
+    loggedIn_ = true;
+    wrongPairs_ = 0;
+}
+
+void Login::WrongPair() {
+    // Guessing costs a second a pair, and a connection a few pairs.
+    ++wrongPairs_;
+    link_.SleepMs(kWrongLoginDelayMs);
+}
+
+void Login::SendReply(std::string_view answer) {
+    const int error = link_.SendBytes(answer.data(), answer.size());
+    if (error != 0) exchange_.ReportSendFailure(error, answer.data(), answer.size());
+}
+
+// ---- Server ------------------------------------------------------------------
+
+void Login::Check(const Message& m, Origin origin) {
     // The text is compared up to its first NUL; what follows the NUL is the
     // fast mode's marker, which a Server that does not know it never sees.
     const char* text = m.bytes + 2;
@@ -59,118 +94,111 @@ void Protocol::CheckLogin(const Message& m, bool fromPeer) {
     if (secureRequired_) {
         // The pair came in the clear: it is not even compared.
         SendReply(Word(Kind::Nak));
-        SetState(Waiting, false);
-        return Report(Operation::Login, false, u"", 0, Outcome::Refused);
+        exchange_.SetState(Waiting, false);
+        return exchange_.Report(Operation::Login, false, u"", 0, Outcome::Refused);
     }
-    const bool accepted = SameSecret(login_.text, std::string_view(text, textLength));
+    const bool accepted = SameSecret(text_, std::string_view(text, textLength));
     const std::size_t markerAt = 2 + textLength + 1;
-    const int version = markerAt <= m.length ? OfferedVersion(std::string_view(m.bytes + markerAt, m.length - markerAt),
-                                                              login_.highest, false)
-                                             : 0;
-    if (accepted) {
-        login_.loggedIn = true;
-        login_.wrongPairs = 0;
-    } else {
-        // Guessing costs a second a pair, and a connection a few pairs.
-        ++login_.wrongPairs;
-        link_.SleepMs(kWrongLoginDelayMs);
-    }
-    if (accepted && version > 0 && fromPeer) {
+    const int version =
+        markerAt <= m.length ? OfferedVersion(std::string_view(m.bytes + markerAt, m.length - markerAt), highest_, false)
+                             : 0;
+    if (accepted) Accepted();
+    else WrongPair();
+    if (accepted && version > 0 && origin == Origin::Peer) {
         const std::string answer = FastAnswer(version);
         const int error = link_.SendBytes(answer.data(), answer.size());
         if (error != 0) {
-            ShowSendError(error, answer.data(), answer.size());
+            exchange_.ReportSendFailure(error, answer.data(), answer.size());
         } else {
-            login_.fastVersion.store(version);
-            seat_.RefreshStatusBar();  // the front end shows the mode
+            fastVersion_.store(version);
+            seat_.StateChanged();  // the front end shows the mode
         }
     } else {
         SendReply(Word(accepted ? Kind::Ack : Kind::Nak));
     }
-    SetState(Waiting, false);
-    Report(Operation::Login, false, u"", 0, accepted ? Outcome::Done : Outcome::Refused);
-    if (login_.wrongPairs >= kMaxWrongLogins) link_.EndConnection();
+    exchange_.SetState(Waiting, false);
+    exchange_.Report(Operation::Login, false, u"", 0, accepted ? Outcome::Done : Outcome::Refused);
+    if (wrongPairs_ >= kMaxWrongLogins) link_.EndConnection();
 }
 
-void Protocol::SendReply(std::string_view answer) {
-    const int error = link_.SendBytes(answer.data(), answer.size());
-    if (error != 0) ShowSendError(error, answer.data(), answer.size());
-}
-
-void Protocol::CheckSecureLogin(const Message& m, bool fromPeer) {
+void Login::CheckSecure(const Message& m, Origin origin) {
     // Without a session of its own this side answers as a Server that
     // knows none; an empty pair never logs in, as in the plain login; and a
     // connection in a fast mode already keeps its keys.
     const std::size_t markerAt = 3, shareAt = Word(Kind::SecureLogin).size() + 1;
-    const int version = OfferedVersion(std::string_view(m.bytes + markerAt, shareAt - markerAt), login_.highest, true);
-    if (fromPeer && !FastMode() && !login_.text.empty() && version > 0 &&
+    const int version = OfferedVersion(std::string_view(m.bytes + markerAt, shareAt - markerAt), highest_, true);
+    exchanging_.reset();
+    if (origin == Origin::Peer && FastVersion() == 0 && !text_.empty() && version > 0 &&
         m.length == shareAt + SecureSession::kShareBytes)
-        secure_ = link_.NewSecureSession(Role::Server, login_.text, std::string(Marker(version)));
-    if (!secure_ || !secure_->TakePeerShare(m.bytes + shareAt, SecureSession::kShareBytes)) {
-        secure_.reset();
-        return RefuseUnknown();
+        exchanging_ = crypto_.NewSecureSession(Role::Server, text_, std::string(Marker(version)));
+    if (!exchanging_ || !exchanging_->TakePeerShare(m.bytes + shareAt, SecureSession::kShareBytes)) {
+        exchanging_.reset();
+        return exchange_.RefuseUnknown();
     }
-    const std::string answer = FastAnswer(version) + secure_->OwnShare() + secure_->OwnConfirmation();
+    const std::string answer = FastAnswer(version) + exchanging_->OwnShare() + exchanging_->OwnConfirmation();
     const int error = link_.SendBytes(answer.data(), answer.size());
-    SetState(Waiting, false);
+    exchange_.SetState(Waiting, false);
     if (error != 0) {
-        secure_.reset();
-        return ShowSendError(error, answer.data(), answer.size());
+        exchanging_.reset();
+        return exchange_.ReportSendFailure(error, answer.data(), answer.size());
     }
     // The Client's confirmation comes as the first frame.
-    login_.fastVersion.store(version);
+    fastVersion_.store(version);
     awaitingConfirmation_ = true;
 }
 
-void Protocol::TakeConfirmation(const char* data, std::size_t length) {
-    if (secure_ && secure_->PeerConfirms(data, length)) {
-        login_.loggedIn = true;
-        login_.wrongPairs = 0;
-        sealed_.store(true);
-        seat_.RefreshStatusBar();  // the front end shows the mode
-        return Report(Operation::Login, false, u"", 0, Outcome::Done);
+void Login::TakeConfirmation(const char* data, std::size_t length) {
+    awaitingConfirmation_ = false;
+    if (exchanging_ && exchanging_->PeerConfirms(data, length)) {
+        Accepted();
+        channel_.Begin(std::move(exchanging_));
+        seat_.StateChanged();  // the front end shows the mode
+        return exchange_.Report(Operation::Login, false, u"", 0, Outcome::Done);
     }
     // Another pair: as slow as a wrong plain pair, and since the keys of
     // this connection are worth nothing, its end.
-    ++login_.wrongPairs;
-    link_.SleepMs(kWrongLoginDelayMs);
-    Report(Operation::Login, false, u"", 0, Outcome::Refused);
-    loginEnded_ = true;
+    WrongPair();
+    exchange_.Report(Operation::Login, false, u"", 0, Outcome::Refused);
+    ended_ = true;
     link_.EndConnection();
 }
 
-int Protocol::SendLoginRequest() {
-    secure_.reset();
-    const int version = login_.offerVersion;
+// ---- Client ------------------------------------------------------------------
+
+int Login::SendRequest() {
+    exchanging_.reset();
+    const int version = offerVersion_;
     const bool secure = CapabilitiesOf(version).secure;
     if (secure) {
-        secure_ = link_.NewSecureSession(Role::Client, login_.text, std::string(Marker(version)));
+        exchanging_ = crypto_.NewSecureSession(Role::Client, text_, std::string(Marker(version)));
         // Nothing goes out: a library that failed never sends the pair in the clear.
-        if (!secure_) return kNotSecure;
+        if (!exchanging_) return kNotSecure;
     }
-    login_.offerPending = version > 0;
+    offerPending_ = version > 0;
     // The secure offer carries no login text: a Server that knows no
     // secure session sees an empty one and answers "NAK". An older offer
     // follows the text with its marker, which a plain Server never sees.
     std::string request = WordText(Kind::Login);
-    if (secure) request += '\0' + std::string(Marker(version)) + secure_->OwnShare();
-    else if (version > 0) request += login_.text + '\0' + std::string(Marker(version));
-    else request += login_.text;
-    return SendFrame(request.data(), request.size());
+    if (secure) request += '\0' + std::string(Marker(version)) + exchanging_->OwnShare();
+    else if (version > 0) request += text_ + '\0' + std::string(Marker(version));
+    else request += text_;
+    return exchange_.SendFrame(request.data(), request.size());
 }
 
-LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
+bool Login::SecureOffer() const { return offerPending_ && CapabilitiesOf(offerVersion_).secure; }
+
+LoginAnswer Login::TakeAnswer(const char* data, int32_t received) {
     // 0 bytes means the Server closed before answering: not a login.
     if (received <= 0) return LoginAnswer::CommunicationError;
     const std::string_view answer(data, std::size_t(received));
     const bool nak = Classify(data, std::size_t(received)) == Kind::Nak;
     // One answer per offer.
-    if (std::exchange(login_.offerPending, false)) {
-        if (CapabilitiesOf(login_.offerVersion).secure) return TakeSecureAnswer(answer, nak);
+    if (std::exchange(offerPending_, false)) {
+        if (CapabilitiesOf(offerVersion_).secure) return TakeSecureAnswer(answer, nak);
         // A Server that takes the offer says so with its marker; one that
         // does not know it answers as to the plain login.
-        if (!nak && answer == FastAnswer(login_.offerVersion)) {
-            login_.fastVersion.store(login_.offerVersion);
+        if (!nak && answer == FastAnswer(offerVersion_)) {
+            fastVersion_.store(offerVersion_);
             return LoginAnswer::Accepted;
         }
     }
@@ -180,64 +208,39 @@ LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) {
     return answer == Word(Kind::Ack) ? LoginAnswer::Accepted : LoginAnswer::NotAPeer;
 }
 
-LoginAnswer Protocol::TakeSecureAnswer(std::string_view answer, bool nak) {
-    const int version = login_.offerVersion;
+LoginAnswer Login::TakeSecureAnswer(std::string_view answer, bool nak) {
+    const int version = offerVersion_;
     if (nak) {
-        secure_.reset();
+        exchanging_.reset();
         // A Server of an older release knows the older offers only, on the
         // same connection; once the oldest is refused, it knows none.
         if (CapabilitiesOf(version - 1).secure) {
-            login_.offerVersion = version - 1;
+            offerVersion_ = version - 1;
             return LoginAnswer::OfferAgain;
         }
         return LoginAnswer::PlainOnly;
     }
     const std::string head = FastAnswer(version);
     const std::size_t shareAt = head.size(), confirmationAt = shareAt + SecureSession::kShareBytes;
-    if (!secure_ || answer.size() != confirmationAt + SecureSession::kConfirmationBytes ||
-        answer.substr(0, shareAt) != head || !secure_->TakePeerShare(answer.data() + shareAt, SecureSession::kShareBytes)) {
-        secure_.reset();
+    if (!exchanging_ || answer.size() != confirmationAt + SecureSession::kConfirmationBytes ||
+        answer.substr(0, shareAt) != head ||
+        !exchanging_->TakePeerShare(answer.data() + shareAt, SecureSession::kShareBytes)) {
+        exchanging_.reset();
         return LoginAnswer::NotAPeer;
     }
-    const bool confirmed = secure_->PeerConfirms(answer.data() + confirmationAt, SecureSession::kConfirmationBytes);
+    const bool confirmed = exchanging_->PeerConfirms(answer.data() + confirmationAt, SecureSession::kConfirmationBytes);
     // This side's confirmation goes out either way, as the first frame: a
     // Server told another pair counts it as a wrong login.
-    login_.fastVersion.store(version);
-    const std::string confirmation = secure_->OwnConfirmation();
-    const int error = SendMessage(confirmation.data(), confirmation.size(), false);
+    fastVersion_.store(version);
+    const std::string confirmation = exchanging_->OwnConfirmation();
+    const int error = exchange_.SendMessage(confirmation.data(), confirmation.size(), false);
     if (!confirmed || error != 0) {
-        login_.fastVersion.store(0);
-        secure_.reset();
+        fastVersion_.store(0);
+        exchanging_.reset();
         return confirmed ? LoginAnswer::CommunicationError : LoginAnswer::Rejected;
     }
-    sealed_.store(true);
+    channel_.Begin(std::move(exchanging_));
     return LoginAnswer::Accepted;
-}
-
-bool KnowsSecurePeer(std::string_view list, std::string_view address) {
-    while (!list.empty()) {
-        const std::size_t end = list.find(';');
-        if (list.substr(0, end) == address) return true;
-        if (end == std::string_view::npos) break;
-        list.remove_prefix(end + 1);
-    }
-    return false;
-}
-
-std::string WithSecurePeer(std::string_view list, std::string_view address) {
-    std::string out = std::string(address) + ';';
-    std::size_t kept = 1;
-    while (!list.empty() && kept < kMaxSecurePeers) {
-        const std::size_t end = list.find(';');
-        const std::string_view entry = list.substr(0, end);
-        if (!entry.empty() && entry != address) {
-            out.append(entry).push_back(';');
-            ++kept;
-        }
-        if (end == std::string_view::npos) break;
-        list.remove_prefix(end + 1);
-    }
-    return out;
 }
 
 }  // namespace quorbel

@@ -8,11 +8,17 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "core/base/text.h"
+#include "core/protocol/context.h"
+#include "core/protocol/cryptography.h"
+#include "core/protocol/framing.h"
+#include "core/protocol/link.h"
+#include "core/protocol/seat.h"
 #include "core/protocol/versions.h"
 
 namespace quorbel {
@@ -36,30 +42,70 @@ enum class LoginAnswer {
 // ANSI form with terminator needs 128 bytes or more stays empty.
 std::string MakeLoginText(u16view id, u16view pw, const AnsiCodec& codec);
 
-// The addresses ("host:port") a Client had secure sessions with, kept as
-// one text of addresses each followed by a ';' (the newest first, at most
-// kMaxSecurePeers), so that a path that drops the marker cannot have the
-// pair sent in the clear unasked.
-bool KnowsSecurePeer(std::string_view list, std::string_view address);
-std::string WithSecurePeer(std::string_view list, std::string_view address);
+// One side's login and fast mode, for the connection it is on: a Server's
+// check of the pair (plain, or proven by the secure session's exchange,
+// which also sets the sealing of every later frame going), a Client's
+// offers and its reading of the answers, and the version both showed.
+class Login {
+public:
+    Login(Exchange& exchange, PeerLink& link, UserSeat& seat, Cryptography& crypto, SecureChannel& channel);
 
-// One side's login and fast mode, for the connection it is on.
-struct LoginState {
-    std::string text;           // Server: the stored pair; Client: the typed one
-    int highest = kFastVersion; // offered (Client) and accepted (Server) at most; 0: the plain login only
-    bool required = false;      // serve nothing else until a login was accepted
-    bool loggedIn = false;
-    int offerVersion = kFastVersion;  // Client: the version its next offer carries
-    bool offerPending = false;        // Client: an offer with a marker awaits its answer
-    int wrongPairs = 0;
-    std::atomic<int> fastVersion{0};  // both sides showed it; 0 in the plain mode
-
+    // ---- Set-up ----
+    void SetHighestVersion(int version);
+    void SetRequired(bool required) { required_ = required; }
+    void SetSecureRequired(bool required) { secureRequired_ = required; }
+    // Server: the stored pair; Client: the typed one.
+    void SetPair(u16view id, u16view pw);
     // A new connection starts plain and not logged in.
-    void Reset() {
-        loggedIn = offerPending = false;
-        offerVersion = highest;
-        wrongPairs = 0;
-    }
+    void Reset();
+
+    // The fast mode's version both sides showed (0 in the plain mode).
+    int FastVersion() const { return fastVersion_.load(); }
+    // Whether a request of the peer may be served on this connection.
+    bool Serving() const { return !(required_ || secureRequired_) || loggedIn_; }
+    // The connection ends after a wrong pair: nothing more is dispatched.
+    bool Ended() const { return ended_; }
+    // Server: the next frame is the Client's confirmation.
+    bool AwaitsConfirmation() const { return awaitingConfirmation_; }
+
+    // ---- Server ----
+    // A "PW" message: a plain login text (with an older version's marker),
+    // or the secure offer.
+    void Check(const Message& m, Origin origin);
+    void CheckSecure(const Message& m, Origin origin);
+    void TakeConfirmation(const char* data, std::size_t length);
+
+    // ---- Client ----
+    int SendRequest();
+    bool SecureOffer() const;
+    LoginAnswer TakeAnswer(const char* data, int32_t received);
+
+private:
+    LoginAnswer TakeSecureAnswer(std::string_view answer, bool nak);
+    // A login's answer: exactly its bytes, not recorded, no note.
+    void SendReply(std::string_view answer);
+    // A wrong pair costs its guesser time, and a few end the connection.
+    void WrongPair();
+    void Accepted();
+
+    Exchange& exchange_;
+    PeerLink& link_;
+    UserSeat& seat_;
+    Cryptography& crypto_;
+    SecureChannel& channel_;
+    std::string text_;            // Server: the stored pair; Client: the typed one
+    int highest_ = kFastVersion;  // offered (Client) and accepted (Server) at most; 0: the plain login only
+    bool required_ = false;       // serve nothing else until a login was accepted
+    bool secureRequired_ = false; // Server: only secure logins
+    bool loggedIn_ = false;
+    int offerVersion_ = kFastVersion;  // Client: the version its next offer carries
+    bool offerPending_ = false;        // Client: an offer with a marker awaits its answer
+    int wrongPairs_ = 0;
+    std::atomic<int> fastVersion_{0};  // both sides showed it; 0 in the plain mode
+    // The secure session's exchange, until it is confirmed and seals the channel.
+    std::unique_ptr<SecureSession> exchanging_;
+    bool awaitingConfirmation_ = false;
+    bool ended_ = false;
 };
 
 }  // namespace quorbel

@@ -1,5 +1,6 @@
-// Sending, the operations the user starts and the
-// dispatcher that answers every received message by the operation state.
+// The dispatcher: the operation state, the framing, the sends, the
+// operations the user starts, and the answer to every received message by
+// the operation state, which hands the message to the part it belongs to.
 #include "core/protocol/protocol.h"
 
 #include <cstring>
@@ -9,70 +10,69 @@
 
 namespace quorbel {
 
-Protocol::Protocol(PeerLink& link, UserSeat& seat, FileStore& files)
+Protocol::Protocol(PeerLink& link, UserSeat& seat, FileStore& files, Cryptography& cryptography)
     : link_(link), seat_(seat), files_(files), remoteFolder_(kStartFolder),
-      frames_(kBlockHeaderBytes + kFastBlockBytes + SecureSession::kTagBytes) {}
+      frames_(kBlockHeaderBytes + kFastBlockBytes + SecureSession::kTagBytes),
+      login_(*this, link, seat, cryptography, channel_), listing_(*this, link, seat, files),
+      sender_(*this, seat, files, cryptography, figures_), receiver_(*this, files, cryptography, figures_) {}
 
 // ---- Set-up ---------------------------------------------------------------
 
 void Protocol::SetRole(Role role) { role_.store(role); }
 Role Protocol::GetRole() const { return role_.load(); }
-void Protocol::SetHighestVersion(int version) {
-    login_.highest = version < 0 ? 0 : version > kFastVersion ? kFastVersion : version;
-    login_.offerVersion = login_.highest;
-}
-void Protocol::SetLoginRequired(bool required) { login_.required = required; }
+void Protocol::SetHighestVersion(int version) { login_.SetHighestVersion(version); }
+void Protocol::SetLoginRequired(bool required) { login_.SetRequired(required); }
 void Protocol::SetMonitorRecording(int32_t value) { monitorRecording_.store(value); }
-void Protocol::SetSecureRequired(bool required) { secureRequired_ = required; }
-bool Protocol::FastMode() const { return login_.fastVersion.load() > 0; }
-int Protocol::FastVersion() const { return login_.fastVersion.load(); }
-bool Protocol::Secure() const { return sealed_.load(); }
+void Protocol::BuildLoginText(u16view id, u16view pw) { login_.SetPair(id, pw); }
+void Protocol::SetSecureRequired(bool required) { login_.SetSecureRequired(required); }
+bool Protocol::FastMode() const { return FastVersion() > 0; }
+int Protocol::FastVersion() const { return login_.FastVersion(); }
+bool Protocol::Secure() const { return channel_.Sealed(); }
 
 void Protocol::OnConnectionStarted() {
     OnConnectionLost();
     // A refusal note on this connection must not show where an earlier
     // peer's listing stood.
-    std::lock_guard<std::mutex> guard(lock_);
-    table_.Clear();
+    listing_.Clear();
 }
 
 void Protocol::OnConnectionLost() {
-    ReleaseTransferFile(true);
-    ForgetStrays();
+    sender_.Reset();
+    receiver_.Release(true);
+    receiver_.ForgetStrays();
     // A stop asked for or sent belonged to the transfer just cut; left
     // standing it would cut the next, unrelated one.
-    stop_.store(StopState::None);
+    figures_.stop.store(StopState::None);
     autoListed_ = false;
-    login_.Reset();
-    endSent_ = false;
-    held_.reset();
+    requests_.ForgetHeld();
     frames_.Reset();
-    streamBroken_ = loginEnded_ = awaitingConfirmation_ = false;
-    {
-        // A send of the window thread may be sealing right now.
-        std::lock_guard<std::mutex> guard(sendLock_);
-        sealed_.store(false);
-        secure_.reset();
-    }
-    const bool wasFast = login_.fastVersion.exchange(0) > 0;
+    streamBroken_ = false;
+    channel_.End();
+    const bool wasFast = FastMode();
+    login_.Reset();
     if (OperationState() != Waiting) End(Outcome::Lost, true);
-    else if (wasFast) seat_.RefreshStatusBar();
+    else if (wasFast) seat_.StateChanged();
 }
+
+// ---- The Client's login ----------------------------------------------------
+
+int Protocol::SendLoginRequest() { return login_.SendRequest(); }
+bool Protocol::SecureOffer() const { return login_.SecureOffer(); }
+LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) { return login_.TakeAnswer(data, received); }
 
 // ---- What the front end shows --------------------------------------------
 
 int32_t Protocol::OperationState() const { return state_.load(); }
-int32_t Protocol::Step() const { return step_.load(); }
+int32_t Protocol::Step() const { return figures_.step.load(); }
 std::size_t Protocol::PeerListingEntries() const {
     return Agreed().exactListing ? kMaxTreeFolderEntries : std::size_t(kMaxDirRecords);
 }
 
-uint64_t Protocol::MaxCopyBytes() const { return FastMode() ? kMaxFastCopyBytes : kMaxPlainCopyBytes; }
-const BoxText& Protocol::CopyTooLargeBox() const {
-    return FastMode() ? texts::kCopyTooLargeFast : texts::kCopyTooLarge;
-}
+uint64_t Protocol::MaxCopyBytes() const { return Agreed().framed ? kMaxFastCopyBytes : kMaxPlainCopyBytes; }
 Outcome Protocol::LastOutcome() const { return lastOutcome_.load(); }
-uint64_t Protocol::TransferredBytes() const { return transferred_.load(); }
+uint64_t Protocol::TransferredBytes() const { return figures_.transferred.load(); }
+uint64_t Protocol::ResumedAt() const { return figures_.resumedAt.load(); }
+uint64_t Protocol::CopySize() const { return figures_.size.load(); }
 
 void Protocol::SetRemoteFolderPath(u16view path) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -94,27 +94,24 @@ void Protocol::CopyReceiveRing(char out[kRingSlots][kRingSlotBytes]) const {
     receivedRing_.CopyTo(out);
 }
 
-void Protocol::CopyDirectoryTable(char out[kDirSlots][kDirSlotBytes]) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    std::memcpy(out, table_.slots, sizeof table_.slots);
-}
+void Protocol::CopyDirectoryTable(char out[kDirSlots][kDirSlotBytes]) const { listing_.CopyTable(out); }
 
 // ---- State changes and reports ------------------------------------------
 
 void Protocol::SetState(int32_t value, bool refresh) {
     state_.store(value);
-    if (refresh) seat_.RefreshStatusBar();
+    if (refresh) seat_.StateChanged();
 }
 
 void Protocol::BeginOperation(Operation operation, bool ours, u16view path) {
-    std::lock_guard<std::mutex> guard(lock_);
-    operation_ = operation;
-    operationOurs_ = ours;
-    operationPath_.assign(path);
-    rowsReceived_ = 0;
-    transferred_.store(0);
-    resumedAt_.store(0);
-    copySize_.store(0);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        operation_ = operation;
+        operationOurs_ = ours;
+        operationPath_.assign(path);
+    }
+    listing_.BeginOperation();
+    figures_.Begin();
 }
 
 void Protocol::Report(Operation operation, bool ours, u16view path, uint64_t bytes, Outcome outcome) {
@@ -130,39 +127,37 @@ void Protocol::Report(Operation operation, bool ours, u16view path, uint64_t byt
 
 void Protocol::End(Outcome outcome, bool refresh) {
     // A listing served in pages ends its search with the operation.
-    pages_.reset();
-    pageHeld_.clear();
+    listing_.EndSearch();
     Operation operation;
     bool ours;
     u16 path;
-    uint64_t bytes;
     {
         std::lock_guard<std::mutex> guard(lock_);
         operation = operation_;
         ours = operationOurs_;
         path = operationPath_;
-        bytes = operation == Operation::List ? uint64_t(ours ? rowsReceived_ : rowsServed_) : transferred_.load();
         operation_ = Operation::Unknown;
     }
-    std::optional<QueuedCopy> next = std::move(queued_);
-    queued_.reset();
+    const uint64_t bytes = operation == Operation::List ? listing_.Rows(ours) : figures_.transferred.load();
+    std::optional<QueuedCopy> next = requests_.TakeQueued();
     std::optional<ServedAhead> served;
-    if (servedAhead_ && outcome == Outcome::Lost) served = std::move(servedAhead_), servedAhead_.reset();
+    if (outcome == Outcome::Lost) served = requests_.TakeSentAhead();
     // A queued copy begins where the peer's next answers are its own: one
     // to the peer once the end record was answered or the copy refused,
     // one from the peer after any end but the connection's. Otherwise it
     // ends with the current one, and an answer that still comes is refused.
-    const bool begins = next && (next->fromPeer ? outcome != Outcome::Lost
-                                                : outcome == Outcome::Done || outcome == Outcome::Refused);
-    if (begins && next->fromPeer) {
+    const bool fromPeer = next && next->way == Way::From;
+    const bool begins = next && (fromPeer ? outcome != Outcome::Lost
+                                          : outcome == Outcome::Done || outcome == Outcome::Refused);
+    if (begins && fromPeer) {
         BeginCopyFrom(next->source, next->destination);
         SetState(CallCopyFrom, refresh);
-    } else if (servedAhead_) {
+    } else if (requests_.HasSentAhead()) {
         BeginServedAhead();
     } else if (begins) {
         BeginCopyTo(next->source, next->destination);
         // The request's answer comes before its block's.
-        if (next->sentAhead) AwaitAnswers(next->size > 0 ? 2 : 1, next->size);
+        if (next->sentAhead) sender_.AwaitAnswers(next->size > 0 ? 2 : 1, next->size);
         SetState(CallCopyTO, refresh);
     } else {
         SetState(Waiting, refresh);
@@ -170,8 +165,31 @@ void Protocol::End(Outcome outcome, bool refresh) {
     Report(operation, ours, path, bytes, outcome);
     if (served) Report(Operation::Send, false, served->path, served->size, outcome);
     if (next && !begins)
-        Report(next->fromPeer ? Operation::Receive : Operation::Send, true,
-               next->fromPeer ? next->source : next->destination, 0, outcome);
+        Report(fromPeer ? Operation::Receive : Operation::Send, true, fromPeer ? next->source : next->destination, 0,
+               outcome);
+}
+
+void Protocol::Refuse(Outcome outcome, bool notice) {
+    receiver_.ExpectStrays(OperationState());
+    SendNak(notice);
+    Abandon(outcome);
+}
+
+void Protocol::Abandon(Outcome outcome) {
+    sender_.Abandon();
+    receiver_.Release(false);
+    ForgetSentStop();
+    End(outcome, false);
+}
+
+void Protocol::ForgetSentStop() {
+    // A stop record that no ACK will answer now: the transfer is over.
+    StopState sent = StopState::Sent;
+    figures_.stop.compare_exchange_strong(sent, StopState::None);
+}
+
+void Protocol::StopUsed() {
+    if (!requests_.HasQueued()) figures_.stop.store(StopState::None);
 }
 
 // ---- Sending ------------------------------------------------------------------
@@ -192,28 +210,19 @@ int Protocol::SendMessage(const char* bytes, std::size_t length, bool recorded) 
     return error;
 }
 
-int Protocol::SendInFrame(char* frame, std::size_t length) {
-    // The header is bound to a sealed frame: its length cannot change unseen.
-    const std::size_t tag = sealed_.load() ? SecureSession::kTagBytes : 0;
-    PutFrameHeader(frame, static_cast<uint32_t>(length + tag));
-    if (tag == 0) return link_.SendBytes(frame, kFrameHeaderBytes + length);
-    // Frames leave in the order they were sealed, or none opens.
-    std::lock_guard<std::mutex> guard(sendLock_);
-    if (!secure_ || !secure_->Seal(frame + kFrameHeaderBytes, length, frame, kFrameHeaderBytes)) return kNotSecure;
-    return link_.SendBytes(frame, kFrameHeaderBytes + length + tag);
-}
+int Protocol::SendInFrame(char* frame, std::size_t length) { return channel_.Send(link_, frame, length); }
 
-void Protocol::ShowSendError(int error, const char* bytes, std::size_t length) {
-    const std::size_t textLength = BoundedLength(bytes, length);
-    const u16 message = link_.Codec().FromAnsi(std::string_view(bytes, textLength));
-    seat_.ShowMessage(FormatText(texts::kSendFailed.text,
-                                 {error, GetRole() == Role::Server ? 1 : 0, 0, u16view(message)}),
-                      texts::kSendFailed.caption);
+void Protocol::ReportSendFailure(int error, const char* bytes, std::size_t length) {
+    SendFailure failure;
+    failure.error = error;
+    failure.role = GetRole();
+    failure.message = link_.Codec().FromAnsi(std::string_view(bytes, BoundedLength(bytes, length)));
+    seat_.SendFailed(failure);
 }
 
 int Protocol::SendFrame(const char* bytes, std::size_t length) {
     const int error = SendMessage(bytes, length, true);
-    if (error != 0) ShowSendError(error, bytes, length);
+    if (error != 0) ReportSendFailure(error, bytes, length);
     return error;
 }
 
@@ -223,41 +232,8 @@ void Protocol::SendNak(bool notice) {
     const std::string_view nak = Word(Kind::Nak);
     const int error = SendMessage(nak.data(), nak.size(), true);
     // A stop the user asked for is no refusal worth a note.
-    if (notice) {
-        // Where the directory table stood when this side refused.
-        int32_t index, count;
-        std::string entry;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            index = table_.sendIndex;
-            count = table_.count;
-            if (index >= 0 && index < kDirSlots)
-                entry.assign(table_.slots[index], BoundedLength(table_.slots[index], kDirSlotBytes));
-        }
-        const u16 wide = link_.Codec().FromAnsi(entry);
-        seat_.ShowSentNak(FormatText(texts::kSentNak.text, {index, count, u16view(wide)}));
-    }
-    if (error != 0) ShowSendError(error, nak.data(), nak.size());
-}
-
-void Protocol::Refuse(Outcome outcome, bool notice) {
-    ExpectStrays();
-    SendNak(notice);
-    Abandon(outcome);
-}
-
-void Protocol::Abandon(Outcome outcome) {
-    endSent_ = false;
-    ForgetBlocksInFlight(false);
-    ReleaseTransferFile();
-    ForgetSentStop();
-    End(outcome, false);
-}
-
-void Protocol::ForgetSentStop() {
-    // A stop record that no ACK will answer now: the transfer is over.
-    StopState sent = StopState::Sent;
-    stop_.compare_exchange_strong(sent, StopState::None);
+    if (notice) seat_.PeerRefused(listing_.Note());
+    if (error != 0) ReportSendFailure(error, nak.data(), nak.size());
 }
 
 // ---- Operations started by the user -----------------------------------------
@@ -297,11 +273,7 @@ bool Protocol::CopyToFits(u16view localSource, std::string_view destination) con
 }
 
 void Protocol::BeginCopyTo(u16view localSource, u16view destinationOnPeer) {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        transfer_.source.assign(localSource);
-    }
-    step_.store(0);
+    sender_.Begin(localSource);
     BeginOperation(Operation::Send, true, destinationOnPeer);
 }
 
@@ -309,22 +281,23 @@ int Protocol::StartCopyTo(u16view localSource, u16view destinationOnPeer) {
     const std::string dest = link_.Codec().ToAnsi(destinationOnPeer);
     if (!CopyToFits(localSource, dest)) return kRequestTooLong;
     BeginCopyTo(localSource, destinationOnPeer);
-    return StartRequest(CallCopyTO, Kind::TakeFile, dest);
+    return StartRequest(CallCopyTO, Kind::CopyTo, dest);
 }
 
 bool Protocol::CanQueueCopyTo() const {
-    return endSent_ && !queued_ && OperationState() == CallCopyTO && Agreed().requestBeforeEndAnswer;
+    return sender_.EndSent() && !requests_.HasQueued() && OperationState() == CallCopyTO &&
+           Agreed().requestBeforeEndAnswer;
 }
 
 int Protocol::QueueCopyTo(u16view localSource, u16view destinationOnPeer) {
     const std::string dest = link_.Codec().ToAnsi(destinationOnPeer);
     if (!CanQueueCopyTo() || !CopyToFits(localSource, dest)) return kRequestTooLong;
     // A request that did not leave queues nothing; the connection is ending.
-    const int error = SendRequest(Kind::TakeFile, dest);
+    const int error = SendRequest(Kind::CopyTo, dest);
     if (error != 0) return error;
-    QueuedCopy copy{u16(localSource), u16(destinationOnPeer), false};
-    copy.sentAhead = Agreed().smallFilesWhole && SendWhole(localSource, true, copy.size);
-    queued_ = std::move(copy);
+    QueuedCopy copy{u16(localSource), u16(destinationOnPeer), Way::To};
+    copy.sentAhead = Agreed().smallFilesWhole && sender_.SendWhole(localSource, Way::To, copy.size);
+    requests_.Queue(std::move(copy));
     return 0;
 }
 
@@ -333,12 +306,8 @@ bool Protocol::CopyFromFits(std::string_view source, u16view localDestination) c
 }
 
 void Protocol::BeginCopyFrom(u16view sourceOnPeer, u16view localDestination) {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        transfer_.finalName.assign(localDestination);
-    }
-    ResetReception();
-    step_.store(0);
+    receiver_.Begin(localDestination);
+    figures_.step.store(0);
     BeginOperation(Operation::Receive, true, sourceOnPeer);
 }
 
@@ -346,18 +315,18 @@ int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
     const std::string source = link_.Codec().ToAnsi(sourceOnPeer);
     if (!CopyFromFits(source, localDestination)) return kRequestTooLong;
     BeginCopyFrom(sourceOnPeer, localDestination);
-    return StartRequest(CallCopyFrom, Kind::SendFile, source);
+    return StartRequest(CallCopyFrom, Kind::CopyFrom, source);
 }
 
 bool Protocol::CanQueueCopyFrom() const {
-    return !queued_ && OperationState() == CallCopyFrom && Agreed().heldRequests;
+    return !requests_.HasQueued() && OperationState() == CallCopyFrom && Agreed().heldRequests;
 }
 
 int Protocol::QueueCopyFrom(u16view sourceOnPeer, u16view localDestination) {
     const std::string source = link_.Codec().ToAnsi(sourceOnPeer);
     if (!CanQueueCopyFrom() || !CopyFromFits(source, localDestination)) return kRequestTooLong;
-    const int error = SendRequest(Kind::SendFile, source);
-    if (error == 0) queued_ = QueuedCopy{u16(sourceOnPeer), u16(localDestination), true};
+    const int error = SendRequest(Kind::CopyFrom, source);
+    if (error == 0) requests_.Queue(QueuedCopy{u16(sourceOnPeer), u16(localDestination), Way::From});
     return error;
 }
 
@@ -371,23 +340,57 @@ int Protocol::StartCreateFolder(u16view pathOnPeer) {
 
 int Protocol::SendCut() { return SendWord(Kind::Cut); }
 
-void Protocol::RequestStop() { stop_.store(StopState::Asked); }
-void Protocol::ClearStop() { stop_.store(StopState::None); }
-void Protocol::SetResumeAllowed(bool allowed) { resumeAllowed_.store(allowed); }
-uint64_t Protocol::ResumedAt() const { return resumedAt_.load(); }
-uint64_t Protocol::CopySize() const { return copySize_.load(); }
+void Protocol::RequestStop() { figures_.stop.store(StopState::Asked); }
+void Protocol::ClearStop() { figures_.stop.store(StopState::None); }
+void Protocol::SetResumeAllowed(bool allowed) { figures_.resumeAllowed.store(allowed); }
+
+// ---- Requests taken ahead of their turn -------------------------------------------
+
+void Protocol::EndRecordSent() { ServeAhead(); }
+
+void Protocol::ServeAhead() {
+    if (!Agreed().smallFilesWhole || OperationState() != RequestCopyFrom || !sender_.EndSent() ||
+        requests_.HasSentAhead())
+        return;
+    const std::optional<std::string_view> ansi = requests_.HeldFileRequest();
+    if (!ansi) return;
+    // What would refuse it is left to its turn, as is a larger file.
+    const u16 path = link_.Codec().FromAnsi(*ansi);
+    uint64_t size = 0;
+    if (!login_.Serving() || !Serves(Kind::CopyFrom, *ansi, path) || !sender_.SendWhole(path, Way::From, size)) return;
+    requests_.SentAhead(path, size);
+}
+
+void Protocol::BeginServedAhead() {
+    const ServedAhead ahead = *requests_.TakeSentAhead();
+    sender_.Begin(ahead.path);
+    BeginOperation(Operation::Send, false, ahead.path);
+    sender_.AwaitAnswers(ahead.size > 0 ? 1 : 0, ahead.size);
+    SetState(RequestCopyFrom, true);
+    ServeAhead();
+}
+
+void Protocol::TakeRefusalOfBlocks() {
+    if (!sender_.OwesStopRecord(OperationState())) return;
+    // The receiver drops all up to the stop record; a file sent ahead goes
+    // again after it, in its turn.
+    requests_.HoldAgain();
+    SendWord(Kind::StopFrom);
+}
 
 // ---- Receiving ------------------------------------------------------------------
 
-char* Protocol::ReceiveSpace(bool fromPeer) { return FastMode() && fromPeer ? frames_.Space() : plainBuffer_; }
-
-std::size_t Protocol::ReceiveSpaceBytes(bool fromPeer) {
-    return FastMode() && fromPeer ? frames_.SpaceBytes() : std::size_t(kMaxPlainMessageBytes);
+char* Protocol::ReceiveSpace(Origin origin) {
+    return FastMode() && origin == Origin::Peer ? frames_.Space() : plainBuffer_;
 }
 
-bool Protocol::Received(std::size_t n, bool fromPeer) {
-    if (!(FastMode() && fromPeer)) {
-        Dispatch(plainBuffer_, n < std::size_t(kMaxPlainMessageBytes) ? n : kMaxPlainMessageBytes, fromPeer);
+std::size_t Protocol::ReceiveSpaceBytes(Origin origin) {
+    return FastMode() && origin == Origin::Peer ? frames_.SpaceBytes() : std::size_t(kMaxPlainMessageBytes);
+}
+
+bool Protocol::Received(std::size_t n, Origin origin) {
+    if (!(FastMode() && origin == Origin::Peer)) {
+        Dispatch(plainBuffer_, n < std::size_t(kMaxPlainMessageBytes) ? n : kMaxPlainMessageBytes, origin);
         return true;
     }
     frames_.Commit(n);
@@ -397,27 +400,16 @@ bool Protocol::Received(std::size_t n, bool fromPeer) {
 bool Protocol::DispatchFrames() {
     char* message;
     std::size_t length;
-    while (!streamBroken_ && !loginEnded_ && frames_.Next(message, length)) {
-        if (awaitingConfirmation_) {
-            awaitingConfirmation_ = false;
-            TakeConfirmation(message, length);
+    while (!streamBroken_ && !login_.Ended() && frames_.Next(message, length)) {
+        if (login_.AwaitsConfirmation()) {
+            login_.TakeConfirmation(message, length);
             continue;
         }
-        if (sealed_.load()) {
-            // A frame changed, replayed, dropped before this one or out of
-            // its order does not open: nothing more of this stream counts.
-            if (!secure_ || length < SecureSession::kTagBytes ||
-                !secure_->Open(message, length, message - kFrameHeaderBytes, kFrameHeaderBytes)) {
-                streamBroken_ = true;
-                break;
-            }
-            length -= SecureSession::kTagBytes;
-        }
-        if (length == 0 || length > kBlockHeaderBytes + kFastBlockBytes) {
+        if (!channel_.Open(message, length) || length == 0 || length > kBlockHeaderBytes + kFastBlockBytes) {
             streamBroken_ = true;
             break;
         }
-        Dispatch(message, length, true);
+        Dispatch(message, length, Origin::Peer);
     }
     // Nothing of an impossible frame is dispatched; the connection ends.
     return !frames_.Failed() && !streamBroken_;
@@ -427,39 +419,29 @@ void Protocol::Receive(const char* data, int32_t length) {
     std::size_t n = data == nullptr || length < 0 ? 0 : std::size_t(length);
     if (n > std::size_t(kMaxPlainMessageBytes)) n = kMaxPlainMessageBytes;
     if (n > 0) std::memcpy(plainBuffer_, data, n);
-    Dispatch(plainBuffer_, n, true);
+    Dispatch(plainBuffer_, n, Origin::Peer);
 }
 
-void Protocol::Dispatch(const char* bytes, std::size_t length, bool fromPeer) {
+void Protocol::Dispatch(const char* bytes, std::size_t length, Origin origin) {
     if (monitorRecording_.load() == 1) {
         std::lock_guard<std::mutex> guard(lock_);
         receivedRing_.Record(bytes, length);
     }
-    DispatchMessage(bytes, length, fromPeer);
-    while (held_ && OperationState() == Waiting && !streamBroken_ && !loginEnded_) {
-        const std::string request = std::move(*held_);
-        held_.reset();
-        DispatchMessage(request.data(), request.size(), true);
+    DispatchMessage(bytes, length, origin);
+    while (requests_.HasHeld() && OperationState() == Waiting && !streamBroken_ && !login_.Ended()) {
+        const std::string request = *requests_.TakeHeld();
+        DispatchMessage(request.data(), request.size(), Origin::Peer);
     }
 }
 
-bool Protocol::HoldsRequest(const Message& m) {
-    const int32_t state = OperationState();
-    const Operation serves = WireRow(m.kind).serves;
-    if (!Agreed().heldRequests || held_ || serves == Operation::Unknown || serves == Operation::Login) return false;
-    if (state != RequestDIR && state != RequestCopyTO && state != RequestCopyFrom) return false;
-    held_.emplace(m.bytes, m.length);
-    ServeAhead();
-    return true;
-}
-
-void Protocol::DispatchMessage(const char* bytes, std::size_t length, bool fromPeer) {
+void Protocol::DispatchMessage(const char* bytes, std::size_t length, Origin origin) {
     const Message m{bytes, length, BoundedLength(bytes, length), Classify(bytes, length)};
-    if (DropsStray(m.kind) || HoldsRequest(m)) return;
+    if (sender_.DropsOwedAnswer(m.kind) || receiver_.DropsStray(m.kind)) return;
     const int32_t state = OperationState();
+    if (requests_.Hold(m, state, Agreed())) return ServeAhead();
     if (!TakenIn(m.kind, state)) {
         if (state == FolderTO) return;  // it waits for its answer alone
-        if (state != Waiting) return Refuse();
+        if (state != Waiting) return Refuse(Outcome::Failed, true);
         return RefuseUnknown();
     }
     if (m.kind == Kind::Nak) {
@@ -468,30 +450,38 @@ void Protocol::DispatchMessage(const char* bytes, std::size_t length, bool fromP
         return Abandon(Outcome::Refused);
     }
     switch (state) {
-        case Waiting: DispatchWaiting(m, fromPeer); break;
-        case CallDIR: DispatchCallDir(m); break;
-        case RequestDIR: pages_ ? SendNextPage() : SendNextTableEntry(); break;
-        case CallCopyTO: DispatchSending(m, true); break;
-        case RequestCopyFrom: DispatchSending(m, false); break;
-        case RequestCopyTO: DispatchReceiving(m, true); break;
-        case CallCopyFrom: DispatchReceiving(m, false); break;
-        case FolderTO: DispatchFolderTo(); break;
-        default: Refuse(); break;  // FolderFrom, StopTO, StopFrom
+        case Waiting: DispatchWaiting(m, origin); break;
+        case CallDIR:
+            if (!listing_.Take(m)) streamBroken_ = true;
+            break;
+        case RequestDIR:
+            if (listing_.SendNext()) ListingServed();
+            break;
+        case CallCopyTO: sender_.Take(m, Way::To); break;
+        case RequestCopyFrom: sender_.Take(m, Way::From); break;
+        case RequestCopyTO: receiver_.Take(m, Way::To); break;
+        case CallCopyFrom: receiver_.Take(m, Way::From); break;
+        case FolderTO:
+            End(Outcome::Done, true);
+            // The right pane shows the peer's folder again, with the new folder.
+            BeginListing();
+            break;
+        default: Refuse(Outcome::Failed, true); break;  // FolderFrom, StopTO, StopFrom
     }
 }
 
 void Protocol::RefuseUnknown() {
     BeginOperation(Operation::Unknown, false, u"");
-    Refuse(Outcome::Refused, Serving());
+    Refuse(Outcome::Refused, login_.Serving());
 }
 
 bool Protocol::Serves(Kind kind, std::string_view ansi, u16view path) {
     return ansi.size() <= kMaxPath && path.size() <= kMaxPath && files_.AcceptsPeerRequest(kind, path);
 }
 
-void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
-    if (m.kind == Kind::Login) return CheckLogin(m, fromPeer);
-    if (m.kind == Kind::SecureLogin) return CheckSecureLogin(m, fromPeer);
+void Protocol::DispatchWaiting(const Message& m, Origin origin) {
+    if (m.kind == Kind::Login) return login_.Check(m, origin);
+    if (m.kind == Kind::SecureLogin) return login_.CheckSecure(m, origin);
     if (m.kind == Kind::Cut && GetRole() == Role::Client) {
         link_.CloseAfter(kCloseDelayMs);
         return;
@@ -502,58 +492,31 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
     const std::string_view ansi(m.bytes + 2, m.textLength - 2);
     const u16 path = link_.Codec().FromAnsi(ansi);
     BeginOperation(operation, false, path);
-    // From fast mode 5 a small file follows its request before the answer:
-    // refused, what comes of it is dropped.
+    // A small file may follow its request before the answer: refused, what
+    // comes of it is dropped.
     auto refuse = [&](bool notice) {
-        if (m.kind == Kind::TakeFile && Agreed().smallFilesWhole) transfer_.strays = TransferFile::Strays::To;
+        if (m.kind == Kind::CopyTo && Agreed().smallFilesWhole) receiver_.ExpectStrays(Way::To, false);
         Refuse(Outcome::Refused, notice);
     };
     // Whoever has not logged in gets "NAK" and no note on this side's screen.
-    if (!Serving()) return refuse(false);
+    if (!login_.Serving()) return refuse(false);
     if (!Serves(m.kind, ansi, path)) return refuse(true);
 
     switch (m.kind) {
         case Kind::List:
-            if (Agreed().exactListing) {
-                {
-                    std::lock_guard<std::mutex> guard(lock_);
-                    table_.count = table_.sendIndex = rowsServed_ = 0;
-                }
-                pages_ = std::make_unique<FolderRowReader>(files_, path);
-                SetState(RequestDIR, true);
-                SendNextPage();
-                return;
-            }
-            BuildDirectoryTable(path);
-            SetState(RequestDIR, true);
-            {
-                std::lock_guard<std::mutex> guard(lock_);
-                table_.sendIndex = 0;
-            }
-            SendNextTableEntry();
+            if (listing_.Serve(path)) ListingServed();
             return;
-        case Kind::TakeFile:
+        case Kind::CopyTo:
             // Nothing is written for a file whose folder is not there.
             if (!files_.FolderExists(ParentPath(path))) return refuse(true);
-            {
-                std::lock_guard<std::mutex> guard(lock_);
-                transfer_.finalName = path;
-            }
-            ResetReception();
+            receiver_.Begin(path);
             SendWord(Kind::Ack);
             SetState(RequestCopyTO, true);
             return;
-        case Kind::SendFile: {
-            {
-                std::lock_guard<std::mutex> guard(lock_);
-                transfer_.source = path;
-            }
+        case Kind::CopyFrom:
             SetState(RequestCopyFrom, true);
-            step_.store(0);
-            endSent_ = false;
-            // An empty file: its end record is the whole copy.
-            return AfterBlockSent(OpenSource() ? StartBlocks(false) : BlockSent::Failed, true);
-        }
+            sender_.Serve(path);
+            return;
         case Kind::MakeFolder: {
             SetState(FolderFrom, true);
             const bool created = files_.CreateFolder(path);
@@ -566,129 +529,16 @@ void Protocol::DispatchWaiting(const Message& m, bool fromPeer) {
     }
 }
 
-void Protocol::DispatchCallDir(const Message& m) {
-    if (m.kind == Kind::ListEnd) return End(Outcome::Done, true);
-    if (m.kind == Kind::Page && Agreed().exactListing) {
-        if (AddRemotePage(m.bytes, m.length)) {
-            SendWord(Kind::Ack);
-            return;
-        }
-        // A broken page ends the connection, as a broken frame does.
-        streamBroken_ = true;
-        return Abandon(Outcome::Failed);
-    }
-    if (m.kind == Kind::Record) {
-        const int32_t number = ParseHeaderNumber(m.bytes + 2);
-        if (number >= 0 && AddRemoteRow(number, m.bytes + kBlockHeaderBytes, m.textLength - kBlockHeaderBytes)) {
-            SendWord(Kind::Ack);
-            return;
-        }
-    }
-    Refuse();
-}
-
-void Protocol::DispatchSending(const Message& m, bool fr) {
-    // The answer to a block in flight, while the end or stop record waits
-    // behind it, or the window takes one more.
-    const bool blockAnswer = TakeBlockAnswer();
-    if (endSent_) {
-        if (blockAnswer) return;
-        // The receiver has the file under its final name: the copy is done,
-        // whatever stop was asked for meanwhile; a queued copy takes the stop.
-        endSent_ = false;
-        if (!queued_) stop_.store(StopState::None);
-        return End(Outcome::Done, true);
-    }
-    switch (stop_.load()) {
-        case StopState::Sent:
-            if (blockAnswer) return;
-            stop_.store(StopState::None);
-            return End(Outcome::Stopped, true);
-        case StopState::Asked:
-            SendWord(StopKind(fr));
-            stop_.store(StopState::Sent);
-            ReleaseTransferFile();
-            return;
-        case StopState::None:
-            break;
-    }
-    if (transfer_.resume != TransferFile::Resume::None)
-        return AfterBlockSent(TakeResumePoint(m.bytes, m.length, fr), fr);
-    // A copy to the peer opens its file at the peer's first answer.
-    if (fr && step_.load() == 0) return AfterBlockSent(OpenSource() ? StartBlocks(fr) : BlockSent::Failed, fr);
-    if (!transfer_.window.Full()) AfterBlockSent(SendNextBlock(fr), fr);
-}
-
-void Protocol::AfterBlockSent(BlockSent sent, bool nakOnFailure) {
-    // Blocks go on while the window has room and no stop waits.
-    while (sent == BlockSent::Block) {
-        step_.fetch_add(1);
-        if (transfer_.window.Full() || stop_.load() != StopState::None) return;
-        sent = SendNextBlock(OperationState() == CallCopyTO);
-    }
-    if (sent == BlockSent::Source) {
-        // The receiver's answer says where the blocks start.
-    } else if (sent == BlockSent::End) {
-        if (!Agreed().endRecordsAnswered) return End(Outcome::Done, true);
-        endSent_ = true;
-        ServeAhead();
-    } else {
-        // The receiver answers the blocks it had before this end.
-        ForgetBlocksInFlight(true);
-        if (nakOnFailure) SendNak(true);
-        End(Outcome::Failed, true);
-    }
-}
-
-void Protocol::DispatchReceiving(const Message& m, bool fr) {
-    const char* bytes = m.bytes;
-    const std::size_t dataBytes = m.length > std::size_t(kBlockHeaderBytes) ? m.length - kBlockHeaderBytes : 0;
-    // This side's user asked for the stop of a copy from the peer: the
-    // next block is refused, quietly, and nothing of the file stays.
-    const bool stopAsked = !fr && stop_.load() == StopState::Asked;
-
-    if (m.kind == StopKind(fr)) {
-        ReleaseTransferFile();
-        End(Outcome::Stopped, true);
-        SendWord(Kind::Ack);
-        return;
-    }
-    if (m.kind == SourceKind(fr) && !stopAsked) return TakeSource(m);
-    if (m.kind == EndKind(fr)) {
-        if (stopAsked) {
-            // Its sender waits for the answer: refused, the copy ends on both
-            // sides, and the peer goes on with what it was asked next.
-            if (!queued_) stop_.store(StopState::None);
-            if (Agreed().endRecordsAnswered) SendNak(false);
-            ReleaseTransferFile();
-            return End(Outcome::Stopped, true);
-        }
-        FinishReceiving(bytes + kBlockHeaderBytes, dataBytes);
-        return;
-    }
-    // What the source is, after a stop was asked for: refused as a block.
-    if (m.kind == BlockKind(fr) || m.kind == SourceKind(fr)) {
-        const int32_t number = m.kind == SourceKind(fr) ? 0 : ParseHeaderNumber(bytes + 2);
-        if (number >= 0 && stopAsked) {
-            if (!queued_) stop_.store(StopState::None);
-            ExpectStrays();
-            SendNak(false);
-            ReleaseTransferFile();
-            return End(Outcome::Stopped, true);
-        }
-        if (number >= 0 && WriteBlock(bytes + kBlockHeaderBytes, dataBytes, number)) {
-            if (!fr) step_.store(number);
-            SendWord(Kind::Ack);
-            return;
-        }
-    }
-    Refuse();
-}
-
-void Protocol::DispatchFolderTo() {
+void Protocol::ListingServed() {
+    // The end record has gone out and is not answered.
     End(Outcome::Done, true);
-    // The right pane shows the peer's folder again, with the new folder.
-    BeginListing();
+    if (GetRole() == Role::Server && !autoListed_) {
+        // The Server lists the Client's folder once per peer, after the
+        // Client's own first listing.
+        link_.SleepMs(kAutoListingDelayMs);
+        autoListed_ = true;
+        BeginListing();
+    }
 }
 
 }  // namespace quorbel

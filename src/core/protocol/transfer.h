@@ -1,21 +1,28 @@
-// File transfer: the sender reads its file one block per acknowledgement,
-// the receiver writes the blocks into a temporary file and, at the end
-// record, gives it the sender's times and its final name.
+// What the sender (sender.h) and the receiver (receiver.h) of a file share:
+// the records of a copy and their forms on the wire, the names a received
+// file takes, the reading of a file in blocks and the window of blocks in
+// flight.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/base/limits.h"
 #include "core/base/text.h"
-#include "core/protocol/host.h"
+#include "core/protocol/cryptography.h"
+#include "core/protocol/files.h"
+#include "core/protocol/wire.h"
 
 namespace quorbel {
 
 constexpr int32_t kBlockHeaderBytes = 8;  // "FR"/"FB" and six digits
 constexpr int32_t kEndBlockNumber = 999999;
+constexpr int32_t kLastDataBlock = kEndBlockNumber - 1;
+// An end record: its header and the three times.
+constexpr std::size_t kEndRecordBytes = kBlockHeaderBytes + 24;
 // Other names a received file may take while a file of the user's holds
 // the first temporary name.
 constexpr int kTemporaryNameTries = 100;
@@ -26,7 +33,7 @@ constexpr int kTemporaryNameTries = 100;
 // a file of the user's already has: report~1.$TEMP, report~2.$TEMP, ...
 u16 TemporaryName(u16view finalName, int attempt = 0);
 
-// A copy between two programs of fast mode 3 or later is received under
+// A copy between two programs that resume is received under
 // the final name + ".$PART", beside a note, the final name + ".$PARTID",
 // that says which source (size and last-write time) it belongs to; a cut
 // connection leaves both, and the next copy of that source goes on after
@@ -57,13 +64,20 @@ std::string EncodeResumePoint(uint64_t bytes);
 // That number from an "ACK" (0 for "ACK" alone); false for anything else.
 bool ParseResumePoint(const char* data, std::size_t length, uint64_t& bytes);
 
+// "FR"/"FB" and the six-digit block number into out[0..7].
+void PutBlockHeader(char* out, Way way, int32_t number);
 // "FR999999"/"FB999999" + creation, last access, last write, each low half
-// then high half, little-endian.
-std::string EncodeEndRecord(bool fr, const FileTimes& times);
+// then high half, little-endian, into out[0..31].
+void PutEndRecord(char* out, Way way, const FileTimes& times);
+std::string EncodeEndRecord(Way way, const FileTimes& times);
 // The 24 time bytes of an end record (missing bytes count as zero).
 FileTimes ParseEndRecordTimes(const char* data, std::size_t count);
 // The number in a 6-digit header field; -1 unless all six are digits.
 int32_t ParseHeaderNumber(const char* sixBytes);
+
+// The hash of the next `bytes` of `file` as hex, read through `buffer`:
+// empty without a hash (which matches none); false when a read failed.
+bool HashFile(SourceFile& file, uint64_t bytes, Cryptography& crypto, std::vector<char>& buffer, std::string& hex);
 
 // Reads a file block by block from a host that reads what it can at a
 // time. A block is filled whole until the file ends; small blocks come out
@@ -74,7 +88,7 @@ public:
     static constexpr std::size_t kReadAheadBytes = 64 * 1024;
     // Bytes put into `buffer` (fewer than `maxBytes` only at the file's
     // end), or -1 when a read failed.
-    int64_t Fill(FileStore& files, char* buffer, std::size_t maxBytes);
+    int64_t Fill(SourceFile& file, char* buffer, std::size_t maxBytes);
     // A new file, or none.
     void Reset() { pos_ = length_ = 0, end_ = false; }
 
@@ -84,7 +98,7 @@ private:
     bool end_ = false;
 };
 
-// Blocks in flight (fast mode 4): the sender goes on while the answers to
+// Blocks in flight (blocksInFlight): the sender goes on while the answers to
 // its last blocks are on their way, as many as cover the round trip: the
 // time a block takes to be answered over the time between two answers, and
 // one more, within kMaxBlocksInFlight. The bytes in flight are the
@@ -114,61 +128,5 @@ private:
     int64_t fastestAnswerUs_ = -1;  // the least time a block took to be answered
     int64_t gapUs_ = -1;            // the time between two answers, smoothed
 };
-
-// The one transfer file of a side: what it is, its names, and its blocks.
-struct TransferFile {
-    enum class Mode { Closed, Reading, Writing };
-    Mode mode = Mode::Closed;
-    bool blockArrived = false;  // a block of the current reception came
-    u16 source;                 // the file this side sends
-    u16 finalName;              // the file this side receives...
-    u16 tempName;               // ...under this name until its end record
-    // Frame header (fast mode), block header and data: one buffer for
-    // every block of the transfer.
-    std::vector<char> buffer;
-    BlockReader reader;
-    // The block read ahead of the peer's answer: its bytes, 0 at the end,
-    // -1 after a failed read.
-    static constexpr int64_t kNothingAhead = -2;
-    int64_t ahead = kNothingAhead;
-
-    // A copy that resumes (fast mode 3). Sender: its source's size and
-    // time went out, then the hash of the bytes before the point offered.
-    // Receiver: it offered the bytes of its partial file and waits for the
-    // sender's hash of the same bytes.
-    enum class Resume { None, SourceSent, PrefixSent, Offered };
-    Resume resume = Resume::None;
-    SourceInfo info;             // the source as its sender described it
-    uint64_t offered = 0;        // the resume point offered
-    std::string partialHash;     // receiver: the hash of its partial's bytes
-    u16 noteName;                // receiver: the partial's note, while it has one
-    bool opened = false;         // receiver: the file is open before block 0
-
-    // Sender: the blocks in flight; the answers that still come for a copy
-    // that ended with blocks in flight, dropped as they come.
-    BlockWindow window;
-    int owedAnswers = 0;
-    // Receiver: it refused a copy whose sender may have had blocks in
-    // flight; they and the copy's end or stop record are dropped until the
-    // sender says anything else.
-    enum class Strays { None, To, From };
-    Strays strays = Strays::None;
-    // From fast mode 5, a copy from the peer's strays end with the stop
-    // record its sender sends once it took the refusal: what comes ahead
-    // of the next copy is told from what comes after.
-    bool straysUntilStop = false;
-};
-
-// What sending the next block did.
-enum class BlockSent {
-    Block,   // a block of data went out; more follow
-    End,     // the end record went out
-    Failed,  // the file or the send failed; the file is closed
-    Source,  // what the source is, or the hash of its start, went out
-};
-
-// The user's stop of a copy: asked for, then (a copy to the peer) sent as
-// the stop record that the peer's answer ends.
-enum class StopState : int32_t { None, Asked, Sent };
 
 }  // namespace quorbel

@@ -45,14 +45,14 @@ enum class Kind {
     List,        // "DD" + folder: list it
     Record,      // "DR" + number + record of the listing
     ListEnd,     // "DR999999": the listing's end, not answered
-    Page,        // "DP" + count + exact records: a page of a listing (fast mode 3)
-    TakeFile,    // "FD" + path: take the file I send there
-    SendFile,    // "FC" + path: send me that file
+    Page,        // "DP" + count + exact records: a page of an exact listing
+    CopyTo,      // "FD" + path: a copy to the side that takes it: take the file I send there
+    CopyFrom,    // "FC" + path: a copy from the side that takes it: send me that file
     MakeFolder,  // "CD" + path: create that folder
     BlockTo,     // "FR" + number + data: a block of a file sent to the peer ("FD")
     EndTo,       // "FR999999" + times: that file's end
     StopTo,      // "FRDTSTOP": that file's copy stops
-    SourceTo,    // "FRSOURCE" + size,time[,bytes,hash]: the file about to be sent (fast mode 3)
+    SourceTo,    // "FRSOURCE" + size,time[,bytes,hash]: the file about to be sent (resume)
     BlockFrom,   // "FB" + number + data: a block of a file the peer asked for ("FC")
     EndFrom,     // "FB999999" + times
     StopFrom,    // "FBDTSTOP"
@@ -60,7 +60,14 @@ enum class Kind {
     Unknown,     // none of them, or one without the length it needs
 };
 
-enum class Sender { Client, Server, Either };
+enum class SentBy { Client, Server, Either };
+
+// The side a Protocol speaks for.
+enum class Role { Client, Server };
+
+// Where a message came from: the peer, or (a Server's) a connection beside
+// it, which always speaks the plain protocol.
+enum class Origin { Peer, Beside };
 
 // What a message needs beyond its word: its text (up to the first NUL)
 // longer than `length`, exactly `length` long, or `length` bytes at least.
@@ -69,7 +76,7 @@ enum class LengthRule { None, TextLongerThan, TextExactly, BytesAtLeast };
 struct WireWord {
     Kind kind;
     std::string_view word;  // the bytes the message starts with
-    Sender sender;
+    SentBy sentBy;
     uint32_t takenIn;  // bit (1 << state) for each operation state that takes it
     LengthRule rule;
     std::size_t length;
@@ -96,11 +103,15 @@ inline bool TakenIn(Kind kind, int32_t state) {
     return state >= Waiting && state <= StopFrom && (WireRow(kind).takenIn >> state & 1u) != 0;
 }
 
-// The kinds of a copy's own messages, by its direction: "FR" for a file
-// sent with "FD", "FB" for one asked for with "FC".
-inline Kind BlockKind(bool fr) { return fr ? Kind::BlockTo : Kind::BlockFrom; }
-inline Kind EndKind(bool fr) { return fr ? Kind::EndTo : Kind::EndFrom; }
-inline Kind StopKind(bool fr) { return fr ? Kind::StopTo : Kind::StopFrom; }
-inline Kind SourceKind(bool fr) { return fr ? Kind::SourceTo : Kind::SourceFrom; }
+// The way of a copy, by its request: To, the file goes to the side that
+// took "FD" (its messages are "FR"); From, that side was asked for it with
+// "FC" ("FB").
+enum class Way { To, From };
+
+// The kinds of a copy's own messages, by its way.
+inline Kind BlockKind(Way way) { return way == Way::To ? Kind::BlockTo : Kind::BlockFrom; }
+inline Kind EndKind(Way way) { return way == Way::To ? Kind::EndTo : Kind::EndFrom; }
+inline Kind StopKind(Way way) { return way == Way::To ? Kind::StopTo : Kind::StopFrom; }
+inline Kind SourceKind(Way way) { return way == Way::To ? Kind::SourceTo : Kind::SourceFrom; }
 
 }  // namespace quorbel

@@ -36,6 +36,9 @@ int Connect(const std::string& host, uint16_t port, std::string& error);
 // time-out, when shorter), or, after a signal, for a moment only, so that a
 // peer that stopped reading holds no exit.
 int SendAll(int fd, const char* data, std::size_t length, int stallMs);
+// How long either side waits for a peer that takes no bytes before it gives
+// the connection up.
+constexpr int kSendStallSeconds = 30;
 // "192.168.1.20:51234" of the other end.
 std::string PeerAddress(int fd);
 

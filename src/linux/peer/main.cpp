@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "crypto/crypto.h"
+#include "linux/peer/exit_codes.h"
+#include "linux/peer/messages.h"
 #include "linux/peer/peer.h"
-#include "linux/peer/session.h"
+#include "linux/peer/waits.h"
 
 namespace {
 

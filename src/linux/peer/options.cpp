@@ -109,6 +109,11 @@ std::string VerbUsage(const std::string& verb) {
 
 namespace {
 
+// A password: the longest first line of a password file that is read, and
+// how long the prompt waits for one typed.
+constexpr int kMaxPasswordLineBytes = 1024;
+constexpr int kPasswordPromptMs = 300'000;
+
 bool TakePort(const std::string& text, uint16_t& port) {
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);

@@ -10,6 +10,9 @@
 
 namespace quorbel::peer {
 
+// A logged-in peer of the Server may stay silent this long unless --idle-timeout says otherwise.
+constexpr int kDefaultIdleSeconds = 600;
+
 struct Options {
     std::string verb;                  // serve, ls, get, put, mkdir
     std::vector<std::string> operands; // what follows the verb

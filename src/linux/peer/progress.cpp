@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "linux/peer/messages.h"
+
 namespace quorbel::peer {
 
 namespace {

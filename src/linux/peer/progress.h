@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "linux/peer/session.h"
+#include "linux/peer/waits.h"
 
 namespace quorbel::peer {
 

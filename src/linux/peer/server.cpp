@@ -18,15 +18,25 @@
 #include <memory>
 #include <utility>
 
-#include "linux/peer/peer.h"
-#include "linux/peer/session.h"
-#include "linux/host/host.h"
+#include "core/base/catalogue.h"
+#include "core/protocol/protocol.h"
+#include "crypto/session.h"
+#include "linux/host/files.h"
+#include "linux/host/link.h"
 #include "linux/host/net.h"
+#include "linux/peer/display.h"
+#include "linux/peer/exit_codes.h"
+#include "linux/peer/messages.h"
+#include "linux/peer/peer.h"
+#include "linux/peer/setup.h"
+#include "linux/peer/waits.h"
 
 namespace quorbel::peer {
 
 namespace {
 
+// The time a connection has to log in.
+constexpr int kLoginDeadlineSeconds = 10;
 // How long the Server takes at most to end in order after a signal: a copy
 // to the peer gets its stop record, a waiting peer "CUT" and a moment to
 // close first.
@@ -49,15 +59,27 @@ const char* OperationName(const OperationReport& report) {
     return "unknown";
 }
 
-class Server : public posix::HostListener {
+class Server : public UserSeat, public posix::FilesListener {
 public:
     explicit Server(const Options& options) : o_(options) {}
     int Run();
 
 private:
-    void Note(const std::string& line) override { peer::Note(line); }
+    // The seat and the files' notes.
+    void SendFailed(const SendFailure& failure) override;
+    // The note's text repeats a record of the last listing, which may have
+    // been another peer's: only the fact is kept, for the refusal's log line.
+    void PeerRefused(const RefusalNote&) override { sentNak_ = true; }
+    void SourceTooLarge(uint64_t limit) override;
+    void StateChanged() override {}
+    // The peer's listing, which a Windows Client answers to: not shown.
+    void ClearRemoteRows() override {}
+    void AddRemoteRow(const PaneRow&, int32_t) override {}
     void OperationEnded(const OperationReport& report) override;
+    void Note(const std::string& line) override { peer::Note(line); }
     void RequestArrived() override { settled_ = settled_ || o_.allowCmdClients; }
+    // A box of the core, as its line on stderr.
+    void Box(u16view caption, u16view text);
     void Log(const char* operation, const std::string& path, uint64_t bytes, const std::string& result,
              bool evenQuiet = false);
     // The word for why a request was refused: `why` or another reason of
@@ -77,7 +99,10 @@ private:
 
     const Options& o_;
     Setup setup_;
-    std::unique_ptr<posix::PosixHost> host_;
+    // Declared before the protocol, which closes its files when it goes.
+    std::unique_ptr<posix::PosixLink> link_;
+    std::unique_ptr<posix::PosixFiles> files_;
+    crypto::Library crypto_;
     std::unique_ptr<Protocol> protocol_;
     int listener_ = -1, peer_ = -1;
     std::string peerAddress_;
@@ -85,6 +110,7 @@ private:
     // allowed), the reports that were not all logged, when it came and was
     // last heard.
     bool settled_ = false;
+    bool sentNak_ = false;  // this side answered "NAK" since the last report
     int unsettledRefusals_ = 0, reportsAfterFailure_ = 0;
     Clock::time_point connected_, heard_;
 };
@@ -111,15 +137,23 @@ std::string Server::Refusal(const OperationReport& report, bool ours, const std:
     return why.empty() ? "too-long" : why;
 }
 
+void Server::SendFailed(const SendFailure& failure) { Box(texts::kSendFailed.caption, SendFailureText(failure)); }
+
+void Server::SourceTooLarge(uint64_t limit) { Box(texts::kSendTooLarge.caption, SourceTooLargeText(limit)); }
+
+void Server::Box(u16view caption, u16view text) {
+    if (link_->BoxDue()) peer::Note(BoxLine(caption, text));
+}
+
 void Server::OperationEnded(const OperationReport& report) {
-    const std::string cause = host_->TakeError();
-    const bool refusedHere = host_->TakeSentNak();
-    const std::string why = host_->TakeRefusal();
+    const std::string cause = files_->TakeError();
+    const bool refusedHere = std::exchange(sentNak_, false);
+    const std::string why = files_->TakeRefusal();
     // Before a login, one refusal per connection is logged, and after a
     // failed send, the operation it ended: a peer that sends thousands of
     // messages does not get thousands of lines.
     if (report.outcome == Outcome::Refused && !settled_ && unsettledRefusals_++ > 0) return;
-    if (host_->SendError() != 0 && reportsAfterFailure_++ > 0) return;
+    if (link_->SendError() != 0 && reportsAfterFailure_++ > 0) return;
     if (report.operation == Operation::Login && report.outcome == Outcome::Done) settled_ = true;
     std::string result = OutcomeName(report.outcome);
     if (report.outcome == Outcome::Refused) result += ":" + Refusal(report, refusedHere, why);
@@ -159,7 +193,10 @@ void Server::Accept() {
         Drop("replaced");
         peer_ = fd;
         peerAddress_ = posix::PeerAddress(fd);
-        host_->SetSocket(fd);
+        // Nothing of the last connection is kept.
+        link_->SetSocket(fd);
+        sentNak_ = false;
+        files_->TakeRefusal();
         SetReceiveTick(fd);
         // The answers to blocks in flight are small messages in a row: each
         // leaves at once rather than after the peer's delayed acknowledgement
@@ -180,7 +217,7 @@ void Server::Drop(const char* why) {
     protocol_->OnConnectionLost();
     ::close(peer_);
     peer_ = -1;
-    host_->SetSocket(-1);
+    link_->SetSocket(-1);
     Log("disconnect", "", 0, why);
     peerAddress_.clear();
 }
@@ -188,8 +225,8 @@ void Server::Drop(const char* why) {
 void Server::Enforce() {
     if (peer_ < 0) return;
     const Clock::duration since = Clock::now() - (settled_ ? heard_ : connected_);
-    if (host_->EndAsked()) Drop("wrong-pair");
-    else if (host_->SendError() != 0) Drop(host_->SendError() == ETIMEDOUT ? "stalled" : "closed");
+    if (link_->EndAsked()) Drop("wrong-pair");
+    else if (link_->SendError() != 0) Drop(link_->SendError() == ETIMEDOUT ? "stalled" : "closed");
     else if (!settled_ && since >= std::chrono::seconds(kLoginDeadlineSeconds)) Drop("no-login");
     else if (settled_ && since >= std::chrono::seconds(o_.idleSeconds)) Drop("idle");
 }
@@ -208,7 +245,7 @@ int Server::Leave(int signal) {
     // The signal stays remembered, so that a send to a peer that takes no
     // bytes gives up at once rather than at the send limit.
     const Clock::time_point deadline = Clock::now() + kLeaveWait;
-    if (peer_ >= 0 && host_->SendError() == 0) {
+    if (peer_ >= 0 && link_->SendError() == 0) {
         // A copy to the peer gets its stop record; a peer that is waiting
         // gets "CUT" and a moment to close first, as from the Windows Server.
         if (protocol_->OperationState() == RequestCopyFrom) {
@@ -227,9 +264,10 @@ int Server::Leave(int signal) {
 
 int Server::Run() {
     if (!PrepareSetup(o_, setup_)) return kExitUsage;
-    host_ = std::make_unique<posix::PosixHost>(setup_.codec, setup_.drives, *this);
-    host_->SetReadOnly(o_.readOnly);
-    protocol_ = std::make_unique<Protocol>(*host_);
+    link_ = std::make_unique<posix::PosixLink>(setup_.codec);
+    files_ = std::make_unique<posix::PosixFiles>(setup_.codec, setup_.drives, *this);
+    files_->SetReadOnly(o_.readOnly);
+    protocol_ = std::make_unique<Protocol>(*link_, *this, *files_, crypto_);
     protocol_->SetRole(Role::Server);
     protocol_->SetLoginRequired(!o_.allowCmdClients);
     protocol_->SetHighestVersion(o_.plain ? 0 : kFastVersion);

@@ -10,7 +10,9 @@
 #include <string>
 
 #include "win/app/run.h"
+#include "core/protocol/seat.h"
 #include "core/settings/settings.h"
+#include "win/base/msgbox.h"
 #include "win/dialogs/dialogs.h"
 #include "win/net/connection.h"
 #include "win/panes/panes.h"
@@ -22,7 +24,9 @@ constexpr UINT_PTR kAutoConnectTimer = 3;
 // Posted by the receive thread: arm the close timer (wParam milliseconds).
 constexpr UINT kCloseAfterMessage = WM_APP + 1;
 
-struct App : ConnectionListener {
+// The App is the user's seat itself: what the protocol and the connection
+// report comes straight to the windows and boxes below.
+struct App : ConnectionListener, quorbel::UserSeat {
     App(std::wstring startupFolder, bool commandMode);
 
     HWND window = nullptr;
@@ -41,7 +45,10 @@ struct App : ConnectionListener {
     bool exiting = false;       // the exit timer runs: the window goes once the connection is closed
     quorbel::CompanionSettings companion;
     TransferFeed transferFeed;  // the peer's last listing and the ended operations, for a batch
-    Connection connection{*this};
+    // The notes a receive thread shows without waiting, one of each kind at
+    // a time; made before the connection, whose thread may show one until it ends.
+    DetachedBox refusalNote, badFrameNote;
+    Connection connection{*this, *this};
 
     quorbel::Protocol& protocol() { return connection.protocol(); }
 
@@ -58,13 +65,24 @@ struct App : ConnectionListener {
     // Starts the connection as the settings say.
     StartResult Connect();
 
-    // ConnectionListener.
-    void StatusChanged() override;
+    // ConnectionListener (events.cpp).
     void PeerHeader(const std::wstring& text) override;
-    void ClearRemoteRows() override;
-    void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
     void CloseAfter(UINT milliseconds) override;
     void ShowProgress(ClientSetup step) override;
+    void NetworkFailed(NetFailure failure, int error) override;
+    void BadFrame() override;
+    void LoginFailed(quorbel::LoginResult result) override;
+    bool RetryLookup(int error) override;
+    bool RetryConnect(int error) override;
+    bool LoginInTheClear(const std::wstring& peer) override;
+
+    // quorbel::UserSeat (events.cpp).
+    void SendFailed(const quorbel::SendFailure& failure) override;
+    void PeerRefused(const quorbel::RefusalNote& note) override;
+    void SourceTooLarge(uint64_t limit) override;
+    void StateChanged() override;
+    void ClearRemoteRows() override;
+    void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) override;
     void OperationEnded(const quorbel::OperationReport& report) override { transferFeed.Ended(report); }
 
 private:

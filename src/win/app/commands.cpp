@@ -102,7 +102,8 @@ void CopySelectedRows(App& app, bool toPeer) {
     const quorbel::PaneRow& file = selected[0].second;
     const std::wstring name = ToWide(file.name);
     if (!quorbel::CopySizeAllowed(file.size, protocol.MaxCopyBytes())) {
-        ShowBox(nullptr, protocol.CopyTooLargeBox(), MB_OK);
+        const quorbel::u16 limit = quorbel::SizeLimitText(protocol.MaxCopyBytes());
+        ShowBox(nullptr, texts::kCopyTooLarge, MB_OK, {quorbel::u16view(limit)});
         return;
     }
     if (!toPeer && !quorbel::IsPlainFileName(file.name)) {

@@ -66,7 +66,7 @@ void CreateMainChildren(App& app) {
 
     ReadHostInfo(app.localHostAddress, app.localHostName);
     const std::wstring host = L"<" + app.localHostAddress + L">:" + app.localHostName;
-    SetWindowTextW(app.hostHeader, host.substr(0, quorbel::kMaxHostText).c_str());
+    SetWindowTextW(app.hostHeader, host.substr(0, kMaxHostText).c_str());
     app.ShowConnectionHeader(false);
     SetWindowTextW(app.localHeader, ToWide(app.settings.localFolder).c_str());
     SetWindowTextW(app.remoteHeader, ToWide(app.protocol().RemoteFolderPath()).c_str());
@@ -106,7 +106,7 @@ void LayoutChildren(App& app, int width, int height) {
 void OnTimer(App& app, UINT_PTR id) {
     switch (id) {
         case kCloseTimer:
-            app.connection.Close(app.window);
+            app.connection.Close();
             app.ShowConnectionHeader(false);
             app.RefreshStatusBar();
             KillTimer(app.window, kCloseTimer);
@@ -136,7 +136,7 @@ void OnTimer(App& app, UINT_PTR id) {
 void OnDestroy(App& app) {
     for (UINT_PTR timer : {kCloseTimer, kExitTimer, kAutoConnectTimer}) KillTimer(app.window, timer);
     app.SaveSettings();
-    if (app.connection.IsOpen()) app.connection.Close(app.window);
+    if (app.connection.IsOpen()) app.connection.Close();
     // The panes share the image list without owning it: it goes once, here.
     if (app.paneImages) ImageList_Destroy(app.paneImages);
     app.paneImages = nullptr;
@@ -242,8 +242,8 @@ StartResult App::Connect() {
     values.peerHostName = peerHostName;
     for (char16_t c : settings.securePeers)
         if (c < 0x80) values.securePeers.push_back(static_cast<char>(c));
-    if (values.server) return connection.StartServer(window, values);
-    const StartResult result = connection.StartClient(window, values);
+    if (values.server) return connection.StartServer(values);
+    const StartResult result = connection.StartClient(values);
     // A resolved PC name becomes the target address.
     settings.targetAddress = values.address;
     peerHostName = values.peerHostName;
@@ -325,41 +325,6 @@ UINT App::CloseSoon() {
     return delay;
 }
 
-void App::StatusChanged() {
-    RefreshStatusBar();
-    // The fast mode starts and ends with the peer's login and departure.
-    bool rewrite;
-    std::wstring text;
-    {
-        std::lock_guard<std::mutex> guard(headerLock_);
-        rewrite = headerFast_ != protocol().FastMode() || headerSecure_ != protocol().Secure();
-        text = header_;
-    }
-    if (rewrite) SetConnectionHeader(text);
-}
-
-void App::PeerHeader(const std::wstring& text) { SetConnectionHeader(text); }
-
-void App::ClearRemoteRows() {
-    transferFeed.ClearRows();
-    if (right.list) SendMessageW(right.list, LVM_DELETEALLITEMS, 0, 0);
-    // The rows that follow are of the remote folder, also when the
-    // connection itself chose it (C:\ of each new peer).
-    if (remoteHeader) SetWindowTextW(remoteHeader, ToWide(protocol().RemoteFolderPath()).c_str());
-}
-
-void App::AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) {
-    transferFeed.AddRow(row);
-    if (right.list) InsertPaneRow(right.list, recordNumber, row, recordNumber);
-}
-
-void App::CloseAfter(UINT milliseconds) {
-    // A timer belongs to its window's thread: the window arms it itself.
-    if (window) PostMessageW(window, kCloseAfterMessage, milliseconds, 0);
-}
-
-void App::ShowProgress(ClientSetup step) { ShowProgressNotice(window, step); }
-
 bool IsCommandModeArgument(const wchar_t* commandLine) {
     return commandLine != nullptr && wcscmp(commandLine, L"/CMD") == 0;
 }
@@ -388,8 +353,8 @@ HWND CreateMainWindow(App& app) {
 }
 
 int RunQuorbel(const wchar_t* commandLine, int showCommand) {
-    wchar_t folder[quorbel::kPathBuffer] = {};
-    GetCurrentDirectoryW(quorbel::kPathBuffer, folder);
+    wchar_t folder[quorbel::kMaxPath + 1] = {};
+    GetCurrentDirectoryW(quorbel::kMaxPath + 1, folder);
     App app(folder, IsCommandModeArgument(commandLine));
     HWND window = CreateMainWindow(app);
     // No window (a refused consent included): nothing to wait for in the loop.

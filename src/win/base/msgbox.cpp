@@ -80,3 +80,31 @@ int ShowBox(HWND owner, const quorbel::BoxText& box, UINT type, std::initializer
     const std::wstring text = ToWide(quorbel::FormatText(box.text, values));
     return ShowMessageBox(owner, text.c_str(), caption ? caption : AsWide(box.caption), type);
 }
+
+namespace {
+
+struct DetachedJob {
+    std::wstring text, caption;
+    std::shared_ptr<std::atomic<bool>> shown;
+};
+
+DWORD WINAPI RunDetachedBox(LPVOID parameter) {
+    std::unique_ptr<DetachedJob> job(static_cast<DetachedJob*>(parameter));
+    ShowMessageBox(nullptr, job->text.c_str(), job->caption.c_str(), MB_OK);
+    job->shown->store(false);
+    return 0;
+}
+
+}  // namespace
+
+void DetachedBox::Show(std::wstring text, std::wstring caption) {
+    if (shown_->exchange(true)) return;
+    auto job = std::make_unique<DetachedJob>(DetachedJob{std::move(text), std::move(caption), shown_});
+    HANDLE thread = CreateThread(nullptr, 0, RunDetachedBox, job.get(), 0, nullptr);
+    if (!thread) {
+        shown_->store(false);
+        return;
+    }
+    job.release();  // the thread's now
+    CloseHandle(thread);
+}

@@ -3,9 +3,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <initializer_list>
+#include <memory>
+#include <string>
 
-#include "core/base/texts.h"
+#include "core/base/catalogue.h"
 
 // Shows a message box (the build the tests run lets them read and answer it).
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
@@ -13,6 +16,19 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
 // a catalogue entry whose caption is a value.
 int ShowBox(HWND owner, const quorbel::BoxText& box, UINT type, std::initializer_list<quorbel::TextArg> values = {},
             const wchar_t* caption = nullptr);
+
+// A box of one kind without owner, on a thread of its own, for a caller
+// that must not wait for the user (a receive thread): a peer that sends
+// junk must not hold this side with box after box, so none is shown while
+// the last one is still on the screen.
+class DetachedBox {
+public:
+    void Show(std::wstring text, std::wstring caption);
+
+private:
+    // Shared with the box's thread, which may outlive its owner.
+    std::shared_ptr<std::atomic<bool>> shown_ = std::make_shared<std::atomic<bool>>(false);
+};
 
 #ifdef QUORBEL_TEST_HOOKS
 #include <functional>

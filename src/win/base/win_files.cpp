@@ -1,6 +1,8 @@
 #include "win/base/win_files.h"
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/base/path_rules.h"
@@ -95,6 +97,115 @@ bool WinFolderSource::ListFolder(quorbel::u16view folder,
     while (cursor->Next(entry) && visit(entry)) {
     }
     return true;
+}
+
+namespace {
+
+// Every transfer file: not shared, read or written front to back.
+HANDLE OpenTransferFile(quorbel::u16view path, DWORD access, DWORD disposition) {
+    return CreateFileW(ToWide(path).c_str(), access, 0, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+class WinSourceFile : public quorbel::SourceFile {
+public:
+    explicit WinSourceFile(HANDLE file) : file_(file) {}
+    ~WinSourceFile() override { CloseHandle(file_); }
+    WinSourceFile(const WinSourceFile&) = delete;
+    WinSourceFile& operator=(const WinSourceFile&) = delete;
+
+    int64_t Read(char* buffer, std::size_t maxBytes) override {
+        DWORD got = 0;
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(maxBytes, MAXDWORD));
+        if (!ReadFile(file_, buffer, ask, &got, nullptr)) return -1;
+        return static_cast<int64_t>(got);
+    }
+    bool Times(quorbel::FileTimes& times) override {
+        FILETIME creation, access, write;
+        if (!GetFileTime(file_, &creation, &access, &write)) return false;
+        times = {FileTimeValue(creation), FileTimeValue(access), FileTimeValue(write)};
+        return true;
+    }
+
+private:
+    HANDLE file_;
+};
+
+class WinTargetFile : public quorbel::TargetFile {
+public:
+    explicit WinTargetFile(HANDLE file) : file_(file) {}
+    ~WinTargetFile() override {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    }
+    WinTargetFile(const WinTargetFile&) = delete;
+    WinTargetFile& operator=(const WinTargetFile&) = delete;
+
+    bool Write(const char* data, std::size_t length) override {
+        DWORD written = 0;
+        return file_ != INVALID_HANDLE_VALUE &&
+               WriteFile(file_, data, static_cast<DWORD>(length), &written, nullptr) && written == length;
+    }
+    bool Finish(const quorbel::FileTimes& times) override {
+        if (file_ == INVALID_HANDLE_VALUE) return false;
+        const FILETIME creation = ToFileTime(times.creation), access = ToFileTime(times.lastAccess),
+                       write = ToFileTime(times.lastWrite);
+        const bool set = SetFileTime(file_, &creation, &access, &write) != FALSE;
+        // A close that fails may have lost what was written.
+        const bool closed = CloseHandle(std::exchange(file_, INVALID_HANDLE_VALUE)) != FALSE;
+        return set && closed;
+    }
+
+private:
+    HANDLE file_;
+};
+
+}  // namespace
+
+bool WinFileStore::CreateFolder(quorbel::u16view path) {
+    return CreateDirectoryW(ToWide(path).c_str(), nullptr) != FALSE;
+}
+
+bool WinFileStore::FileExists(quorbel::u16view path) {
+    return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WinFileStore::FolderExists(quorbel::u16view path) {
+    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::unique_ptr<quorbel::SourceFile> WinFileStore::OpenForRead(quorbel::u16view path, uint64_t& size) {
+    // OPEN_EXISTING: a source that vanished is refused, not created empty.
+    HANDLE file = OpenTransferFile(path, GENERIC_READ, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    auto source = std::make_unique<WinSourceFile>(file);
+    LARGE_INTEGER length = {};
+    if (!GetFileSizeEx(file, &length)) return nullptr;
+    size = static_cast<uint64_t>(length.QuadPart);
+    return source;
+}
+
+std::unique_ptr<quorbel::TargetFile> WinFileStore::CreateNew(quorbel::u16view path) {
+    HANDLE file = OpenTransferFile(path, GENERIC_WRITE, CREATE_NEW);
+    return file == INVALID_HANDLE_VALUE ? nullptr : std::make_unique<WinTargetFile>(file);
+}
+
+std::unique_ptr<quorbel::TargetFile> WinFileStore::OpenForAppend(quorbel::u16view path, uint64_t& size) {
+    // OPEN_EXISTING: only a partial file that is there goes on; its end is
+    // where the next block is written.
+    HANDLE file = OpenTransferFile(path, GENERIC_WRITE, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    auto target = std::make_unique<WinTargetFile>(file);
+    LARGE_INTEGER zero = {}, end = {};
+    if (!SetFilePointerEx(file, zero, &end, FILE_END)) return nullptr;
+    size = static_cast<uint64_t>(end.QuadPart);
+    return target;
+}
+
+bool WinFileStore::RemoveFile(quorbel::u16view path) { return DeleteFileW(ToWide(path).c_str()) != FALSE; }
+
+bool WinFileStore::MoveIntoPlace(quorbel::u16view from, quorbel::u16view to) {
+    return MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 WinIniSection::WinIniSection(std::wstring file, std::wstring section)

@@ -1,4 +1,4 @@
-// The file system as listings and settings see it on Windows.
+// The file system as listings, settings and the protocol see it on Windows.
 #pragma once
 
 #include <windows.h>
@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/panes/folder_rows.h"
+#include "core/protocol/files.h"
 #include "core/settings/settings.h"
 
 // FindFirstFileW for the entries and, for a compressed or sparse file,
@@ -18,6 +19,31 @@ public:
     bool ListFolder(quorbel::u16view folder,
                     const std::function<bool(const quorbel::FolderEntry&)>& visit) override;
     std::unique_ptr<quorbel::FolderCursor> OpenFolder(quorbel::u16view folder) override;
+};
+
+// The files the protocol lists, reads and writes: the folders through
+// WinFolderSource, each transfer file a handle of its own, not shared.
+class WinFileStore : public quorbel::FileStore {
+public:
+    int DriveTypeOf(quorbel::u16view root) override { return folders_.DriveTypeOf(root); }
+    bool ListFolder(quorbel::u16view folder,
+                    const std::function<bool(const quorbel::FolderEntry&)>& visit) override {
+        return folders_.ListFolder(folder, visit);
+    }
+    std::unique_ptr<quorbel::FolderCursor> OpenFolder(quorbel::u16view folder) override {
+        return folders_.OpenFolder(folder);
+    }
+    bool CreateFolder(quorbel::u16view path) override;
+    bool FileExists(quorbel::u16view path) override;
+    bool FolderExists(quorbel::u16view path) override;
+    std::unique_ptr<quorbel::SourceFile> OpenForRead(quorbel::u16view path, uint64_t& size) override;
+    std::unique_ptr<quorbel::TargetFile> CreateNew(quorbel::u16view path) override;
+    std::unique_ptr<quorbel::TargetFile> OpenForAppend(quorbel::u16view path, uint64_t& size) override;
+    bool RemoveFile(quorbel::u16view path) override;
+    bool MoveIntoPlace(quorbel::u16view from, quorbel::u16view to) override;
+
+private:
+    WinFolderSource folders_;
 };
 
 // A section of an INI file through the private-profile functions.

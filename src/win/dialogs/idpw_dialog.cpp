@@ -7,6 +7,9 @@
 
 namespace {
 
+// What the dialog reads from each edit.
+constexpr int kCredentialEditChars = 125;
+
 struct IdPwState {
     IdPwMode mode;
     IdPwPair stored, login;
@@ -30,7 +33,7 @@ void Initialise(HWND dialog, const IdPwState& s) {
 
 void TakeEdits(HWND dialog, const IdPwState& s) {
     const IdPwPair& target = s.mode == IdPwMode::Login ? s.login : s.stored;
-    const int chars = static_cast<int>(quorbel::kCredentialEditChars);
+    const int chars = kCredentialEditChars;
     target.id = AsU16View(ItemText(dialog, IDC_IDPW_ID, chars));
     target.pw = AsU16View(ItemText(dialog, IDC_IDPW_PW, chars));
 }

@@ -10,18 +10,14 @@
 #include <cstring>
 
 #include "core/base/path_rules.h"
-#include "core/base/socket_errors.h"
-#include "core/base/texts.h"
-#include "win/net/protocol_host.h"
-#include "win/base/msgbox.h"
+#include "win/base/win_files.h"
 #include "win/base/wintext.h"
+#include "win/net/cryptography.h"
+#include "win/net/peer_link.h"
 
 namespace {
 
-namespace texts = quorbel::texts;
-
 constexpr int kPeerSlots = 10;
-constexpr DWORD kLoginSendPauseMs = 100;
 constexpr long kSelectMicroseconds = 500000;
 constexpr DWORD kLostConnectionPollMs = 50;
 constexpr DWORD kCloseWaitSliceMs = 50;
@@ -38,21 +34,42 @@ void CloseSocketNow(SOCKET s) {
     closesocket(s);
 }
 
+// The Servers a Client had secure sessions with: the settings' text, each
+// Server known by "a.b.c.d:port" of the address its name resolved to.
+class SecurePeers : public quorbel::SecurePeerMemory {
+public:
+    explicit SecurePeers(ConnectionValues& values) : values_(values) {}
+    std::string Load() override { return values_.securePeers; }
+    void Store(const std::string& list) override { values_.securePeers = list; }
+    std::string Key() override {
+        std::string text;
+        for (size_t i = 0; i < 4; ++i) text += std::to_string(values_.address[i] & 0xFF) + (i < 3 ? "." : ":");
+        return text + std::to_string(values_.port & 0xFFFF);
+    }
+
+private:
+    ConnectionValues& values_;
+};
+
 }  // namespace
 
 // Everything about the one connection. Values the receive thread and the
 // window thread both touch are atomic; the rest belongs to the window thread.
 struct Connection::Impl {
-    explicit Impl(ConnectionListener& l)
+    Impl(ConnectionListener& l, quorbel::UserSeat& s)
         : listener(l),
-          host(l, [this] { return SendTarget(); }, [this] { return ReceiveThreadIsClosing(); },
+          seat(s),
+          link(l, [this] { return SendTarget(); }, [this] { return ReceiveThreadIsClosing(); },
                [this] { EndServedConnection(); }),
-          protocol(host) {
+          protocol(link, seat, files, cryptography) {
         for (auto& slot : slots) slot.store(INVALID_SOCKET);
     }
 
     ConnectionListener& listener;
-    WinProtocolHost host;
+    quorbel::UserSeat& seat;
+    WinPeerLink link;
+    WinFileStore files;
+    WinCryptography cryptography;
     quorbel::Protocol protocol;
 
     // Client: the connected socket; Server: the listening socket.
@@ -68,13 +85,10 @@ struct Connection::Impl {
     HANDLE thread = nullptr;
     std::atomic<DWORD> threadId{0};
     bool winsockStarted = false;
-    std::atomic<bool> badFrameShown{false};
     std::atomic<bool> loginRequired{false};  // Server: as the values said at its start
     std::atomic<bool> endRequested{false};   // Server: drop the slot being served once its message is done
 
     SOCKET SendTarget() const { return server ? slots[0].load() : socket.load(); }
-    // The receive thread's last answers while the connection closes have
-    // nowhere to go: they are dropped without an error box.
     bool ReceiveThreadIsClosing() const { return !open && GetCurrentThreadId() == threadId.load(); }
 
     // The core ends the connection it serves (too many wrong login pairs).
@@ -83,10 +97,6 @@ struct Connection::Impl {
     void EndServedConnection() {
         if (server) endRequested = true;
         else listener.CloseAfter(quorbel::kCloseDelayMs);
-    }
-
-    void BadFrame() {
-        host.ShowDetached(AsWide(texts::kBadFrame.text), AsWide(texts::kBadFrame.caption), &badFrameShown);
     }
 
     // ---- Server ----
@@ -124,35 +134,35 @@ struct Connection::Impl {
         listener.PeerHeader(L"Server:Conection:" + SlotAddressText(free));
         // The lowest free slot is taken, so slot 0 is occupied now.
         peerPresent = true;
-        listener.StatusChanged();
+        seat.StateChanged();
     }
 
     void PeerLeft(int slot) {
         const std::wstring text = L"Server:CutOFF:" + SlotAddressText(slot);
         // The peer's rows, its listing and any operation with it go with it.
         if (slot == 0) {
-            listener.ClearRemoteRows();
+            seat.ClearRemoteRows();
             protocol.OnConnectionLost();
         }
         listener.PeerHeader(text);
         SOCKET s = slots[slot].exchange(INVALID_SOCKET);
         if (slot == 0) peerPresent = false;
-        listener.StatusChanged();
+        seat.StateChanged();
         CloseSocketNow(s);
     }
 
     void ReceiveFromSlot(int slot) {
-        const bool peer = slot == 0;
-        const int n = recv(slots[slot].load(), protocol.ReceiveSpace(peer),
-                           static_cast<int>(protocol.ReceiveSpaceBytes(peer)), 0);
+        const quorbel::Origin origin = slot == 0 ? quorbel::Origin::Peer : quorbel::Origin::Beside;
+        const int n = recv(slots[slot].load(), protocol.ReceiveSpace(origin),
+                           static_cast<int>(protocol.ReceiveSpaceBytes(origin)), 0);
         // The status bar names the slot that spoke last: waiting on the peer
         // alone during an operation is no word from it yet.
-        if (open && activeSlot.exchange(slot + 1) != slot + 1) listener.StatusChanged();
-        if (n > 0 && protocol.Received(static_cast<std::size_t>(n), peer)) {
+        if (open && activeSlot.exchange(slot + 1) != slot + 1) seat.StateChanged();
+        if (n > 0 && protocol.Received(static_cast<std::size_t>(n), origin)) {
             if (endRequested.exchange(false) && open) PeerLeft(slot);
             return;
         }
-        if (n > 0) BadFrame();
+        if (n > 0) listener.BadFrame();
         // 0: the peer closed. An error (a reset) or a frame that cannot be
         // ends the slot the same way, so a dead slot does not spin the loop.
         if (open) PeerLeft(slot);
@@ -178,7 +188,7 @@ struct Connection::Impl {
             timeval wait = {0, kSelectMicroseconds};
             const int ready = select(0, &readSet, nullptr, nullptr, &wait);
             if (ready == SOCKET_ERROR) {
-                if (open) ShowBox(nullptr, texts::kSelectFailed, MB_OK);
+                if (open) listener.NetworkFailed(NetFailure::Select, WSAGetLastError());
                 return;
             }
             if (ready == 0) continue;
@@ -218,7 +228,7 @@ struct Connection::Impl {
             if (n > 0 && protocol.Received(static_cast<std::size_t>(n))) continue;
             if (!open) break;
             if (n > 0) {
-                BadFrame();
+                listener.BadFrame();
                 listener.CloseAfter(quorbel::kCloseDelayMs);
             }
             // The Server closed (or reset) without "CUT": nothing more can
@@ -238,17 +248,22 @@ struct Connection::Impl {
     }
 
     // ---- Set-up ----
-    // Winsock 2.2 and a stream socket for either role, each failure shown.
-    StartResult OpenSetupSocket(HWND owner, SOCKET& s) {
+    // A stream socket; INVALID_SOCKET once its failure was reported.
+    SOCKET NewSocket() {
+        const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (s == INVALID_SOCKET) listener.NetworkFailed(NetFailure::Socket, WSAGetLastError());
+        return s;
+    }
+
+    // Winsock 2.2 and a stream socket for either role, each failure reported.
+    StartResult OpenSetupSocket(SOCKET& s) {
         WSADATA data;
         const int rc = WSAStartup(MAKEWORD(2, 2), &data);
         if (rc != 0) {
-            ShowBox(owner, texts::kStartupFailed, MB_OK, {rc});
+            listener.NetworkFailed(NetFailure::Startup, rc);
             return StartResult::StartupFailed;
         }
-        s = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (s == INVALID_SOCKET) {
-            ShowBox(owner, texts::kSocketFailed, MB_OK, {WSAGetLastError()});
+        if ((s = NewSocket()) == INVALID_SOCKET) {
             WSACleanup();
             return StartResult::SocketFailed;
         }
@@ -275,16 +290,19 @@ struct Connection::Impl {
         protocol.BuildLoginText(AsU16View(values.id), AsU16View(values.pw));
     }
 
+    // `s` may be none already (the question closed it, or it was never made).
     void ReleaseFailedStart(SOCKET s, bool shutdownFirst) {
-        if (shutdownFirst) shutdown(s, SD_BOTH);
-        closesocket(s);
+        if (s != INVALID_SOCKET) {
+            if (shutdownFirst) shutdown(s, SD_BOTH);
+            closesocket(s);
+        }
         WSACleanup();
         settingUp = false;
     }
 
     // Marks the connection open (the thread loops only while it is) and
     // starts the role's receive thread; on failure everything is released.
-    bool StartReceiveThread(HWND owner, SOCKET s, LPTHREAD_START_ROUTINE procedure) {
+    bool StartReceiveThread(SOCKET s, LPTHREAD_START_ROUTINE procedure) {
         socket.store(s);
         winsockStarted = true;
         open = true;
@@ -295,14 +313,14 @@ struct Connection::Impl {
         open = false;
         winsockStarted = false;
         socket.store(INVALID_SOCKET);
-        ShowBox(owner, texts::kThreadFailed, MB_OK, {static_cast<int>(GetLastError())});
+        listener.NetworkFailed(NetFailure::Thread, static_cast<int>(GetLastError()));
         ReleaseFailedStart(s, true);
         return false;
     }
 
     // Started when a PC name resolved into `values.address`, else the
     // user's answer to the failure.
-    StartResult ResolvePeerName(HWND owner, ConnectionValues& values) {
+    StartResult ResolvePeerName(ConnectionValues& values) {
         int lastError = WSAHOST_NOT_FOUND;  // also what no name at all means
         for (const std::wstring& name : values.pcNames) {
             if (name.empty()) continue;
@@ -321,41 +339,80 @@ struct Connection::Impl {
             if (result) FreeAddrInfoW(result);
             lastError = rc != 0 ? rc : WSAHOST_NOT_FOUND;
         }
-        const int answer = ShowBox(owner, texts::kPcNameNotFound, MB_YESNO, {lastError});
-        return answer == IDYES ? StartResult::Retry : StartResult::NoPeerName;
+        return listener.RetryLookup(lastError) ? StartResult::Retry : StartResult::NoPeerName;
     }
 
-    // The login exchange: null when it was accepted, else the box that says
-    // why not; &kPlainOnly when the Server knows only the plain login.
-    static constexpr quorbel::BoxText kPlainOnly{u"", u""};
-    const quorbel::BoxText* SendLogin(SOCKET s) {
+    // Connects `s` to the Server, the note shown meanwhile: Started, or the
+    // user's answer to the failure.
+    StartResult ConnectToServer(SOCKET s, const sockaddr_in& address) {
+        listener.ShowProgress(ClientSetup::Connecting);
+        const bool connected = connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != SOCKET_ERROR;
+        const int error = connected ? 0 : WSAGetLastError();
+        listener.ShowProgress(ClientSetup::Done);
+        if (connected) return StartResult::Started;
+        return listener.RetryConnect(error) ? StartResult::Retry : StartResult::ConnectRefused;
+    }
+
+    // The Client's login as the core's policy leads it, on `socket`, which
+    // a fall-back to the plain login replaces with a new connection to
+    // `address`. Started once logged in (or in command mode); otherwise
+    // everything of the start is released.
+    StartResult LogIn(ConnectionValues& values, const sockaddr_in& address) {
+        SecurePeers memory(values);
+        quorbel::ClientLogin login(protocol, memory, {values.commandMode});
         char answer[quorbel::kMaxPlainMessageBytes] = {};
-        int received;
-        quorbel::LoginAnswer taken;
-        // A Server of an older release refuses a newer secure offer and takes an older one.
-        do {
-            if (protocol.SendLoginRequest() != 0) return &texts::kLoginCommunication;
-            Sleep(kLoginSendPauseMs);
-            DWORD timeout = quorbel::kLoginAnswerWaitMs;
-            setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-            received = recv(s, answer, sizeof answer, 0);
-            taken = protocol.TakeLoginAnswer(answer, received);
-        } while (taken == quorbel::LoginAnswer::OfferAgain);
-        switch (taken) {
-            case quorbel::LoginAnswer::Accepted: return nullptr;
-            case quorbel::LoginAnswer::Rejected: return &texts::kLoginRejected;
-            case quorbel::LoginAnswer::NotAPeer: return &texts::kLoginNotAPeer;
-            case quorbel::LoginAnswer::PlainOnly: return &kPlainOnly;
-            // Closed before any answer: a peer busy with another Client does so.
-            default: return received == 0 ? &texts::kLoginPeerClosed : &texts::kLoginCommunication;
+        for (quorbel::LoginNext next = login.Start();;) {
+            switch (next.step) {
+                case quorbel::LoginStep::Receive: {
+                    Sleep(next.pauseMs);
+                    const SOCKET s = socket.load();
+                    const DWORD timeout = static_cast<DWORD>(next.waitMs);
+                    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+                    next = login.Answer(answer, recv(s, answer, sizeof answer, 0));
+                    break;
+                }
+                case quorbel::LoginStep::Ask: {
+                    // Nothing of the refused connection stays while the question is read.
+                    CloseSocketNow(socket.exchange(INVALID_SOCKET));
+                    const std::string peer = memory.Key();
+                    next = login.Reply(listener.LoginInTheClear(std::wstring(peer.begin(), peer.end())));
+                    break;
+                }
+                case quorbel::LoginStep::Reconnect: {
+                    CloseSocketNow(socket.exchange(INVALID_SOCKET));
+                    Sleep(next.pauseMs);
+                    const SOCKET s = NewSocket();
+                    const StartResult connected =
+                        s == INVALID_SOCKET ? StartResult::SocketFailed : ConnectToServer(s, address);
+                    if (connected != StartResult::Started) {
+                        ReleaseFailedStart(s, false);
+                        return connected;
+                    }
+                    socket.store(s);
+                    clientSocketNumber = static_cast<long long>(s);
+                    next = login.Reconnected();
+                    break;
+                }
+                case quorbel::LoginStep::Done:
+                    if (next.result == quorbel::LoginResult::Accepted || next.result == quorbel::LoginResult::Skipped)
+                        return StartResult::Started;
+                    // Nothing of a refused connection stays while its box is
+                    // read: the peer sees it closed at once, and this side
+                    // holds no state of it.
+                    ReleaseFailedStart(socket.exchange(INVALID_SOCKET), true);
+                    protocol.OnConnectionLost();
+                    listener.LoginFailed(next.result);
+                    return StartResult::LoginFailed;
+            }
         }
     }
 };
 
-Connection::Connection(ConnectionListener& listener) : impl_(std::make_unique<Impl>(listener)) {}
+Connection::Connection(ConnectionListener& listener, quorbel::UserSeat& seat)
+    : impl_(std::make_unique<Impl>(listener, seat)) {}
 
 Connection::~Connection() {
-    if (impl_->open) Close(nullptr);
+    if (impl_->open) Close();
 }
 
 quorbel::Protocol& Connection::protocol() { return impl_->protocol; }
@@ -364,21 +421,22 @@ bool Connection::SettingUp() const { return impl_->settingUp; }
 bool Connection::PeerPresent() const { return impl_->peerPresent; }
 int32_t Connection::ActiveSlotNumber() const { return impl_->activeSlot; }
 long long Connection::ClientSocketNumber() const { return impl_->clientSocketNumber; }
+bool Connection::ReceiveThreadIsClosing() const { return impl_->ReceiveThreadIsClosing(); }
 
-StartResult Connection::StartClient(HWND owner, ConnectionValues& values) {
+StartResult Connection::StartClient(ConnectionValues& values) {
     Impl& c = *impl_;
     // One connection at a time: a second start leaves the open one alone.
     if (c.open) return StartResult::Started;
     c.settingUp = true;
     SOCKET s = INVALID_SOCKET;
-    const StartResult opened = c.OpenSetupSocket(owner, s);
+    const StartResult opened = c.OpenSetupSocket(s);
     if (opened != StartResult::Started) {
         c.settingUp = false;
         return opened;
     }
     if (values.usePcName) {
         c.listener.ShowProgress(ClientSetup::LookingUp);
-        const StartResult resolved = c.ResolvePeerName(owner, values);
+        const StartResult resolved = c.ResolvePeerName(values);
         c.listener.ShowProgress(ClientSetup::Done);
         if (resolved != StartResult::Started) {
             c.ReleaseFailedStart(s, false);
@@ -386,21 +444,17 @@ StartResult Connection::StartClient(HWND owner, ConnectionValues& values) {
         }
     }
 
-    c.listener.ShowProgress(ClientSetup::Connecting);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(values.port & 0xFFFF));
     unsigned char* octets = reinterpret_cast<unsigned char*>(&address.sin_addr);
     for (size_t i = 0; i < 4; ++i) octets[i] = static_cast<unsigned char>(values.address[i] & 0xFF);
-    if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        const int error = WSAGetLastError();
-        c.listener.ShowProgress(ClientSetup::Done);
-        const int answer = ShowBox(owner, texts::kConnectFailed, MB_YESNO, {error, quorbel::SocketErrorText(error)});
+    const StartResult connected = c.ConnectToServer(s, address);
+    if (connected != StartResult::Started) {
         c.ReleaseFailedStart(s, false);
-        return answer == IDYES ? StartResult::Retry : StartResult::ConnectRefused;
+        return connected;
     }
-    c.listener.ShowProgress(ClientSetup::Done);
-    char host[quorbel::kMaxPeerHostName + 1] = {};
+    char host[kMaxPeerHostName + 1] = {};
     if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, nullptr, 0,
                     NI_NAMEREQD) == 0) {
         const quorbel::u16 name = AnsiCodecForThread().FromAnsi(host);
@@ -410,54 +464,19 @@ StartResult Connection::StartClient(HWND owner, ConnectionValues& values) {
     c.clientSocketNumber = static_cast<long long>(s);
     c.PrepareProtocol(false, values);
     c.socket.store(s);
-    if (const quorbel::BoxText* refused = values.commandMode ? nullptr : c.SendLogin(s)) {
-        // Nothing of a refused connection stays while the box is read: the
-        // peer sees it closed at once, and this side holds no state of it.
-        c.socket.store(INVALID_SOCKET);
-        c.ReleaseFailedStart(s, true);
-        c.protocol.OnConnectionLost();
-        if (refused == &Impl::kPlainOnly) return PlainLogin(owner, values);
-        ShowBox(owner, *refused, MB_OK);
-        return StartResult::LoginFailed;
-    }
-    if (c.protocol.Secure()) values.securePeers = quorbel::WithSecurePeer(values.securePeers, PeerText(values));
-    if (!c.StartReceiveThread(owner, s, Impl::ClientThread)) return StartResult::NoThread;
+    const StartResult loggedIn = c.LogIn(values, address);
+    if (loggedIn != StartResult::Started) return loggedIn;
+    if (!c.StartReceiveThread(c.socket.load(), Impl::ClientThread)) return StartResult::NoThread;
     c.settingUp = false;
     return StartResult::Started;
 }
 
-// "a.b.c.d:port" of the Server a Client connects to.
-std::string Connection::PeerText(const ConnectionValues& values) {
-    std::string text;
-    for (size_t i = 0; i < 4; ++i) text += std::to_string(values.address[i] & 0xFF) + (i < 3 ? "." : ":");
-    return text + std::to_string(values.port & 0xFFFF);
-}
-
-// The Server answered the secure offer "NAK": it knows only the plain
-// login, which a second connection makes, the pair in the clear. Where a
-// secure session was had before, the user decides first: a path that
-// drops the offer must not get the pair unasked.
-StartResult Connection::PlainLogin(HWND owner, ConnectionValues& values) {
-    const std::string peer = PeerText(values);
-    const quorbel::u16 shown = quorbel::FromAscii(peer);
-    if (quorbel::KnowsSecurePeer(values.securePeers, peer) &&
-        ShowBox(owner, texts::kLoginNoLongerSecure, MB_YESNO, {quorbel::u16view(shown)}) != IDYES)
-        return StartResult::LoginFailed;
-    Sleep(quorbel::kPlainLoginPauseMs);
-    ConnectionValues plain = values;
-    plain.fastMode = false;
-    plain.usePcName = false;  // the address it resolved to
-    const StartResult result = StartClient(owner, plain);
-    values.peerHostName = plain.peerHostName;
-    return result;
-}
-
-StartResult Connection::StartServer(HWND owner, const ConnectionValues& values) {
+StartResult Connection::StartServer(const ConnectionValues& values) {
     Impl& c = *impl_;
     if (c.open) return StartResult::Started;
     c.settingUp = true;
     SOCKET s = INVALID_SOCKET;
-    const StartResult opened = c.OpenSetupSocket(owner, s);
+    const StartResult opened = c.OpenSetupSocket(s);
     if (opened != StartResult::Started) {
         c.settingUp = false;
         return opened;
@@ -467,12 +486,12 @@ StartResult Connection::StartServer(HWND owner, const ConnectionValues& values) 
     address.sin_port = htons(static_cast<u_short>(values.port & 0xFFFF));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-        ShowBox(owner, texts::kBindFailed, MB_OK, {WSAGetLastError()});
+        c.listener.NetworkFailed(NetFailure::Bind, WSAGetLastError());
         c.ReleaseFailedStart(s, false);
         return StartResult::BindFailed;
     }
     if (listen(s, quorbel::kListenBacklog) == SOCKET_ERROR) {
-        ShowBox(owner, texts::kListenFailed, MB_OK, {WSAGetLastError()});
+        c.listener.NetworkFailed(NetFailure::Listen, WSAGetLastError());
         c.ReleaseFailedStart(s, false);
         return StartResult::ListenFailed;
     }
@@ -480,12 +499,12 @@ StartResult Connection::StartServer(HWND owner, const ConnectionValues& values) 
     c.PrepareProtocol(true, values);
     for (auto& slot : c.slots) slot.store(INVALID_SOCKET);
     c.activeSlot = 0;
-    if (!c.StartReceiveThread(owner, s, Impl::ServerThread)) return StartResult::NoThread;
+    if (!c.StartReceiveThread(s, Impl::ServerThread)) return StartResult::NoThread;
     c.settingUp = false;
     return StartResult::Started;
 }
 
-void Connection::Close(HWND owner) {
+void Connection::Close() {
     Impl& c = *impl_;
     // The receive thread stops at its next return from recv or select.
     c.open = false;
@@ -494,7 +513,7 @@ void Connection::Close(HWND owner) {
         shutdown(s, SD_BOTH);
         const int rc = closesocket(s);
         if (rc != 0) {
-            ShowBox(owner, texts::kCloseSocketFailed, MB_OK, {rc});
+            c.listener.NetworkFailed(NetFailure::CloseSocket, rc);
             return;
         }
     }
@@ -521,6 +540,6 @@ void Connection::Close(HWND owner) {
     if (c.winsockStarted) {
         c.winsockStarted = false;
         const int rc = WSACleanup();
-        if (rc != 0) ShowBox(owner, texts::kCleanupFailed, MB_OK, {rc});
+        if (rc != 0) c.listener.NetworkFailed(NetFailure::Cleanup, rc);
     }
 }

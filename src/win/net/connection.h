@@ -1,7 +1,8 @@
 // The TCP connection in the Client and Server roles, its receive thread and
 // the protocol it carries. It knows nothing of the windows above it: it
-// takes the values a connection needs when it starts and reports through a
-// listener.
+// takes the values a connection needs when it starts, reports through a
+// listener what the connection itself meets and asks, and hands the
+// protocol the seat of the user it was given.
 #pragma once
 
 #include <windows.h>
@@ -11,26 +12,49 @@
 #include <string>
 
 #include "core/base/limits.h"
+#include "core/protocol/client_login.h"
 #include "core/protocol/protocol.h"
 #include "win/base/client_setup.h"
 
-// What the connection tells the window above it. Called on the receive
-// thread unless marked otherwise.
+// A Winsock step that failed.
+enum class NetFailure {
+    Startup,      // WSAStartup
+    Socket,
+    Bind,         // Server
+    Listen,       // Server
+    Thread,       // the receive thread could not be created
+    Select,       // Server, on its receive thread
+    CloseSocket,  // at the close
+    Cleanup,      // WSACleanup at the close
+};
+
+// What the connection tells the window above it and asks its user. Called
+// on the window thread unless marked otherwise.
 class ConnectionListener {
 public:
     virtual ~ConnectionListener() = default;
-    // The operation state or the connection changed: show them.
-    virtual void StatusChanged() = 0;
-    // Server: a peer came or went ("Server:Conection:[..]", "Server:CutOFF:[..]").
+    // Server, receive thread: a peer came or went ("Server:Conection:[..]", "Server:CutOFF:[..]").
     virtual void PeerHeader(const std::wstring& text) = 0;
-    virtual void ClearRemoteRows() = 0;
-    virtual void AddRemoteRow(const quorbel::PaneRow& row, int32_t recordNumber) = 0;
     // Close the connection after this many milliseconds (from any thread).
     virtual void CloseAfter(UINT milliseconds) = 0;
-    // Window thread, while the Client sets up.
+    // While the Client sets up.
     virtual void ShowProgress(ClientSetup step) = 0;
-    // An operation ended, served or started here.
-    virtual void OperationEnded(const quorbel::OperationReport&) {}
+    // `error` is the step's error code (WSAStartup's result, WSAGetLastError,
+    // GetLastError, closesocket's or WSACleanup's result).
+    virtual void NetworkFailed(NetFailure failure, int error) = 0;
+    // Receive thread: the stream held a frame that cannot be; the connection
+    // ends. It must not hold the thread.
+    virtual void BadFrame() = 0;
+    // Client: the login did not succeed (not Accepted or Skipped); the
+    // connection is closed already.
+    virtual void LoginFailed(quorbel::LoginResult result) = 0;
+    // Client, the user's answers: whether to try again after no PC name
+    // resolved (the last lookup's error) or the connect failed (its error),
+    // and whether the pair may go in the clear to a Server that had a secure
+    // session before and now offers none (`peer` "a.b.c.d:port").
+    virtual bool RetryLookup(int error) = 0;
+    virtual bool RetryConnect(int error) = 0;
+    virtual bool LoginInTheClear(const std::wstring& peer) = 0;
 };
 
 // What a connection needs from the settings, read when it starts.
@@ -69,32 +93,40 @@ enum class StartResult {
 
 class Connection {
 public:
-    explicit Connection(ConnectionListener& listener);
+    // `seat` is what the protocol reports to; the connection tells it too
+    // when a peer comes or goes.
+    Connection(ConnectionListener& listener, quorbel::UserSeat& seat);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     quorbel::Protocol& protocol();
 
-    // Window thread. Boxes are owned by `owner`.
-    StartResult StartClient(HWND owner, ConnectionValues& values);
-    StartResult StartServer(HWND owner, const ConnectionValues& values);
+    // Window thread.
+    StartResult StartClient(ConnectionValues& values);
+    StartResult StartServer(const ConnectionValues& values);
     // Ends either role and waits for the receive thread, serving the
     // messages it sends to this thread's windows meanwhile.
-    void Close(HWND owner);
+    void Close();
 
     bool IsOpen() const;
     bool SettingUp() const;
     bool PeerPresent() const;            // Server: slot 0 holds a peer
     int32_t ActiveSlotNumber() const;    // Server: the slot that spoke last, 1..10
     long long ClientSocketNumber() const;
+    // The calling thread is the receive thread and the connection closes:
+    // what it still sends is dropped, and nothing of it is for the user.
+    bool ReceiveThreadIsClosing() const;
 
 private:
-    static std::string PeerText(const ConnectionValues& values);
-    StartResult PlainLogin(HWND owner, ConnectionValues& values);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// This PC's host address and name as the header shows them (64 units).
+constexpr std::size_t kMaxHostText = 63;
+// The Server's host name as the Client looks it up (32 bytes, 32 units).
+constexpr std::size_t kMaxPeerHostName = 31;
 
 // This PC's numeric IPv4 address and host name; kUnknownHost where a lookup
 // fails, as before the first lookup.

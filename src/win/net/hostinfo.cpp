@@ -20,7 +20,7 @@ void LookUp(const addrinfo* address, int flags, std::wstring& field) {
                     0, flags) != 0)
         return;
     const int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (units <= 1 || static_cast<size_t>(units) > quorbel::kMaxHostText + 1) return;
+    if (units <= 1 || static_cast<size_t>(units) > kMaxHostText + 1) return;
     std::wstring wide(static_cast<size_t>(units), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
     wide.resize(static_cast<size_t>(units - 1));

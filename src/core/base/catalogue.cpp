@@ -1,4 +1,4 @@
-#include "core/base/texts.h"
+#include "core/base/catalogue.h"
 
 #include <string>
 
@@ -34,6 +34,13 @@ u16 FormatText(u16view format, std::initializer_list<TextArg> args) {
         ++i;
     }
     return out;
+}
+
+u16 SizeLimitText(uint64_t bytes) {
+    static constexpr char16_t kUnits[] = u"KMGT";
+    int unit = 0;
+    while (unit + 1 < 4 && bytes >> (10 * (unit + 2)) != 0) ++unit;
+    return FromAscii(std::to_string(bytes >> (10 * (unit + 1)))) + kUnits[unit] + u"byte";
 }
 
 }  // namespace quorbel

@@ -1,5 +1,6 @@
-// Every message box the program shows: its text (a format where values go
-// in with %d and %s) and its caption. One catalogue, so that each front end
+// The catalogue of the program's texts: every message box it shows, its
+// text (a format where values go in with %d and %s) and its caption, and
+// the labels its dialogs fill in. One catalogue, so that each front end
 // shows the same words and the manual can be checked against all of them.
 #pragma once
 
@@ -30,8 +31,8 @@ struct BoxText {
     /* Menu commands and panes. */                                                                              \
     X(kCopyBusy, u"他の動作中は出来ません", u"複写操作")                                                        \
     X(kCopyNothingSelected, u"項目を選んでください", u"複写操作")                                              \
-    X(kCopyTooLarge, u"953Mbyteは出来ません", u"サイズ越え")                                                    \
-    X(kCopyTooLargeFast, u"976Gbyteは出来ません", u"サイズ越え")                                                \
+    /* The size is the limit of the connection's mode, in SizeLimitText's form. */                            \
+    X(kCopyTooLarge, u"%sは出来ません", u"サイズ越え")                                                          \
     X(kCopyDrive, u"ドライブは選べません", u"複写操作")                                                         \
     X(kCopyPathTooLong, u"パスが長すぎるため複写できません", u"複写操作")                                       \
     X(kCopyNotDone, u"次のファイルは複写できませんでした\r\n%s", u"複写操作")                                  \
@@ -75,8 +76,7 @@ struct BoxText {
     /* The protocol. */                                                                                         \
     X(kSendFailed, u"ERR=%d:C0/S1=%d:Sel=%d\r\n%s", u"WSAGetLastError")                                         \
     X(kSentNak, u"CONT=%d/%d\r\n%s", u"SEND-NAK")                                                               \
-    X(kSendTooLarge, u"953Mbyteは出来ません", u"SizeOver")                                                      \
-    X(kSendTooLargeFast, u"976Gbyteは出来ません", u"SizeOver")                                                  \
+    X(kSendTooLarge, u"%sは出来ません", u"SizeOver")                                                            \
     X(kBadFrame, u"受信データの長さが不正なため切断します", u"Frame_Error")                                     \
     /* The IP address tool. */                                                                                  \
     X(kSelectItem, u"Please select an item.", u"listbox")                                                       \
@@ -161,5 +161,10 @@ struct TextArg {
 // The format with each %d and %s replaced by the next value, in order; a
 // placeholder without a value, or of the other kind, stays as it is.
 u16 FormatText(u16view format, std::initializer_list<TextArg> args);
+
+// A limit in bytes as the size boxes state it: whole units of the largest
+// binary unit it reaches, "953Mbyte" for the plain protocol's 999,997,000
+// bytes, "976Gbyte" for the fast mode's 999,999 MiB.
+u16 SizeLimitText(uint64_t bytes);
 
 }  // namespace quorbel
