@@ -121,6 +121,11 @@ TEST_F(Side, WaitingRefusesWhatItDoesNotServe) {
     host.files[u"a.b"].data = "a";
     Feed("FCa.b");
     EXPECT_EQ(host.sent, (std::vector<std::string>{"ACK", "ACK", "FB000000a"}));
+    // The longest file a request names: its temporary name just fits too.
+    Feed("ACK");
+    Feed("FDC:\\" + std::string(250, 'd') + ".abc");
+    Feed("FR000000x");
+    EXPECT_EQ(host.files[u"C:\\" + u16(250, u'd') + u".$TEMP"].data, "x");
 }
 
 TEST_F(Side, AServerThatRequiresALoginServesNothingBefore) {
@@ -292,6 +297,11 @@ TEST_F(Side, ReceivingSidesDropTheTemporaryFileOnAnyEnd) {
     host.writesBeforeFailure = 0;
     Feed("FR000001two");
     ExpectRefused("write failure");
+    host.writesBeforeFailure = -1;
+    Feed("FDC:\\in\\u.dat");
+    Clear();
+    Feed("FR000001two");
+    ExpectRefused("a block before the first");
     EXPECT_FALSE(host.files.count(u"C:\\in\\t.$TEMP"));
     EXPECT_EQ(host.files[u"C:\\in\\t.dat"].data, "old");
 }
@@ -434,6 +444,8 @@ TEST_F(Pair, AListingOf2000EntriesGives1023Rows) {
     char table[kDirSlots][kDirSlotBytes];
     server.protocol.CopyDirectoryTable(table);
     EXPECT_STREQ(table[1023], "DR999999");
+    server.protocol.Receive("XX", 2);  // a refusal's note after the whole table went
+    EXPECT_EQ(server.host.boxes.back().text, u"CONT=1024/1024\r\n");
 }
 
 // Between two programs of fast mode 3: every entry, in pages, with the
@@ -488,7 +500,7 @@ TEST_F(Pair, AnExactListingComesWholeInPagesWithThePlainTexts) {
 // A page that is not what its count says, or larger than a page may be,
 // ends the connection with no row of it; the rows before it stay.
 TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
-    const std::string good = std::string("DP000001a,,,8,0,0\0", 18);
+    const std::string good = std::string("DP000001a,,,8,18446744073709551615,0\0", 37);
     const std::string cases[] = {
         std::string("DP000002a,,,8,0,0\0", 18), std::string("DP000001a,,,8,0,0", 17),
         std::string("DP000001a,,,8,0,0\0b", 20), std::string("DP000000a,,,8,0,0\0", 18),
@@ -507,7 +519,7 @@ TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
             const std::string frame = Link::Frame(*l.server, m);
             EXPECT_EQ(Deliver(l.client->protocol, frame.data(), frame.size()), m == good) << page.substr(0, 40);
         }
-        EXPECT_EQ(l.client->host.rows.size(), 1u);
+        EXPECT_EQ(l.client->host.rows.at(0).row.bytes, UINT64_MAX);
         EXPECT_EQ(l.client->host.sent.size(), 4u) << "login, confirmation, request, one answer: " << page.substr(0, 40);
         EXPECT_EQ(l.client->op(), Waiting);
         EXPECT_EQ(l.client->protocol.LastOutcome(), Outcome::Failed);
@@ -888,6 +900,45 @@ TEST_F(Pair, TheSecureSessionStartsOnlyOnceBothSidesProvedThePair) {
     EXPECT_EQ(std::count(peers.begin(), peers.end(), ';'), long(kMaxSecurePeers));
 }
 
+// The Client's login policy as every front end follows it: the memory of
+// secure Servers, the question before the pair goes in the clear to one of
+// them, the pauses, and what each end of the exchange is called.
+TEST_F(Pair, TheLoginPolicyAsksBeforeThePairGoesInTheClearWhereItWasSecure) {
+    server.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"id", u"pw");
+    ASSERT_EQ(link.Login(), LoginResult::Accepted);
+    EXPECT_EQ(link.memory.list, "server:1050;");
+    auto inTheClear = [](Link& l) {
+        return std::count(l.client->host.sent.begin(), l.client->host.sent.end(), "PWidpw");
+    };
+    for (bool yes : {false, true}) {
+        Link l;
+        l.memory.list = link.memory.list;
+        l.userSaysYes = yes;
+        for (Peer* p : {l.client.get(), l.server.get()}) p->protocol.BuildLoginText(u"id", u"pw");
+        l.server->protocol.SetHighestVersion(0);
+        EXPECT_EQ(l.Login(), yes ? LoginResult::Accepted : LoginResult::Declined);
+        EXPECT_EQ(l.questions * 10 + l.reconnects + inTheClear(l) * 100, yes ? 111 : 10);
+    }
+    Link strict;
+    for (Peer* p : {strict.client.get(), strict.server.get()}) p->protocol.BuildLoginText(u"id", u"pw");
+    strict.server->protocol.SetHighestVersion(0);
+    EXPECT_EQ(strict.Login({false, true}), LoginResult::SecureRequired);
+    EXPECT_EQ(strict.reconnects + inTheClear(strict), 0);
+
+    Peer alone;
+    for (int version : {0, 3, kFastVersion}) {
+        alone.protocol.SetHighestVersion(version);
+        ClientLogin login(alone.protocol, link.memory, {});
+        const LoginNext next = login.Start();
+        EXPECT_EQ(std::tuple(int(next.step), next.pauseMs, next.waitMs),
+                  std::tuple(int(LoginStep::Receive), version == kFastVersion ? 0u : 100u, kLoginAnswerWaitMs));
+        EXPECT_EQ(login.Answer("", version == 0 ? 0 : -1).result,
+                  version == 0 ? LoginResult::PeerClosed : LoginResult::NoAnswer);
+    }
+    EXPECT_EQ(ClientLogin(alone.protocol, link.memory, {true, false}).Start().result, LoginResult::Skipped);
+}
+
 TEST_F(Pair, FastCopiesMoveMebibyteBlocksBothWays) {
     server.protocol.BuildLoginText(u"id", u"pw");
     client.protocol.BuildLoginText(u"id", u"pw");
@@ -933,7 +984,11 @@ TEST_F(Pair, FastCopiesMoveMebibyteBlocksBothWays) {
     EXPECT_EQ(client.protocol.LastOutcome(), Outcome::Refused);
     EXPECT_EQ(client.op(), Waiting);
 
-    // Over the fast limit: refused as in the plain mode, with the fast box.
+    // A file of the fast limit goes; one over it is refused as in the plain mode, with the fast box.
+    client.host.files[u"C:\\edge"] = FakeFile{"x", {}, 999999ULL << 20};
+    client.protocol.StartCopyTo(u"C:\\edge", u"D:\\edge");
+    link.Pump();
+    EXPECT_EQ(server.host.files[u"D:\\edge"].data, "x");
     client.host.files[u"C:\\huge"] = FakeFile{"x", {}, (999999ULL << 20) + 1};
     client.protocol.StartCopyTo(u"C:\\huge", u"D:\\huge");
     link.Pump();
@@ -987,6 +1042,10 @@ TEST_F(Pair, CutFastCopiesResumeAfterTheSameBytesOnly) {
     cut();
     client.host.files[u"C:\\f.bin"].times.lastWrite = 4;
     EXPECT_EQ(copy(), 0u) << "another source of that name";
+    files[partial].data = data, files[u"D:\\f.bin.$PARTID"].data = EncodePartialNote(size, 4);
+    EXPECT_EQ(copy(), size) << "all of it there: only the end record goes";
+    files[partial].data = data + "more", files[u"D:\\f.bin.$PARTID"].data = EncodePartialNote(size, 4);
+    EXPECT_EQ(copy(), 0u) << "more than its source holds";
     files[partial].data = "mine";
     EXPECT_EQ(copy(), 0u) << "without the note the file is not one of ours";
     EXPECT_EQ(files[partial].data, "mine");

@@ -210,6 +210,9 @@ TEST(Texts, FormatsFillPlaceholdersInOrder) {
     EXPECT_EQ(FormatText(u"100%", {}), u"100%");
     EXPECT_EQ(FormatText(u"%s", {5}), u"%s");  // a value of the other kind too
     EXPECT_EQ(FormatText(u"ads %d", {1}), u"ads 1");
+    EXPECT_EQ(SizeLimitText(kMaxPlainCopyBytes) + SizeLimitText(kMaxFastCopyBytes) + SizeLimitText(1ULL << 30) +
+                  SizeLimitText(1ULL << 40),
+              u"953Mbyte976Gbyte1Gbyte1Tbyte");
     std::map<u16, int> seen;
     for (const BoxText& box : AllBoxTexts()) ++seen[u16(box.text) + u"|" + (box.caption ? box.caption : u"")];
     for (const auto& [key, count] : seen) EXPECT_EQ(count, 1) << "a box listed twice";
@@ -374,6 +377,15 @@ TEST(TreePlan, DepthFirstLeavingOutWhatItMayNotCopy) {
     EXPECT_EQ(TreeSteps(local), "make d;");
     local.FolderFailed();
     EXPECT_EQ(TreeSteps(local), "done ;");
+    // A listing never ended gave what it held: nothing is no listing; a full one takes no more.
+    TreePlan none(100, 2), two(100, 2);
+    TreeSteps(none), TreeSteps(two);
+    EXPECT_EQ(TreeSteps(none), "skip !6;done ;");
+    EXPECT_TRUE(two.AddEntry(Entry(u"a", 0, 1)));
+    EXPECT_FALSE(two.AddEntry(Entry(u"b", 0, 1)));
+    EXPECT_FALSE(two.AddEntry(Entry(u"c", 0, 1)));
+    EXPECT_EQ(TreeSteps(two), "make ;");
+    EXPECT_EQ(TreeSteps(two), "skip !5;copy a=1;copy b=1;done ;");
 }
 
 // A batch's entries as "name:state/note" (Queued, Running, Copied, Skipped, Failed, Unconfirmed; the note's number).

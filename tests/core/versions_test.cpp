@@ -107,6 +107,11 @@ TEST_P(Versions, BothSidesKeepToWhatTheOlderKnows) {
     link.Pump();
 }
 
+TEST(VersionTable, GivesNothingOutsideIt) {
+    EXPECT_FALSE(CapabilitiesOf(kFastVersion + 1).framed || CapabilitiesOf(-1).framed || CapabilitiesOf(0).framed);
+    EXPECT_TRUE(Marker(0).empty() && Marker(kFastVersion + 1).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryPair, Versions,
                          ::testing::Combine(::testing::Range(0, kFastVersion + 1), ::testing::Range(0, kFastVersion + 1)),
                          [](const auto& info) {
