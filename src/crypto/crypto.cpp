@@ -65,4 +65,11 @@ private:
 
 std::unique_ptr<PartHash> NewPartHash() { return std::make_unique<Sha256PartHash>(); }
 
+std::string RandomBytes(std::size_t count) {
+    if (!Start()) return std::string();
+    std::string bytes(count, '\0');
+    gcry_randomize(bytes.data(), count, GCRY_STRONG_RANDOM);
+    return bytes;
+}
+
 }  // namespace quorbel::crypto

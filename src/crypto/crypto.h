@@ -44,6 +44,10 @@ private:
 // Lower-case hex, two digits a byte.
 std::string Hex(const Sha256::Digest& digest);
 
+// `count` bytes from the library's strong random source (a Server's own
+// salt); empty when the library could not start.
+std::string RandomBytes(std::size_t count);
+
 // The resume check's hash.
 std::unique_ptr<PartHash> NewPartHash();
 

@@ -70,9 +70,13 @@ struct BoxText {
     X(kLoginPeerClosed,                                                                                         \
       u"Loginで相手側が接続を閉じました\r\n（相手側は別のクライアントと接続中かもしれません）", u"Login_Error") \
     X(kLoginNoLongerSecure,                                                                                     \
-      u"相手側(%s)は暗号化に対応しなくなりました（以前は暗号化して接続しました）\r\n"                           \
+      u"相手側(%s)とは以前暗号化して接続しましたが、今回は暗号化できません\r\n"                                 \
       u"IDとPWと転送内容を暗号化せずに接続しますか？",                                                         \
       u"Login確認")                                                                                             \
+    X(kLoginSecureRequired,                                                                                     \
+      u"相手側は暗号化に対応していないため接続しません\r\n（環境設定で暗号化を必須にしています）", u"Login確認") \
+    X(kProposedPair,                                                                                            \
+      u"初期値のIDとPWは日付から作られ推測されやすいため、接続に使う前に変更してください", u"初期設定のお願い")    \
     /* The protocol. */                                                                                         \
     X(kSendFailed, u"ERR=%d:C0/S1=%d:Sel=%d\r\n%s", u"WSAGetLastError")                                         \
     X(kSentNak, u"CONT=%d/%d\r\n%s", u"SEND-NAK")                                                               \
@@ -132,7 +136,9 @@ struct BoxText {
     X(kOverwriteSource, u"複写元: %s　%s")                                                                     \
     X(kOverwriteDestination, u"複写先: %s　%s")                                                               \
     X(kOverwriteToTheMinute, u"（一覧の日時は分単位のため、分単位で比べます）")                                 \
-    X(kHeaderSecure, u" [暗号化]")
+    X(kHeaderSecure, u" [暗号化]")                                                                             \
+    X(kHeaderProposedPair, u" [初期ID/PWのまま]")                                                              \
+    X(kHeaderNoPair, u" [ID/PW未設定: ログイン不可]")
 
 namespace texts {
 #define QUORBEL_DECLARE_LABEL(name, text) inline constexpr const char16_t* name = text;
