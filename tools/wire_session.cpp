@@ -43,17 +43,26 @@ struct Session {
             Deliver(to->protocol, m.data(), m.size());
         }
     }
+    // The Client's login as its policy leads it, every message printed as it crosses.
     void Login(u16view pw) {
         client.protocol.BuildLoginText(u"admin", pw);
-        client.protocol.SendLoginRequest();
-        const std::string request = client.host.outbox.back();
-        client.host.outbox.pop_back();
-        Print("C:", request);
-        server.protocol.Receive(request.data(), static_cast<int32_t>(request.size()));
-        const std::string answer = server.host.outbox.back();
-        server.host.outbox.pop_back();
-        Print("S:", answer);
-        client.protocol.TakeLoginAnswer(answer.data(), static_cast<int32_t>(answer.size()));
+        Link::Memory memory;
+        ClientLogin login(client.protocol, memory, {});
+        for (LoginNext next = login.Start(); next.step == LoginStep::Receive;) {
+            for (; !client.host.outbox.empty(); client.host.outbox.pop_front()) {
+                const std::string& m = client.host.outbox.front();
+                Print("C:", m);
+                if (client.protocol.FastMode()) Deliver(server.protocol, m.data(), m.size());
+                else server.protocol.Receive(m.data(), static_cast<int32_t>(m.size()));
+            }
+            std::string answer;
+            if (!server.host.outbox.empty()) {
+                answer = server.host.outbox.front();
+                server.host.outbox.pop_front();
+                Print("S:", answer);
+            }
+            next = login.Answer(answer.data(), static_cast<int32_t>(answer.size()));
+        }
         Pump();  // the secure session's confirmation
     }
     void Reconnect() {

@@ -58,22 +58,29 @@ private:
     std::unique_ptr<SealedChannel> send_, receive_;
 };
 
-// A Server stretches its own pair once: an offer from anyone then costs it
-// two point multiplications, not the stretch's memory and time, so that
-// offers in a row cannot keep it busy. The value is worth no more than the
-// pair it keeps anyway.
+// A Server stretches its own pair once for each salt it offers (one for
+// each older version, one its own): an offer from anyone then costs it two
+// point multiplications, not the stretch's memory and time, so that offers
+// in a row cannot keep it busy, however they alternate. The values are
+// worth no more than the pair it keeps anyway.
 bool StretchedServerPair(const std::string& loginText, const std::string& salt, Scalar& w) {
+    static constexpr std::size_t kSalts = 4;
     static std::mutex lock;
-    static std::string stretched;  // salt, NUL, pair
-    static Scalar value{};
+    static std::string stretched[kSalts];  // salt, NUL, pair
+    static Scalar values[kSalts]{};
+    static std::size_t next = 0;
     const std::string wanted = salt + '\0' + loginText;
     std::lock_guard<std::mutex> guard(lock);
-    if (stretched != wanted) {
-        stretched.clear();
-        if (!StretchPassword(loginText, salt, &value)) return false;
-        stretched = wanted;
+    for (std::size_t i = 0; i < kSalts; ++i) {
+        if (stretched[i] != wanted) continue;
+        w = values[i];
+        return true;
     }
-    w = value;
+    const std::size_t slot = next++ % kSalts;
+    stretched[slot].clear();
+    if (!StretchPassword(loginText, salt, &values[slot])) return false;
+    stretched[slot] = wanted;
+    w = values[slot];
     return true;
 }
 
@@ -96,5 +103,7 @@ std::unique_ptr<SecureSession> Library::NewSecureSession(Role role, const std::s
 }
 
 std::unique_ptr<PartHash> Library::NewPartHash() { return crypto::NewPartHash(); }
+
+bool Library::IsShare(const char* share, std::size_t length) { return Spake2::IsShare(Bytes(share), length); }
 
 }  // namespace quorbel::crypto

@@ -19,6 +19,7 @@ public:
     std::unique_ptr<SecureSession> NewSecureSession(Role role, const std::string& loginText,
                                                     const std::string& salt) override;
     std::unique_ptr<PartHash> NewPartHash() override;
+    bool IsShare(const char* share, std::size_t length) override;
 };
 
 }  // namespace quorbel::crypto

@@ -170,6 +170,14 @@ Spake2::Spake2(Spake2Role role, const Scalar& w, const Scalar& scalar, const std
 
 Spake2::~Spake2() = default;
 
+bool Spake2::IsShare(const uint8_t* share, std::size_t length) {
+    Group group;
+    if (!group.Open()) return false;
+    gcry_mpi_point_t point = group.Decode(share, length);
+    gcry_mpi_point_release(point);
+    return point != nullptr;
+}
+
 void Spake2::Begin(const Scalar& w, const Scalar* scalar) {
     group_ = std::make_unique<Group>();
     Group& gr = *group_;

@@ -52,6 +52,10 @@ public:
     Spake2(const Spake2&) = delete;
     Spake2& operator=(const Spake2&) = delete;
 
+    // Whether `share` is an uncompressed point of the curve: what a share
+    // must be before anything is spent on it.
+    static bool IsShare(const uint8_t* share, std::size_t length);
+
     // False when the library could not form this side's share; nothing
     // else then works.
     bool Ok() const { return ok_; }

@@ -66,7 +66,8 @@ struct FakeSecureSession : SecureSession {
     std::string OwnShare() const override { return share; }
     bool TakePeerShare(const char* s, std::size_t n) override {
         const std::string other(s, n);
-        if (n != kShareBytes || s[0] != peer) return false;
+        // One peer share per exchange, as the real one takes.
+        if (n != kShareBytes || s[0] != peer || !key.empty()) return false;
         return key = Hash(secret + std::min(share, other) + std::max(share, other), 32), true;
     }
     std::string OwnConfirmation() const override { return Hash(key + own, kConfirmationBytes); }
@@ -125,6 +126,7 @@ public:
     std::map<u16, std::vector<FolderEntry>> folders;
     std::map<u16, FakeFile> files;
     std::set<u16> unopenable, uncreatable, refusedPaths, missingFolders;
+    std::set<u16> othersFiles;  // another local user's: not OwnedHere
     int connectionsEnded = 0;
     int writesBeforeFailure = -1;
     bool failRead = false;
@@ -216,6 +218,7 @@ public:
             return static_cast<int64_t>(n);
         }
         bool Times(FileTimes& times) override { return times = host.files[path].times, true; }
+        bool OwnedHere() const override { return !host.othersFiles.count(path); }
     };
     struct Target : TargetFile, Handle {
         using Handle::Handle;
@@ -226,6 +229,7 @@ public:
             return true;
         }
         bool Finish(const FileTimes& times) override { return host.files[path].times = times, true; }
+        bool OwnedHere() const override { return !host.othersFiles.count(path); }
     };
     std::unique_ptr<SourceFile> OpenForRead(u16view path, uint64_t& size) override {
         auto it = files.find(u16(path));
@@ -251,6 +255,9 @@ public:
         }
     };
     std::unique_ptr<PartHash> NewPartHash() override { return std::make_unique<FakeHash>(); }
+    bool IsShare(const char* share, std::size_t length) override {
+        return length == SecureSession::kShareBytes && (share[0] == 'A' || share[0] == 'B');
+    }
     std::unique_ptr<TargetFile> OpenForAppend(u16view path, uint64_t& size) override {
         if (!files.count(u16(path))) return nullptr;
         size = files[u16(path)].data.size();
@@ -304,7 +311,10 @@ struct Link {
     std::unique_ptr<Peer> server = std::make_unique<Peer>();
     std::vector<std::string> transcript;  // "C:" or "S:" and the bytes
 
-    Link() { server->protocol.SetRole(Role::Server); }
+    Link() {
+        server->protocol.SetRole(Role::Server);
+        server->protocol.SetServerSalt(std::string(kServerSaltBytes, 's'));
+    }
 
     bool Step() {
         for (auto [from, to, who] : {std::tuple{client.get(), server.get(), "C:"},
@@ -328,33 +338,46 @@ struct Link {
         std::string list;
         std::string Load() override { return list; }
         void Store(const std::string& l) override { list = l; }
-        std::string Key() override { return "server:1050"; }
+        std::vector<std::string> keys = {"server:1050", "10.0.0.9:1050"};
+        std::vector<std::string> Keys() override { return keys; }
     } memory;
     bool userSaysYes = true;
+    bool closesAfterNak = false;  // the Server closes the connection after each "NAK" (as some plain ones do)
     int questions = 0, reconnects = 0;
     // The Client's login as the front ends run it: each step of the policy,
     // the answer taken from the Server's dispatch as the Client's own recv
     // would; a new connection starts both sides afresh.
     LoginResult Login(ClientLogin::Policy policy = {}) {
         ClientLogin login(client->protocol, memory, policy);
+        bool closed = false;
         for (LoginNext next = login.Start();;) {
             switch (next.step) {
                 case LoginStep::Receive: {
-                    const std::string request = client->host.outbox.back();
-                    client->host.outbox.pop_back();
-                    server->protocol.Receive(request.data(), static_cast<int32_t>(request.size()));
+                    if (closed) {
+                        client->host.outbox.clear();
+                        next = login.Answer("", 0);
+                        break;
+                    }
+                    // The offer, or (from the Server's own salt on) the Client's share and confirmation.
+                    for (; !client->host.outbox.empty(); client->host.outbox.pop_front()) {
+                        const std::string& m = client->host.outbox.front();
+                        if (client->protocol.FastMode()) Deliver(server->protocol, m.data(), m.size());
+                        else server->protocol.Receive(m.data(), static_cast<int32_t>(m.size()));
+                    }
                     if (server->host.outbox.empty()) {
                         next = login.Answer("", 0);
                         break;
                     }
                     const std::string answer = server->host.outbox.back();
                     server->host.outbox.pop_back();
+                    closed = closesAfterNak && answer == "NAK";
                     next = login.Answer(answer.data(), static_cast<int32_t>(answer.size()));
                     break;
                 }
                 case LoginStep::Ask: ++questions, next = login.Reply(userSaysYes); break;
                 case LoginStep::Reconnect:
                     ++reconnects;
+                    closed = false;
                     server->protocol.OnConnectionLost();
                     server->host.outbox.clear();
                     server->protocol.OnConnectionStarted();

@@ -639,6 +639,11 @@ TEST_F(Pair, AReceivedFileTakesAFreeNameOfItsOwnInAFolderThatExists) {
     EXPECT_EQ(server.host.files[u"C:\\in\\r.$TEMP"].data, "mine");
     EXPECT_EQ(server.host.files[u"C:\\in\\r.txt"].data, Pattern(1200));
     EXPECT_EQ(server.host.files.size(), 2u);
+    // The longest local name: its temporary name just fits as well.
+    const u16 longest = u16(253, u'l') + u".abcde";
+    client.protocol.StartCopyFrom(u"C:\\in\\r.txt", longest);
+    link.Pump();
+    EXPECT_EQ(client.host.files[longest].data, Pattern(1200));
 }
 
 TEST_F(Pair, StopsInBothDirections) {
@@ -792,7 +797,8 @@ TEST_F(Pair, TheServerComparesTheLoginTextOnly) {
         {{u"ab", u"c"}, {u"a", u"bc"}, LoginResult::Accepted},
         {{u"id", u"pw"}, {u"id", u"PW"}, LoginResult::Rejected},
         {{u"", u""}, {u"", u""}, LoginResult::Rejected},  // "PW" alone is no login
-        {{u"", u"pw"}, {u16(200, u'x'), u"pw"}, LoginResult::Accepted},
+        {{u16(200, u'x'), u"pw"}, {u"", u"pw"}, LoginResult::Accepted},  // a half too long for its buffer goes empty
+        {{u"", u"pw"}, {u"", u"pw"}, LoginResult::Rejected},  // a Server with a half empty takes no login
     };
     client.protocol.SetHighestVersion(0);
     for (const Case& c : cases) {
@@ -813,7 +819,7 @@ TEST_F(Pair, TheServerComparesTheLoginTextOnly) {
     EXPECT_EQ(ring[0][0], 0);
 
     // Guessing is slow, and three wrong pairs in a row end the connection.
-    EXPECT_EQ(server.host.sleeps, std::vector<uint32_t>(2, kWrongLoginDelayMs));
+    EXPECT_EQ(server.host.sleeps, std::vector<uint32_t>(3, kWrongLoginDelayMs));
     EXPECT_EQ(server.host.connectionsEnded, 0);
     server.protocol.Receive("PWidpx", 6);
     server.protocol.Receive("PWidpy", 6);
@@ -838,12 +844,16 @@ TEST_F(Pair, TheSecureSessionStartsOnlyOnceBothSidesProvedThePair) {
     ASSERT_EQ(link.Login(), LoginResult::Accepted);
     // A Server that knows no secure session sees a "PW" message with an
     // empty login text, which it answers "NAK"; the pair never leaves.
+    // The Server's own salt comes first, with its share; its confirmation
+    // only after the Client's checked out.
     const std::string offer = client.host.sent.front(), answer = server.host.sent.front();
-    EXPECT_EQ(offer, std::string("PW\0QBX5", 7) + client.host.session->OwnShare());
-    EXPECT_EQ(answer.substr(0, 8), std::string("ACK\0QBX5", 8));
-    EXPECT_EQ(answer.size(), 8 + SecureSession::kShareBytes + SecureSession::kConfirmationBytes);
+    const std::string salt(kServerSaltBytes, 's');
+    EXPECT_EQ(offer, std::string("PW\0QBX6", 7));
+    EXPECT_EQ(answer, std::string("ACK\0QBX6", 8) + salt + server.host.session->OwnShare());
+    EXPECT_EQ(client.host.sent.at(1).size(), 4 + SecureSession::kShareBytes + SecureSession::kConfirmationBytes);
+    EXPECT_EQ(server.host.sent.at(1).size(), 4 + SecureSession::kConfirmationBytes);
     for (const auto& m : client.host.sent) EXPECT_EQ(m.find("idpw"), std::string::npos);
-    EXPECT_EQ(client.host.stretched, (std::vector<std::string>{"idpw|QBX5"}));
+    EXPECT_EQ(client.host.stretched, (std::vector<std::string>{"idpw|QBX6" + salt}));
     EXPECT_EQ(server.host.stretched, client.host.stretched);
     EXPECT_TRUE(client.protocol.Secure() && server.protocol.Secure());
     EXPECT_EQ(server.protocol.FastVersion(), kFastVersion);
@@ -884,7 +894,7 @@ TEST_F(Pair, TheSecureSessionStartsOnlyOnceBothSidesProvedThePair) {
     EXPECT_EQ(strict.server->host.sent, (std::vector<std::string>{"NAK", "NAK"}));
     EXPECT_TRUE(strict.server->host.sleeps.empty() && strict.server->host.listedFolders.empty());
     strict.client->host.secureSessions = false;
-    EXPECT_EQ(strict.client->protocol.SendLoginRequest(), kNotSecure);
+    EXPECT_EQ(strict.client->protocol.SendLoginRequest(4), kNotSecure);
     EXPECT_TRUE(strict.client->host.sent.empty());
     // The secure session's marker after a plain text offers nothing.
     strict.server->protocol.SetSecureRequired(false);
@@ -907,19 +917,49 @@ TEST_F(Pair, TheLoginPolicyAsksBeforeThePairGoesInTheClearWhereItWasSecure) {
     server.protocol.BuildLoginText(u"id", u"pw");
     client.protocol.BuildLoginText(u"id", u"pw");
     ASSERT_EQ(link.Login(), LoginResult::Accepted);
-    EXPECT_EQ(link.memory.list, "server:1050;");
+    EXPECT_EQ(link.memory.list, "10.0.0.9:1050;server:1050;");
     auto inTheClear = [](Link& l) {
         return std::count(l.client->host.sent.begin(), l.client->host.sent.end(), "PWidpw");
     };
-    for (bool yes : {false, true}) {
+    // The same Server, offering no secure session now, by its address under
+    // another name, by its name at another address, or set to the plain
+    // login here: asked each time, the pair kept unless the user says yes.
+    // Another Server of the same pair is not remembered; nor is it asked
+    // about where the user chose the plain login.
+    struct Case {
+        std::vector<std::string> keys;
+        int clientVersion;
+        bool plainChosen, yes;
+        int askedReconnectedSent;  // 100 questions + 10 reconnects + pairs in the clear
+    } cases[] = {
+        {{"localhost:1050", "10.0.0.9:1050"}, kFastVersion, false, false, 100},
+        {{"server:1050", "10.0.0.7:1050"}, kFastVersion, false, true, 111},
+        {{"server:1050", "10.0.0.9:1050"}, 0, false, true, 101},
+        {{"server:1050", "10.0.0.9:1050"}, 0, true, false, 1},
+        {{"other:1050", "10.0.0.8:1050"}, kFastVersion, false, false, 11},
+        {{"server:1051", "10.0.0.9:1051"}, kFastVersion, false, false, 11},
+    };
+    for (const Case& c : cases) {
         Link l;
         l.memory.list = link.memory.list;
-        l.userSaysYes = yes;
+        l.memory.keys = c.keys;
+        l.userSaysYes = c.yes;
         for (Peer* p : {l.client.get(), l.server.get()}) p->protocol.BuildLoginText(u"id", u"pw");
         l.server->protocol.SetHighestVersion(0);
-        EXPECT_EQ(l.Login(), yes ? LoginResult::Accepted : LoginResult::Declined);
-        EXPECT_EQ(l.questions * 10 + l.reconnects + inTheClear(l) * 100, yes ? 111 : 10);
+        l.client->protocol.SetHighestVersion(c.clientVersion);
+        const int asked = c.askedReconnectedSent / 100;
+        EXPECT_EQ(l.Login({false, false, c.plainChosen}),
+                  asked && !c.yes ? LoginResult::Declined : LoginResult::Accepted) << c.keys[0];
+        EXPECT_EQ(l.questions * 100 + l.reconnects * 10 + inTheClear(l), c.askedReconnectedSent) << c.keys[0];
     }
+    EXPECT_EQ(SecurePeerKey("Server.Example.", 1050) + SecurePeerKey("a;b", 1), "server.example:1050a_b:1");
+    // A plain Server that closes after each "NAK": each next offer on a new connection.
+    Link closing;
+    closing.closesAfterNak = true;
+    for (Peer* p : {closing.client.get(), closing.server.get()}) p->protocol.BuildLoginText(u"id", u"pw");
+    closing.server->protocol.SetHighestVersion(0);
+    EXPECT_EQ(closing.Login(), LoginResult::Accepted);
+    EXPECT_EQ(closing.reconnects, 3);
     Link strict;
     for (Peer* p : {strict.client.get(), strict.server.get()}) p->protocol.BuildLoginText(u"id", u"pw");
     strict.server->protocol.SetHighestVersion(0);
@@ -927,16 +967,17 @@ TEST_F(Pair, TheLoginPolicyAsksBeforeThePairGoesInTheClearWhereItWasSecure) {
     EXPECT_EQ(strict.reconnects + inTheClear(strict), 0);
 
     Peer alone;
+    Link::Memory none;
     for (int version : {0, 3, kFastVersion}) {
         alone.protocol.SetHighestVersion(version);
-        ClientLogin login(alone.protocol, link.memory, {});
+        ClientLogin login(alone.protocol, none, {});
         const LoginNext next = login.Start();
         EXPECT_EQ(std::tuple(int(next.step), next.pauseMs, next.waitMs),
                   std::tuple(int(LoginStep::Receive), version == kFastVersion ? 0u : 100u, kLoginAnswerWaitMs));
         EXPECT_EQ(login.Answer("", version == 0 ? 0 : -1).result,
                   version == 0 ? LoginResult::PeerClosed : LoginResult::NoAnswer);
     }
-    EXPECT_EQ(ClientLogin(alone.protocol, link.memory, {true, false}).Start().result, LoginResult::Skipped);
+    EXPECT_EQ(ClientLogin(alone.protocol, none, {true}).Start().result, LoginResult::Skipped);
 }
 
 TEST_F(Pair, FastCopiesMoveMebibyteBlocksBothWays) {
@@ -1049,7 +1090,15 @@ TEST_F(Pair, CutFastCopiesResumeAfterTheSameBytesOnly) {
     files[partial].data = "mine";
     EXPECT_EQ(copy(), 0u) << "without the note the file is not one of ours";
     EXPECT_EQ(files[partial].data, "mine");
-    files.erase(partial);
+    files[u"D:\\f.bin.$PARTID"].data = EncodePartialNote(size, 4);
+    server.host.othersFiles = {partial, u"D:\\f.bin.$PARTID"};
+    client.protocol.StartCopyTo(u"C:\\f.bin", u"D:\\f.bin");
+    link.Pump();
+    EXPECT_EQ(client.protocol.ResumedAt() * 10 + (files[u"D:\\f.bin"].data == data), 1u)
+        << "a part and note another user left are not taken, nor touched";
+    EXPECT_EQ(files[partial].data + files[u"D:\\f.bin.$PARTID"].data, "mine" + EncodePartialNote(size, 4));
+    server.host.othersFiles.clear();
+    files.erase(partial), files.erase(u"D:\\f.bin.$PARTID"), files.erase(u"D:\\f.bin");
     cut();
     client.host.files[u"C:\\f.bin"].data = "small";  // one block: sent at once, over what was kept
     client.protocol.StartCopyTo(u"C:\\f.bin", u"D:\\f.bin");
@@ -1378,8 +1427,40 @@ TEST_F(Pair, HostileFramesEndTheConnectionAndWriteNothing) {
         l.Login();
         const std::string bad = header + "DDC:\\";
         EXPECT_FALSE(Deliver(l.server->protocol, bad.data(), bad.size()));
-        EXPECT_TRUE(l.server->host.sent.size() == 1u && l.server->host.listedFolders.empty());
+        EXPECT_TRUE(l.server->host.sent.size() == 2u && l.server->host.listedFolders.empty());
     }
+
+    // A second offer on a sealed connection is refused and its keys stay;
+    // an older offer whose share can be no point is refused before any stretch.
+    Link again;
+    for (Peer* p : {again.client.get(), again.server.get()}) p->protocol.BuildLoginText(u"i", u"p");
+    ASSERT_EQ(again.Login(), LoginResult::Accepted);
+    const std::string second = Link::Frame(*again.client, std::string("PW\0QBX5", 7) + again.client->host.session->OwnShare());
+    ASSERT_TRUE(Deliver(again.server->protocol, second.data(), second.size()));
+    again.Pump();
+    again.client->protocol.StartListing(u"C:\\");
+    again.Pump();
+    const Heads after = again.Heads();
+    EXPECT_EQ(after.front() + std::to_string(std::count(after.begin(), after.end(), "S:DR999999")), "S:NAK1");
+    Link point;
+    point.server->protocol.BuildLoginText(u"i", u"p");
+    point.server->protocol.Receive((std::string("PW\0QBX5", 7) + std::string(65, 'X')).data(), 72);
+    EXPECT_TRUE(point.server->host.stretched.empty() && point.server->host.sent.back() == "NAK");
+
+    // A request held while a copy is served, followed by data out of turn:
+    // both refused, and nothing of that data written.
+    Link held;
+    for (Peer* p : {held.client.get(), held.server.get()}) p->protocol.BuildLoginText(u"i", u"p");
+    ASSERT_EQ(held.Login(), LoginResult::Accepted);
+    held.server->host.files[u"D:\\s"] = FakeFile{Pattern(3 * kFastBlockBytes), {1, 2, 3}};
+    held.client->protocol.StartCopyFrom(u"D:\\s", u"C:\\s");
+    held.Step();
+    for (const std::string& m : {std::string("FDD:\\b"), std::string("FR000000x"), EncodeEndRecord(Way::To, {})}) {
+        const std::string frame = Link::Frame(*held.client, m);
+        Deliver(held.server->protocol, frame.data(), frame.size());
+    }
+    EXPECT_FALSE(held.server->host.files.count(u"D:\\b"));
+    EXPECT_EQ(held.server->host.reports.back().outcome, Outcome::Refused);
 }
 
 TEST(FrameReader, HandsOutWholeFramesFromAnyCut) {

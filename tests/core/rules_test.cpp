@@ -386,6 +386,14 @@ TEST(TreePlan, DepthFirstLeavingOutWhatItMayNotCopy) {
     EXPECT_FALSE(two.AddEntry(Entry(u"c", 0, 1)));
     EXPECT_EQ(TreeSteps(two), "make ;");
     EXPECT_EQ(TreeSteps(two), "skip !5;copy a=1;copy b=1;done ;");
+    // More folders waiting than a plan keeps: the folder with more is named, its further subfolders left out.
+    TreePlan wide(100, kMaxWaitingFolders + 10);
+    TreeSteps(wide);
+    for (std::size_t i = 0; i < kMaxWaitingFolders + 2; ++i)
+        wide.AddEntry(Entry(u"d" + FromAscii(std::to_string(i)), kAttrDirectory));
+    wide.EndListing(true);
+    EXPECT_EQ(TreeSteps(wide), "make ;");
+    EXPECT_EQ(TreeSteps(wide), "skip !7;list d0;");
 }
 
 // A batch's entries as "name:state/note" (Queued, Running, Copied, Skipped, Failed, Unconfirmed; the note's number).

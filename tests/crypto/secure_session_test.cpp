@@ -9,6 +9,7 @@
 
 #include "crypto/kdf.h"
 #include "crypto/sealed.h"
+#include "crypto/session.h"
 #include "crypto/spake2.h"
 
 namespace quorbel::crypto {
@@ -188,6 +189,28 @@ TEST(Stretch, IsScryptOfTheLoginTextAndItsSalt) {
     const Scalar w = Stretched("alice\npw", "QBX4");
     EXPECT_EQ(w, Stretched("alice\npw", "QBX4"));
     EXPECT_NE(w, Stretched("alice\npw", "QBX5"));
+    // From a pair and a Server's own salt to w: 48 bytes of scrypt reduced
+    // modulo n (from Python's hashlib.scrypt, by hand).
+    std::string salt = "QBX6";
+    for (char c = 0; c < 16; ++c) salt.push_back(c);
+    EXPECT_EQ(Hex(Stretched("alicepw", salt)), "02975deb776f6a2990dee86e25e2b4e06065c6f21c92ec869e1db401477f4e1d");
+}
+
+TEST(Session, EachDirectionSealsWithItsOwnKeyAndSharesAreCheckedFirst) {
+    auto client = NewSecureSession(Role::Client, "idpw", "QBX6"), server = NewSecureSession(Role::Server, "idpw", "QBX6");
+    ASSERT_TRUE(client && server);
+    const std::string cShare = client->OwnShare(), sShare = server->OwnShare();
+    ASSERT_TRUE(client->TakePeerShare(sShare.data(), sShare.size()) && server->TakePeerShare(cShare.data(), cShare.size()));
+    const std::string cConf = client->OwnConfirmation(), sConf = server->OwnConfirmation();
+    ASSERT_TRUE(client->PeerConfirms(sConf.data(), sConf.size()) && server->PeerConfirms(cConf.data(), cConf.size()));
+    std::string frame = "hello" + std::string(SecureSession::kTagBytes, '\0'), reflected = frame;
+    ASSERT_TRUE(client->Seal(frame.data(), 5, "h", 1));
+    reflected = frame;
+    EXPECT_FALSE(client->Open(reflected.data(), reflected.size(), "h", 1)) << "its own frame sent back";
+    EXPECT_TRUE(server->Open(frame.data(), frame.size(), "h", 1));
+    Library library;
+    EXPECT_TRUE(library.IsShare(sShare.data(), sShare.size()));
+    EXPECT_FALSE(library.IsShare(std::string(65, '\x04').data(), 65));
 }
 
 struct Pair {

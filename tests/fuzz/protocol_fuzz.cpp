@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             PutFrameHeader(confirmation.data(), SecureSession::kConfirmationBytes);
             Check(Deliver(*protocol, confirmation.data(), confirmation.size()));
         } else {
-            protocol->SendLoginRequest();
+            protocol->SendLoginRequest(kFastVersion);
             const std::string offer = host->outbox.back();
             peer->TakePeerShare(offer.data() + offerHead.size(), SecureSession::kShareBytes);
             const std::string answer = FakeAnswer(*peer);

@@ -128,6 +128,7 @@ struct BoxText {
     X(kNoteFailed, u"複写に失敗しました")                                                                      \
     X(kNoteKept, u"相手側は既にあるファイルを残しました")                                                      \
     X(kNoteLost, u"接続が切れました")                                                                          \
+    X(kNoteCrowded, u"待っているフォルダが多すぎるため、これより下のフォルダの一部を複写しません")              \
     X(kSummaryCounts, u"複写 %d 件　スキップ %d 件　失敗 %d 件")                                               \
     X(kSummaryFailed, u"失敗:")                                                                                \
     X(kSummarySkipped, u"スキップ:")                                                                           \

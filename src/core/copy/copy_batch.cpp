@@ -43,6 +43,7 @@ EntryNote NoteOf(TreeSkip reason) {
         case TreeSkip::TooLong: return EntryNote::TooLong;
         case TreeSkip::Incomplete: return EntryNote::Incomplete;
         case TreeSkip::Unlisted: return EntryNote::Unlisted;
+        case TreeSkip::Crowded: return EntryNote::Crowded;
         case TreeSkip::None: break;
     }
     return EntryNote::None;
@@ -231,7 +232,8 @@ BatchStep CopyBatch::FromPlan() {
                 continue;
             }
             case TreeAction::Skip: {
-                const bool folderNote = tree.reason == TreeSkip::Incomplete || tree.reason == TreeSkip::Unlisted;
+                const bool folderNote = tree.reason == TreeSkip::Incomplete || tree.reason == TreeSkip::Unlisted ||
+                                        tree.reason == TreeSkip::Crowded;
                 const int entry = NewEntry(Below(tree.path), folderNote, 0);
                 // Links and special files are never copied; a full listing is a warning.
                 const bool skipped = SkipIsByKind(tree.reason) || tree.reason == TreeSkip::Incomplete;
@@ -415,8 +417,9 @@ const char16_t* EntryNoteText(EntryNote note) {
         u"", texts::kNoteAlreadyThere, texts::kNoteNotOlder, texts::kNoteByUser, texts::kNoteCancelled,
         texts::kNoteStopped, texts::kNoteLink, texts::kNoteSpecial, texts::kNoteBadName, texts::kNoteTooLong,
         texts::kNoteIncomplete, texts::kNoteUnlisted, texts::kNoteFolderNotMade, texts::kNoteTooLarge,
-        texts::kNoteNotConfirmed, texts::kNoteRefused, texts::kNoteFailed, texts::kNoteKept, texts::kNoteLost};
-    static_assert(sizeof kTexts / sizeof kTexts[0] == int(EntryNote::Lost) + 1, "a text for every note");
+        texts::kNoteNotConfirmed, texts::kNoteRefused, texts::kNoteFailed, texts::kNoteKept, texts::kNoteLost,
+        texts::kNoteCrowded};
+    static_assert(sizeof kTexts / sizeof kTexts[0] == int(EntryNote::Crowded) + 1, "a text for every note");
     return kTexts[int(note)];
 }
 

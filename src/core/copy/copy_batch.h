@@ -64,6 +64,7 @@ enum class EntryNote {
     Failed,
     Kept,           // a plain peer kept its existing file
     Lost,           // the connection ended
+    Crowded,        // a folder whose further subfolders would pass the folders a plan keeps waiting
 };
 
 struct BatchEntry {

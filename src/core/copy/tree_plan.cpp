@@ -34,7 +34,7 @@ TreeStep TreePlan::Next() {
             if (!listed_) {
                 phase_ = Phase::Made;
                 items_.clear();
-                subfolders_.clear();
+                DropSubfolders();
                 return Emit(TreeAction::Skip, folder_, TreeSkip::Unlisted);
             }
             phase_ = Phase::Made;
@@ -42,9 +42,10 @@ TreeStep TreePlan::Next() {
             return Emit(TreeAction::MakeFolder, folder_);
         case Phase::Made:
             // Its subfolders are visited in listing order once its files are done.
-            while (!subfolders_.empty()) {
-                pending_.push_back(std::move(subfolders_.back()));
-                subfolders_.pop_back();
+            if (!subfolders_.ends.empty()) {
+                subfolders_.name = folderName_;
+                levels_.push_back(std::move(subfolders_));
+                subfolders_ = Level();
             }
             if (nextItem_ < items_.size()) {
                 Item item = std::move(items_[nextItem_++]);
@@ -55,15 +56,26 @@ TreeStep TreePlan::Next() {
             }
             items_.clear();
             nextItem_ = 0;
-            if (pending_.empty()) {
+            while (!levels_.empty() && levels_.back().next == levels_.back().ends.size()) levels_.pop_back();
+            if (levels_.empty()) {
                 phase_ = Phase::Done;
                 return Next();
             }
-            folder_ = std::move(pending_.back());
-            pending_.pop_back();
+            {
+                Level& level = levels_.back();
+                const std::size_t begin = level.next == 0 ? 0 : level.ends[level.next - 1], end = level.ends[level.next];
+                folderName_ = level.names.substr(begin, end - begin);
+                ++level.next;
+                --waitingFolders_;
+                waitingChars_ -= folderName_.size();
+            }
+            // The path of the way down, then the name.
+            folder_.clear();
+            for (std::size_t i = 1; i < levels_.size(); ++i) folder_.append(levels_[i].name).push_back(u'\\');
+            folder_ += folderName_;
             phase_ = Phase::Listing;
             entries_ = 0;
-            full_ = false;
+            full_ = crowded_ = false;
             return Emit(TreeAction::List, folder_);
         case Phase::Done:
             break;
@@ -79,10 +91,17 @@ void TreePlan::Take(u16view name, Kind kind, uint64_t bytes) {
     if (reason == TreeSkip::None && !IsPlainFileName(name)) reason = TreeSkip::BadName;
     const std::size_t length = folder_.size() + (folder_.empty() ? 0 : 1) + name.size();
     if (reason == TreeSkip::None && length > room_) reason = TreeSkip::TooLong;
-    if (kind == Kind::Folder && reason == TreeSkip::None)
-        subfolders_.push_back(folder_.empty() ? u16(name) : folder_ + u"\\" + u16(name));
-    else
+    if (kind != Kind::Folder || reason != TreeSkip::None) {
         items_.push_back({u16(name), reason, bytes});
+    } else if (waitingFolders_ < kMaxWaitingFolders && waitingChars_ + name.size() <= kMaxWaitingChars) {
+        subfolders_.names += name;
+        subfolders_.ends.push_back(uint32_t(subfolders_.names.size()));
+        ++waitingFolders_;
+        waitingChars_ += name.size();
+    } else if (!std::exchange(crowded_, true)) {
+        // Named once, as the folder it concerns.
+        items_.push_back({u16(), TreeSkip::Crowded, 0});
+    }
 }
 
 bool TreePlan::AddRow(const PaneRow& row) {
@@ -115,10 +134,16 @@ void TreePlan::EndListing(bool listed) {
     if (full_) items_.insert(items_.begin(), Item{u16(), TreeSkip::Incomplete, 0});
 }
 
+void TreePlan::DropSubfolders() {
+    waitingFolders_ -= subfolders_.ends.size();
+    waitingChars_ -= subfolders_.names.size();
+    subfolders_ = Level();
+}
+
 void TreePlan::FolderFailed() {
     if (phase_ != Phase::Made || nextItem_ != 0) return;
     items_.clear();
-    subfolders_.clear();
+    DropSubfolders();
 }
 
 }  // namespace quorbel

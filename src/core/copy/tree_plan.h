@@ -2,10 +2,12 @@
 // either direction: it reads the rows of a peer's listing or the entries of
 // a local folder and says what to do next, depth first: list a folder,
 // make it on the receiving side, copy its files one by one, then go on with
-// its subfolders. It holds the entries of the folder at hand and the paths
-// of the folders still to visit, never the tree. Names that are no plain
+// its subfolders. It holds the entries of the folder at hand and, for each
+// folder on the way down to it, the names of the subfolders still to
+// visit, never the tree; those are bounded too. Names that are no plain
 // file names, paths past kMaxPath, links and special files are left out
-// and named, as is a folder whose listing filled the table.
+// and named, as is a folder whose listing filled the table or whose
+// subfolders would pass the folders a plan keeps waiting.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +35,13 @@ enum class TreeSkip {
     TooLong,     // the path would pass kMaxPath
     Incomplete,  // the folder's listing filled the table: more entries may exist
     Unlisted,    // the folder lists nothing: gone, or not a folder
+    Crowded,     // more folders waited than a plan keeps: the folder's further subfolders are left out
 };
+
+// The subfolders a plan keeps waiting to be visited, in number and in the
+// characters of their names: a tree of any width and depth costs no more.
+constexpr std::size_t kMaxWaitingFolders = 1 << 18;
+constexpr std::size_t kMaxWaitingChars = 1 << 22;
 
 struct TreeStep {
     TreeAction action = TreeAction::Done;
@@ -85,19 +93,32 @@ private:
         uint64_t bytes;
     };
     enum class Phase { Start, Listing, Listed, Made, Done };
+    // A folder on the way down: its own name, and the names of its
+    // subfolders, packed in listing order, those from `next` on still to visit.
+    struct Level {
+        u16 name;
+        u16 names;
+        std::vector<uint32_t> ends;
+        std::size_t next = 0;
+    };
+    // The folder at hand's subfolders are forgotten (its tree is left out).
+    void DropSubfolders();
 
     std::size_t room_, maxEntries_;
     Phase phase_ = Phase::Start;
     bool listed_ = false;
     bool full_ = false;
+    bool crowded_ = false;
     std::size_t entries_ = 0;
     u16 folder_;                    // the folder at hand
+    u16 folderName_;                // its own name
     std::vector<Item> items_;       // its files and what it leaves out, in listing order
     std::size_t nextItem_ = 0;
-    std::vector<u16> subfolders_;   // its folders, to visit once it is made
-    std::vector<u16> pending_;      // folders still to visit, the next at the back
+    Level subfolders_;              // its folders, to visit once it is made
+    std::vector<Level> levels_;     // the way down to it
+    std::size_t waitingFolders_ = 0, waitingChars_ = 0;
     int files_ = 0, folders_ = 0;
-    int skipped_[int(TreeSkip::Unlisted) + 1] = {};
+    int skipped_[int(TreeSkip::Crowded) + 1] = {};
 };
 
 }  // namespace quorbel

@@ -1,7 +1,8 @@
 // The Client's login, one policy for every front end: the offers of the
 // fast mode from the newest down, the fall-back to the plain login on a new
-// connection, the pauses between them, and the question asked first where
-// a secure session was had with that Server before. The front end only
+// connection, the pauses between them, and the question asked before the
+// pair goes in the clear to a Server that had a secure session before, by
+// the name the user gave it or by the address it had. The front end only
 // follows its steps: it waits for the answer on its socket, asks its user
 // in its own words, connects again, and keeps the memory of the Servers.
 // The requests themselves go out through the protocol's link.
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorbel {
 
@@ -28,17 +30,21 @@ constexpr int kPlainLoginPauseMs = 300;
 // unasked.
 bool KnowsSecurePeer(std::string_view list, std::string_view key);
 std::string WithSecurePeer(std::string_view list, std::string_view key);
+// A key of that list: a Server's name or address, case and trailing dots
+// folded, and its port.
+std::string SecurePeerKey(std::string_view nameOrAddress, uint16_t port);
 
-// Where a Client keeps the Servers it had secure sessions with, and how it
-// knows the one at hand again: the front end's store and key rule. The
-// list's text is KnowsSecurePeer's and WithSecurePeer's.
+// Where a Client keeps the Servers it had secure sessions with: the front
+// end's store, written at once. The list's text is KnowsSecurePeer's and
+// WithSecurePeer's.
 class SecurePeerMemory {
 public:
     virtual ~SecurePeerMemory() = default;
     virtual std::string Load() = 0;
     virtual void Store(const std::string& list) = 0;
-    // The key of the Server at hand.
-    virtual std::string Key() = 0;
+    // The Server at hand: as the user named it (host text or PC name) and
+    // as the address it resolved to, each with its port (SecurePeerKey).
+    virtual std::vector<std::string> Keys() = 0;
 };
 
 enum class LoginStep {
@@ -72,7 +78,8 @@ class ClientLogin {
 public:
     struct Policy {
         bool commandMode = false;     // no login exchange at all
-        bool secureRequired = false;  // never the plain login after a refused offer
+        bool secureRequired = false;  // never the plain login
+        bool plainChosen = false;     // the user asked for the plain login: no question before it
     };
     // The protocol is set up for the connection: role, login text, the
     // newest version it may offer.
@@ -90,11 +97,20 @@ public:
 
 private:
     LoginNext Send();
+    // The pair would go in the clear, on this connection or (after an
+    // offer was sent on it) a new one.
+    LoginNext BeforePlain(bool newConnection);
+    LoginNext Reconnect(uint32_t pauseMs);
+    bool HadSecureSession();
     static LoginNext Done(LoginResult result, int error = 0);
 
     Protocol& protocol_;
     SecurePeerMemory& memory_;
     Policy policy_;
+    int version_;                   // of the next offer
+    bool plainNeedsConnection_ = false;
+    bool afterRefusal_ = false;     // the last answer refused an offer
+    bool reconnectedAfterRefusal_ = false;
 };
 
 }  // namespace quorbel

@@ -63,6 +63,9 @@ public:
     // A new hash for a resume check; null when the library failed, which
     // never resumes.
     virtual std::unique_ptr<PartHash> NewPartHash() = 0;
+    // Whether these bytes can be a share of the exchange at all: checked
+    // before anything is stretched for it.
+    virtual bool IsShare(const char* share, std::size_t length) = 0;
 };
 
 }  // namespace quorbel

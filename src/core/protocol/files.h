@@ -27,6 +27,10 @@ public:
     // time), or -1 when the read fails.
     virtual int64_t Read(char* buffer, std::size_t maxBytes) = 0;
     virtual bool Times(FileTimes& times) = 0;
+    // Whether this side may take the file for its own, as a copy that
+    // resumes must: its user owns it, it has no other name, and no one
+    // else may write it (a file another local user left is never one).
+    virtual bool OwnedHere() const { return true; }
 };
 
 // A file open for writing, not shared.
@@ -37,6 +41,8 @@ public:
     // Gives the file `times` and closes it: true only when they were set and
     // every byte written reached the file. Nothing is written after it.
     virtual bool Finish(const FileTimes& times) = 0;
+    // As SourceFile::OwnedHere.
+    virtual bool OwnedHere() const { return true; }
 };
 
 class FileStore : public FolderSource {

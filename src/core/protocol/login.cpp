@@ -53,19 +53,39 @@ std::string MakeLoginText(u16view id, u16view pw, const AnsiCodec& codec) {
 Login::Login(Exchange& exchange, PeerLink& link, UserSeat& seat, Cryptography& crypto, SecureChannel& channel)
     : exchange_(exchange), link_(link), seat_(seat), crypto_(crypto), channel_(channel) {}
 
-void Login::SetHighestVersion(int version) {
-    highest_ = version < 0 ? 0 : version > kFastVersion ? kFastVersion : version;
-    offerVersion_ = highest_;
+void Login::SetHighestVersion(int version) { highest_ = version < 0 ? 0 : version > kFastVersion ? kFastVersion : version; }
+
+void Login::SetPair(u16view id, u16view pw) {
+    text_ = MakeLoginText(id, pw, link_.Codec());
+    pairSet_ = !id.empty() && !pw.empty();
 }
 
-void Login::SetPair(u16view id, u16view pw) { text_ = MakeLoginText(id, pw, link_.Codec()); }
-
 void Login::Reset() {
-    loggedIn_ = offerPending_ = awaitingConfirmation_ = ended_ = false;
-    offerVersion_ = highest_;
+    // An exchange answered and never confirmed: as a wrong pair to its source.
+    if (gateOpen_) {
+        exchange_.Report(Operation::Login, false, u"", 0, Outcome::Lost);
+        Settled(false);
+    }
+    loggedIn_ = offerPending_ = awaitingConfirmation_ = awaitingServer_ = ended_ = false;
     wrongPairs_ = 0;
     exchanging_.reset();
     fastVersion_.store(0);
+}
+
+bool Login::Admitted() {
+    if (!gate_) return true;
+    if (!gate_->AwaitTurn()) {
+        ended_ = true;
+        link_.EndConnection();
+        return false;
+    }
+    gateOpen_ = true;
+    return true;
+}
+
+void Login::Settled(bool loggedIn) {
+    if (!std::exchange(gateOpen_, false)) return;
+    gate_->Ended(loggedIn);
 }
 
 void Login::Accepted() {
@@ -97,7 +117,9 @@ void Login::Check(const Message& m, Origin origin) {
         exchange_.SetState(Waiting, false);
         return exchange_.Report(Operation::Login, false, u"", 0, Outcome::Refused);
     }
-    const bool accepted = SameSecret(text_, std::string_view(text, textLength));
+    // Every guess waits its turn; a connection beside the peer serves no login.
+    if (origin == Origin::Peer && !Admitted()) return;
+    const bool accepted = pairSet_ && SameSecret(text_, std::string_view(text, textLength));
     const std::size_t markerAt = 2 + textLength + 1;
     const int version =
         markerAt <= m.length ? OfferedVersion(std::string_view(m.bytes + markerAt, m.length - markerAt), highest_, false)
@@ -118,24 +140,37 @@ void Login::Check(const Message& m, Origin origin) {
     }
     exchange_.SetState(Waiting, false);
     exchange_.Report(Operation::Login, false, u"", 0, accepted ? Outcome::Done : Outcome::Refused);
+    Settled(accepted);
     if (wrongPairs_ >= kMaxWrongLogins) link_.EndConnection();
 }
 
 void Login::CheckSecure(const Message& m, Origin origin) {
     // Without a session of its own this side answers as a Server that
     // knows none; an empty pair never logs in, as in the plain login; and a
-    // connection in a fast mode already keeps its keys.
-    const std::size_t markerAt = 3, shareAt = Word(Kind::SecureLogin).size() + 1;
-    const int version = OfferedVersion(std::string_view(m.bytes + markerAt, shareAt - markerAt), highest_, true);
+    // connection in a fast mode keeps the keys it has.
+    const std::size_t markerAt = 3, restAt = Word(Kind::SecureLogin).size() + 1;
+    const int version = OfferedVersion(std::string_view(m.bytes + markerAt, restAt - markerAt), highest_, true);
+    const bool ownSalt = CapabilitiesOf(version).ownSalt;
+    // The secure offer of the Server's own salt is the marker alone; an
+    // older one carries the Client's share, checked before anything else.
+    const bool wellFormed = ownSalt ? m.length == restAt && salt_.size() == kServerSaltBytes
+                                    : m.length == restAt + SecureSession::kShareBytes &&
+                                          crypto_.IsShare(m.bytes + restAt, SecureSession::kShareBytes);
     exchanging_.reset();
-    if (origin == Origin::Peer && FastVersion() == 0 && !text_.empty() && version > 0 &&
-        m.length == shareAt + SecureSession::kShareBytes)
-        exchanging_ = crypto_.NewSecureSession(Role::Server, text_, std::string(Marker(version)));
-    if (!exchanging_ || !exchanging_->TakePeerShare(m.bytes + shareAt, SecureSession::kShareBytes)) {
+    if (origin != Origin::Peer || FastVersion() != 0 || !pairSet_ || version == 0 || !wellFormed)
+        return exchange_.RefuseUnknown();
+    if (!Admitted()) return;
+    const std::string salt = ownSalt ? std::string(Marker(version)) + salt_ : std::string(Marker(version));
+    exchanging_ = crypto_.NewSecureSession(Role::Server, text_, salt);
+    if (!exchanging_ || (!ownSalt && !exchanging_->TakePeerShare(m.bytes + restAt, SecureSession::kShareBytes))) {
         exchanging_.reset();
+        Settled(false);
         return exchange_.RefuseUnknown();
     }
-    const std::string answer = FastAnswer(version) + exchanging_->OwnShare() + exchanging_->OwnConfirmation();
+    // From the Server's own salt on, the Client's confirmation comes before
+    // this side's: only here can a guess be tested, and it is counted.
+    const std::string answer = ownSalt ? FastAnswer(version) + salt_ + exchanging_->OwnShare()
+                                       : FastAnswer(version) + exchanging_->OwnShare() + exchanging_->OwnConfirmation();
     const int error = link_.SendBytes(answer.data(), answer.size());
     exchange_.SetState(Waiting, false);
     if (error != 0) {
@@ -149,27 +184,41 @@ void Login::CheckSecure(const Message& m, Origin origin) {
 
 void Login::TakeConfirmation(const char* data, std::size_t length) {
     awaitingConfirmation_ = false;
-    if (exchanging_ && exchanging_->PeerConfirms(data, length)) {
+    const bool last = CapabilitiesOf(FastVersion()).serverConfirmsLast;
+    // With the Server confirming last, the Client's share comes with its confirmation.
+    const std::size_t shareBytes = last ? SecureSession::kShareBytes : 0;
+    const bool confirmed = exchanging_ && length == shareBytes + SecureSession::kConfirmationBytes &&
+                           (!last || exchanging_->TakePeerShare(data, shareBytes)) &&
+                           exchanging_->PeerConfirms(data + shareBytes, SecureSession::kConfirmationBytes);
+    if (confirmed && last) {
+        const std::string confirmation = exchanging_->OwnConfirmation();
+        exchange_.SendMessage(confirmation.data(), confirmation.size(), false);
+    }
+    if (confirmed) {
         Accepted();
         channel_.Begin(std::move(exchanging_));
         seat_.StateChanged();  // the front end shows the mode
-        return exchange_.Report(Operation::Login, false, u"", 0, Outcome::Done);
+        exchange_.Report(Operation::Login, false, u"", 0, Outcome::Done);
+        return Settled(true);
     }
     // Another pair: as slow as a wrong plain pair, and since the keys of
     // this connection are worth nothing, its end.
+    exchanging_.reset();
     WrongPair();
     exchange_.Report(Operation::Login, false, u"", 0, Outcome::Refused);
+    Settled(false);
     ended_ = true;
     link_.EndConnection();
 }
 
 // ---- Client ------------------------------------------------------------------
 
-int Login::SendRequest() {
+int Login::SendRequest(int version) {
     exchanging_.reset();
-    const int version = offerVersion_;
+    offerVersion_ = version = std::min(version, highest_);
     const bool secure = CapabilitiesOf(version).secure;
-    if (secure) {
+    // Salted by the Server's own salt, the pair is stretched once that salt came.
+    if (secure && !CapabilitiesOf(version).ownSalt) {
         exchanging_ = crypto_.NewSecureSession(Role::Client, text_, std::string(Marker(version)));
         // Nothing goes out: a library that failed never sends the pair in the clear.
         if (!exchanging_) return kNotSecure;
@@ -179,7 +228,7 @@ int Login::SendRequest() {
     // secure session sees an empty one and answers "NAK". An older offer
     // follows the text with its marker, which a plain Server never sees.
     std::string request = WordText(Kind::Login);
-    if (secure) request += '\0' + std::string(Marker(version)) + exchanging_->OwnShare();
+    if (secure) request += '\0' + std::string(Marker(version)) + (exchanging_ ? exchanging_->OwnShare() : "");
     else if (version > 0) request += text_ + '\0' + std::string(Marker(version));
     else request += text_;
     return exchange_.SendFrame(request.data(), request.size());
@@ -188,6 +237,7 @@ int Login::SendRequest() {
 bool Login::SecureOffer() const { return offerPending_ && CapabilitiesOf(offerVersion_).secure; }
 
 LoginAnswer Login::TakeAnswer(const char* data, int32_t received) {
+    if (std::exchange(awaitingServer_, false)) return TakeServerConfirmation(data, received);
     // 0 bytes means the Server closed before answering: not a login.
     if (received <= 0) return LoginAnswer::CommunicationError;
     const std::string_view answer(data, std::size_t(received));
@@ -211,33 +261,70 @@ LoginAnswer Login::TakeAnswer(const char* data, int32_t received) {
 LoginAnswer Login::TakeSecureAnswer(std::string_view answer, bool nak) {
     const int version = offerVersion_;
     if (nak) {
+        // A Server of an older release, or one that knows no secure session.
         exchanging_.reset();
-        // A Server of an older release knows the older offers only, on the
-        // same connection; once the oldest is refused, it knows none.
-        if (CapabilitiesOf(version - 1).secure) {
-            offerVersion_ = version - 1;
-            return LoginAnswer::OfferAgain;
-        }
-        return LoginAnswer::PlainOnly;
+        return LoginAnswer::OfferRefused;
     }
     const std::string head = FastAnswer(version);
-    const std::size_t shareAt = head.size(), confirmationAt = shareAt + SecureSession::kShareBytes;
-    if (!exchanging_ || answer.size() != confirmationAt + SecureSession::kConfirmationBytes ||
-        answer.substr(0, shareAt) != head ||
-        !exchanging_->TakePeerShare(answer.data() + shareAt, SecureSession::kShareBytes)) {
-        exchanging_.reset();
-        return LoginAnswer::NotAPeer;
+    const bool ownSalt = CapabilitiesOf(version).ownSalt;
+    const std::size_t saltAt = head.size(), shareAt = saltAt + (ownSalt ? kServerSaltBytes : 0),
+                      confirmationAt = shareAt + SecureSession::kShareBytes;
+    if (answer.size() != confirmationAt + (ownSalt ? 0 : SecureSession::kConfirmationBytes) ||
+        answer.substr(0, saltAt) != head)
+        return exchanging_.reset(), LoginAnswer::NotAPeer;
+    if (ownSalt) {
+        // The stretch runs now, salted by what this Server sent.
+        exchanging_ = crypto_.NewSecureSession(Role::Client, text_, std::string(Marker(version)) +
+                                                                        std::string(answer.substr(saltAt, kServerSaltBytes)));
+        if (!exchanging_) return LoginAnswer::CommunicationError;
     }
-    const bool confirmed = exchanging_->PeerConfirms(answer.data() + confirmationAt, SecureSession::kConfirmationBytes);
-    // This side's confirmation goes out either way, as the first frame: a
-    // Server told another pair counts it as a wrong login.
+    if (!exchanging_ || !exchanging_->TakePeerShare(answer.data() + shareAt, SecureSession::kShareBytes))
+        return exchanging_.reset(), LoginAnswer::NotAPeer;
     fastVersion_.store(version);
-    const std::string confirmation = exchanging_->OwnConfirmation();
-    const int error = exchange_.SendMessage(confirmation.data(), confirmation.size(), false);
-    if (!confirmed || error != 0) {
+    if (ownSalt) {
+        // This side's share and confirmation as the first frame: the Server
+        // checks them before it confirms anything.
+        const std::string first = exchanging_->OwnShare() + exchanging_->OwnConfirmation();
+        if (exchange_.SendMessage(first.data(), first.size(), false) != 0) {
+            fastVersion_.store(0);
+            exchanging_.reset();
+            return LoginAnswer::CommunicationError;
+        }
+        awaitingServer_ = true;
+        return LoginAnswer::ConfirmationSent;
+    }
+    // A Server that does not know the pair learns nothing more from this
+    // side: its confirmation goes only after the Server's checked out.
+    if (!exchanging_->PeerConfirms(answer.data() + confirmationAt, SecureSession::kConfirmationBytes)) {
         fastVersion_.store(0);
         exchanging_.reset();
-        return confirmed ? LoginAnswer::CommunicationError : LoginAnswer::Rejected;
+        return LoginAnswer::Rejected;
+    }
+    const std::string confirmation = exchanging_->OwnConfirmation();
+    if (exchange_.SendMessage(confirmation.data(), confirmation.size(), false) != 0) {
+        fastVersion_.store(0);
+        exchanging_.reset();
+        return LoginAnswer::CommunicationError;
+    }
+    channel_.Begin(std::move(exchanging_));
+    return LoginAnswer::Accepted;
+}
+
+LoginAnswer Login::TakeServerConfirmation(const char* data, int32_t received) {
+    // The Server that refused this side's confirmation closes: another pair.
+    if (received <= 0) {
+        fastVersion_.store(0);
+        exchanging_.reset();
+        return received == 0 ? LoginAnswer::Rejected : LoginAnswer::CommunicationError;
+    }
+    const std::size_t length = std::size_t(received);
+    const bool confirmed = exchanging_ && length == kFrameHeaderBytes + SecureSession::kConfirmationBytes &&
+                           GetLittleEndian32(data) == SecureSession::kConfirmationBytes &&
+                           exchanging_->PeerConfirms(data + kFrameHeaderBytes, SecureSession::kConfirmationBytes);
+    if (!confirmed) {
+        fastVersion_.store(0);
+        exchanging_.reset();
+        return LoginAnswer::NotAPeer;
     }
     channel_.Begin(std::move(exchanging_));
     return LoginAnswer::Accepted;

@@ -17,6 +17,7 @@
 #include "core/protocol/context.h"
 #include "core/protocol/cryptography.h"
 #include "core/protocol/framing.h"
+#include "core/protocol/guard.h"
 #include "core/protocol/link.h"
 #include "core/protocol/seat.h"
 #include "core/protocol/versions.h"
@@ -27,15 +28,17 @@ namespace quorbel {
 // after this many of them.
 constexpr uint32_t kWrongLoginDelayMs = 1000;
 constexpr int kMaxWrongLogins = 3;
+// The Server's own salt of the stretch (ownSalt), sent in its first answer.
+constexpr std::size_t kServerSaltBytes = 16;
 
 // What the Client makes of the answer to its "PW" message.
 enum class LoginAnswer {
     Accepted,
     CommunicationError,  // recv failed, timed out, or the Server closed (0 bytes)
     Rejected,            // the answer starts with "NAK", or the secure exchange showed another pair
-    PlainOnly,           // a secure offer answered "NAK": the peer knows only the plain login
-    OfferAgain,          // a secure offer answered "NAK": the next older one goes on the same connection
+    OfferRefused,        // a secure offer answered "NAK": the Server knows no such offer
     NotAPeer,            // anything but "ACK" (with our marker or without) or "NAK"
+    ConfirmationSent,    // this side's confirmation went: the Server's comes next (serverConfirmsLast)
 };
 
 // The ID's and the PW's ANSI bytes joined without separator; a half whose
@@ -52,11 +55,18 @@ public:
 
     // ---- Set-up ----
     void SetHighestVersion(int version);
+    int HighestVersion() const { return highest_; }
     void SetRequired(bool required) { required_ = required; }
     void SetSecureRequired(bool required) { secureRequired_ = required; }
-    // Server: the stored pair; Client: the typed one.
+    // Server: the stored pair; Client: the typed one. A Server with either
+    // half empty takes no login at all.
     void SetPair(u16view id, u16view pw);
-    // A new connection starts plain and not logged in.
+    // Server: its own salt of the stretch (ownSalt), and the gate every
+    // exchange of this connection passes before it is answered.
+    void SetSalt(std::string salt) { salt_ = std::move(salt); }
+    void SetGate(LoginGate* gate) { gate_ = gate; }
+    // A new connection starts plain and not logged in; an exchange the last
+    // one left unconfirmed counts as a wrong pair.
     void Reset();
 
     // The fast mode's version both sides showed (0 in the plain mode).
@@ -76,12 +86,18 @@ public:
     void TakeConfirmation(const char* data, std::size_t length);
 
     // ---- Client ----
-    int SendRequest();
+    // The offer of `version` (0: the plain login text alone).
+    int SendRequest(int version);
     bool SecureOffer() const;
     LoginAnswer TakeAnswer(const char* data, int32_t received);
 
 private:
     LoginAnswer TakeSecureAnswer(std::string_view answer, bool nak);
+    LoginAnswer TakeServerConfirmation(const char* data, int32_t received);
+    // The gate lets the exchange through (false: the connection ends).
+    bool Admitted();
+    // The exchange the gate let through ended.
+    void Settled(bool loggedIn);
     // A login's answer: exactly its bytes, not recorded, no note.
     void SendReply(std::string_view answer);
     // A wrong pair costs its guesser time, and a few end the connection.
@@ -94,17 +110,22 @@ private:
     Cryptography& crypto_;
     SecureChannel& channel_;
     std::string text_;            // Server: the stored pair; Client: the typed one
+    bool pairSet_ = false;        // Server: neither half is empty
+    std::string salt_;            // Server: its own salt (ownSalt)
+    LoginGate* gate_ = nullptr;   // Server
+    bool gateOpen_ = false;       // an exchange the gate let through is not settled yet
     int highest_ = kFastVersion;  // offered (Client) and accepted (Server) at most; 0: the plain login only
     bool required_ = false;       // serve nothing else until a login was accepted
     bool secureRequired_ = false; // Server: only secure logins
     bool loggedIn_ = false;
-    int offerVersion_ = kFastVersion;  // Client: the version its next offer carries
+    int offerVersion_ = 0;             // Client: the version of the offer on its way
     bool offerPending_ = false;        // Client: an offer with a marker awaits its answer
     int wrongPairs_ = 0;
     std::atomic<int> fastVersion_{0};  // both sides showed it; 0 in the plain mode
     // The secure session's exchange, until it is confirmed and seals the channel.
     std::unique_ptr<SecureSession> exchanging_;
-    bool awaitingConfirmation_ = false;
+    bool awaitingConfirmation_ = false;  // Server: the next frame is the Client's confirmation
+    bool awaitingServer_ = false;        // Client: the Server's confirmation is the next answer
     bool ended_ = false;
 };
 

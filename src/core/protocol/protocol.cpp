@@ -25,6 +25,9 @@ void Protocol::SetLoginRequired(bool required) { login_.SetRequired(required); }
 void Protocol::SetMonitorRecording(int32_t value) { monitorRecording_.store(value); }
 void Protocol::BuildLoginText(u16view id, u16view pw) { login_.SetPair(id, pw); }
 void Protocol::SetSecureRequired(bool required) { login_.SetSecureRequired(required); }
+void Protocol::SetServerSalt(std::string salt) { login_.SetSalt(std::move(salt)); }
+void Protocol::SetLoginGate(LoginGate* gate) { login_.SetGate(gate); }
+int Protocol::HighestVersion() const { return login_.HighestVersion(); }
 bool Protocol::FastMode() const { return FastVersion() > 0; }
 int Protocol::FastVersion() const { return login_.FastVersion(); }
 bool Protocol::Secure() const { return channel_.Sealed(); }
@@ -56,7 +59,7 @@ void Protocol::OnConnectionLost() {
 
 // ---- The Client's login ----------------------------------------------------
 
-int Protocol::SendLoginRequest() { return login_.SendRequest(); }
+int Protocol::SendLoginRequest(int version) { return login_.SendRequest(version); }
 bool Protocol::SecureOffer() const { return login_.SecureOffer(); }
 LoginAnswer Protocol::TakeLoginAnswer(const char* data, int32_t received) { return login_.TakeAnswer(data, received); }
 
@@ -173,6 +176,19 @@ void Protocol::Refuse(Outcome outcome, bool notice) {
     receiver_.ExpectStrays(OperationState());
     SendNak(notice);
     Abandon(outcome);
+    // What followed a request held meanwhile may be what was just refused:
+    // that request is refused too, and what still comes of it dropped.
+    if (requests_.HasHeld()) RefuseHeld();
+}
+
+void Protocol::RefuseHeld() {
+    const std::string request = *requests_.TakeHeld();
+    const Kind kind = Classify(request.data(), request.size());
+    const std::size_t text = BoundedLength(request.data(), request.size());
+    BeginOperation(WireRow(kind).serves, false, link_.Codec().FromAnsi(std::string_view(request.data() + 2, text - 2)));
+    if (kind == Kind::CopyTo) receiver_.ExpectStrays(Way::To, false);
+    SendNak(false);
+    End(Outcome::Refused, false);
 }
 
 void Protocol::Abandon(Outcome outcome) {

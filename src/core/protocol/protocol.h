@@ -74,8 +74,16 @@ public:
     void BuildLoginText(u16view id, u16view pw);
     // Server: only secure logins are taken (plain ones are answered
     // "NAK") and nothing is served before one. (A Client that requires
-    // them does not fall back to the plain login: its front end's rule.)
+    // them does not fall back to the plain login: its policy's rule.)
     void SetSecureRequired(bool required);
+    // Server: its own salt of the stretch (kServerSaltBytes, made once with
+    // its pair), without which it offers no exchange salted by it; and the
+    // gate of the connection at hand, which every login exchange passes
+    // before it is answered (none: answered at once).
+    void SetServerSalt(std::string salt);
+    void SetLoginGate(LoginGate* gate);
+    // The newest version this side offers or accepts.
+    int HighestVersion() const;
 
     // ---- The connection ----
     // A connection starts (plain, not logged in) or ended: a transfer file
@@ -94,12 +102,12 @@ public:
 
     // ---- The Client's login, before its receive loop runs ----
     // (ClientLogin drives these: its policy says which offer goes when.)
-    // The offer of the newest version not refused yet: from the secure
-    // session on, "PW", NUL, the marker and this side's share (the stretch
-    // runs here; kNotSecure and nothing sent without cryptography); before
-    // it "PW" + login text, NUL and the marker; "PW" + login text alone for
-    // the plain protocol.
-    int SendLoginRequest();
+    // The offer of `version` (at most the newest this side offers): from the
+    // secure session on, "PW", NUL, the marker and (before the Server's own
+    // salt) this side's share, whose stretch runs here (kNotSecure and
+    // nothing sent without cryptography); before it "PW" + login text, NUL
+    // and the marker; "PW" + login text alone for the plain protocol.
+    int SendLoginRequest(int version);
     // The request on its way is a secure offer.
     bool SecureOffer() const;
     // What recv gave (`received` bytes, negative for an error). The
@@ -224,6 +232,7 @@ private:
     void ListingServed();
     // A refusal of a copy from this side that does not answer its end record.
     void TakeRefusalOfBlocks();
+    void RefuseHeld();
 
     // ---- Operations ----
     int BeginListing();

@@ -109,7 +109,8 @@ Receiver::NoteState Receiver::ReadPartialNote(u16view note, uint64_t& size, uint
     char text[kMaxPartialNoteBytes];
     std::size_t got = 0;
     const std::unique_ptr<SourceFile> file = files_.OpenForRead(note, bytes);
-    if (file && bytes <= sizeof text) {
+    // A note another user could have written says nothing of ours.
+    if (file && file->OwnedHere() && bytes <= sizeof text) {
         while (got < bytes) {
             const int64_t n = file->Read(text + got, sizeof text - got);
             if (n <= 0 || uint64_t(n) > sizeof text - got) break;
@@ -143,10 +144,11 @@ void Receiver::OfferResumePoint(const SourceInfo& info) {
     // and this copy is received as one that cannot resume.
     if (state == NoteState::Absent && files_.FileExists(partial)) state = NoteState::Foreign;
     if (state == NoteState::Ours) {
-        uint64_t have = 0;
-        if (figures_.resumeAllowed.load() && noteSize == info.size && noteTime == info.lastWrite &&
-            files_.OpenForRead(partial, have) && have <= info.size)
-            offer = have;
+        if (figures_.resumeAllowed.load() && noteSize == info.size && noteTime == info.lastWrite) {
+            uint64_t have = 0;
+            const std::unique_ptr<SourceFile> kept = files_.OpenForRead(partial, have);
+            if (kept && kept->OwnedHere() && have <= info.size) offer = have;
+        }
         // Another source, or nothing kept: what is there is of no use.
         if (offer == 0) DropPartial(finalName, note);
     }
@@ -160,7 +162,8 @@ void Receiver::OfferResumePoint(const SourceInfo& info) {
     partialHash_.clear();
     uint64_t have = 0;
     const std::unique_ptr<SourceFile> kept = files_.OpenForRead(partial, have);
-    if (!kept || have < offer || !HashFile(*kept, offer, crypto_, hashBuffer_, partialHash_)) partialHash_.clear();
+    if (!kept || !kept->OwnedHere() || have < offer || !HashFile(*kept, offer, crypto_, hashBuffer_, partialHash_))
+        partialHash_.clear();
 }
 
 void Receiver::DecideResumePoint(const SourceInfo& info) {
@@ -176,7 +179,7 @@ void Receiver::AnswerResumePoint(uint64_t point) {
     if (point > 0) {
         uint64_t size = 0;
         std::unique_ptr<TargetFile> partial = files_.OpenForAppend(PartialName(finalName), size);
-        open = partial && size == point;
+        open = partial && partial->OwnedHere() && size == point;
         if (open) {
             tempName_ = PartialName(finalName);
             file_ = std::move(partial);

@@ -44,6 +44,14 @@ struct Capabilities {
     // A sender that took the refusal of its blocks ends what it had sent
     // ahead with a stop record, so that the receiver tells it from what follows.
     bool stopRecord = false;
+    // The Server salts the stretch of the pair with a salt of its own, sent
+    // in its first answer before the Client stretches: no table computed in
+    // advance serves against two Servers.
+    bool ownSalt = false;
+    // The Server confirms the pair last: its share goes first, and its
+    // confirmation only once the Client's checked out, so that a guess is
+    // never tested anywhere but at the Server, which counts it.
+    bool serverConfirmsLast = false;
 };
 
 // One version: its marker, and what it adds to the version before it.
@@ -62,6 +70,7 @@ inline constexpr VersionRow kVersions[] = {
      {&Capabilities::secure, &Capabilities::blocksInFlight, &Capabilities::smallFilesAtOnce,
       &Capabilities::requestBeforeEndAnswer}},
     {"QBX5", {&Capabilities::heldRequests, &Capabilities::smallFilesWhole, &Capabilities::stopRecord}},
+    {"QBX6", {&Capabilities::ownSalt, &Capabilities::serverConfirmsLast}},
 };
 
 // The newest version, which this release offers first.

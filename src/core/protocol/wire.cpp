@@ -15,9 +15,9 @@ constexpr uint32_t kAnyState = ~0u;  // every state there is
 
 const WireWord kWireWords[] = {
     // An empty login text: a Server that knows no secure session answers
-    // it "NAK" as any "PW" without text. The marker's version follows, the
-    // 65 bytes after it the share.
-    {Kind::SecureLogin, std::string_view("PW\0QBX", 6), SentBy::Client, In(Waiting), LengthRule::BytesAtLeast, 7 + 65,
+    // it "NAK" as any "PW" without text. The marker's version follows, and
+    // the Client's share where the offer is older than the Server's own salt.
+    {Kind::SecureLogin, std::string_view("PW\0QBX", 6), SentBy::Client, In(Waiting), LengthRule::BytesAtLeast, 7,
      Operation::Login},
     {Kind::Login, "PW", SentBy::Client, In(Waiting), LengthRule::TextLongerThan, 2, Operation::Login},
     {Kind::Ack, "ACK", SentBy::Either, In(RequestDIR) | In(CallCopyTO) | In(RequestCopyFrom) | In(FolderTO),

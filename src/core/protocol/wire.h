@@ -37,7 +37,7 @@ const char16_t* OperationStateName(int32_t state);
 enum class Operation { Login, List, Send, Receive, MakeFolder, Unknown };
 
 enum class Kind {
-    SecureLogin, // "PW", NUL, the secure session's marker and the Client's share
+    SecureLogin, // "PW", NUL, the secure session's marker (and the Client's share before the Server's own salt)
     Login,       // "PW" + login text (+ NUL and the fast mode's marker)
     Ack,         // "ACK": the last message was taken
     Nak,         // "NAK": refused; ends the operation on both sides

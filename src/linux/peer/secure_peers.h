@@ -18,7 +18,7 @@ public:
     std::string Load() override;
     // Replaces the file in one step: a run cut meanwhile leaves the old one.
     void Store(const std::string& list) override;
-    std::string Key() override { return where_; }
+    std::vector<std::string> Keys() override { return {where_}; }
 
 private:
     std::string where_;

@@ -20,6 +20,7 @@
 
 #include "core/base/catalogue.h"
 #include "core/protocol/protocol.h"
+#include "crypto/crypto.h"
 #include "crypto/session.h"
 #include "linux/host/files.h"
 #include "linux/host/link.h"
@@ -274,6 +275,8 @@ int Server::Run() {
     protocol_->SetSecureRequired(o_.requireSecure);
     protocol_->SetResumeAllowed(!o_.noResume);
     protocol_->BuildLoginText(setup_.id, setup_.pw);
+    // A salt of this run's own, so that no table made in advance serves against it.
+    protocol_->SetServerSalt(crypto::RandomBytes(kServerSaltBytes));
 
     uint16_t port = o_.port;
     std::string why;

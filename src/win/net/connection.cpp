@@ -41,11 +41,12 @@ public:
     explicit SecurePeers(ConnectionValues& values) : values_(values) {}
     std::string Load() override { return values_.securePeers; }
     void Store(const std::string& list) override { values_.securePeers = list; }
-    std::string Key() override {
+    std::string Key() {
         std::string text;
         for (size_t i = 0; i < 4; ++i) text += std::to_string(values_.address[i] & 0xFF) + (i < 3 ? "." : ":");
         return text + std::to_string(values_.port & 0xFFFF);
     }
+    std::vector<std::string> Keys() override { return {Key()}; }
 
 private:
     ConnectionValues& values_;

@@ -12,6 +12,7 @@ public:
     std::unique_ptr<quorbel::SecureSession> NewSecureSession(quorbel::Role role, const std::string& loginText,
                                                              const std::string& salt) override;
     std::unique_ptr<quorbel::PartHash> NewPartHash() override { return library_.NewPartHash(); }
+    bool IsShare(const char* share, std::size_t length) override { return library_.IsShare(share, length); }
 
 private:
     quorbel::crypto::Library library_;
