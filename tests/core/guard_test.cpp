@@ -16,20 +16,22 @@ using F = GuardFigures;
 TEST(LoginGuard, EachFailureDelaysItsSourceAndTheBudgetAll) {
     LoginGuard guard;
     int64_t wait = -1;
-    // One source, guessing as fast as it is answered: at most 8 answers in
-    // 30 s, whether it hangs up at once or after a wrong pair's second.
+    // One source, guessing as fast as it is answered: each failure in a row
+    // waits one step longer, whether it hangs up at once or after a wrong
+    // pair's second; 4 answers in 30 s.
     for (const int64_t hangUp : {int64_t(0), int64_t(1000)}) {
         const std::string source = "10.0.0." + std::to_string(hangUp);
         int answered = 0;
         for (int64_t now = 0; now < 30'000;) {
             ASSERT_TRUE(guard.Admit(source, now, wait));
+            EXPECT_EQ(wait, answered * F::kPenaltyStepMs);
             now += wait;
             if (now >= 30'000) break;
             ++answered;
             now += hangUp;
             guard.Settle(source, false, now);
         }
-        EXPECT_EQ(answered, hangUp == 0 ? 8 : 6) << hangUp;
+        EXPECT_EQ(answered, 4) << hangUp;
     }
     // One exchange of a source at a time; a login forgives what it did.
     ASSERT_TRUE(guard.Admit("a", 0, wait));
@@ -40,17 +42,37 @@ TEST(LoginGuard, EachFailureDelaysItsSourceAndTheBudgetAll) {
     EXPECT_TRUE(guard.Admit("a", 100, wait) && wait == F::kPenaltyStepMs);
     guard.Settle("a", true, 200);
     EXPECT_TRUE(guard.Admit("a", 200, wait) && wait == 0);
-    // The penalty grows up to its bound and runs down with the time.
-    for (int i = 0; i < 1000; ++i) guard.Settle("z", false, 0);
-    EXPECT_EQ(guard.PenaltyLeft("z", 0), F::kMaxPenaltyMs);
-    EXPECT_EQ(guard.PenaltyLeft("z", F::kMaxPenaltyMs - 5), 5);
+    guard.Settle("a", false, 300);
+    EXPECT_EQ(guard.PenaltyLeft("a", 300), F::kPenaltyStepMs) << "a login starts the count again";
+    // The penalty grows up to its bound and runs down with the time; a
+    // source quiet long enough after it starts again at one step.
+    int64_t now = 0;
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(guard.Admit("z", now, wait));
+        guard.Settle("z", false, now += wait);
+    }
+    EXPECT_EQ(guard.PenaltyLeft("z", now), F::kMaxPenaltyMs);
+    EXPECT_EQ(guard.PenaltyLeft("z", now + F::kMaxPenaltyMs - 5), 5);
+    guard.Settle("z", false, now += F::kMaxPenaltyMs + F::kForgetMs - 1);
+    EXPECT_EQ(guard.PenaltyLeft("z", now), F::kMaxPenaltyMs) << "not yet forgotten";
+    ASSERT_TRUE(guard.Admit("z", now += F::kMaxPenaltyMs + F::kForgetMs, wait));
+    guard.Settle("z", false, now);
+    EXPECT_EQ(guard.PenaltyLeft("z", now), F::kPenaltyStepMs);
 
-    // Many sources do not multiply the rate: past the budget every
-    // exchange waits, within what a Client of the first release allows.
+    // Many sources do not multiply the rate: past the budget those that
+    // failed before are answered one at a time, and one that never failed
+    // waits within what a Client of the first release allows.
     LoginGuard all;
-    for (int i = 0; i < F::kBudget; ++i) all.Settle("s" + std::to_string(i), false, 0);
+    for (int i = 0; i < F::kBudget; ++i) {
+        ASSERT_TRUE(all.Admit("s" + std::to_string(i), 0, wait));
+        all.Settle("s" + std::to_string(i), false, 0);
+    }
     EXPECT_TRUE(all.Admit("new", 0, wait) && wait == F::kBudgetWaitMs);
     EXPECT_LT(F::kBudgetWaitMs + 1000, 3000);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(all.Admit("s" + std::to_string(i), 0, wait));
+        EXPECT_EQ(wait, F::kPenaltyStepMs + i * F::kBudgetRefillMs) << i;
+    }
     EXPECT_TRUE(all.Admit("later", F::kBudgetRefillMs, wait) && wait == 0);
 
     // A full table forgets the least penalised source, never the worst one.

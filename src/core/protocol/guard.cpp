@@ -39,7 +39,7 @@ void LoginGuard::MakeRoom(int64_t nowMs) {
     auto least = sources_.end();
     for (auto it = sources_.begin(); it != sources_.end(); ++it) {
         if (it->second.underWay) continue;
-        if (it->second.until <= nowMs) {
+        if (it->second.until + GuardFigures::kForgetMs <= nowMs) {
             least = it;
             break;
         }
@@ -57,8 +57,19 @@ bool LoginGuard::Admit(const std::string& source, int64_t nowMs, int64_t& waitMs
         MakeRoom(nowMs);
         it = sources_.emplace(source, Entry{}).first;
     }
-    waitMs = std::max<int64_t>(0, it->second.until - nowMs) + (budget_ <= 0 ? GuardFigures::kBudgetWaitMs : 0);
-    it->second.underWay = true;
+    Entry& e = it->second;
+    waitMs = std::max<int64_t>(0, e.until - nowMs);
+    if (budget_ <= 0) {
+        const bool failedBefore = e.strikes > 0 && nowMs - e.until < GuardFigures::kForgetMs;
+        if (failedBefore) {
+            const int64_t turn = std::max(queueFreeAt_, nowMs + waitMs);
+            queueFreeAt_ = turn + GuardFigures::kBudgetRefillMs;
+            waitMs = turn - nowMs;
+        } else {
+            waitMs += GuardFigures::kBudgetWaitMs;
+        }
+    }
+    e.underWay = true;
     return true;
 }
 
@@ -75,10 +86,12 @@ void LoginGuard::Settle(const std::string& source, bool loggedIn, int64_t nowMs)
     e.underWay = false;
     if (loggedIn) {
         // It knew the pair: what its address did before is forgiven.
-        e.until = 0;
+        e.until = 0, e.strikes = 0;
         return;
     }
-    e.until = std::min(std::max(e.until, nowMs) + GuardFigures::kPenaltyStepMs, nowMs + GuardFigures::kMaxPenaltyMs);
+    if (nowMs - e.until >= GuardFigures::kForgetMs) e.strikes = 0;
+    ++e.strikes;
+    e.until = nowMs + std::min(GuardFigures::kPenaltyStepMs * e.strikes, GuardFigures::kMaxPenaltyMs);
     if (budget_ > 0) --budget_;
 }
 

@@ -22,16 +22,21 @@ std::string SourceOfAddress(const uint8_t* address, std::size_t length);
 
 // The rules' figures, one constant each (the manual states them).
 struct GuardFigures {
-    // Each wrong or abandoned exchange makes its source's next one wait
-    // this much longer...
+    // The n-th wrong or abandoned exchange of a source in a row makes its
+    // next one wait n times this...
     static constexpr int64_t kPenaltyStepMs = 4000;
-    // ...up to this much; the penalty runs down as the time passes.
+    // ...up to this much; the penalty runs down as the time passes, and a
+    // source that stays quiet this long after it ran out starts again at
+    // one step.
     static constexpr int64_t kMaxPenaltyMs = 600'000;
+    static constexpr int64_t kForgetMs = 600'000;
     // Failed exchanges over all sources: this many at once...
     static constexpr int kBudget = 32;
-    // ...and one more each this often; while none is left, every exchange
-    // waits this much first, which a Client that never failed still takes
-    // within the 3 s that the oldest Clients wait for the login's answer.
+    // ...and one more each this often. While none is left, the sources
+    // that failed before are answered one at a time, this often, so that
+    // many of them guess no faster than one; a source that never failed
+    // waits only this much, which a Client still takes within the 3 s that
+    // the oldest Clients wait for the login's answer.
     static constexpr int64_t kBudgetRefillMs = 2000;
     static constexpr int64_t kBudgetWaitMs = 1500;
     // The sources remembered; the one with the least penalty left goes
@@ -56,6 +61,7 @@ public:
 private:
     struct Entry {
         int64_t until = 0;  // its next exchange is not answered before
+        int64_t strikes = 0;  // failed exchanges in a row
         bool underWay = false;
     };
     void Refill(int64_t nowMs);
@@ -65,6 +71,7 @@ private:
     std::unordered_map<std::string, Entry> sources_;
     int budget_ = GuardFigures::kBudget;
     int64_t refilledAt_ = -1;
+    int64_t queueFreeAt_ = 0;  // the next failed-before source's turn, past the budget
 };
 
 // The guard as one connection sees it: its source, and the waits it is told
