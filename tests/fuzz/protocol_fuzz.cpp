@@ -45,9 +45,11 @@ void Check(bool ok) {
     if (!ok) std::abort();
 }
 
-// Our Server's answer to a secure offer: "ACK", NUL, the marker, its share, its confirmation.
-std::string FakeAnswer(const SecureSession& server) {
-    return WordText(Kind::Ack) + '\0' + std::string(Marker(kFastVersion)) + server.OwnShare() + server.OwnConfirmation();
+// A frame of the given bytes, as a peer sends it before its session seals.
+std::string PlainFrame(const std::string& message) {
+    std::string frame(kFrameHeaderBytes, '\0');
+    PutFrameHeader(frame.data(), uint32_t(message.size()));
+    return frame + message;
 }
 
 }  // namespace
@@ -67,31 +69,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The peer's side of a secure session, which seals what it sends.
     std::unique_ptr<FakeSecureSession> peer;
     if (fast && (mode >> 5) & 1) {
+        // The exchange of the newest version: the Server's salt and share
+        // first, then the Client's share and confirmation, then the Server's.
         const bool server = mode & 1;
-        peer = std::make_unique<FakeSecureSession>(server ? Role::Client : Role::Server, "idpw|" + std::string(Marker(kFastVersion)), 1);
-        const std::size_t answerShare = Word(Kind::Ack).size() + 1 + Marker(kFastVersion).size();
-        // "PW", NUL, the marker, the share.
-        const std::string offerHead = std::string("PW", 3) + std::string(Marker(kFastVersion));
+        const std::string salt(kServerSaltBytes, 's');
+        const std::string head = WordText(Kind::Ack) + '\0' + std::string(Marker(kFastVersion));
+        peer = std::make_unique<FakeSecureSession>(server ? Role::Client : Role::Server,
+                                                   "idpw|" + std::string(Marker(kFastVersion)) + salt, 1);
         if (server) {
-            const std::string offer = offerHead + peer->OwnShare();
+            protocol->SetServerSalt(salt);
+            const std::string offer = std::string("PW", 3) + std::string(Marker(kFastVersion));
             protocol->Receive(offer.data(), static_cast<int32_t>(offer.size()));
             const std::string answer = host->outbox.back();
-            Check(answer.size() > answerShare + SecureSession::kShareBytes);
-            peer->TakePeerShare(answer.data() + answerShare, SecureSession::kShareBytes);
-            Check(peer->PeerConfirms(answer.data() + answerShare + SecureSession::kShareBytes,
-                                     SecureSession::kConfirmationBytes));
-            std::string confirmation(kFrameHeaderBytes, '\0');
-            confirmation += peer->OwnConfirmation();
-            PutFrameHeader(confirmation.data(), SecureSession::kConfirmationBytes);
-            Check(Deliver(*protocol, confirmation.data(), confirmation.size()));
-        } else {
-            protocol->SendLoginRequest(kFastVersion);
-            const std::string offer = host->outbox.back();
-            peer->TakePeerShare(offer.data() + offerHead.size(), SecureSession::kShareBytes);
-            const std::string answer = FakeAnswer(*peer);
-            Check(protocol->TakeLoginAnswer(answer.data(), int32_t(answer.size())) == LoginAnswer::Accepted);
+            Check(answer.size() == head.size() + salt.size() + SecureSession::kShareBytes);
+            Check(peer->TakePeerShare(answer.data() + head.size() + salt.size(), SecureSession::kShareBytes));
+            const std::string first = PlainFrame(peer->OwnShare() + peer->OwnConfirmation());
+            Check(Deliver(*protocol, first.data(), first.size()));
             const std::string confirmation = host->outbox.back();
             Check(peer->PeerConfirms(confirmation.data() + kFrameHeaderBytes, SecureSession::kConfirmationBytes));
+        } else {
+            protocol->SendLoginRequest(kFastVersion);
+            const std::string answer = head + salt + peer->OwnShare();
+            Check(protocol->TakeLoginAnswer(answer.data(), int32_t(answer.size())) == LoginAnswer::ConfirmationSent);
+            const std::string first = host->outbox.back();
+            Check(peer->TakePeerShare(first.data() + kFrameHeaderBytes, SecureSession::kShareBytes));
+            Check(peer->PeerConfirms(first.data() + kFrameHeaderBytes + SecureSession::kShareBytes,
+                                     SecureSession::kConfirmationBytes));
+            const std::string confirmation = PlainFrame(peer->OwnConfirmation());
+            Check(protocol->TakeLoginAnswer(confirmation.data(), int32_t(confirmation.size())) ==
+                  LoginAnswer::Accepted);
         }
         Check(protocol->Secure());
         host->outbox.clear();
