@@ -259,7 +259,8 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     EXPECT_EQ(loaded.port, 1050);
     EXPECT_EQ(loaded.storedId, u"QB2026");
     EXPECT_EQ(loaded.storedPw, u"PW126");
-    EXPECT_EQ(loaded.fastMode + loaded.loginRequired, 2);
+    EXPECT_EQ(loaded.fastMode + loaded.loginRequired + loaded.pairProposed, 3);  // the date's pair is the proposed one
+    EXPECT_EQ(loaded.requireSecure, 0);
 
     Settings s;
     s.localFolder = u"D:\\work";
@@ -277,17 +278,21 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     s.fastMode = 0;
     s.loginRequired = 0;
     s.securePeers = u"10.20.30.44:2050;";
+    s.requireSecure = 1;
+    s.pairSalt = PairSaltText(std::string("\x00\x01\xfe\xff" "0123456789ab", 16));
+    s.pairProposed = 1;  // but the pair is not of the date's form
     SaveSettings(ini, vault, s);
     const char16_t* keys[] = {
         u"currentdirectory_r", u"currentdirectory_w", u"ip_mode", u"port_no", u"ip_no1", u"ip_no2", u"ip_no3",
         u"ip_no4", u"sendreadmonitor_on", u"pc_name", u"pc_name_wcs[0].pn", u"pc_name_wcs[1].pn",
         u"pc_name_wcs[2].pn", u"pc_name_wcs[3].pn", u"pw_mode", u"dipa", u"wppa", u"doui_mode", u"fast_mode",
-        u"login_required", u"secure_peers",
+        u"login_required", u"secure_peers", u"require_secure", u"pair_salt", u"pair_proposed",
     };
     ASSERT_EQ(ini.written.size(), std::size(keys));
     for (std::size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(ini.written[i].first, keys[i]);
     EXPECT_EQ(ini.values[u"ip_no4"], u"300");
     EXPECT_EQ(ini.values[u"dipa"], u"P:id");
+    EXPECT_EQ(ini.values[u"pair_salt"], u"0001feff303132333435363738396162");
 
     Settings back;
     LoadSettings(ini, vault, today, back);
@@ -299,8 +304,15 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     EXPECT_EQ(back.storedId, u"id");
     EXPECT_EQ(back.storedPw, u"pw");
     EXPECT_EQ(std::tie(back.serverMode, back.port, back.usePcName, back.companionLaunch, back.consent, back.fastMode,
-                       back.loginRequired),
-              std::tie(s.serverMode, s.port, s.usePcName, s.companionLaunch, s.consent, s.fastMode, s.loginRequired));
+                       back.loginRequired, back.securePeers, back.requireSecure, back.pairSalt),
+              std::tie(s.serverMode, s.port, s.usePcName, s.companionLaunch, s.consent, s.fastMode, s.loginRequired,
+                       s.securePeers, s.requireSecure, s.pairSalt));
+    EXPECT_EQ(back.pairProposed, 0);
+    SaveSettingsKey(ini, vault, back, kPairSaltKey);
+    EXPECT_EQ(ini.written.back().first, u"pair_salt");
+    EXPECT_EQ(PairSaltBytes(s.pairSalt), std::string("\x00\x01\xfe\xff" "0123456789ab", 16));
+    for (const u16& bad : {u16(u"0001FEFF303132333435363738396162"), u16(31, u'0'), u16(33, u'0'), u"0g" + u16(30, u'0')})
+        EXPECT_EQ(PairSaltBytes(bad), "");
 }
 
 TEST(SettingsFile, LimitsAndUnreadableCredentials) {

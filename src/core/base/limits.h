@@ -64,13 +64,20 @@ constexpr uint16_t kDefaultPort = 1050;
 // so the message at hand is handled first.
 constexpr uint32_t kCloseDelayMs = 100;
 
+// A Server closes a connection that has not logged in this long after it
+// came (its turn at the guard against guessing included), and a Client
+// waits as long for the answer to its login.
+constexpr int kLoginTimeMs = 10'000;
+
 // Connections a Server's listening socket holds before it accepts them.
 constexpr int kListenBacklog = 3;
 
-// The addresses a Client remembers having had a secure session with; the
-// oldest is forgotten first.
-constexpr std::size_t kMaxSecurePeers = 32;
-// The settings text that keeps them: 32 of "255.255.255.255:65535;".
-constexpr std::size_t kSecurePeersChars = kMaxSecurePeers * 22;
+// The Servers a Client remembers having had a secure session with, each by
+// the name it was given and by its address (two keys a Server, each with its
+// port); the oldest key is forgotten first.
+constexpr std::size_t kMaxSecurePeers = 64;
+// The text that keeps them: that many of the longest name, ':', the
+// longest port and ';'.
+constexpr std::size_t kSecurePeersChars = kMaxSecurePeers * (kMaxPcName + 7);
 
 }  // namespace quorbel

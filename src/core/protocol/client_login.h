@@ -13,12 +13,16 @@
 #include <string_view>
 #include <vector>
 
+#include "core/base/limits.h"
+
 namespace quorbel {
 
 class Protocol;
 
-// How long a Client waits for the answer to its login request.
-constexpr int kLoginAnswerWaitMs = 3000;
+// How long a Client waits for the answer to its login request: as long as
+// a Server gives it to log in, since a Server that counted wrong pairs from
+// its address answers late.
+constexpr int kLoginAnswerWaitMs = kLoginTimeMs;
 // A Client that falls back to the plain login connects again this much
 // later: a Server that answers every connection from its first slot has
 // freed it by then, and the new connection does not land beside the old.

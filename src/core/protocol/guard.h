@@ -24,7 +24,7 @@ std::string SourceOfAddress(const uint8_t* address, std::size_t length);
 struct GuardFigures {
     // The n-th wrong or abandoned exchange of a source in a row makes its
     // next one wait n times this...
-    static constexpr int64_t kPenaltyStepMs = 4000;
+    static constexpr int64_t kPenaltyStepMs = 2000;
     // ...up to this much; the penalty runs down as the time passes, and a
     // source that stays quiet this long after it ran out starts again at
     // one step.

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "core/base/limits.h"
 #include "core/base/path_rules.h"
@@ -34,8 +36,16 @@ struct Settings {
     int32_t consent = 0;
     int32_t fastMode = 1;  // 0 keeps the plain protocol with programs of ours too
     int32_t loginRequired = 1;  // the Server serves a connection only once it logged in; 0 serves any
-    // Client: the Servers ("a.b.c.d:port;" each) it had secure sessions with.
+    // Client: the Servers it had secure sessions with, by the keys of
+    // SecurePeerKey ("name:port;" each).
     u16 securePeers;
+    int32_t requireSecure = 0;  // 1: secure sessions only, either role; 0 keeps peers of the plain protocol
+    // The Server's own salt of the pair's stretch (PairSaltText), new with
+    // each pair set.
+    u16 pairSalt;
+    // 1 while the stored pair is the one proposed from the date at the first
+    // start; a pair not of that form never counts as proposed.
+    int32_t pairProposed = 1;
 
     // The role, one reading for every place that asks: 0 is the Client, any
     // other value read from the file the Server.
@@ -88,6 +98,16 @@ u16 DefaultPw(const LocalDate& today);
 // An ID or PW that cannot be unprotected stays as `settings` had it.
 void LoadSettings(IniSection& ini, CredentialVault& vault, const LocalDate& today, Settings& settings);
 void SaveSettings(IniSection& ini, CredentialVault& vault, const Settings& settings);
+// The keys written at once on their own, when they change, as well as with
+// all the others.
+inline constexpr const char16_t* kSecurePeersKey = u"secure_peers";
+inline constexpr const char16_t* kPairSaltKey = u"pair_salt";
+void SaveSettingsKey(IniSection& ini, CredentialVault& vault, const Settings& settings, u16view key);
+
+// pair_salt: the Server's own salt (kServerSaltBytes) in lower-case hex, and
+// back; empty for a text that is not exactly such a salt.
+u16 PairSaltText(std::string_view salt);
+std::string PairSaltBytes(u16view text);
 
 // zelvane.ini: the IP tool reads the times and texts back and writes all
 // six keys; the companion tool reads all six.
