@@ -57,7 +57,7 @@ class Relay:
 
 def unseen(relay, secrets):  # none of these bytes on a connection of the secure session, and there was one
     relay.listener.close()
-    secure = [c + s for c, s in relay.streams if c.startswith(b"PW\0QBX5")]
+    secure = [c + s for c, s in relay.streams if c.startswith(b"PW\0QBX")]
     assert secure, "no secure session on the connection"
     for stream, secret in ((stream, secret) for stream in secure for secret in secrets):
         assert secret not in stream, f"{secret[:20]!r} crossed a secure connection readable"

@@ -17,10 +17,12 @@ static std::optional<std::string> Receive(SOCKET s, DWORD ms = 5000) {
     return std::string(bytes, n > 0 ? n : 0);
 }
 
-// A loopback socket connected to `port`, or one listening on a new port.
-static SOCKET Socket(int& port, bool listening) {
+// A loopback socket connected to `port` (from 127.0.0.`from`), or one listening on a new port.
+static SOCKET Socket(int& port, bool listening, int from = 1) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
+    sockaddr_in address = {}, own = {AF_INET, 0, {}, {}};
+    own.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + from);
+    if (from != 1) bind(s, reinterpret_cast<sockaddr*>(&own), sizeof own);
     address.sin_family = AF_INET, address.sin_port = htons(u_short(port));
     address.sin_addr.s_addr = htonl(listening ? INADDR_ANY : INADDR_LOOPBACK);
     int length = sizeof address;
@@ -122,38 +124,41 @@ TEST_F(Sockets, JunkGetsEveryNakPromptlyWhileTheFirstNoteIsStillShown) {
     closesocket(peer);
 }
 
-// A Server of the plain protocol answers the secure offer "NAK"; the Client
-// logs in the plain way on a new connection, unless it had a secure session
-// with that Server before and its user says no.
+// A Server of the plain protocol answers every secure offer "NAK"; the Client logs in the plain way on a new
+// connection, unless it had a secure session with that Server before and its user says no (asked too when set to the
+// plain login, before anything goes), or it requires secure sessions. Each connection is closed before its box.
 TEST_F(Sockets, ARefusedLoginIsClosedBeforeItsBoxIsShown) {
-    for (const bool remembered : {false, true}) {
+    namespace texts = quorbel::texts;
+    const std::string offers("PW\0PW\0PW\0", 9);  // the newest secure offer, then the two older ones
+    struct Case { bool remembered; const wchar_t *fast, *secureOnly; std::string seen; const quorbel::BoxText* box; };
+    for (const Case& c : {Case{false, L"1", L"0", offers + "PW", &texts::kLoginRejected},
+                          Case{true, L"1", L"0", offers, &texts::kLoginNoLongerSecure},
+                          Case{true, L"0", L"0", "", &texts::kLoginNoLongerSecure},
+                          Case{false, L"1", L"1", offers, &texts::kLoginSecureRequired}}) {
         SOCKET server = Socket(port, true);
-        const std::wstring where = L"127.0.0.1:" + std::to_wstring(port) + L";";
-        auto app = OpenMainWindow(
-            folder.path, {{L"port_no", std::to_wstring(port)}, {L"secure_peers", remembered ? where : L""}}, false);
-        std::string seen;  // at the Server: the offers, the plain request, then the close
+        const std::wstring where = L"127.0.0.1:" + std::to_wstring(port);
+        auto app = OpenMainWindow(folder.path, {{L"port_no", std::to_wstring(port)}, {L"fast_mode", c.fast},
+                                                {L"require_secure", c.secureOnly},
+                                                {L"secure_peers", c.remembered ? where + L";" : L""}}, false);
+        std::string seen;  // at the Server: how each message starts, and a connection still open at the box
         std::thread peer([&] {
-            SOCKET s = accept(server, nullptr, nullptr);
-            // The offer, then the older release's offer, each answered "NAK".
-            for (int offer = 0; offer < 2; ++offer) seen += Receive(s).value_or("?").substr(0, 3), send(s, "NAK", 3, 0);
-            closesocket(s);
-            if ((s = accept(server, nullptr, nullptr)) == INVALID_SOCKET) return;
-            seen += Receive(s).value_or("?").substr(0, 2);
-            seen += (send(s, "NAK", 3, 0), Receive(s, 20000).value_or(" still open"));
-            closesocket(s);
+            for (SOCKET s; (s = accept(server, nullptr, nullptr)) != INVALID_SOCKET; closesocket(s)) {
+                std::optional<std::string> m;
+                while ((m = Receive(s)) && !m->empty()) seen += m->substr(0, 3), send(s, "NAK", 3, 0);
+                if (!m) seen += " still open";
+            }
         });
-        boxes.answer = [&](const Boxes::Box& box) {
-            if (box.caption == L"Login確認") return closesocket(server), peer.join(), IDNO;
-            return peer.join(), IDOK;  // the box waits for the close
-        };
+        auto stop = [&] { if (peer.joinable()) closesocket(server), peer.join(); };
+        boxes.answer = [&](const Boxes::Box&) { return stop(), IDNO; };  // the box waits for the close
         EXPECT_EQ(app->Connect(), StartResult::LoginFailed);
-        if (peer.joinable()) peer.join();
-        if (!remembered) closesocket(server);  // the answer to the question closed it
-        EXPECT_EQ(seen, remembered ? std::string("PW\0PW\0", 6) : std::string("PW\0PW\0PW", 8));
+        stop();
+        EXPECT_EQ(seen, c.seen);
         const auto shown = boxes.All();
         ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].caption, remembered ? L"Login確認" : L"Login_Error");
-        EXPECT_EQ(shown[0].text.find(where.substr(0, where.size() - 1)) != std::wstring::npos, remembered);
+        const bool asked = c.box == &texts::kLoginNoLongerSecure;
+        EXPECT_EQ(shown[0].caption, AsWide(c.box->caption));
+        EXPECT_TRUE(asked ? shown[0].text.find(where) != std::wstring::npos : shown[0].text == AsWide(c.box->text));
+        EXPECT_EQ(shown[0].type, asked ? UINT(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) : UINT(MB_OK));
         boxes.all.clear();
     }
 }
@@ -166,9 +171,10 @@ TEST_F(WindowsServerLogin, ServesOnlyWhoLoggedInDropsAGuesserListsFromTheRootAnd
     auto app = Server(0, L"2");  // any mode but 0 is the Server
     app->protocol().SetRemoteFolderPath(u"C:\\earlier");  // a folder of an earlier peer
     auto ask = [](SOCKET s, const std::string& m) { return send(s, m.data(), int(m.size()), 0), Receive(s); };
-    SOCKET guesser = Socket(port, false);
+    SOCKET guesser = Socket(port, false, 2);  // from an address of its own: its guesses cost it alone
+    // Each wrong pair makes the next one wait longer; the third ends the connection.
     for (int i = 0; i < 3; ++i) EXPECT_EQ(ask(guesser, "PWqbPW"), "NAK");
-    EXPECT_EQ(Receive(guesser), "") << "room for a fourth guess";
+    EXPECT_EQ(Receive(guesser), "") << "a fourth guess on one connection";
     SOCKET peer = Socket(port, false);  // the Server goes on listening
     const std::string list = "DD" + std::string(folder.path.begin(), folder.path.end());
     EXPECT_EQ(ask(peer, list), "NAK");
@@ -182,4 +188,53 @@ TEST_F(WindowsServerLogin, ServesOnlyWhoLoggedInDropsAGuesserListsFromTheRootAnd
     EXPECT_EQ(Receive(peer), "CUT");
     EXPECT_TRUE(PumpUntil([&] { return !app->window; }, 3000)) << "the window outlived the close";
     for (SOCKET s : {guesser, peer, beside}) closesocket(s);
+}
+
+// A stranger cannot keep the one slot: a connection that is silent gives way to the next, one that began its login
+// keeps it until its time to log in ran out, and then goes.
+TEST_F(WindowsServerLogin, AStrangersConnectionKeepsNoClientOut) {
+    auto app = Server();
+    SOCKET client = INVALID_SOCKET;
+    auto logIn = [&] {  // a Client's login on a new connection: true once it is in
+        SOCKET s = Socket(port, false);
+        const bool in = send(s, "PWqbpw", 6, 0) == 6 && Receive(s) == "ACK";
+        return in ? (client = s, true) : (closesocket(s), Sleep(100), false);
+    };
+    for (const char* stranger : {"", "PWqbxx"}) {
+        SOCKET s = Socket(port, false);
+        ASSERT_TRUE(PumpUntil([&] { return app->connection.PeerPresent(); }));
+        const DWORD start = GetTickCount();
+        if (*stranger) {
+            EXPECT_EQ((send(s, stranger, 6, 0), Receive(s)), "NAK");
+        }
+        ASSERT_TRUE(PumpUntil(logIn, 20000)) << stranger;
+        EXPECT_EQ(Receive(s), "") << stranger;
+        // Silent: replaced soon after 2 s; a wrong login: closed once its 10 s are over, not before.
+        EXPECT_TRUE(*stranger ? GetTickCount() - start >= 9900 : GetTickCount() - start < 9000) << stranger;
+        closesocket(s), closesocket(client);
+        ASSERT_TRUE(PumpUntil([&] { return !app->connection.PeerPresent(); }));
+    }
+}
+
+// A secure login's Server is in the Client's file as soon as the login is done, whatever happens to the Client after:
+// by the name the user gave it and by its address.
+TEST_F(WindowsServerLogin, TheClientKeepsItsSecureServerInItsFileAtOnce) {
+    std::atomic<bool> listening{false}, done{false};
+    std::thread serving([&] {  // a window thread of its own: the Client's login holds this one
+        auto app = Server();
+        listening = true;
+        PumpUntil([&] { return done.load(); }, 60000);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return listening.load(); }));
+    Folder own(L"qb_secure_client");
+    auto client = OpenMainWindow(own.path, {{L"port_no", std::to_wstring(port)}, {L"pc_name", L"1"},
+                                            {L"pc_name_wcs[0].pn", L"LocalHost"}}, false);
+    client->loginId = u"qb", client->loginPw = u"pw";
+    EXPECT_EQ(client->Connect(), StartResult::Started);
+    EXPECT_TRUE(client->protocol().Secure());
+    const std::wstring at = L":" + std::to_wstring(port) + L";";
+    EXPECT_EQ(IniText(own.path, L"secure_peers"), L"127.0.0.1" + at + L"localhost" + at);
+    client->connection.Close();
+    done = true;
+    serving.join();
 }

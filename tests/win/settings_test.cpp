@@ -4,11 +4,6 @@
 
 #include "support.h"
 
-static std::wstring IniText(const std::wstring& in, const wchar_t* key) {
-    wchar_t value[4096] = {};
-    return GetPrivateProfileStringW(L"Quorbel_setting", key, L"", value, 4096, (in + L"\\Quorbel.ini").c_str()), value;
-}
-
 TEST(Settings, TheStoredPairIsKeptProtectedAndOnlyThisUserReadsItBack) {
     Folder folder(L"qb_settings");
     App app(folder.path, false), again(folder.path, false), other(folder.path, false);
@@ -54,4 +49,32 @@ TEST(Settings, TheMainWindowKeepsAMonitorValueOfTwoAndOpensTheManualOfItsFolder)
     RegDeleteTreeW(HKEY_CLASSES_ROOT, L"QuorbelTestPdf");
     RegDeleteTreeW(HKEY_CLASSES_ROOT, L".pdf");
     EXPECT_EQ(ReadBytes(record), std::string(manual.begin(), manual.end()) + "\r\n");
+}
+
+// The first start proposes the date's pair: kept, it is named as such, to the user at once and in a Server's
+// header. Every pair has a salt of its own in the file, also one whose salt was lost.
+TEST(Settings, TheFirstStartWarnsOfTheDatesPairAndAPairIsNeverWithoutItsSalt) {
+    Folder folder(L"qb_first_start");
+    WritePrivateProfileStringW(L"Quorbel_setting", L"ip_mode", L"1", (folder.path + L"\\Quorbel.ini").c_str());
+    Boxes boxes;  // the consent: YES
+    App app(folder.path, false);
+    DriveDialogs([&] { CreateMainWindow(app); }, [](HWND d, int) { Click(d, IDC_IDPW_OK); });  // as proposed
+    ASSERT_EQ(boxes.All().size(), 2u);
+    EXPECT_EQ(boxes.all[1].text, AsWide(quorbel::texts::kProposedPair.text));
+    const std::wstring salt = IniText(folder.path, L"pair_salt");
+    auto isSalt = [](const std::wstring& s) { return s.size() == 32 && s.find_first_not_of(L"0123456789abcdef") > 31; };
+    EXPECT_TRUE(isSalt(salt)) << salt;
+    EXPECT_EQ(IniText(folder.path, L"pair_proposed"), L"1");
+    EXPECT_EQ(Text(app.connectionHeader), std::wstring(L"Server:CLOSE") + AsWide(quorbel::texts::kHeaderProposedPair));
+    app.settings.storedPw.clear();
+    app.ShowConnectionHeader(false);
+    EXPECT_EQ(Text(app.connectionHeader), std::wstring(L"Server:CLOSE") + AsWide(quorbel::texts::kHeaderNoPair));
+    DestroyWindow(app.window);
+    for (MSG quit; PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);) {
+    }
+
+    WritePrivateProfileStringW(L"Quorbel_setting", L"pair_salt", L"0123", (folder.path + L"\\Quorbel.ini").c_str());
+    App again(folder.path, false);
+    LoadSettings(again);
+    EXPECT_TRUE(isSalt(IniText(folder.path, L"pair_salt")) && IniText(folder.path, L"pair_salt") != salt);
 }

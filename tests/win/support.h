@@ -17,11 +17,11 @@ inline const int kWinsockStarted = [] { WSADATA data; return WSAStartup(MAKEWORD
 
 // Every box while it lives: recorded, then answered by `answer` (on the box's own thread) or OK / YES.
 struct Boxes {
-    struct Box { std::wstring text, caption; HWND owner; };
+    struct Box { std::wstring text, caption; HWND owner; UINT type; };
     Boxes() {
         SetMessageBoxHook([this](HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
-            { std::lock_guard<std::mutex> guard(lock); all.push_back({text, caption, owner}); }
-            return answer ? answer({text, caption, owner}) : (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+            { std::lock_guard<std::mutex> guard(lock); all.push_back({text, caption, owner, type}); }
+            return answer ? answer({text, caption, owner, type}) : (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
         });
     }
     ~Boxes() { SetMessageBoxHook(nullptr); }
@@ -114,14 +114,19 @@ inline std::string ReadBytes(const std::wstring& path) {
     std::ifstream file(path.c_str(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
+inline std::wstring IniText(const std::wstring& in, const wchar_t* key) {  // a key of `in`\Quorbel.ini
+    wchar_t value[4096] = {};
+    return GetPrivateProfileStringW(L"Quorbel_setting", key, L"", value, 4096, (in + L"\\Quorbel.ini").c_str()), value;
+}
 
 // A main window started in `folder` (as by "/CMD" unless not `command`); its Quorbel.ini skips the first start's
-// questions, aims a Client at this PC and holds `ini`. It connects only when asked; dropping it ends the window.
+// questions (a pair of the user's own), aims a Client at this PC and holds `ini`. It connects only when asked; dropping it ends the window.
 using IniValues = std::initializer_list<std::pair<const wchar_t*, std::wstring>>;
 inline std::shared_ptr<App> OpenMainWindow(const std::wstring& folder, IniValues ini = {}, bool command = true) {
     const std::wstring file = folder + L"\\Quorbel.ini";
-    for (IniValues values : {IniValues{{L"doui_mode", L"1"}, {L"currentdirectory_r", folder}, {L"ip_no1", L"127"},
-                                       {L"ip_no2", L"0"}, {L"ip_no3", L"0"}, {L"ip_no4", L"1"}}, ini})
+    for (IniValues values : {IniValues{{L"doui_mode", L"1"}, {L"pair_proposed", L"0"}, {L"currentdirectory_r", folder},
+                                       {L"ip_no1", L"127"}, {L"ip_no2", L"0"}, {L"ip_no3", L"0"}, {L"ip_no4", L"1"}},
+                             ini})
         for (const auto& [key, value] : values)
             WritePrivateProfileStringW(L"Quorbel_setting", key, value.c_str(), file.c_str());
     SetCurrentDirectoryW(folder.c_str());

@@ -62,6 +62,11 @@ struct App : ConnectionListener, quorbel::UserSeat {
     // other connection closes almost at once. The milliseconds until then.
     UINT CloseSoon();
     void SaveSettings();
+    // One key of the settings (kSecurePeersKey, kPairSaltKey), written at once.
+    void SaveSetting(const char16_t* key);
+    // The stored pair was set (the first start's registration, "S"): it gets
+    // a new salt, and one that `changed` is no longer the proposed pair.
+    void PairSet(bool changed);
     // Starts the connection as the settings say.
     StartResult Connect();
 
@@ -75,6 +80,7 @@ struct App : ConnectionListener, quorbel::UserSeat {
     bool RetryLookup(int error) override;
     bool RetryConnect(int error) override;
     bool LoginInTheClear(const std::wstring& peer) override;
+    void SecurePeersChanged(const std::string& list) override;
 
     // quorbel::UserSeat (events.cpp).
     void SendFailed(const quorbel::SendFailure& failure) override;
@@ -90,6 +96,7 @@ private:
     void SetConnectionHeader(const std::wstring& text);
     std::mutex headerLock_;
     std::wstring header_;
+    std::wstring headerNote_;  // a Server's note on its stored pair, set with ShowConnectionHeader
     bool headerFast_ = false;
     bool headerSecure_ = false;
 };

@@ -173,14 +173,16 @@ void ConnectionSettings(App& app) {
     IpToolValues ipTool{app.startupFolder, app.settings.companionLaunch, app.companion};
     ConnectionDialogValues values{app.settings, {app.loginId, app.loginPw}, app.peerHostName,
                                   [&ipTool](HWND owner) { RunIpAddressDialog(owner, ipTool); }};
+    const quorbel::u16 id = app.settings.storedId, pw = app.settings.storedPw;
     RunConnectionSettingsDialog(app.window, values);
+    if (app.settings.storedId != id || app.settings.storedPw != pw) app.PairSet(true);
     // Saved whatever closed it: a pair changed with "S" stays changed.
     app.SaveSettings();
     app.ShowConnectionHeader(false);
 }
 
 void Environment(App& app) {
-    EnvironmentValues values{app.settings.monitorRecording, app.settings.loginRequired};
+    EnvironmentValues values{app.settings.monitorRecording, app.settings.loginRequired, app.settings.requireSecure};
     RunEnvironmentDialog(app.window, values);
     app.SaveSettings();
 }

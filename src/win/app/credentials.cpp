@@ -1,11 +1,14 @@
 // The stored ID and PW are written to the settings file only protected with
-// the current Windows user's data protection, as single-line Base64.
+// the current Windows user's data protection, as single-line Base64; each
+// pair set gets a salt of its own from the strong random source.
 #include "win/app/credentials.h"
 
 #include <wincrypt.h>
 
 #include <vector>
 
+#include "core/protocol/login.h"
+#include "crypto/crypto.h"
 #include "win/base/wintext.h"
 
 quorbel::u16 DpapiVault::Protect(quorbel::u16view plain) {
@@ -44,3 +47,5 @@ bool DpapiVault::Unprotect(quorbel::u16view text, quorbel::u16& plain) {
     LocalFree(output.pbData);
     return true;
 }
+
+quorbel::u16 NewPairSalt() { return quorbel::PairSaltText(quorbel::crypto::RandomBytes(quorbel::kServerSaltBytes)); }

@@ -36,10 +36,9 @@ const quorbel::BoxText* LoginFailureBox(quorbel::LoginResult result) {
         case quorbel::LoginResult::PeerClosed: return &texts::kLoginPeerClosed;
         case quorbel::LoginResult::NoAnswer:
         case quorbel::LoginResult::SendFailed: return &texts::kLoginCommunication;
-        // The user said no to the question just now. (This program never
-        // requires a secure session, so its policy never ends with that.)
+        case quorbel::LoginResult::SecureRequired: return &texts::kLoginSecureRequired;
+        // The user said no to the question just now.
         case quorbel::LoginResult::Declined:
-        case quorbel::LoginResult::SecureRequired:
         case quorbel::LoginResult::Accepted:
         case quorbel::LoginResult::Skipped: break;
     }
@@ -78,7 +77,16 @@ bool App::RetryConnect(int error) {
 }
 
 bool App::LoginInTheClear(const std::wstring& peer) {
-    return ShowBox(window, texts::kLoginNoLongerSecure, MB_YESNO, {AsU16View(peer)}) == IDYES;
+    // Enter keeps the pair: "いいえ" is the default.
+    return ShowBox(window, texts::kLoginNoLongerSecure, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2,
+                   {AsU16View(peer)}) == IDYES;
+}
+
+void App::SecurePeersChanged(const std::string& list) {
+    // At once, not with the window's close: a crash or a power cut must not
+    // forget a Server that would then get the pair in the clear unasked.
+    settings.securePeers = FromUtf8(list);
+    SaveSetting(quorbel::kSecurePeersKey);
 }
 
 // ---- The protocol ----

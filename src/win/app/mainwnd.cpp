@@ -36,6 +36,13 @@ constexpr COLORREF kOffline = RGB(255, 255, 255);
 constexpr UINT kCloseAfterCutMs = 1000;
 constexpr UINT kExitAfterCloseMs = 1000;
 
+// A Server's note on its stored pair: none to log in with, or still the date's.
+const wchar_t* PairNote(const quorbel::Settings& s) {
+    if (!s.IsServer()) return L"";
+    if (s.storedId.empty() || s.storedPw.empty()) return AsWide(texts::kHeaderNoPair);
+    return s.pairProposed != 0 ? AsWide(texts::kHeaderProposedPair) : L"";
+}
+
 App* AppOf(HWND window) { return reinterpret_cast<App*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 HWND CreateHeader(HWND parent, int id, int y) {
@@ -83,9 +90,13 @@ void OnCreate(App& app) {
             return;
         }
         app.settings.consent = 1;
+        const quorbel::u16 proposedId = app.settings.storedId, proposedPw = app.settings.storedPw;
         RunIdPwDialog(app.window, IdPwMode::FirstRegistration, {app.settings.storedId, app.settings.storedPw},
                       {app.loginId, app.loginPw});
+        app.PairSet(app.settings.storedId != proposedId || app.settings.storedPw != proposedPw);
         app.SaveSettings();
+        // The date's pair is easily guessed: the user hears so before any Client can try it.
+        if (app.settings.pairProposed != 0) ShowBox(app.window, texts::kProposedPair, MB_OK | MB_ICONWARNING);
     }
     CreateMainChildren(app);
     ListLocalFolder(app.left, app.localHeader, app.settings.localFolder);
@@ -214,6 +225,13 @@ void LoadSettings(App& app) {
         DpapiVault vault;
         quorbel::LoadSettings(ini, vault, {now.wYear, now.wMonth, now.wDay}, app.settings);
     }
+    // A file of an earlier release, or one edited by hand: the pair gets
+    // its salt now, kept at once, so that the Server offers the newest
+    // exchange from its first start on.
+    if (quorbel::PairSaltBytes(app.settings.pairSalt).empty()) {
+        app.settings.pairSalt = NewPairSalt();
+        if (!app.settings.pairSalt.empty()) app.SaveSetting(quorbel::kPairSaltKey);
+    }
 }
 
 void App::SaveSettings() {
@@ -224,6 +242,19 @@ void App::SaveSettings() {
     WinIniSection ini(*file, AsWide(quorbel::kSettingsSection));
     DpapiVault vault;
     quorbel::SaveSettings(ini, vault, settings);
+}
+
+void App::SaveSetting(const char16_t* key) {
+    const auto file = SettingsFile(*this);
+    if (!file) return;
+    WinIniSection ini(*file, AsWide(quorbel::kSettingsSection));
+    DpapiVault vault;
+    quorbel::SaveSettingsKey(ini, vault, settings, key);
+}
+
+void App::PairSet(bool changed) {
+    if (changed) settings.pairProposed = 0;
+    settings.pairSalt = NewPairSalt();
 }
 
 StartResult App::Connect() {
@@ -238,16 +269,16 @@ StartResult App::Connect() {
     values.pw = ToWide(values.server ? settings.storedPw : loginPw);
     values.fastMode = settings.fastMode != 0;
     values.loginRequired = settings.loginRequired != 0;
+    values.requireSecure = settings.requireSecure != 0;
+    values.serverSalt = quorbel::PairSaltBytes(settings.pairSalt);
     values.monitorRecording = settings.monitorRecording;
     values.peerHostName = peerHostName;
-    for (char16_t c : settings.securePeers)
-        if (c < 0x80) values.securePeers.push_back(static_cast<char>(c));
+    values.securePeers = ToUtf8(settings.securePeers);
     if (values.server) return connection.StartServer(values);
     const StartResult result = connection.StartClient(values);
     // A resolved PC name becomes the target address.
     settings.targetAddress = values.address;
     peerHostName = values.peerHostName;
-    settings.securePeers = quorbel::FromAscii(values.securePeers);
     return result;
 }
 
@@ -280,20 +311,28 @@ void App::RefreshStatusBar() {
 void App::SetConnectionHeader(const std::wstring& text) {
     const bool fast = protocol().FastMode();
     const bool secure = protocol().Secure();
+    std::wstring note;
     {
         std::lock_guard<std::mutex> guard(headerLock_);
         header_ = text;
         headerFast_ = fast;
         headerSecure_ = secure;
+        note = headerNote_;
     }
     // Outside the lock: from the receive thread this waits for the window thread.
     if (connectionHeader)
-        SetWindowTextW(connectionHeader,
-                       (text + (fast ? kFastMark : L"") + (secure ? AsWide(quorbel::texts::kHeaderSecure) : L""))
-                           .c_str());
+        SetWindowTextW(connectionHeader, (text + (fast ? kFastMark : L"") +
+                                          (secure ? AsWide(quorbel::texts::kHeaderSecure) : L"") + note)
+                                             .c_str());
 }
 
 void App::ShowConnectionHeader(bool open) {
+    {
+        // Read here, on the window thread, which alone changes the settings:
+        // the receive thread's headers take the note as it was set.
+        std::lock_guard<std::mutex> guard(headerLock_);
+        headerNote_ = PairNote(settings);
+    }
     if (settings.IsServer()) {
         SetConnectionHeader(open ? L"Server:OPEN" : L"Server:CLOSE");
         return;

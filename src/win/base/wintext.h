@@ -25,6 +25,9 @@ public:
     quorbel::u16 FromAnsi(std::string_view bytes) const override;
 };
 const ThreadAnsiCodec& AnsiCodecForThread();
+// UTF-8, for texts of the settings that the core keeps as bytes.
+std::string ToUtf8(quorbel::u16view text);
+quorbel::u16 FromUtf8(std::string_view bytes);
 
 // The text of a window (a control), at most maxChars characters.
 std::wstring WindowText(HWND window, int maxChars);

@@ -102,11 +102,12 @@ struct ConnectionDialogValues {
 DialogAnswer RunConnectionSettingsDialog(HWND owner, ConnectionDialogValues& values);
 
 // ---- Small dialogs and windows -----------------------------------------------------
-// Monitor recording and the Server's login check: OK sets each to 1 or 0,
-// cancel keeps them.
+// Monitor recording, the Server's login check and secure sessions only: OK
+// sets each to 1 or 0, cancel keeps them.
 struct EnvironmentValues {
     int32_t& monitorRecording;
     int32_t& loginRequired;
+    int32_t& requireSecure;
 };
 void RunEnvironmentDialog(HWND owner, EnvironmentValues& values);
 HWND ShowAboutBox(HWND owner);

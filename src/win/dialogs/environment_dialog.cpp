@@ -1,5 +1,6 @@
-// The environment settings dialog: whether the traffic monitors record, and
-// whether the Server serves only connections that logged in.
+// The environment settings dialog: whether the traffic monitors record,
+// whether the Server serves only connections that logged in, and whether
+// either role connects only with secure sessions.
 #include "win/base/dialog_state.h"
 #include "win/dialogs/dialogs.h"
 #include "win/res/resource.h"
@@ -7,10 +8,14 @@
 
 namespace {
 
-constexpr int kChecks[] = {IDC_ENV_RECORD, IDC_ENV_LOGIN_REQUIRED};
+constexpr int kChecks[] = {IDC_ENV_RECORD, IDC_ENV_LOGIN_REQUIRED, IDC_ENV_REQUIRE_SECURE};
 
 int32_t& ValueOf(EnvironmentValues& v, int check) {
-    return check == IDC_ENV_RECORD ? v.monitorRecording : v.loginRequired;
+    switch (check) {
+        case IDC_ENV_RECORD: return v.monitorRecording;
+        case IDC_ENV_LOGIN_REQUIRED: return v.loginRequired;
+        default: return v.requireSecure;
+    }
 }
 
 INT_PTR CALLBACK EnvironmentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

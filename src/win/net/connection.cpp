@@ -14,6 +14,8 @@
 #include "win/base/wintext.h"
 #include "win/net/cryptography.h"
 #include "win/net/peer_link.h"
+#include "win/net/peer_slot.h"
+#include "win/net/secure_peers.h"
 
 namespace {
 
@@ -33,24 +35,6 @@ void CloseSocketNow(SOCKET s) {
     shutdown(s, SD_BOTH);
     closesocket(s);
 }
-
-// The Servers a Client had secure sessions with: the settings' text, each
-// Server known by "a.b.c.d:port" of the address its name resolved to.
-class SecurePeers : public quorbel::SecurePeerMemory {
-public:
-    explicit SecurePeers(ConnectionValues& values) : values_(values) {}
-    std::string Load() override { return values_.securePeers; }
-    void Store(const std::string& list) override { values_.securePeers = list; }
-    std::string Key() {
-        std::string text;
-        for (size_t i = 0; i < 4; ++i) text += std::to_string(values_.address[i] & 0xFF) + (i < 3 ? "." : ":");
-        return text + std::to_string(values_.port & 0xFFFF);
-    }
-    std::vector<std::string> Keys() override { return {Key()}; }
-
-private:
-    ConnectionValues& values_;
-};
 
 }  // namespace
 
@@ -86,8 +70,11 @@ struct Connection::Impl {
     HANDLE thread = nullptr;
     std::atomic<DWORD> threadId{0};
     bool winsockStarted = false;
-    std::atomic<bool> loginRequired{false};  // Server: as the values said at its start
+    // Server: a login comes before anything is served (required, or secure
+    // sessions only), as the values said at its start.
+    std::atomic<bool> loginRequired{false};
     std::atomic<bool> endRequested{false};   // Server: drop the slot being served once its message is done
+    PeerSlot peerSlot;                       // Server: slot 0's login
 
     SOCKET SendTarget() const { return server ? slots[0].load() : socket.load(); }
     bool ReceiveThreadIsClosing() const { return !open && GetCurrentThreadId() == threadId.load(); }
@@ -114,6 +101,12 @@ struct Connection::Impl {
         int free = -1;
         for (int i = 0; i < kPeerSlots && free < 0; ++i)
             if (slots[i].load() == INVALID_SOCKET) free = i;
+        // A stranger's silent connection would keep every Client out: it
+        // gives way to the newcomer.
+        if (free > 0 && loginRequired && peerSlot.GivesWay()) {
+            PeerLeft(0);
+            free = 0;
+        }
         // Every answer goes to the peer in slot 0: while a login is required,
         // a connection beside it could only ride on the peer's login. It is
         // ended at once, as one past the last slot is.
@@ -129,8 +122,12 @@ struct Connection::Impl {
         SendAtOnce(peer);
         slotAddress[free] = address;
         // The peer of the design: a new one logs in (and is listed) afresh,
-        // from C:\ of this side's right pane.
-        if (free == 0) StartPeerConnection();
+        // from C:\ of this side's right pane, its login exchanges passing
+        // the guard as its address's.
+        if (free == 0) {
+            StartPeerConnection();
+            protocol.SetLoginGate(peerSlot.Began(address));
+        }
         slots[free].store(peer);
         listener.PeerHeader(L"Server:Conection:" + SlotAddressText(free));
         // The lowest free slot is taken, so slot 0 is occupied now.
@@ -156,6 +153,7 @@ struct Connection::Impl {
         const quorbel::Origin origin = slot == 0 ? quorbel::Origin::Peer : quorbel::Origin::Beside;
         const int n = recv(slots[slot].load(), protocol.ReceiveSpace(origin),
                            static_cast<int>(protocol.ReceiveSpaceBytes(origin)), 0);
+        if (n > 0 && slot == 0) peerSlot.Heard();
         // The status bar names the slot that spoke last: waiting on the peer
         // alone during an operation is no word from it yet.
         if (open && activeSlot.exchange(slot + 1) != slot + 1) seat.StateChanged();
@@ -172,10 +170,18 @@ struct Connection::Impl {
     void ServeLoop() {
         const SOCKET listening = socket.load();
         while (open) {
+            const bool peer = slots[0].load() != INVALID_SOCKET;
+            // No login in its time: the slot is free for a Client again. The
+            // select below wakes often enough for that.
+            if (peer && loginRequired && peerSlot.TimeIsUp()) {
+                PeerLeft(0);
+                continue;
+            }
             // While an operation with the peer runs, its answer is the next
             // message that matters: wait on slot 0 alone (a select pass per
-            // message costs about as much again as the exchange).
-            if (!protocol.IsWaiting() && slots[0].load() != INVALID_SOCKET) {
+            // message costs about as much again as the exchange). Not for a
+            // peer yet to log in, whose time is counted.
+            if (!protocol.IsWaiting() && peer && (!loginRequired || peerSlot.LoggedIn())) {
                 ReceiveFromSlot(0);
                 continue;
             }
@@ -282,10 +288,16 @@ struct Connection::Impl {
     // this side.
     void PrepareProtocol(bool asServer, const ConnectionValues& values) {
         server = asServer;
-        loginRequired = asServer && values.loginRequired;
+        loginRequired = asServer && (values.loginRequired || values.requireSecure);
         protocol.SetRole(asServer ? quorbel::Role::Server : quorbel::Role::Client);
-        protocol.SetHighestVersion(values.fastMode ? quorbel::kFastVersion : 0);
-        protocol.SetLoginRequired(loginRequired);
+        // A secure session is the fast mode's: secure sessions only win
+        // over a fast mode turned off.
+        protocol.SetHighestVersion(values.fastMode || values.requireSecure ? quorbel::kFastVersion : 0);
+        protocol.SetLoginRequired(asServer && values.loginRequired);
+        // A Client's rule of secure sessions only is its login policy's.
+        protocol.SetSecureRequired(asServer && values.requireSecure);
+        protocol.SetServerSalt(asServer ? values.serverSalt : std::string());
+        protocol.SetLoginGate(nullptr);  // each peer of a Server gets its own
         protocol.SetMonitorRecording(values.monitorRecording);
         StartPeerConnection();
         protocol.BuildLoginText(AsU16View(values.id), AsU16View(values.pw));
@@ -319,9 +331,9 @@ struct Connection::Impl {
         return false;
     }
 
-    // Started when a PC name resolved into `values.address`, else the
-    // user's answer to the failure.
-    StartResult ResolvePeerName(ConnectionValues& values) {
+    // Started when a PC name resolved into `values.address` (`resolved`
+    // is that name, in UTF-8), else the user's answer to the failure.
+    StartResult ResolvePeerName(ConnectionValues& values, std::string& resolved) {
         int lastError = WSAHOST_NOT_FOUND;  // also what no name at all means
         for (const std::wstring& name : values.pcNames) {
             if (name.empty()) continue;
@@ -335,6 +347,7 @@ struct Connection::Impl {
                 const unsigned char* b = reinterpret_cast<const unsigned char*>(&address->sin_addr);
                 for (size_t i = 0; i < 4; ++i) values.address[i] = b[i];
                 FreeAddrInfoW(result);
+                resolved = ToUtf8(AsU16View(name));
                 return StartResult::Started;
             }
             if (result) FreeAddrInfoW(result);
@@ -354,17 +367,36 @@ struct Connection::Impl {
         return listener.RetryConnect(error) ? StartResult::Retry : StartResult::ConnectRefused;
     }
 
+    // A new connection to the Server for the login, in place of the
+    // closed one; on failure everything of the start is released.
+    StartResult ConnectAgain(const sockaddr_in& address) {
+        const SOCKET s = NewSocket();
+        const StartResult connected = s == INVALID_SOCKET ? StartResult::SocketFailed : ConnectToServer(s, address);
+        if (connected != StartResult::Started) {
+            ReleaseFailedStart(s, false);
+            return connected;
+        }
+        socket.store(s);
+        clientSocketNumber = static_cast<long long>(s);
+        return connected;
+    }
+
     // The Client's login as the core's policy leads it, on `socket`, which
     // a fall-back to the plain login replaces with a new connection to
-    // `address`. Started once logged in (or in command mode); otherwise
-    // everything of the start is released.
-    StartResult LogIn(ConnectionValues& values, const sockaddr_in& address) {
-        SecurePeers memory(values);
-        quorbel::ClientLogin login(protocol, memory, {values.commandMode});
+    // `address` (`target` names it as the user gave it, in UTF-8). Started
+    // once logged in (or in command mode); otherwise everything of the
+    // start is released.
+    StartResult LogIn(ConnectionValues& values, const sockaddr_in& address, const std::string& target) {
+        SecurePeers memory(values, listener, target);
+        // The question is always asked: this program has no setting that
+        // chooses the plain login for itself.
+        quorbel::ClientLogin login(protocol, memory, {values.commandMode, values.requireSecure, false});
         char answer[quorbel::kMaxPlainMessageBytes] = {};
+        bool sentHere = false;  // a request went on the connection at hand
         for (quorbel::LoginNext next = login.Start();;) {
             switch (next.step) {
                 case quorbel::LoginStep::Receive: {
+                    sentHere = true;
                     Sleep(next.pauseMs);
                     const SOCKET s = socket.load();
                     const DWORD timeout = static_cast<DWORD>(next.waitMs);
@@ -373,24 +405,26 @@ struct Connection::Impl {
                     break;
                 }
                 case quorbel::LoginStep::Ask: {
-                    // Nothing of the refused connection stays while the question is read.
+                    // Nothing of the connection stays while the question is
+                    // read: a Server gives a silent one a few seconds only.
+                    // Where nothing was sent on it, the plain login goes on a
+                    // new one (after a refused offer the policy connects
+                    // again itself).
                     CloseSocketNow(socket.exchange(INVALID_SOCKET));
-                    const std::string peer = memory.Key();
-                    next = login.Reply(listener.LoginInTheClear(std::wstring(peer.begin(), peer.end())));
+                    const bool yes = listener.LoginInTheClear(memory.Shown());
+                    if (yes && !sentHere) {
+                        const StartResult connected = ConnectAgain(address);
+                        if (connected != StartResult::Started) return connected;
+                    }
+                    next = login.Reply(yes);
                     break;
                 }
                 case quorbel::LoginStep::Reconnect: {
                     CloseSocketNow(socket.exchange(INVALID_SOCKET));
                     Sleep(next.pauseMs);
-                    const SOCKET s = NewSocket();
-                    const StartResult connected =
-                        s == INVALID_SOCKET ? StartResult::SocketFailed : ConnectToServer(s, address);
-                    if (connected != StartResult::Started) {
-                        ReleaseFailedStart(s, false);
-                        return connected;
-                    }
-                    socket.store(s);
-                    clientSocketNumber = static_cast<long long>(s);
+                    const StartResult connected = ConnectAgain(address);
+                    if (connected != StartResult::Started) return connected;
+                    sentHere = false;
                     next = login.Reconnected();
                     break;
                 }
@@ -435,9 +469,11 @@ StartResult Connection::StartClient(ConnectionValues& values) {
         c.settingUp = false;
         return opened;
     }
+    // The Server as the user gave it: the PC name that resolves, or the address.
+    std::string target = AddressText(values.address);
     if (values.usePcName) {
         c.listener.ShowProgress(ClientSetup::LookingUp);
-        const StartResult resolved = c.ResolvePeerName(values);
+        const StartResult resolved = c.ResolvePeerName(values, target);
         c.listener.ShowProgress(ClientSetup::Done);
         if (resolved != StartResult::Started) {
             c.ReleaseFailedStart(s, false);
@@ -465,7 +501,7 @@ StartResult Connection::StartClient(ConnectionValues& values) {
     c.clientSocketNumber = static_cast<long long>(s);
     c.PrepareProtocol(false, values);
     c.socket.store(s);
-    const StartResult loggedIn = c.LogIn(values, address);
+    const StartResult loggedIn = c.LogIn(values, address, target);
     if (loggedIn != StartResult::Started) return loggedIn;
     if (!c.StartReceiveThread(c.socket.load(), Impl::ClientThread)) return StartResult::NoThread;
     c.settingUp = false;
@@ -498,6 +534,7 @@ StartResult Connection::StartServer(const ConnectionValues& values) {
     }
     // The login text is ready before the first peer can ask.
     c.PrepareProtocol(true, values);
+    c.peerSlot.ServerOpens();
     for (auto& slot : c.slots) slot.store(INVALID_SOCKET);
     c.activeSlot = 0;
     if (!c.StartReceiveThread(s, Impl::ServerThread)) return StartResult::NoThread;
@@ -507,8 +544,10 @@ StartResult Connection::StartServer(const ConnectionValues& values) {
 
 void Connection::Close() {
     Impl& c = *impl_;
-    // The receive thread stops at its next return from recv or select.
+    // The receive thread stops at its next return from recv or select, or
+    // from a wait of the login guard.
     c.open = false;
+    c.peerSlot.ServerCloses();
     const SOCKET s = c.socket.exchange(INVALID_SOCKET);
     if (s != INVALID_SOCKET) {
         shutdown(s, SD_BOTH);

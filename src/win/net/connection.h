@@ -51,10 +51,15 @@ public:
     // Client, the user's answers: whether to try again after no PC name
     // resolved (the last lookup's error) or the connect failed (its error),
     // and whether the pair may go in the clear to a Server that had a secure
-    // session before and now offers none (`peer` "a.b.c.d:port").
+    // session before and now offers none (`peer`: the PC name or address as
+    // the user gave it, ":" and the port).
     virtual bool RetryLookup(int error) = 0;
     virtual bool RetryConnect(int error) = 0;
     virtual bool LoginInTheClear(const std::wstring& peer) = 0;
+    // Client: a secure login added its Server to the list of those it had
+    // secure sessions with (ConnectionValues::securePeers, as it is now),
+    // to be kept at once.
+    virtual void SecurePeersChanged(const std::string& list) = 0;
 };
 
 // What a connection needs from the settings, read when it starts.
@@ -70,10 +75,14 @@ struct ConnectionValues {
     // Server: serve a connection only once it logged in, and no further
     // connection beside the peer.
     bool loginRequired = true;
+    // Secure sessions only: a Client never lets the pair go in the clear,
+    // a Server refuses every plain login (and so serves only those).
+    bool requireSecure = false;
+    std::string serverSalt;  // Server: its own salt (kServerSaltBytes); empty: none
     int32_t monitorRecording = 0;  // as read: the monitor rings record while it is 1
     std::wstring peerHostName;  // Client: set from the connected Server when it can be looked up
-    // Client: the Servers it had secure sessions with (see KnowsSecurePeer);
-    // a secure login adds its Server.
+    // Client: the Servers it had secure sessions with (see KnowsSecurePeer),
+    // in UTF-8; a secure login adds its Server.
     std::string securePeers;
 };
 

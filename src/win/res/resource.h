@@ -87,6 +87,7 @@
 #define IDC_ENV_CANCEL          202
 #define IDC_ENV_RECORD          521
 #define IDC_ENV_LOGIN_REQUIRED  522
+#define IDC_ENV_REQUIRE_SECURE  523
 
 // Copy dialog (template 6)
 #define IDC_COPY_CLOSE          201
