@@ -17,6 +17,15 @@ bool AllZero(const char* data, std::size_t length) {
     return data[0] == 0 && std::memcmp(data, data + 1, length - 1) == 0;
 }
 
+// The file open on `fd` is this user's alone: owned, no second name, and
+// writable by no one else. The descriptor is asked, not a name, so a name
+// swapped after the open changes nothing.
+bool OwnedByThisUser(int fd) {
+    struct stat st{};
+    return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && st.st_nlink == 1 &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 }  // namespace
 
 class PosixFiles::Source : public SourceFile {
@@ -43,6 +52,8 @@ public:
         times.lastWrite = ToFileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
         return true;
     }
+
+    bool OwnedHere() const override { return OwnedByThisUser(fd_.Get()); }
 
 private:
     PosixFiles& files_;
@@ -89,6 +100,8 @@ public:
         if (::close(fd_.Release()) != 0) finished = WriteFailed(errno);
         return finished;
     }
+
+    bool OwnedHere() const override { return OwnedByThisUser(fd_.Get()); }
 
 private:
     bool WriteFailed(int error) {

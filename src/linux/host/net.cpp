@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "core/base/limits.h"
 
@@ -28,17 +30,24 @@ constexpr int kSignalGraceMs = 250;
 // How often a send that waits looks whether the peer took anything.
 constexpr int kProgressLookMs = 1000;
 
+// The signals that end waits.
+constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 volatile sig_atomic_t g_signal = 0;
 // The handler writes a byte here; the waits watch the other end.
 int g_wake[2] = {-1, -1};
 
-void OnSignal(int signal) {
-    const int saved = errno;
-    g_signal = signal;
+void Wake() {
     const char byte = 1;
     if (g_wake[1] >= 0 && ::write(g_wake[1], &byte, 1) < 0) {
         // Full: a wake is pending already.
     }
+}
+
+void OnSignal(int signal) {
+    const int saved = errno;
+    g_signal = signal;
+    Wake();
     errno = saved;
 }
 
@@ -54,6 +63,15 @@ void DrainWakes() {
     }
 }
 
+// What a poll that watched the wake as well came to.
+Ready WaitOutcome(int n, const pollfd& wake) {
+    if (wake.revents != 0 || (n < 0 && errno == EINTR)) {
+        DrainWakes();
+        return Ready::Signal;
+    }
+    return n > 0 ? Ready::Yes : Ready::TimedOut;
+}
+
 }  // namespace
 
 void CatchSignals() {
@@ -62,7 +80,7 @@ void CatchSignals() {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a blocked call returns at once
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    for (int signal : kCaughtSignals) sigaction(signal, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -76,12 +94,31 @@ void ForgetCaughtSignal() {
 
 Ready WaitFor(int fd, short events, int milliseconds) {
     pollfd p[2] = {{fd, events, 0}, {g_wake[0], POLLIN, 0}};
-    const int n = ::poll(p, 2, std::max(milliseconds, 0));
-    if (p[1].revents != 0 || (n < 0 && errno == EINTR)) {
-        DrainWakes();
-        return Ready::Signal;
+    return WaitOutcome(::poll(p, 2, std::max(milliseconds, 0)), p[1]);
+}
+
+Ready WaitForAny(pollfd* fds, std::size_t count, int milliseconds) {
+    std::vector<pollfd> p(fds, fds + count);
+    p.push_back({g_wake[0], POLLIN, 0});
+    const int n = ::poll(p.data(), p.size(), std::max(milliseconds, 0));
+    for (std::size_t i = 0; i < count; ++i) fds[i].revents = n > 0 ? p[i].revents : 0;
+    return WaitOutcome(n, p.back());
+}
+
+pid_t ForkWithOwnWake() {
+    sigset_t caught, before;
+    sigemptyset(&caught);
+    for (int signal : kCaughtSignals) sigaddset(&caught, signal);
+    ::sigprocmask(SIG_BLOCK, &caught, &before);
+    const pid_t pid = ::fork();
+    if (pid == 0 && g_wake[0] >= 0) {
+        for (int& end : g_wake) ::close(std::exchange(end, -1));
+        if (::pipe2(g_wake, O_NONBLOCK | O_CLOEXEC) != 0) g_wake[0] = g_wake[1] = -1;
+        else if (g_signal != 0) Wake();
     }
-    return n > 0 ? Ready::Yes : Ready::TimedOut;
+    // A signal held meanwhile is handled now, in each process on its own wake.
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    return pid;
 }
 
 int Listen(const std::string& address, uint16_t& port, std::string& error) {

@@ -3,6 +3,10 @@
 // uses: each has a bound and ends early for a signal.
 #pragma once
 
+#include <poll.h>
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +26,12 @@ enum class Ready { Yes, TimedOut, Signal };
 // Waits up to `milliseconds` for `events` (poll's) on `fd`; with `fd` -1,
 // for the time alone.
 Ready WaitFor(int fd, short events, int milliseconds);
+// The same over several descriptors, each with its revents set.
+Ready WaitForAny(pollfd* fds, std::size_t count, int milliseconds);
+// fork(), with the caught signals held meanwhile: the child gets a wake of
+// its own (it would otherwise share its parent's, and each would take the
+// other's signals), holding a signal caught before the fork. -1 on failure.
+pid_t ForkWithOwnWake();
 
 // ---- Sockets ----
 // A listening socket on `address` (an IPv4 literal, "" for every address),

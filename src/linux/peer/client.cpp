@@ -101,8 +101,10 @@ void Client::OperationEnded(const OperationReport& report) {
     }
     listed_ = listed_ || (report.operation == Operation::List && report.outcome == Outcome::Done);
     if (report.operation == awaitedUntil_ || (report.operation == awaitedFirst_ && report.outcome != Outcome::Done)) {
-        if (report_) laterReports_.push_back(report);
-        else report_ = report;
+        // The cause is taken now: a queued copy may end in the same receive.
+        Ended ended{report, files_->TakeError()};
+        if (report_) laterReports_.push_back(std::move(ended));
+        else report_ = std::move(ended);
     }
 }
 
@@ -129,8 +131,9 @@ int Client::Open() {
     where_ = o_.host + ":" + std::to_string(o_.port);
     if (int code = Connect()) return code;
     protocol_->OnConnectionStarted();
-    SecurePeersFile memory(where_);
-    ClientLogin login(*protocol_, memory, ClientLogin::Policy{o_.cmd, o_.requireSecure});
+    // --plain is the user's yes to the pair in the clear; without it, a
+    // command line asks no question and the answer is no.
+    ClientLogin login(*protocol_, memory_, ClientLogin::Policy{o_.cmd, o_.requireSecure, o_.plain});
     // The last answer: its first bytes tell what answered, when no peer did.
     char answer[kMaxPlainMessageBytes];
     ssize_t received = -1;
@@ -154,7 +157,6 @@ int Client::Open() {
                 break;
             }
             case LoginStep::Ask:
-                // A command line asks no question: --plain is the yes.
                 next = login.Reply(false);
                 break;
             case LoginStep::Reconnect:
@@ -182,6 +184,7 @@ int Client::Connect() {
         return kExitConnection;
     }
     link_->SetSocket(fd_);
+    memory_.Reached(fd_);
     SetReceiveTick(fd_);
     // A Server that stops reading ends a send as silence ends a wait.
     const timeval sendWait{o_.timeout, 0};
@@ -264,7 +267,7 @@ void Client::Expect(Operation first, Operation until) {
     }
 }
 
-OperationReport Client::Await(Progress* progress) {
+Client::Ended Client::Await(Progress* progress) {
     const bool copy = awaitedFirst_ == Operation::Send || awaitedFirst_ == Operation::Receive;
     bool stopping = false, resumed = false;
     const std::chrono::milliseconds timeout(std::chrono::seconds(o_.timeout));
@@ -324,10 +327,10 @@ OperationReport Client::Await(Progress* progress) {
             quietUntil = Clock::now() + timeout;
         }
     }
-    OperationReport report;
+    Ended report;
     report.operation = awaitedFirst_;
     report.outcome = interrupted_ ? Outcome::Stopped : Outcome::Lost;
-    if (report_ && !(interrupted_ && report_->outcome == Outcome::Lost)) report = *report_;
+    if (report_ && !(interrupted_ && report_->outcome == Outcome::Lost)) report = std::move(*report_);
     report_.reset();
     return report;
 }
@@ -346,7 +349,7 @@ int Client::CopyOne(Progress& progress, const std::string& label, uint64_t size,
     } else if (int error = start()) {
         return RequestFailed(error);
     }
-    const OperationReport report = Await(&progress);
+    const Ended report = Await(&progress);
     queueNext_ = nullptr;
     progress.End(report.bytes, report.outcome == Outcome::Done);
     if (ended) *ended = report;
@@ -362,10 +365,8 @@ Client::Presence Client::Look(const u16& path) {
     };
     Expect(Operation::List, Operation::List);
     SpaceFromUnanswered();
-    const OperationReport report =
-        folder.empty() || protocol_->StartListing(folder) != 0 ? OperationReport{} : Await(nullptr);
+    const Ended report = folder.empty() || protocol_->StartListing(folder) != 0 ? Ended{} : Await(nullptr);
     sink_ = nullptr;
-    files_->TakeError();
     if (report.outcome != Outcome::Done || full_) return Presence::Unknown;
     AfterListing();
     if (found) return Presence::Present;
@@ -395,8 +396,8 @@ std::string Client::RefusalText(const std::string& what, const u16* peerPath) {
     }
 }
 
-int Client::Finish(const OperationReport& report, const std::string& what, int& status, const u16* peerPath) {
-    const std::string cause = files_->TakeError();
+int Client::Finish(const Ended& report, const std::string& what, int& status, const u16* peerPath) {
+    const std::string& cause = report.cause;
     switch (report.outcome) {
         case Outcome::Done:
             return kExitDone;
@@ -433,7 +434,7 @@ int Client::ListInto(const u16& folder, const std::string& what, int& status) {
     Expect(Operation::List, Operation::List);
     SpaceFromUnanswered();
     if (int error = protocol_->StartListing(folder)) return RequestFailed(error);
-    const OperationReport report = Await(nullptr);
+    const Ended report = Await(nullptr);
     // A flood keeps the rows the table holds: a listing cut short, not lost.
     return full_ ? kExitDone : Finish(report, what, status);
 }

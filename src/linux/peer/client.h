@@ -19,6 +19,7 @@
 #include "linux/host/link.h"
 #include "linux/peer/options.h"
 #include "linux/peer/progress.h"
+#include "linux/peer/secure_peers.h"
 #include "linux/peer/setup.h"
 #include "linux/peer/waits.h"
 
@@ -29,7 +30,7 @@ constexpr std::size_t kMaxListedRows = kMaxDirRecords;
 
 class Client : public UserSeat, public posix::FilesListener {
 public:
-    explicit Client(const Options& options) : o_(options) {}
+    explicit Client(const Options& options) : o_(options), memory_(options.host, options.port) {}
     int Run();
 
 private:
@@ -39,6 +40,11 @@ private:
         u16 name;
         std::string target;
         uint64_t bytes;
+    };
+    // An operation's end: the core's report, and the local failure that
+    // came with it (a queued copy's own, never that of the copy before it).
+    struct Ended : OperationReport {
+        std::string cause;
     };
 
     // ---- The seat and the files' notes (client.cpp) ----
@@ -74,10 +80,10 @@ private:
     void Expect(Operation first, Operation until);
     // Runs the operation just started until it ends, the connection does,
     // or the peer has been silent or slow for too long.
-    OperationReport Await(Progress* progress);
+    Ended Await(Progress* progress);
     // A refusal of `peerPath` (a copy's file) is told apart by what the
     // peer lists there; without one it is named as a refusal alone.
-    int Finish(const OperationReport& report, const std::string& what, int& status,
+    int Finish(const Ended& report, const std::string& what, int& status,
                const u16* peerPath = nullptr);
     // What one listing of its folder tells of a path the peer refused.
     enum class Presence { Unknown, NoFolder, Absent, Present };
@@ -117,6 +123,7 @@ private:
 
     const Options& o_;
     Setup setup_;
+    SecurePeersFile memory_;
     // Declared before the protocol, which closes its files when it goes.
     std::unique_ptr<posix::PosixLink> link_;
     std::unique_ptr<posix::PosixFiles> files_;
@@ -138,10 +145,10 @@ private:
     std::optional<Clock::time_point> unansweredAt_;  // to a plain peer
     int interrupted_ = 0;
     Operation awaitedFirst_ = Operation::Unknown, awaitedUntil_ = Operation::Unknown;
-    std::optional<OperationReport> report_;
+    std::optional<Ended> report_;
     // The reports of queued copies that ended in the same receive as the
     // one awaited, each for the Await that follows it.
-    std::deque<OperationReport> laterReports_;
+    std::deque<Ended> laterReports_;
     // The next copy, asked for before the current one ended (a copy to the
     // peer once its end record left): `queueNext_` sends its request once
     // the core may (true when it did), and its CopyOne then only waits.

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,8 +49,9 @@ std::string Usage() {
         "  -P, --port N         port to listen on or connect to (serve: 0 picks a free one)\n"
         "  --host H             the Server's name or IPv4 address (default " + d.host + ")\n"
         "  --id ID --pw PW      the login pair (serve: the pair a Client must send)\n"
-        "  --pw-file FILE       the password from the first line of FILE (mode 600); with\n"
-        "                       --id but no password, QUORBEL_PW, else asked on a terminal.\n"
+        "  --pw-file FILE       the password from the first line of FILE or a pipe (mode\n"
+        "                       600); with --id but no password, QUORBEL_PW, else asked on a\n"
+        "                       terminal. Neither the ID nor the password may be empty.\n"
         "                       In cron and scripts use --pw-file or QUORBEL_PW: --pw is\n"
         "                       seen by every user in ps\n"
         "  --cmd                connect without the login, as Quorbel.exe /CMD\n"
@@ -109,9 +112,11 @@ std::string VerbUsage(const std::string& verb) {
 
 namespace {
 
-// A password: the longest first line of a password file that is read, and
-// how long the prompt waits for one typed.
+// A password: the longest first line of a password file that is read, how
+// long a pipe's writer has to give it, and how long the prompt waits for
+// one typed.
 constexpr int kMaxPasswordLineBytes = 1024;
+constexpr int kPasswordPipeMs = 30'000;
 constexpr int kPasswordPromptMs = 300'000;
 
 bool TakePort(const std::string& text, uint16_t& port) {
@@ -159,12 +164,14 @@ bool Fits(Scope scope, const std::string& verb) {
     }
 }
 
-// The first line of a file only its owner can read.
+// The first line of a file or a pipe only its owner can read. A FIFO
+// without a writer neither holds the open nor the read: it gives nothing.
 bool ReadPasswordFile(const std::string& path, std::string& pw, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     struct stat st{};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "cannot read the password file '" + path + "'" + (fd < 0 ? std::string(": ") + std::strerror(errno) : "");
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode))) {
+        error = "cannot read the password file '" + path + "'" +
+                (fd < 0 ? std::string(": ") + std::strerror(errno) : ": neither a file nor a pipe");
         if (fd >= 0) ::close(fd);
         return false;
     }
@@ -174,12 +181,29 @@ bool ReadPasswordFile(const std::string& path, std::string& pw, std::string& err
         return false;
     }
     char text[kMaxPasswordLineBytes];
-    const ssize_t n = ::read(fd, text, sizeof text);
+    std::size_t got = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPasswordPipeMs);
+    pollfd p{fd, POLLIN, 0};
+    while (got < sizeof text && std::memchr(text, '\n', got) == nullptr) {
+        const ssize_t n = ::read(fd, text + got, sizeof text - got);
+        if (n > 0) {
+            got += std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            error = "cannot read the password file '" + path + "': " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        // The end, or a pipe whose writer gave nothing more in time: what came is all.
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (n == 0 || left <= 0 || ::poll(&p, 1, int(left)) <= 0) break;
+    }
     ::close(fd);
-    pw.assign(text, n > 0 ? std::size_t(n) : 0);
-    pw.resize(pw.find_first_of("\r\n") == std::string::npos ? pw.size() : pw.find_first_of("\r\n"));
-    if (pw.empty()) error = "no password in the first line of '" + path + "'";
-    return !pw.empty();
+    pw.assign(text, got);
+    pw.resize(std::min(pw.find_first_of("\r\n"), pw.size()));
+    return true;
 }
 
 // The terminal as it was, for a signal that ends the prompt.
@@ -194,7 +218,10 @@ void RestoreTerminalAndDie(int signal) {
 // Asks on the terminal without echo; a signal leaves the echo on.
 bool PromptPassword(std::string& pw, std::string& error) {
     termios quiet{};
-    if (::tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0) return false;
+    if (::tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0) {
+        error = std::string("cannot ask for the password on the terminal: ") + std::strerror(errno);
+        return false;
+    }
     quiet = g_savedTerminal;
     quiet.c_lflag &= ~tcflag_t(ECHO);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, RestoreTerminalAndDie);
@@ -207,9 +234,9 @@ bool PromptPassword(std::string& pw, std::string& error) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, SIG_DFL);
     std::fputs("\n", stderr);
     pw = text;
-    pw.resize(pw.find_first_of("\r\n") == std::string::npos ? pw.size() : pw.find_first_of("\r\n"));
-    if (!typed || pw.empty()) error = "no password typed";
-    return !pw.empty();
+    pw.resize(std::min(pw.find_first_of("\r\n"), pw.size()));
+    if (!typed) error = "no password typed";
+    return typed;
 }
 
 const char* ShortOption(const std::string& arg) {
@@ -364,13 +391,25 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     } else if (std::count(o.operands.begin(), o.operands.end() - 1, "-") > (o.verb == "put" ? 1 : 0)) {
         error = o.verb == "put" ? "standard input ('-') is one file" : "'-' is no path of the peer";
     }
-    if (!error.empty() || !o.hasLogin || hasPw) return error.empty();
-    if (!pwFile.empty()) return ReadPasswordFile(pwFile, o.pw, error);
-    if (fromEnvironment) {
-        o.pw = fromEnvironment;
-        return true;
+    if (!error.empty() || !o.hasLogin) return error.empty();
+    // A Server takes no login with an empty half, and serves none with one.
+    if (o.id.empty()) {
+        error = "the login ID given with --id is empty";
+        return false;
     }
-    return PromptPassword(o.pw, error);
+    std::string from = "given with --pw";
+    if (!hasPw && !pwFile.empty()) {
+        if (!ReadPasswordFile(pwFile, o.pw, error)) return false;
+        from = "in the first line of '" + pwFile + "'";
+    } else if (!hasPw && fromEnvironment) {
+        o.pw = fromEnvironment;
+        from = "in QUORBEL_PW";
+    } else if (!hasPw) {
+        if (!PromptPassword(o.pw, error)) return false;
+        from = "typed";
+    }
+    if (o.pw.empty()) error = "the password " + from + " is empty";
+    return error.empty();
 }
 
 }  // namespace quorbel::peer

@@ -1,44 +1,62 @@
 #include "linux/peer/secure_peers.h"
 
-#include <sys/stat.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "core/base/limits.h"
+#include "linux/peer/messages.h"
+#include "linux/peer/state.h"
 
 namespace quorbel::peer {
 
 namespace {
 
-// The file's path, "" when neither $XDG_STATE_HOME nor $HOME is known
-// (then nothing is remembered).
+// Told once a run: without the memory a path that drops the offer would
+// meet no question before the pair goes in the clear.
+void Forgotten(const std::string& why) {
+    static bool told = false;
+    if (!std::exchange(told, true)) Error("the Servers of secure sessions are not remembered: " + why);
+}
+
+// The file's path, "" when no folder for it is known (then nothing is
+// remembered).
 std::string FilePath(bool makeFolders) {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    std::string folder;
-    if (state && state[0] == '/') {
-        folder = state;
-    } else if (home && home[0] == '/') {
-        folder = std::string(home) + "/.local";
-        if (makeFolders) ::mkdir(folder.c_str(), 0700);
-        folder += "/state";
-    } else {
-        return std::string();
-    }
-    if (makeFolders) ::mkdir(folder.c_str(), 0700);
-    folder += "/quorbel";
-    if (makeFolders) ::mkdir(folder.c_str(), 0700);
-    return folder + "/secure-peers";
+    const std::string folder = StateFolder(makeFolders);
+    if (folder.empty()) Forgotten("neither $XDG_STATE_HOME nor $HOME nor this user's home folder is known");
+    return folder.empty() ? folder : folder + "/secure-peers";
 }
 
 }  // namespace
+
+void SecurePeersFile::Reached(int socket) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return;
+    const void* address = nullptr;
+    if (peer.ss_family == AF_INET) address = &reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr;
+    if (peer.ss_family == AF_INET6) address = &reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr;
+    char text[INET6_ADDRSTRLEN];
+    if (address && ::inet_ntop(peer.ss_family, address, text, sizeof text)) address_ = text;
+}
+
+std::vector<std::string> SecurePeersFile::Keys() {
+    std::vector<std::string> keys{SecurePeerKey(host_, port_)};
+    if (!address_.empty() && SecurePeerKey(address_, port_) != keys[0]) keys.push_back(SecurePeerKey(address_, port_));
+    return keys;
+}
 
 std::string SecurePeersFile::Load() {
     const std::string path = FilePath(false);
     std::string list;
     if (FILE* f = path.empty() ? nullptr : std::fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
-        list.assign(buffer, n);
+        list.resize(kSecurePeersChars);
+        list.resize(std::fread(list.data(), 1, list.size(), f));
         std::fclose(f);
     }
     return list;
@@ -46,12 +64,15 @@ std::string SecurePeersFile::Load() {
 
 void SecurePeersFile::Store(const std::string& list) {
     const std::string path = FilePath(true);
+    if (path.empty()) return;
     const std::string temporary = path + ".new";
-    FILE* f = path.empty() ? nullptr : std::fopen(temporary.c_str(), "wb");
-    if (!f) return;
-    const bool written = std::fwrite(list.data(), 1, list.size(), f) == list.size();
-    if (std::fclose(f) == 0 && written) std::rename(temporary.c_str(), path.c_str());
-    else std::remove(temporary.c_str());
+    FILE* f = std::fopen(temporary.c_str(), "wb");
+    bool stored = f && std::fwrite(list.data(), 1, list.size(), f) == list.size();
+    stored = (f && std::fclose(f) == 0 && stored && std::rename(temporary.c_str(), path.c_str()) == 0);
+    if (stored) return;
+    const int error = errno;
+    if (f) std::remove(temporary.c_str());
+    Forgotten("cannot write '" + path + "': " + std::strerror(error));
 }
 
 }  // namespace quorbel::peer

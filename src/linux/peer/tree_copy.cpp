@@ -30,6 +30,7 @@ std::string SkipText(TreeSkip reason, std::size_t maxEntries) {
             return "the listing fills the peer's table (" + std::to_string(kMaxListedRows) +
                    " entries): more entries may exist";
         case TreeSkip::Unlisted: return "not copied: it could not be listed";
+        case TreeSkip::Crowded: return "more folders wait than a tree copy keeps: further subfolders left out";
         default: return "left out";
     }
 }

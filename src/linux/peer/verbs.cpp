@@ -264,7 +264,7 @@ int Client::MakeFolder() {
     SpaceFromUnanswered();
     if (int error = protocol_->StartCreateFolder(path)) return RequestFailed(error);
     int status = kExitDone;
-    const OperationReport report = Await(nullptr);
+    const Ended report = Await(nullptr);
     if (int code = Finish(report, o_.operands[0], status)) return code;
     if (status != kExitDone) return status;
     if (listedRows_ == 0) {
