@@ -44,6 +44,9 @@ TEST(LoginGuard, EachFailureDelaysItsSourceAndTheBudgetAll) {
     EXPECT_TRUE(guard.Admit("a", 200, wait) && wait == 0);
     guard.Settle("a", false, 300);
     EXPECT_EQ(guard.PenaltyLeft("a", 300), F::kPenaltyStepMs) << "a login starts the count again";
+    LocalGate hurried{guard, "a", [] { return int64_t(300); }, [](int64_t) { return false; }};
+    EXPECT_FALSE(hurried.AwaitTurn());
+    EXPECT_EQ(guard.PenaltyLeft("a", 300), F::kPenaltyStepMs) << "a connection that cannot wait it out costs nothing";
     // The penalty grows up to its bound and runs down with the time; a
     // source quiet long enough after it starts again at one step.
     int64_t now = 0;

@@ -639,6 +639,12 @@ TEST_F(Pair, AReceivedFileTakesAFreeNameOfItsOwnInAFolderThatExists) {
     EXPECT_EQ(server.host.files[u"C:\\in\\r.$TEMP"].data, "mine");
     EXPECT_EQ(server.host.files[u"C:\\in\\r.txt"].data, Pattern(1200));
     EXPECT_EQ(server.host.files.size(), 2u);
+    // With every temporary name taken by the user's files, the copy is refused and they stay.
+    for (int i = 0; i < kTemporaryNameTries; ++i) server.host.files[TemporaryName(u"C:\\in\\s.txt", i)] = FakeFile{"x", {}};
+    client.protocol.StartCopyTo(u"C:\\r.txt", u"C:\\in\\s.txt");
+    link.Pump();
+    EXPECT_EQ(server.host.files.size(), 2u + kTemporaryNameTries);
+    EXPECT_EQ(server.host.reports.back().outcome, Outcome::Failed);
     // The longest local name: its temporary name just fits as well.
     const u16 longest = u16(253, u'l') + u".abcde";
     client.protocol.StartCopyFrom(u"C:\\in\\r.txt", longest);
@@ -979,6 +985,7 @@ TEST_F(Pair, TheLoginPolicyAsksBeforeThePairGoesInTheClearWhereItWasSecure) {
                   version == 0 ? LoginResult::PeerClosed : LoginResult::NoAnswer);
     }
     EXPECT_EQ(ClientLogin(alone.protocol, none, {true}).Start().result, LoginResult::Skipped);
+    EXPECT_EQ(ClientLogin(alone.protocol, none, {true, true}).Start().result, LoginResult::SecureRequired);
 }
 
 TEST_F(Pair, FastCopiesMoveMebibyteBlocksBothWays) {

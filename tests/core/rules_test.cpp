@@ -362,9 +362,9 @@ TEST(TreePlan, DepthFirstLeavingOutWhatItMayNotCopy) {
     EXPECT_TRUE(rows({{u"..", 0}, {u"d:\\", 2}, {u"a.txt", 8}, {u"sub", 1}, {u"a/b", 8}, {u"odd", 42}}));
     EXPECT_EQ(TreeSteps(plan), "make ;");
     EXPECT_EQ(TreeSteps(plan), "copy a.txt;skip a/b!3;skip odd!2;list sub;");
-    EXPECT_TRUE(rows({{u"..", 1}, {u"long_name.txt", 7}, {u"deep", 1}, {u"e", 1}}));
+    EXPECT_TRUE(rows({{u"..", 1}, {u"long_name.txt", 7}, {u"eight.tx", 7}, {u"deep", 1}, {u"e", 1}}));
     EXPECT_EQ(TreeSteps(plan), "make sub;");
-    EXPECT_EQ(TreeSteps(plan), "skip sub\\..!3;skip sub\\long_name.txt!4;list sub\\deep;");
+    EXPECT_EQ(TreeSteps(plan), "skip sub\\..!3;skip sub\\long_name.txt!4;copy sub\\eight.tx;list sub\\deep;");
     rows({}, false);
     EXPECT_EQ(TreeSteps(plan), "skip sub\\deep!6;list sub\\e;");
     // A full listing: what it holds is copied, the folder named first; a row past it is not taken.
@@ -373,7 +373,7 @@ TEST(TreePlan, DepthFirstLeavingOutWhatItMayNotCopy) {
     std::string copies;
     for (char c = '1'; c <= '7'; ++c) copies += std::string("copy sub\\e\\") + c + ";";
     EXPECT_EQ(TreeSteps(plan), "skip sub\\e!5;" + copies + "done ;");
-    EXPECT_EQ(std::tuple(plan.Files(), plan.Folders(), plan.Skipped(TreeSkip::BadName)), std::tuple(8, 3, 2));
+    EXPECT_EQ(std::tuple(plan.Files(), plan.Folders(), plan.Skipped(TreeSkip::BadName)), std::tuple(9, 3, 2));
 
     // A local folder: links and special files left out; a folder not made is not entered.
     TreePlan local(100, kMaxTreeFolderEntries);

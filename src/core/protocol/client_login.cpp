@@ -33,7 +33,8 @@ bool ClientLogin::HadSecureSession() {
 }
 
 LoginNext ClientLogin::Start() {
-    if (policy_.commandMode) return Done(LoginResult::Skipped);
+    // The command mode never logs in, so it can never be secure.
+    if (policy_.commandMode) return Done(policy_.secureRequired ? LoginResult::SecureRequired : LoginResult::Skipped);
     // Set to the plain login: the pair would go at once.
     if (version_ == 0) return BeforePlain(false);
     return Send();

@@ -102,9 +102,14 @@ int64_t LoginGuard::PenaltyLeft(const std::string& source, int64_t nowMs) const 
 }
 
 bool LocalGate::AwaitTurn() {
+    // The source's penalty runs out before it is admitted: a connection that
+    // cannot wait that long ends unanswered and costs nothing more.
     int64_t wait = 0;
-    while (!guard_.Admit(source_, now_(), wait))
-        if (!sleep_(kAskAgainMs)) return false;
+    for (;;) {
+        const int64_t penalty = guard_.PenaltyLeft(source_, now_());
+        if (penalty == 0 && guard_.Admit(source_, now_(), wait)) break;
+        if (!sleep_(penalty > 0 ? penalty : kAskAgainMs)) return false;
+    }
     if (wait > 0 && !sleep_(wait)) {
         // Never answered: it did not log in.
         guard_.Settle(source_, false, now_());
