@@ -169,6 +169,11 @@ int wmain(int argc, wchar_t** argv) {
     std::thread serverThread([&] {
         server = OpenMainWindow(L"C:\\QuorbelServer", {{L"currentdirectory_r", L"C:\\共有\\設計資料"}, {L"ip_mode", L"1"}},
                                 false);
+        // The header while the first start's pair is kept, then with the pair changed.
+        server->settings.pairProposed = 1;
+        server->ShowConnectionHeader(false);
+        Capture(server->window, L"server_proposed_pair");
+        server->settings.pairProposed = 0;
         server->settings.storedId = u"tanaka", server->settings.storedPw = u"Sakura2026";
         server->ShowConnectionHeader(false);
         Command(*server, IDM_CONN_SETTINGS, [](HWND d, int ordinal) {
@@ -261,6 +266,6 @@ int wmain(int argc, wchar_t** argv) {
         std::filesystem::remove_all(folder, ignored);
     for (const auto& box : boxes.All())
         std::fwprintf(stderr, L"unexpected box: %ls: %ls\n", box.caption.c_str(), box.text.c_str());
-    if (g_pictures != 23) std::fprintf(stderr, "screenshots: %d pictures taken, not 23\n", g_pictures);
-    return boxes.All().empty() && g_pictures == 23 ? 0 : 1;
+    if (g_pictures != 24) std::fprintf(stderr, "screenshots: %d pictures taken, not 24\n", g_pictures);
+    return boxes.All().empty() && g_pictures == 24 ? 0 : 1;
 }
