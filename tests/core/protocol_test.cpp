@@ -1454,6 +1454,9 @@ TEST_F(Pair, HostileFramesEndTheConnectionAndWriteNothing) {
     point.server->protocol.BuildLoginText(u"i", u"p");
     point.server->protocol.Receive((std::string("PW\0QBX5", 7) + std::string(65, 'X')).data(), 72);
     EXPECT_TRUE(point.server->host.stretched.empty() && point.server->host.sent.back() == "NAK");
+    // The newest offer is the marker alone: with anything after it, refused as well.
+    point.server->protocol.Receive("PW\0QBX6x", 8);
+    EXPECT_TRUE(point.server->host.stretched.empty() && point.server->host.sent.back() == "NAK");
 
     // A request held while a copy is served, followed by data out of turn:
     // both refused, and nothing of that data written.
