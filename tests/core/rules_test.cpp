@@ -508,13 +508,30 @@ TEST(CopyBatch, OverwriteChoicesTreesAndWhatBecameOfEach) {
 }
 
 TEST(CopyBatch, ComparisonsAndAmountsAtTheirEdges) {
+    // The skip rules, --update's shared with "only if older": what each leaves of an existing file.
+    auto skips = [](SkipRule rule, const PaneRow& source, const PaneRow& there, int64_t window = 0) {
+        const Comparison c = CompareExisting(source, there, window);
+        return Skips(rule, &c);
+    };
+    const int64_t second = kFileTimeTicksPerSecond;
+    using W = SkipWhy;
+    EXPECT_EQ(skips(SkipRule::Update, ExactRow(u"f", 5, 100), ExactRow(u"f", 7, 100)), W::None) << "same time, other size";
+    EXPECT_EQ(skips(SkipRule::Update, ExactRow(u"f", 5, 100), ExactRow(u"f", 5, 100)), W::SameSizeAndTime);
+    EXPECT_EQ(skips(SkipRule::Update, ExactRow(u"f", 5, 100), ExactRow(u"f", 5, 101)), W::Newer);
+    EXPECT_EQ(skips(SkipRule::Update, ExactRow(u"f", 5, 101), ExactRow(u"f", 9, 100)), W::None) << "older";
+    EXPECT_EQ(skips(SkipRule::Update, ExactRow(u"f", 5, 100), ExactRow(u"f", 5, 100 + 2 * second), 2 * second),
+              W::SameSizeAndTime);
+    EXPECT_EQ(skips(SkipRule::Update, ExactRow(u"f", 5, 100), ExactRow(u"f", 5, 101 + 2 * second), 2 * second), W::Newer);
+    EXPECT_EQ(skips(SkipRule::SameSizeAndTime, ExactRow(u"f", 5, 100 + 2 * second), ExactRow(u"f", 5, 99), 2 * second),
+              W::None);
     // Same minute, other size: a listing cannot tell which is older, so the existing one is not.
-    bool toTheMinute = false;
-    EXPECT_EQ(int(CompareExisting(BatchRow(u"f", u"2024/01/01 10:00", u"5"), BatchRow(u"f", u"2024/01/01 10:00", u"7"),
-                                  toTheMinute)),
-              int(Existing::NotOlder));
-    // Exact rows of the same time: not older either, whatever their sizes.
-    EXPECT_EQ(int(CompareExisting(ExactRow(u"f", 5, 100), ExactRow(u"f", 7, 100), toTheMinute)), int(Existing::NotOlder));
+    EXPECT_EQ(skips(SkipRule::Update, BatchRow(u"f", u"2024/01/01 10:00", u"5"), BatchRow(u"f", u"2024/01/01 10:00", u"7")),
+              W::Newer);
+    EXPECT_EQ(skips(SkipRule::SizeOnly, ExactRow(u"f", 5, 1), ExactRow(u"f", 5, 999)), W::SameSize);
+    EXPECT_EQ(skips(SkipRule::SizeOnly, ExactRow(u"f", 5, 1), ExactRow(u"f", 6, 1)), W::None);
+    EXPECT_EQ(skips(SkipRule::IgnoreExisting, ExactRow(u"f", 5, 1), ExactRow(u"f", 6, 9)), W::Exists);
+    EXPECT_EQ(skips(SkipRule::None, ExactRow(u"f", 5, 1), ExactRow(u"f", 5, 1)), W::None);
+    EXPECT_EQ(Skips(SkipRule::IgnoreExisting, nullptr), W::None) << "nothing there";
     // A file of the largest size a copy may move goes.
     CopyBatch edge(true, u"C:\\here", u"D:\\peer", 1000, 4, false);
     edge.Add(ExactRow(u"f", 1000, 1));

@@ -927,6 +927,14 @@ TEST_F(PeerTest, CopiesFolderTreesBothWays) {
         EXPECT_EQ(std::distance(fs::directory_iterator(srv_ / "in" / "tree" / "big"), {}), 1100);
         EXPECT_EQ(std::distance(fs::directory_iterator(back / "tree" / "big"), {}), plain ? 1021 : 1100);
         EXPECT_FALSE(fs::exists(srv_ / "in" / "tree" / "out") || fs::exists(back / "tree" / "fifo"));
+        // Again, with rsync's rules: what is there stays, and the summary says why.
+        const Result same = Client({"put", "-r", "--skip-same", tree, "C:\\in"});
+        EXPECT_NE(same.err.find(": 0 copied, 9 left as they were (9 of the same size and time)"), npos) << same.err;
+        Write(back / "tree" / "zero.bin", "mine");  // newer than the peer's, and of another size
+        const Result update = Client({"get", "-r", "-u", "C:\\in\\tree", back});
+        EXPECT_NE(update.err.find(": 0 copied, 9 left as they were (1 newer there, 8 of the same size and time)"), npos)
+            << update.err;
+        EXPECT_EQ(Read(back / "tree" / "zero.bin"), "mine");
         EXPECT_EQ(StopServer(), 0);
         fs::remove_all(srv_ / "in");
         fs::remove_all(back);

@@ -41,6 +41,10 @@ inline u16 FromAscii(std::string_view s) {
 
 // _wcsicmp in the "C" locale: folds A-Z only, compares unsigned code units.
 int CompareNoCase(u16view a, u16view b);
+// Names ordered as Windows compares them, for the maps of a folder's entries.
+struct NoCaseLess {
+    bool operator()(const u16& a, const u16& b) const { return CompareNoCase(a, b) < 0; }
+};
 
 // _wtoi: optional white space, optional sign, digits up to the first
 // non-digit; no digit gives 0. Saturates instead of overflowing.

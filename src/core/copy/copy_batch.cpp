@@ -33,7 +33,6 @@ BatchStep Step(BatchAction action, u16 source, u16 destination, uint64_t bytes =
     return step;
 }
 
-u16 SizeText(const PaneRow& row) { return row.exact ? FormatSizeText(row.bytes) : row.size; }
 
 EntryNote NoteOf(TreeSkip reason) {
     switch (reason) {
@@ -50,18 +49,6 @@ EntryNote NoteOf(TreeSkip reason) {
 }
 
 }  // namespace
-
-Existing CompareExisting(const PaneRow& source, const PaneRow& destination, bool& toTheMinute) {
-    toTheMinute = !(source.exact && destination.exact);
-    if (!toTheMinute) {
-        if (source.bytes == destination.bytes && source.lastWriteTime == destination.lastWriteTime) return Existing::Same;
-        return destination.lastWriteTime < source.lastWriteTime ? Existing::Older : Existing::NotOlder;
-    }
-    // "2024/03/05 09:07" orders as it reads; an unknown time is never older.
-    if (source.date.empty() || destination.date.empty()) return Existing::NotOlder;
-    if (source.date == destination.date && SizeText(source) == SizeText(destination)) return Existing::Same;
-    return destination.date < source.date ? Existing::Older : Existing::NotOlder;
-}
 
 CopyBatch::CopyBatch(bool toPeer, u16view sourceFolder, u16view destinationFolder, uint64_t maxCopyBytes,
                      std::size_t peerListingRows, bool confirmByListing)
@@ -267,15 +254,14 @@ BatchStep CopyBatch::FileStep(u16view below, int entry) {
     PaneRow unknown;
     unknown.name = u16(FileNameOf(below));
     const PaneRow& there = existing == destinationRows_.end() ? unknown : existing->second;
-    bool toTheMinute = false;
-    const Existing how = CompareExisting(fileRow_, there, toTheMinute);
-    if (how == Existing::Same) {
+    const Comparison how = CompareExisting(fileRow_, there);
+    if (Skips(SkipRule::SameSizeAndTime, &how) != SkipWhy::None) {
         // Already there: nothing to move, and nothing to ask.
         EndFile(entry, EntryState::Skipped, EntryNote::AlreadyThere, step.bytes);
         return BatchStep();
     }
-    older_ = how == Existing::Older;
-    step.toTheMinute = toTheMinute;
+    replaces_ = Skips(SkipRule::Update, &how) == SkipWhy::None;
+    step.toTheMinute = how.toTheMinute;
     step.incoming = fileRow_;
     step.existing = there;
     if (always_ == OverwriteChoice::Ask) {
@@ -291,7 +277,7 @@ BatchStep CopyBatch::Apply(OverwriteChoice choice, BatchStep step) {
         case OverwriteChoice::Ask:
         case OverwriteChoice::Replace: return step;
         case OverwriteChoice::ReplaceIfOlder:
-            if (older_) return step;
+            if (replaces_) return step;
             EndFile(step.entry, EntryState::Skipped, EntryNote::NotOlder, step.bytes);
             break;
         case OverwriteChoice::Skip: EndFile(step.entry, EntryState::Skipped, EntryNote::ByUser, step.bytes); break;

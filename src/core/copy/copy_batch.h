@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/base/catalogue.h"
+#include "core/copy/skip_rule.h"
 #include "core/copy/tree_plan.h"
 #include "core/protocol/seat.h"
 
@@ -139,10 +140,7 @@ private:
     bool ListingFull(std::size_t rows) const;  // a path of the current tree as the list names it
 
     // A listing's rows by name, as Windows compares them.
-    struct NoCase {
-        bool operator()(const u16& a, const u16& b) const { return CompareNoCase(a, b) < 0; }
-    };
-    using Rows = std::map<u16, PaneRow, NoCase>;
+    using Rows = std::map<u16, PaneRow, NoCaseLess>;
 
     const bool toPeer_;
     const u16 sourceFolder_, destinationFolder_;
@@ -167,7 +165,7 @@ private:
     TreeStep treeStep_;   // the plan's step held back while a folder's files are confirmed
     bool treeStepHeld_ = false;
     PaneRow fileRow_;     // the source row of the file at hand
-    bool older_ = false;  // the file at hand exists and is older
+    bool replaces_ = false;  // "only if older" replaces the file at hand
     OverwriteChoice always_ = OverwriteChoice::Ask;
     struct Unconfirmed {
         int entry;
@@ -183,12 +181,6 @@ private:
     uint64_t bytesKnown_ = 0, bytesEnded_ = 0;
     bool finished_ = false, stopped_ = false, cancelled_ = false;
 };
-
-// How an existing file compares with the one to be copied: the same (size
-// and time), older, or not older. Exact values where both rows have them,
-// else the listing's texts (the time to the minute).
-enum class Existing { Same, Older, NotOlder };
-Existing CompareExisting(const PaneRow& source, const PaneRow& destination, bool& toTheMinute);
 
 // What the list shows of an entry, and the summary at the end: the counts,
 // then what failed and what was skipped, each with its reason, at most

@@ -49,10 +49,13 @@ TreeStep TreePlan::Next() {
             }
             if (nextItem_ < items_.size()) {
                 Item item = std::move(items_[nextItem_++]);
-                u16 path = item.name.empty() ? folder_ : folder_.empty() ? item.name : folder_ + u"\\" + item.name;
+                const u16& name = item.row.name;
+                u16 path = name.empty() ? folder_ : folder_.empty() ? name : folder_ + u"\\" + name;
                 if (item.reason != TreeSkip::None) return Emit(TreeAction::Skip, std::move(path), item.reason);
                 ++files_;
-                return Emit(TreeAction::CopyFile, std::move(path), TreeSkip::None, item.bytes);
+                TreeStep step = Emit(TreeAction::CopyFile, std::move(path), TreeSkip::None, item.bytes);
+                step.row = std::move(item.row);
+                return step;
             }
             items_.clear();
             nextItem_ = 0;
@@ -83,7 +86,8 @@ TreeStep TreePlan::Next() {
     return TreeStep();
 }
 
-void TreePlan::Take(u16view name, Kind kind, uint64_t bytes) {
+void TreePlan::Take(PaneRow row, Kind kind, uint64_t bytes) {
+    const u16view name = row.name;
     ++entries_;
     full_ = entries_ >= maxEntries_;
     if (kind == Kind::Ignored) return;
@@ -92,7 +96,7 @@ void TreePlan::Take(u16view name, Kind kind, uint64_t bytes) {
     const std::size_t length = folder_.size() + (folder_.empty() ? 0 : 1) + name.size();
     if (reason == TreeSkip::None && length > room_) reason = TreeSkip::TooLong;
     if (kind != Kind::Folder || reason != TreeSkip::None) {
-        items_.push_back({u16(name), reason, bytes});
+        items_.push_back({std::move(row), reason, bytes});
     } else if (waitingFolders_ < kMaxWaitingFolders && waitingChars_ + name.size() <= kMaxWaitingChars) {
         subfolders_.names += name;
         subfolders_.ends.push_back(uint32_t(subfolders_.names.size()));
@@ -100,7 +104,7 @@ void TreePlan::Take(u16view name, Kind kind, uint64_t bytes) {
         waitingChars_ += name.size();
     } else if (!std::exchange(crowded_, true)) {
         // Named once, as the folder it concerns.
-        items_.push_back({u16(), TreeSkip::Crowded, 0});
+        items_.push_back({PaneRow(), TreeSkip::Crowded, 0});
     }
 }
 
@@ -111,7 +115,7 @@ bool TreePlan::AddRow(const PaneRow& row) {
     if ((row.image == kImageDot && IsDotEntry(row.name)) || IsDriveImage(row.image)) kind = Kind::Ignored;
     else if (row.image == kImageFolder) kind = Kind::Folder;
     else if (row.image >= kImageCompressed && row.image <= kImageFile) kind = Kind::File;
-    Take(row.name, kind, 0);
+    Take(row, kind, 0);
     return entries_ < maxEntries_;
 }
 
@@ -122,7 +126,7 @@ bool TreePlan::AddEntry(const FolderEntry& entry) {
     else if (entry.attributes & kAttrReparsePoint) kind = Kind::Link;
     else if (entry.attributes & kAttrDevice) kind = Kind::Special;
     else if (entry.attributes & kAttrDirectory) kind = Kind::Folder;
-    Take(entry.name, kind, entry.sizeOnDisk);
+    Take(EntryRow(entry), kind, entry.sizeOnDisk);
     return entries_ < maxEntries_;
 }
 
@@ -131,7 +135,7 @@ void TreePlan::EndListing(bool listed) {
     phase_ = Phase::Listed;
     listed_ = listed;
     // Said first, so that what follows is read as part of a folder that may hold more.
-    if (full_) items_.insert(items_.begin(), Item{u16(), TreeSkip::Incomplete, 0});
+    if (full_) items_.insert(items_.begin(), Item{PaneRow(), TreeSkip::Incomplete, 0});
 }
 
 void TreePlan::DropSubfolders() {

@@ -49,6 +49,7 @@ struct TreeStep {
     u16 path;
     TreeSkip reason = TreeSkip::None;
     uint64_t bytes = 0;  // a local file's size (a peer's listing gives it only roughly)
+    PaneRow row;         // CopyFile: the file as its listing gave it, for a rule that compares it
 };
 
 // Characters a path below `top` may take so that top, "\" and it fit kMaxPath.
@@ -84,11 +85,11 @@ public:
 
 private:
     enum class Kind { Ignored, File, Folder, Link, Special };
-    void Take(u16view name, Kind kind, uint64_t bytes);
+    void Take(PaneRow row, Kind kind, uint64_t bytes);
     TreeStep Emit(TreeAction action, u16 path, TreeSkip reason = TreeSkip::None, uint64_t bytes = 0);
 
     struct Item {
-        u16 name;
+        PaneRow row;      // its name, and a file's listing
         TreeSkip reason;  // None for a file
         uint64_t bytes;
     };

@@ -96,6 +96,15 @@ bool PosixFiles::FolderExists(u16view path) {
     return Refuse("no-such-folder");
 }
 
+std::optional<FolderEntry> PosixFiles::LocalFile(u16view path) {
+    Place place;
+    struct stat st{};
+    if (!Resolve(path, place) || ::fstatat(place.folder.Get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return EntryOf(u16(FileNameOf(path)), st);
+}
+
 bool PosixFiles::RemoveFile(u16view path) {
     Place place;
     if (!Resolve(path, place)) return false;

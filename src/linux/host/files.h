@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -13,7 +14,12 @@
 #include "linux/host/codec.h"
 #include "linux/host/path_map.h"
 
+struct stat;
+
 namespace quorbel::posix {
+
+// An entry as a listing gives it, of what fstatat said of it.
+FolderEntry EntryOf(u16 name, const struct stat& st);
 
 class FilesListener {
 public:
@@ -48,6 +54,9 @@ public:
     // (kAttrReparsePoint, kAttrDevice), sizes exact. Names that are not
     // UTF-8 are counted in `unnamed`. False when the folder cannot be read.
     bool ListLocalTree(u16view path, const std::function<bool(const FolderEntry&)>& visit, int& unnamed);
+    // The local regular file `path` as a listing gives it; none where no
+    // such file has that name (a link is not followed).
+    std::optional<FolderEntry> LocalFile(u16view path);
     // The cause of the last local failure, naming the path; emptied by reading.
     std::string TakeError() { return std::exchange(error_, std::string()); }
     // The word for why this side answered "NAK", where the drives decided

@@ -15,8 +15,6 @@
 
 namespace quorbel::posix {
 
-namespace {
-
 FolderEntry EntryOf(u16 name, const struct stat& st) {
     FolderEntry entry;
     entry.name = std::move(name);
@@ -33,6 +31,8 @@ FolderEntry EntryOf(u16 name, const struct stat& st) {
     entry.lastWriteTime = ToFileTime(st.st_mtim.tv_sec, uint32_t(st.st_mtim.tv_nsec));
     return entry;
 }
+
+namespace {
 
 // The search of one served folder: what the peer can name and copy, its
 // "." and ".." first unless it is a drive's own folder, as on Windows.

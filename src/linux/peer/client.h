@@ -6,11 +6,13 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/copy/skip_rule.h"
 #include "core/copy/tree_plan.h"
 #include "core/protocol/client_login.h"
 #include "core/protocol/protocol.h"
@@ -120,6 +122,9 @@ private:
     int ListTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step, int& status);
     int MakeTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step, const std::string& localTop,
                        posix::PathMap& tree, int& status);
+    // What the skip rule does with the file of `step`, against the local
+    // file (get) or the row of the peer's listing of its folder (put).
+    SkipWhy SkipsFile(const TreeStep& step);
 
     const Options& o_;
     Setup setup_;
@@ -154,6 +159,8 @@ private:
     // the core may (true when it did), and its CopyOne then only waits.
     std::function<bool()> queueNext_;
     bool nextQueued_ = false;
+    // put -r with a skip rule: the files of the peer's folder at hand, by name as Windows compares them.
+    std::map<u16, PaneRow, NoCaseLess> there_;
 };
 
 }  // namespace quorbel::peer

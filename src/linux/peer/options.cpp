@@ -76,6 +76,14 @@ std::string Usage() {
         "  -q, --quiet          no progress, no log, errors only (serve: and failed logins)\n"
         "  -v, --verbose        the steps of the connection and the login as well\n"
         "  --name NAME          put: the file's name on the peer (needed with '-')\n"
+        "  -u, --update         get -r, put -r: leave a file that is newer on the receiving\n"
+        "                       side, or of the same time and size\n"
+        "  --ignore-existing    get -r, put -r: leave every file that exists there\n"
+        "  --size-only          get -r, put -r: leave a file of the same size there\n"
+        "  --skip-same          get -r, put -r: leave a file of the same size and last-write\n"
+        "                       time there\n"
+        "  --modify-window S    with --update and --skip-same: times S seconds apart count\n"
+        "                       as the same (2 for FAT)\n"
         "  --tsv                ls: tab-separated name, date, size, kind; in the fast mode\n"
         "                       name, last-write time (UTC, 2026-12-07T14:01:03.1234567Z),\n"
         "                       size in bytes (files only), kind\n"
@@ -124,6 +132,16 @@ bool TakePort(const std::string& text, uint16_t& port) {
     const long value = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || value < 0 || value > 65535) return false;
     port = static_cast<uint16_t>(value);
+    return true;
+}
+
+// The rule of one of the skip options; false for a second one.
+bool TakeSkipRule(const std::string& option, SkipRule& rule) {
+    if (rule != SkipRule::None) return false;
+    rule = option == "--update"            ? SkipRule::Update
+           : option == "--ignore-existing" ? SkipRule::IgnoreExisting
+           : option == "--size-only"       ? SkipRule::SizeOnly
+                                           : SkipRule::SameSizeAndTime;
     return true;
 }
 
@@ -245,6 +263,7 @@ const char* ShortOption(const std::string& arg) {
     if (arg == "-q") return "--quiet";
     if (arg == "-v") return "--verbose";
     if (arg == "-P") return "--port";
+    if (arg == "-u") return "--update";
     return nullptr;
 }
 
@@ -306,6 +325,14 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--plain") ok = flag(o.plain);
         else if (arg == "--require-secure") ok = flag(o.requireSecure);
         else if (arg == "--no-resume") ok = flag(o.noResume);
+        else if (arg == "--update" || arg == "--ignore-existing" || arg == "--size-only" || arg == "--skip-same") {
+            ok = !inlineValue && scoped(Scope::Copy);
+            if (ok && !TakeSkipRule(arg, o.skip)) {
+                error = "give one of --update, --ignore-existing, --size-only and --skip-same";
+                return false;
+            }
+        } else if (arg == "--modify-window")
+            ok = needValue() && TakeSeconds(value, o.modifyWindow) && scoped(Scope::Copy);
         else if (arg == "--quiet") ok = flag(o.quiet);
         else if (arg == "--verbose") ok = flag(o.verbose);
         else if (arg == "--name") ok = needValue() && !value.empty() && (o.name = value, scoped(Scope::Put));
@@ -380,6 +407,10 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "give the login pair (--id ID --pw PW) or --cmd";
     } else if (o.port == 0) {
         error = "port 0 is only for serve";
+    } else if (o.skip != SkipRule::None && !o.recursive) {
+        error = "--update, --ignore-existing, --size-only and --skip-same go with -r";
+    } else if (o.modifyWindow > 0 && o.skip != SkipRule::Update && o.skip != SkipRule::SameSizeAndTime) {
+        error = "--modify-window goes with --update or --skip-same";
     } else if (o.recursive && o.operands.size() != 2) {
         error = "-r takes one folder and a destination";
     } else if (wanted == 1 ? o.operands.size() != 1 : o.operands.size() < 2) {

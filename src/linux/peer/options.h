@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/base/limits.h"
+#include "core/copy/skip_rule.h"
 
 namespace quorbel::peer {
 
@@ -24,6 +25,8 @@ struct Options {
     bool requireSecure = false;        // no plain login: serve refuses it, a Client never falls back
     bool recursive = false;            // get -r, put -r: a folder with its whole tree
     bool noResume = false;             // a cut copy starts over; its partial file is removed
+    SkipRule skip = SkipRule::None;    // get -r, put -r: which existing files are left as they are
+    int modifyWindow = 0;              // seconds two last-write times may differ and count as the same
     std::string name;                  // put: the one file's name on the peer ("-" needs it)
     std::vector<std::pair<char, std::string>> drives;  // --root is drive C
     int idleSeconds = kDefaultIdleSeconds;  // serve: --idle-timeout

@@ -17,6 +17,12 @@ namespace quorbel::peer {
 
 namespace {
 
+// What a tree copy did with its files.
+struct TreeTally {
+    int copied = 0;
+    int skipped[int(SkipWhy::SameSizeAndTime) + 1] = {};  // by SkipWhy
+};
+
 std::string SkipText(TreeSkip reason, std::size_t maxEntries) {
     switch (reason) {
         case TreeSkip::Link: return "left out, a symbolic link";
@@ -33,6 +39,31 @@ std::string SkipText(TreeSkip reason, std::size_t maxEntries) {
         case TreeSkip::Crowded: return "more folders wait than a tree copy keeps: further subfolders left out";
         default: return "left out";
     }
+}
+
+const char* SkipWhyText(SkipWhy why) {
+    switch (why) {
+        case SkipWhy::Newer: return "left as it is, newer there";
+        case SkipWhy::Exists: return "left as it is, it exists there";
+        case SkipWhy::SameSize: return "left as it is, of the same size there";
+        case SkipWhy::SameSizeAndTime: return "left as it is, of the same size and time there";
+        default: return "";
+    }
+}
+
+// "9 copied, 3 left as they were (2 newer there, 1 of the same size and time), 1 not copied".
+std::string TreeSummary(const TreeTally& tally, int files) {
+    static const char* const kWhy[] = {"", "newer there", "existing there", "of the same size", "of the same size and time"};
+    std::string out = std::to_string(tally.copied) + " copied", why;
+    int skipped = 0;
+    for (int i = 1; i < int(std::size(kWhy)); ++i) {
+        if (tally.skipped[i] == 0) continue;
+        skipped += tally.skipped[i];
+        why += (why.empty() ? "" : ", ") + std::to_string(tally.skipped[i]) + " " + kWhy[i];
+    }
+    if (skipped > 0) out += ", " + std::to_string(skipped) + " left as they were (" + why + ")";
+    if (files > tally.copied + skipped) out += ", " + std::to_string(files - tally.copied - skipped) + " not copied";
+    return out;
 }
 
 }  // namespace
@@ -143,14 +174,35 @@ int Client::MakeTreeFolder(TreePlan& plan, const u16& peer, const TreeStep& step
     Expect(Operation::MakeFolder, Operation::List);
     SpaceFromUnanswered();
     if (int error = protocol_->StartCreateFolder(peer)) return RequestFailed(error);
+    // Its files, for the rule that leaves some of them as they are.
+    there_.clear();
+    if (o_.skip != SkipRule::None)
+        sink_ = [this](const PaneRow& row) {
+            const bool file = row.image != kImageDot && row.image != kImageFolder && !IsDriveImage(row.image);
+            if (file && there_.size() < kMaxTreeFolderEntries) there_.emplace(row.name, row);
+        };
     int made = kExitDone;
-    if (int code = Finish(Await(nullptr), Utf8(peer), made)) return code;
+    const Ended report = Await(nullptr);
+    sink_ = nullptr;
+    if (int code = Finish(report, Utf8(peer), made)) return code;
     if (made != kExitDone || listedRows_ == 0) {
         if (made == kExitDone) Error(Utf8(peer) + ": the peer did not create it; its tree is not copied");
         if (status == kExitDone) status = kExitRefused;
         plan.FolderFailed();
     }
     return AfterListing();
+}
+
+SkipWhy Client::SkipsFile(const TreeStep& step) {
+    std::optional<PaneRow> existing;
+    if (o_.verb == "get") {
+        if (const std::optional<FolderEntry> local = files_->LocalFile(step.path)) existing = EntryRow(*local);
+    } else if (const auto there = there_.find(u16(FileNameOf(step.path))); there != there_.end()) {
+        existing = there->second;
+    }
+    const Comparison compared =
+        existing ? CompareExisting(step.row, *existing, int64_t(o_.modifyWindow) * kFileTimeTicksPerSecond) : Comparison();
+    return Skips(o_.skip, existing ? &compared : nullptr);
 }
 
 int Client::CopyTree() {
@@ -177,9 +229,12 @@ int Client::CopyTree() {
     // A step taken from the plan while the copy before it ended: a file
     // step's request may leave before the last end record's answer.
     std::optional<TreeStep> ahead;
+    TreeTally tally;
     auto queueAhead = [&] {
         ahead = plan.Next();
-        if (ahead->action != TreeAction::CopyFile || !fits(*ahead, setup_.codec.Encode(peerOf(*ahead)))) return false;
+        if (ahead->action != TreeAction::CopyFile || !fits(*ahead, setup_.codec.Encode(peerOf(*ahead))) ||
+            SkipsFile(*ahead) != SkipWhy::None)
+            return false;
         if (!put) return protocol_->QueueCopyFrom(peerOf(*ahead), ahead->path) == 0;
         return ahead->bytes <= protocol_->MaxCopyBytes() && protocol_->QueueCopyTo(ahead->path, peerOf(*ahead)) == 0;
     };
@@ -200,7 +255,8 @@ int Client::CopyTree() {
             case TreeAction::Done: {
                 const int skipped = plan.Skipped(TreeSkip::Link) + plan.Skipped(TreeSkip::Special);
                 Note(std::to_string(plan.Files()) + " file(s) in " + std::to_string(plan.Folders()) + " folder(s)" +
-                     (skipped > 0 ? ", " + std::to_string(skipped) + " link(s) and special file(s) left out" : ""));
+                     (skipped > 0 ? ", " + std::to_string(skipped) + " link(s) and special file(s) left out" : "") +
+                     ": " + TreeSummary(tally, plan.Files()));
                 return status;
             }
             case TreeAction::Skip:
@@ -218,7 +274,15 @@ int Client::CopyTree() {
             if (step.action == TreeAction::MakeFolder) plan.FolderFailed();
             continue;
         }
+        if (step.action == TreeAction::CopyFile && o_.skip != SkipRule::None) {
+            if (const SkipWhy why = SkipsFile(step); why != SkipWhy::None) {
+                ++tally.skipped[int(why)];
+                if (o_.verbose) Note(shown + ": " + SkipWhyText(why));
+                continue;
+            }
+        }
         int code = kExitDone;
+        OperationReport ended;
         if (step.action == TreeAction::List) code = ListTreeFolder(plan, peer, step, status);
         else if (step.action == TreeAction::MakeFolder) code = MakeTreeFolder(plan, peer, step, localTop, tree, status);
         else if (!put) {
@@ -226,13 +290,12 @@ int Client::CopyTree() {
             std::replace(local_.begin() + long(localTop.size()), local_.end(), '\\', '/');
             queueNext_ = queueAhead;
             code = CopyOne(progress, "get " + shown + " -> " + local_, step.bytes, Operation::Receive,
-                           [&] { return protocol_->StartCopyFrom(peer, step.path); }, shown, status, peer);
+                           [&] { return protocol_->StartCopyFrom(peer, step.path); }, shown, status, peer, &ended);
         } else if (step.bytes > protocol_->MaxCopyBytes()) {
             Error(shown + ": left out, larger than the " + (protocol_->FastMode() ? "fast mode" : "plain protocol") +
                   " can copy (" + std::to_string(protocol_->MaxCopyBytes()) + " bytes)");
             if (status == kExitDone) status = kExitRefused;
         } else {
-            OperationReport ended;
             queueNext_ = queueAhead;
             code = CopyOne(progress, "put " + shown + " -> " + Utf8(peer), step.bytes, Operation::Send,
                            [&] { return protocol_->StartCopyTo(step.path, peer); }, Utf8(peer), status, peer,
@@ -242,6 +305,7 @@ int Client::CopyTree() {
                 arrived.push_back({u16(FileNameOf(peer)), Utf8(peer), ended.bytes});
             }
         }
+        if (ended.outcome == Outcome::Done) ++tally.copied;
         if (code != kExitDone) return code;
     }
 }
