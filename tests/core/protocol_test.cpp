@@ -506,7 +506,7 @@ TEST_F(Pair, BrokenPagesEndTheConnectionWithNoRowOfThem) {
         std::string("DP000001a,,,8,0,0\0b", 20), std::string("DP000000a,,,8,0,0\0", 18),
         std::string("DP000001a,,,8,0,1x\0", 19), std::string("DP000001a,,,8,18446744073709551616,0\0", 37),
         std::string("DP000001a,,,8,0,\0", 17), std::string("DP000001,,,8,0,0\0", 17),
-        std::string("DP000001a,,8,0,0\0", 17), std::string("DP000001abc\0", 12),
+        std::string("DP000001a,,8,0,0\0", 17), std::string("DP000001abc\0", 12), std::string("DP000001a,,,8,:,0\0", 18),
         "DP000001" + std::string(kListingPageBytes, 'a'),
     };
     for (const std::string& page : cases) {
@@ -754,6 +754,8 @@ TEST_F(Pair, FoldersCutAndRequestsThatDoNotFit) {
     EXPECT_EQ(client.protocol.StartListing(longest), 0);
     link.Pump();
     EXPECT_EQ(server.host.listedFolders.back(), longest);
+    EXPECT_EQ(client.protocol.StartListing(u16(kMaxPath, u'p')), 0);
+    link.Pump();
     EXPECT_EQ(client.protocol.StartCreateFolder(longest), 0);
     link.Pump();
     EXPECT_EQ(server.host.createdFolders.back(), longest);
