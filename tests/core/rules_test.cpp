@@ -527,6 +527,8 @@ TEST(CopyBatch, ComparisonsAndAmountsAtTheirEdges) {
     // Same minute, other size: a listing cannot tell which is older, so the existing one is not.
     EXPECT_EQ(skips(SkipRule::Update, BatchRow(u"f", u"2024/01/01 10:00", u"5"), BatchRow(u"f", u"2024/01/01 10:00", u"7")),
               W::Newer);
+    EXPECT_EQ(skips(SkipRule::Update, BatchRow(u"f", u"2024/01/01 10:00", u"5"), BatchRow(u"f", u"", u"5")), W::Newer)
+        << "an unknown time is never older";
     EXPECT_EQ(skips(SkipRule::SizeOnly, ExactRow(u"f", 5, 1), ExactRow(u"f", 5, 999)), W::SameSize);
     EXPECT_EQ(skips(SkipRule::SizeOnly, ExactRow(u"f", 5, 1), ExactRow(u"f", 6, 1)), W::None);
     EXPECT_EQ(skips(SkipRule::IgnoreExisting, ExactRow(u"f", 5, 1), ExactRow(u"f", 6, 9)), W::Exists);
