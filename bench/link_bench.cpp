@@ -56,19 +56,7 @@ constexpr const char* kOneByte = "one.bin";
 
 // A relay of the given link to `target`; its port.
 int StartRelay(const std::string& relay, int target, const LinkKind& link, Child& child) {
-    int fds[2];
-    if (::pipe(fds) != 0) Die("pipe");
-    char megabits[32], roundTrip[32];
-    std::snprintf(megabits, sizeof megabits, "%g", link.megabits);
-    std::snprintf(roundTrip, sizeof roundTrip, "%g", link.roundTripMs);
-    child = Spawn({relay, std::to_string(target), megabits, roundTrip}, -1, fds[1]);
-    ::close(fds[1]);
-    std::string text;
-    char c;
-    while (text.find('\n') == std::string::npos && ::read(fds[0], &c, 1) == 1) text.push_back(c);
-    ::close(fds[0]);
-    if (text.compare(0, 5, "port ") != 0) Die("the relay did not start");
-    return std::atoi(text.c_str() + 5);
+    return StartLinkRelay(relay, target, link.megabits, link.roundTripMs, child);
 }
 
 void Stop(Child& child) {

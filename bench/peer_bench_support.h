@@ -216,4 +216,22 @@ inline double Median(std::vector<double> v) {
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
+// An emulated link (link_relay) of the given bandwidth and round trip in
+// front of the loopback port `target`; the port it listens on.
+inline int StartLinkRelay(const std::string& relay, int target, double megabits, double roundTripMs, Child& child) {
+    int fds[2];
+    if (::pipe(fds) != 0) Die("pipe");
+    char rate[32], roundTrip[32];
+    std::snprintf(rate, sizeof rate, "%g", megabits);
+    std::snprintf(roundTrip, sizeof roundTrip, "%g", roundTripMs);
+    child = Spawn({relay, std::to_string(target), rate, roundTrip}, -1, fds[1]);
+    ::close(fds[1]);
+    std::string text;
+    char c;
+    while (text.find('\n') == std::string::npos && ::read(fds[0], &c, 1) == 1) text.push_back(c);
+    ::close(fds[0]);
+    if (text.compare(0, 5, "port ") != 0) Die("the relay did not start");
+    return std::atoi(text.c_str() + 5);
+}
+
 }  // namespace bench

@@ -2,8 +2,9 @@
 # The benchmarks, each against its yardstick measured in the same run, round
 # by round: Quorbel.exe under Wine (listing and copy against bare exchanges,
 # batches against quorbel-peer's tree copies), quorbel-peer against
-# itself natively, on loopback and through emulated links, and the secure
-# sessions' cryptography against memory copies.
+# itself natively, on loopback and through emulated links, its tree and
+# single-file copies against rsync -a over ssh and scp through the same links,
+# and the secure sessions' cryptography against memory copies.
 # Usage: scripts/bench.sh BUILD_DIR
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -39,4 +40,8 @@ echo "   and the secure fast copy against the release before's unencrypted one (
 yardstick=()
 [ -x "$previous/build/quorbel-peer" ] && yardstick=(--unencrypted="$previous/build/quorbel-peer")
 "$build/native/link_bench" "$build/native/quorbel-peer" "$build/native/link_relay" "${yardstick[@]}" || status=1
+echo "== quorbel-peer's folder trees and single files against rsync -a over ssh and scp, on loopback and through"
+echo "   emulated links (LAN, VPN), against a private sshd this benchmark starts and stops"
+"$here/setup.sh" bench || echo "bench: OpenSSH and rsync cannot be installed; the yardstick is skipped"
+"$build/native/tree_bench" "$build/native/quorbel-peer" "$build/native/link_relay" || status=1
 exit $status

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, non-interactively, every Debian package the build and the tests
-# need. Returns at once when everything is already there.
+# need; with "bench", the benchmarks' yardsticks as well. Returns at once when
+# everything is already there.
 set -euo pipefail
 
 SUDO=""
@@ -14,6 +15,7 @@ PACKAGES=(
   wine wine64 xvfb xauth x11-utils fonts-ipafont-gothic locales imagemagick
   pandoc weasyprint poppler-utils zip fonts-ipaexfont-gothic fonts-ipaexfont-mincho fonts-dejavu-core
 )
+if [ "${1:-}" = bench ]; then PACKAGES+=(openssh-server openssh-client rsync); fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -21,6 +23,13 @@ for p in "${PACKAGES[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
+  # sshd is a yardstick the benchmark starts privately on its own port, never
+  # a service of this machine: Debian's init script and unit leave it stopped
+  # while this file exists, from the package's first start on.
+  if [[ " ${missing[*]} " == *" openssh-server "* ]]; then
+    $SUDO mkdir -p /etc/ssh
+    $SUDO touch /etc/ssh/sshd_not_to_be_run
+  fi
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
