@@ -98,7 +98,9 @@ private:
                 OperationReport* ended = nullptr);
     // The peer's listing of `folder` into rows_, as Finish.
     int ListInto(const u16& folder, const std::string& what, int& status);
-    int CheckArrived(const u16& folder, const std::vector<Arrival>& arrived, int& status);
+    // A plain peer's listing of `folder` shows each file copied to it whole,
+    // else it is named; `confirmed` counts those it shows.
+    int CheckArrived(const u16& folder, const std::vector<Arrival>& arrived, int& status, int* confirmed = nullptr);
     // A signal not yet acted on, or the one that came while a copy ended
     // done anyway: the run ends at the next step, once a queued copy took
     // that signal's stop.

@@ -243,7 +243,8 @@ int Client::CopyTree() {
         const TreeStep step = ahead ? std::move(*ahead) : plan.Next();
         ahead.reset();
         if (!arrived.empty() && (step.action == TreeAction::List || step.action == TreeAction::Done)) {
-            if (int code = CheckArrived(arrivedIn, arrived, status)) return code;
+            // A plain peer's copies count as copied once its listing shows them whole.
+            if (int code = CheckArrived(arrivedIn, arrived, status, &tally.copied)) return code;
             arrived.clear();
         }
         const u16 peer = peerOf(step);
@@ -305,7 +306,7 @@ int Client::CopyTree() {
                 arrived.push_back({u16(FileNameOf(peer)), Utf8(peer), ended.bytes});
             }
         }
-        if (ended.outcome == Outcome::Done) ++tally.copied;
+        if (ended.outcome == Outcome::Done && (!put || protocol_->Agreed().endRecordsAnswered)) ++tally.copied;
         if (code != kExitDone) return code;
     }
 }

@@ -220,7 +220,7 @@ int Client::Put() {
 // A plain peer does not answer an end record: only its listing of the
 // folder tells that each file took its name and whole size. It reads one
 // message at a time, so it lists only after the last end record was done.
-int Client::CheckArrived(const u16& folder, const std::vector<Arrival>& arrived, int& status) {
+int Client::CheckArrived(const u16& folder, const std::vector<Arrival>& arrived, int& status, int* confirmed) {
     const std::string where = Utf8(folder);
     int listed = kExitDone;
     if (int code = ListInto(folder, where, listed)) return code;
@@ -241,7 +241,10 @@ int Client::CheckArrived(const u16& folder, const std::vector<Arrival>& arrived,
         else if (!found) why = "not on the peer after the copy";
         else if (found->size != size)
             why = "the peer lists it with the size " + Printable(found->size) + ", not " + Utf8(size);
-        if (why.empty()) continue;
+        if (why.empty()) {
+            if (confirmed) ++*confirmed;
+            continue;
+        }
         Error(a.target + ": " + why);
         if (status == kExitDone) status = kExitRefused;
     }
