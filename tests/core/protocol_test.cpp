@@ -756,6 +756,8 @@ TEST_F(Pair, FoldersCutAndRequestsThatDoNotFit) {
     EXPECT_EQ(server.host.listedFolders.back(), longest);
     EXPECT_EQ(client.protocol.StartListing(u16(kMaxPath, u'p')), 0);
     link.Pump();
+    EXPECT_EQ(client.protocol.StartCreateFolder(u16(kMaxPath, u'p')), 0);
+    link.Pump();
     EXPECT_EQ(client.protocol.StartCreateFolder(longest), 0);
     link.Pump();
     EXPECT_EQ(server.host.createdFolders.back(), longest);

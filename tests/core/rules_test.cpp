@@ -272,15 +272,15 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     s.usePcName = 1;
     s.pcNames = {u"one", u"", u"three", u"four"};
     s.companionLaunch = 1;
-    s.storedId = u"id";
-    s.storedPw = u"pw";
+    s.storedId = u"QB12x";  // the date's form but for one character
+    s.storedPw = u"PW126";
     s.consent = 1;
     s.fastMode = 0;
     s.loginRequired = 0;
     s.securePeers = u"10.20.30.44:2050;";
     s.requireSecure = 1;
     s.pairSalt = PairSaltText(std::string("\x00\x01\xfe\xff" "0123456789ab", 16));
-    s.pairProposed = 1;  // but the pair is not of the date's form
+    s.pairProposed = 1;  // but the pair is not wholly of the date's form
     SaveSettings(ini, vault, s);
     const char16_t* keys[] = {
         u"currentdirectory_r", u"currentdirectory_w", u"ip_mode", u"port_no", u"ip_no1", u"ip_no2", u"ip_no3",
@@ -291,7 +291,7 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     ASSERT_EQ(ini.written.size(), std::size(keys));
     for (std::size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(ini.written[i].first, keys[i]);
     EXPECT_EQ(ini.values[u"ip_no4"], u"300");
-    EXPECT_EQ(ini.values[u"dipa"], u"P:id");
+    EXPECT_EQ(ini.values[u"dipa"], u"P:QB12x");
     EXPECT_EQ(ini.values[u"pair_salt"], u"0001feff303132333435363738396162");
 
     Settings back;
@@ -301,8 +301,8 @@ TEST(SettingsFile, EveryKeyRoundTripsUnderItsOwnName) {
     EXPECT_EQ(back.targetAddress, s.targetAddress);
     EXPECT_EQ(back.monitorRecording, 2);
     EXPECT_EQ(back.pcNames, s.pcNames);
-    EXPECT_EQ(back.storedId, u"id");
-    EXPECT_EQ(back.storedPw, u"pw");
+    EXPECT_EQ(back.storedId, u"QB12x");
+    EXPECT_EQ(back.storedPw, u"PW126");
     EXPECT_EQ(std::tie(back.serverMode, back.port, back.usePcName, back.companionLaunch, back.consent, back.fastMode,
                        back.loginRequired, back.securePeers, back.requireSecure, back.pairSalt),
               std::tie(s.serverMode, s.port, s.usePcName, s.companionLaunch, s.consent, s.fastMode, s.loginRequired,
