@@ -152,6 +152,12 @@ std::string WithSecurePeer(std::string_view list, std::string_view key) {
     return out;
 }
 
+std::vector<std::string> SecurePeerKeys(std::string_view given, std::string_view address, uint16_t port) {
+    std::vector<std::string> keys{SecurePeerKey(given, port)};
+    if (!address.empty() && SecurePeerKey(address, port) != keys[0]) keys.push_back(SecurePeerKey(address, port));
+    return keys;
+}
+
 std::string SecurePeerKey(std::string_view nameOrAddress, uint16_t port) {
     while (!nameOrAddress.empty() && nameOrAddress.back() == '.') nameOrAddress.remove_suffix(1);
     std::string key;

@@ -37,6 +37,9 @@ std::string WithSecurePeer(std::string_view list, std::string_view key);
 // A key of that list: a Server's name or address, case and trailing dots
 // folded, and its port.
 std::string SecurePeerKey(std::string_view nameOrAddress, uint16_t port);
+// The keys of one Server: by the name the user gave, and by the address it
+// was reached at ("" when none is known) where that is another key.
+std::vector<std::string> SecurePeerKeys(std::string_view given, std::string_view address, uint16_t port);
 
 // Where a Client keeps the Servers it had secure sessions with: the front
 // end's store, written at once. The list's text is KnowsSecurePeer's and

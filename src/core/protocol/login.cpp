@@ -157,7 +157,8 @@ void Login::CheckSecure(const Message& m, Origin origin) {
                                     : m.length == restAt + SecureSession::kShareBytes &&
                                           crypto_.IsShare(m.bytes + restAt, SecureSession::kShareBytes);
     exchanging_.reset();
-    if (origin != Origin::Peer || FastVersion() != 0 || !pairSet_ || version == 0 || !wellFormed)
+    if (origin != Origin::Peer || CapabilitiesOf(FastVersion()).framed || !pairSet_ || !CapabilitiesOf(version).secure ||
+        !wellFormed)
         return exchange_.RefuseUnknown();
     if (!Admitted()) return;
     const std::string salt = ownSalt ? std::string(Marker(version)) + salt_ : std::string(Marker(version));

@@ -28,7 +28,7 @@ void Protocol::SetSecureRequired(bool required) { login_.SetSecureRequired(requi
 void Protocol::SetServerSalt(std::string salt) { login_.SetSalt(std::move(salt)); }
 void Protocol::SetLoginGate(LoginGate* gate) { login_.SetGate(gate); }
 int Protocol::HighestVersion() const { return login_.HighestVersion(); }
-bool Protocol::FastMode() const { return FastVersion() > 0; }
+bool Protocol::FastMode() const { return Agreed().framed; }
 int Protocol::FastVersion() const { return login_.FastVersion(); }
 bool Protocol::Secure() const { return channel_.Sealed(); }
 

@@ -45,11 +45,7 @@ void SecurePeersFile::Reached(int socket) {
     if (address && ::inet_ntop(peer.ss_family, address, text, sizeof text)) address_ = text;
 }
 
-std::vector<std::string> SecurePeersFile::Keys() {
-    std::vector<std::string> keys{SecurePeerKey(host_, port_)};
-    if (!address_.empty() && SecurePeerKey(address_, port_) != keys[0]) keys.push_back(SecurePeerKey(address_, port_));
-    return keys;
-}
+std::vector<std::string> SecurePeersFile::Keys() { return SecurePeerKeys(host_, address_, port_); }
 
 std::string SecurePeersFile::Load() {
     const std::string path = FilePath(false);

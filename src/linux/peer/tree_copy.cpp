@@ -41,25 +41,18 @@ std::string SkipText(TreeSkip reason, std::size_t maxEntries) {
     }
 }
 
-const char* SkipWhyText(SkipWhy why) {
-    switch (why) {
-        case SkipWhy::Newer: return "left as it is, newer there";
-        case SkipWhy::Exists: return "left as it is, it exists there";
-        case SkipWhy::SameSize: return "left as it is, of the same size there";
-        case SkipWhy::SameSizeAndTime: return "left as it is, of the same size and time there";
-        default: return "";
-    }
-}
+// Why a file was left as it was, by SkipWhy.
+constexpr const char* kSkipWhyText[] = {"", "newer there", "existing there", "of the same size",
+                                        "of the same size and time"};
 
 // "9 copied, 3 left as they were (2 newer there, 1 of the same size and time), 1 not copied".
 std::string TreeSummary(const TreeTally& tally, int files) {
-    static const char* const kWhy[] = {"", "newer there", "existing there", "of the same size", "of the same size and time"};
     std::string out = std::to_string(tally.copied) + " copied", why;
     int skipped = 0;
-    for (int i = 1; i < int(std::size(kWhy)); ++i) {
+    for (int i = 1; i < int(std::size(kSkipWhyText)); ++i) {
         if (tally.skipped[i] == 0) continue;
         skipped += tally.skipped[i];
-        why += (why.empty() ? "" : ", ") + std::to_string(tally.skipped[i]) + " " + kWhy[i];
+        why += (why.empty() ? "" : ", ") + std::to_string(tally.skipped[i]) + " " + kSkipWhyText[i];
     }
     if (skipped > 0) out += ", " + std::to_string(skipped) + " left as they were (" + why + ")";
     if (files > tally.copied + skipped) out += ", " + std::to_string(files - tally.copied - skipped) + " not copied";
@@ -229,17 +222,24 @@ int Client::CopyTree() {
     // A step taken from the plan while the copy before it ended: a file
     // step's request may leave before the last end record's answer.
     std::optional<TreeStep> ahead;
+    // What the skip rule said of a file step, decided once: one look at its destination.
+    SkipWhy aheadSkip = SkipWhy::None;
+    auto skipOf = [&](const TreeStep& step) {
+        return step.action == TreeAction::CopyFile && o_.skip != SkipRule::None ? SkipsFile(step) : SkipWhy::None;
+    };
     TreeTally tally;
     auto queueAhead = [&] {
         ahead = plan.Next();
+        aheadSkip = skipOf(*ahead);
         if (ahead->action != TreeAction::CopyFile || !fits(*ahead, setup_.codec.Encode(peerOf(*ahead))) ||
-            SkipsFile(*ahead) != SkipWhy::None)
+            aheadSkip != SkipWhy::None)
             return false;
         if (!put) return protocol_->QueueCopyFrom(peerOf(*ahead), ahead->path) == 0;
         return ahead->bytes <= protocol_->MaxCopyBytes() && protocol_->QueueCopyTo(ahead->path, peerOf(*ahead)) == 0;
     };
     for (;;) {
         if (const int signal = SignalToEnd()) return SignalExitCode(signal);
+        const bool decided = ahead.has_value();
         const TreeStep step = ahead ? std::move(*ahead) : plan.Next();
         ahead.reset();
         if (!arrived.empty() && (step.action == TreeAction::List || step.action == TreeAction::Done)) {
@@ -275,12 +275,10 @@ int Client::CopyTree() {
             if (step.action == TreeAction::MakeFolder) plan.FolderFailed();
             continue;
         }
-        if (step.action == TreeAction::CopyFile && o_.skip != SkipRule::None) {
-            if (const SkipWhy why = SkipsFile(step); why != SkipWhy::None) {
-                ++tally.skipped[int(why)];
-                if (o_.verbose) Note(shown + ": " + SkipWhyText(why));
-                continue;
-            }
+        if (const SkipWhy why = decided ? aheadSkip : skipOf(step); why != SkipWhy::None) {
+            ++tally.skipped[int(why)];
+            if (o_.verbose) Note(shown + ": left as it is, " + kSkipWhyText[int(why)]);
+            continue;
         }
         int code = kExitDone;
         OperationReport ended;

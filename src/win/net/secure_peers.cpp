@@ -14,11 +14,7 @@ void SecurePeers::Store(const std::string& list) {
 }
 
 std::vector<std::string> SecurePeers::Keys() {
-    std::vector<std::string> keys{quorbel::SecurePeerKey(target_, Port())};
-    // An address typed is its own second key.
-    const std::string byAddress = quorbel::SecurePeerKey(AddressText(values_.address), Port());
-    if (byAddress != keys[0]) keys.push_back(byAddress);
-    return keys;
+    return quorbel::SecurePeerKeys(target_, AddressText(values_.address), Port());
 }
 
 std::wstring SecurePeers::Shown() const { return ToWide(FromUtf8(target_)) + L":" + std::to_wstring(Port()); }
