@@ -34,6 +34,13 @@ constexpr uint64_t kMaxFastCopyBytes = 999'999ULL * kFastBlockBytes;
 // 8 MiB at most, what covers a round trip of 80 ms at 1 Gbit/s.
 constexpr int kMaxBlocksInFlight = 8;
 
+// A window of requests (between two programs that keep one): the
+// requests a side keeps under way ahead of their answers, and the bytes of
+// the small files sent whole behind them, each side on its own. A round
+// trip of 30 ms at 100 Mbit/s holds 375 KB.
+constexpr std::size_t kRequestWindowFiles = 64;
+constexpr uint64_t kRequestWindowBytes = 4ULL << 20;
+
 // The note that names the source a partial file belongs to (a resumed
 // copy's): what is read of it; a longer file is not such a note.
 constexpr std::size_t kMaxPartialNoteBytes = 64;
@@ -42,6 +49,12 @@ constexpr std::size_t kMaxPartialNoteBytes = 64;
 // copied in part and named as incomplete, as a peer's full listing is.
 constexpr std::size_t kMaxTreeFolderEntries = 65536;
 
+// The subfolders a tree plan (or a tree listing's server) keeps waiting to
+// be visited, in number and in the characters of their names: a tree of
+// any width and depth costs no more.
+constexpr std::size_t kMaxWaitingFolders = 1 << 18;
+constexpr std::size_t kMaxWaitingChars = 1 << 22;
+
 // One page of an exact listing: the records that fit this
 // many bytes go in one message and are answered with one "ACK".
 constexpr std::size_t kListingPageBytes = 64 * 1024;
@@ -49,6 +62,13 @@ constexpr std::size_t kListingPageBytes = 64 * 1024;
 // that goes on past them is a peer's flood, which ends the connection
 // instead of filling a pane or a terminal without end.
 constexpr int32_t kMaxListingRows = 1'000'000;
+
+// A tree listing (one exchange for a folder's whole tree): the rows its
+// server starts no new folder's group beyond, and the rows its receiver
+// keeps (a folder's group may pass the first by kMaxTreeFolderEntries);
+// the folders beyond are listed one by one.
+constexpr std::size_t kTreeListingRows = 1 << 18;
+constexpr std::size_t kMaxTreeListingRows = kTreeListingRows + kMaxTreeFolderEntries + 1;
 
 // A plain peer reads one message a receive: a request of ours waits this
 // long after a message of ours it did not answer, so the two never arrive

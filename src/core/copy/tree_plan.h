@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/base/limits.h"
 #include "core/base/text.h"
 #include "core/panes/folder_rows.h"
 
@@ -37,11 +38,6 @@ enum class TreeSkip {
     Unlisted,    // the folder lists nothing: gone, or not a folder
     Crowded,     // more folders waited than a plan keeps: the folder's further subfolders are left out
 };
-
-// The subfolders a plan keeps waiting to be visited, in number and in the
-// characters of their names: a tree of any width and depth costs no more.
-constexpr std::size_t kMaxWaitingFolders = 1 << 18;
-constexpr std::size_t kMaxWaitingChars = 1 << 22;
 
 struct TreeStep {
     TreeAction action = TreeAction::Done;

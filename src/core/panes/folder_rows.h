@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/panes/row_rules.h"
 
@@ -54,6 +55,9 @@ struct PaneRow {
     bool exact = false;
     uint64_t bytes = 0;
     uint64_t lastWriteTime = 0;
+    // A file's SHA-256 in hex, from a tree listing with hashes; empty when
+    // it was not asked for or could not be read.
+    std::string hash = {};
 };
 
 // The row of one entry: empty date for an unknown time, empty size for ".",

@@ -54,6 +54,24 @@ bool SplitExactRecord(const char* text, std::size_t length, std::size_t& fieldsL
            FindFields(text, bytesComma, commas);
 }
 
+// A hashed record's last field: 64 hex digits, or "-" for none; the rest
+// of the record is what precedes its comma.
+constexpr std::size_t kHashHexDigits = 64;
+bool SplitHash(const char* text, std::size_t& length, std::string& hash) {
+    const std::string_view record(text, length);
+    const std::size_t comma = record.rfind(',');
+    if (comma == std::string_view::npos) return false;
+    const std::string_view field = record.substr(comma + 1);
+    hash.clear();
+    if (field != "-") {
+        if (field.size() != kHashHexDigits || field.find_first_not_of("0123456789abcdef") != std::string_view::npos)
+            return false;
+        hash.assign(field);
+    }
+    length = comma;
+    return true;
+}
+
 }  // namespace
 
 u16 FormatRecord(int32_t number, const PaneRow& row) {
@@ -88,7 +106,7 @@ std::string FormatExactRecord(const PaneRow& row, const AnsiCodec& codec) {
 }
 
 bool ParsePage(const char* bytes, std::size_t length, const AnsiCodec& codec,
-               const std::function<void(PaneRow&)>& take) {
+               const std::function<void(PaneRow&)>& take, bool hashed) {
     if (length <= kBlockHeaderBytes || length > kListingPageBytes) return false;
     const int32_t count = ParseHeaderNumber(bytes + 2);
     if (count <= 0) return false;
@@ -98,10 +116,10 @@ bool ParsePage(const char* bytes, std::size_t length, const AnsiCodec& codec,
         for (int32_t i = 0; i < count; ++i) {
             const char* text = bytes + pos;
             const char* end = static_cast<const char*>(std::memchr(text, '\0', length - pos));
-            std::size_t fieldsLength;
+            std::size_t fieldsLength, recordLength = end == nullptr ? 0 : std::size_t(end - text);
             PaneRow row;
-            if (end == nullptr || !SplitExactRecord(text, std::size_t(end - text), fieldsLength, row.bytes,
-                                                    row.lastWriteTime))
+            if (end == nullptr || (hashed && !SplitHash(text, recordLength, row.hash)) ||
+                !SplitExactRecord(text, recordLength, fieldsLength, row.bytes, row.lastWriteTime))
                 return false;
             if (!check) {
                 ParseRecord(text, fieldsLength, codec, row);
@@ -116,8 +134,8 @@ bool ParsePage(const char* bytes, std::size_t length, const AnsiCodec& codec,
     return true;
 }
 
-Listing::Listing(Exchange& exchange, PeerLink& link, UserSeat& seat, FileStore& files)
-    : exchange_(exchange), link_(link), seat_(seat), files_(files) {}
+Listing::Listing(Exchange& exchange, PeerLink& link, UserSeat& seat, FileStore& files, Cryptography& crypto)
+    : exchange_(exchange), link_(link), seat_(seat), files_(files), crypto_(crypto) {}
 
 void Listing::Clear() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -131,6 +149,7 @@ void Listing::BeginOperation() {
 
 void Listing::EndSearch() {
     pages_.reset();
+    tree_.reset();
     pageHeld_.clear();
 }
 
@@ -177,7 +196,18 @@ bool Listing::Serve(u16view folder) {
     return SendNextTableEntry();
 }
 
-bool Listing::SendNext() { return pages_ ? SendNextPage() : SendNextTableEntry(); }
+bool Listing::ServeTree(u16view folder, bool hashes) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        table_.count = table_.sendIndex = rowsServed_ = 0;
+    }
+    tree_ = std::make_unique<TreeWalk>(files_, crypto_, folder, hashes);
+    treeHashes_ = hashes;
+    exchange_.SetState(RequestDIR, true);
+    return SendNextPage();
+}
+
+bool Listing::SendNext() { return pages_ || tree_ ? SendNextPage() : SendNextTableEntry(); }
 
 bool Listing::Take(const Message& m) {
     if (m.kind == Kind::ListEnd) {
@@ -232,9 +262,10 @@ bool Listing::SendNextPage() {
     for (;;) {
         if (pageHeld_.empty()) {
             PaneRow row;
-            if (!pages_->Next(row)) break;
+            if (!(tree_ ? tree_->Next(row) : pages_->Next(row))) break;
             pageHeld_ = FormatExactRecord(row, codec);
             if (pageHeld_.empty()) continue;  // left out whole, as a record too long for its slot
+            if (tree_ && treeHashes_) pageHeld_.append(",").append(row.hash.empty() ? "-" : row.hash);
             // The monitor's table shows the listing's first records as the plain mode sends them.
             std::lock_guard<std::mutex> guard(lock_);
             const std::string plain =
@@ -290,11 +321,14 @@ bool Listing::AddRemotePage(const char* bytes, std::size_t length) {
     }
     // A listing that would pass the rows any folder has is a flood.
     if (ParseHeaderNumber(bytes + 2) > kMaxListingRows - received) return false;
-    return ParsePage(bytes, length, link_.Codec(), [&](PaneRow& row) {
-        seat_.AddRemoteRow(row, received);
-        std::lock_guard<std::mutex> guard(lock_);
-        rowsReceived_ = ++received;
-    });
+    return ParsePage(
+        bytes, length, link_.Codec(),
+        [&](PaneRow& row) {
+            seat_.AddRemoteRow(row, received);
+            std::lock_guard<std::mutex> guard(lock_);
+            rowsReceived_ = ++received;
+        },
+        hashed_);
 }
 
 bool Listing::AddRemoteRow(int32_t number, const char* text, std::size_t length) {

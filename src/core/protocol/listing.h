@@ -15,8 +15,10 @@
 #include "core/base/text.h"
 #include "core/panes/folder_rows.h"
 #include "core/protocol/context.h"
+#include "core/protocol/cryptography.h"
 #include "core/protocol/files.h"
 #include "core/protocol/link.h"
+#include "core/protocol/tree_walk.h"
 
 namespace quorbel {
 
@@ -43,10 +45,12 @@ bool ParseRecord(const char* text, std::size_t length, const AnsiCodec& codec, P
 std::string FormatExactRecord(const PaneRow& row, const AnsiCodec& codec);
 // A page: "DP", the count of its records in six digits, then that many
 // exact records, each ended by a NUL, and nothing else, at most
-// kListingPageBytes in all. The whole page is checked before `take` sees
-// its first row; false, and no row handed out, for any other page.
+// kListingPageBytes in all; in a tree listing with hashes each record ends
+// in "," and its file's hash (64 hex digits, or "-"). The whole page is
+// checked before `take` sees its first row; false, and no row handed out,
+// for any other page.
 bool ParsePage(const char* bytes, std::size_t length, const AnsiCodec& codec,
-               const std::function<void(PaneRow&)>& take);
+               const std::function<void(PaneRow&)>& take, bool hashed = false);
 
 // The records of the last "DD" request, closed by "DR999999", and how far
 // they went out.
@@ -67,7 +71,7 @@ struct DirectoryTable {
 // read by the window thread.
 class Listing {
 public:
-    Listing(Exchange& exchange, PeerLink& link, UserSeat& seat, FileStore& files);
+    Listing(Exchange& exchange, PeerLink& link, UserSeat& seat, FileStore& files, Cryptography& crypto);
 
     // A new connection: nothing of the last one's table shows.
     void Clear();
@@ -76,6 +80,11 @@ public:
     // The peer asked for `folder`: its first record or page leaves; true
     // once the end record went out.
     bool Serve(u16view folder);
+    // The peer asked for `folder`'s whole tree (treeListing), with the
+    // hashes of its files or not: as Serve.
+    bool ServeTree(u16view folder, bool hashes);
+    // This side asks for a listing: a tree's with hashes, or any other.
+    void Asked(bool hashes) { hashed_ = hashes; }
     // The peer answered the last record or page: the next one; true once
     // the end record went out.
     bool SendNext();
@@ -102,6 +111,7 @@ private:
     PeerLink& link_;
     UserSeat& seat_;
     FileStore& files_;
+    Cryptography& crypto_;
     mutable std::mutex lock_;  // the table and the counts
     DirectoryTable table_;
     int32_t rowsReceived_ = 0;
@@ -109,7 +119,10 @@ private:
     // The exact listing being served: its search, and the record read
     // ahead that did not fit the last page.
     std::unique_ptr<FolderRowReader> pages_;
+    std::unique_ptr<TreeWalk> tree_;
+    bool treeHashes_ = false;
     std::string pageHeld_;
+    bool hashed_ = false;  // the listing asked for carries hashes
 };
 
 }  // namespace quorbel

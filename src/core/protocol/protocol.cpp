@@ -13,7 +13,7 @@ namespace quorbel {
 Protocol::Protocol(PeerLink& link, UserSeat& seat, FileStore& files, Cryptography& cryptography)
     : link_(link), seat_(seat), files_(files), remoteFolder_(kStartFolder),
       frames_(kBlockHeaderBytes + kFastBlockBytes + SecureSession::kTagBytes),
-      login_(*this, link, seat, cryptography, channel_), listing_(*this, link, seat, files),
+      login_(*this, link, seat, cryptography, channel_), listing_(*this, link, seat, files, cryptography),
       sender_(*this, seat, files, cryptography, figures_), receiver_(*this, files, cryptography, figures_) {}
 
 // ---- Set-up ---------------------------------------------------------------
@@ -143,13 +143,15 @@ void Protocol::End(Outcome outcome, bool refresh) {
     }
     const uint64_t bytes = operation == Operation::List ? listing_.Rows(ours) : figures_.transferred.load();
     std::optional<QueuedCopy> next = requests_.TakeQueued();
-    std::optional<ServedAhead> served;
-    if (outcome == Outcome::Lost) served = requests_.TakeSentAhead();
+    std::vector<ServedAhead> served;
+    if (outcome == Outcome::Lost)
+        while (std::optional<ServedAhead> ahead = requests_.TakeSentAhead()) served.push_back(std::move(*ahead));
     // A queued copy begins where the peer's next answers are its own: one
-    // to the peer once the end record was answered or the copy refused,
-    // one from the peer after any end but the connection's. Otherwise it
-    // ends with the current one, and an answer that still comes is refused.
-    const bool fromPeer = next && next->way == Way::From;
+    // to the peer (or a folder made there) once the end record was answered
+    // or the copy refused, one from the peer after any end but the
+    // connection's. Otherwise it ends with the current one, as does every
+    // copy queued behind it, and an answer that still comes is refused.
+    const bool fromPeer = next && next->way == Way::From && !next->folder;
     const bool begins = next && (fromPeer ? outcome != Outcome::Lost
                                           : outcome == Outcome::Done || outcome == Outcome::Refused);
     if (begins && fromPeer) {
@@ -157,6 +159,10 @@ void Protocol::End(Outcome outcome, bool refresh) {
         SetState(CallCopyFrom, refresh);
     } else if (requests_.HasSentAhead()) {
         BeginServedAhead();
+    } else if (begins && next->folder) {
+        folderRelists_ = false;
+        BeginOperation(Operation::MakeFolder, true, next->destination);
+        SetState(FolderTO, refresh);
     } else if (begins) {
         BeginCopyTo(next->source, next->destination);
         // The request's answer comes before its block's.
@@ -166,10 +172,15 @@ void Protocol::End(Outcome outcome, bool refresh) {
         SetState(Waiting, refresh);
     }
     Report(operation, ours, path, bytes, outcome);
-    if (served) Report(Operation::Send, false, served->path, served->size, outcome);
-    if (next && !begins)
-        Report(fromPeer ? Operation::Receive : Operation::Send, true, fromPeer ? next->source : next->destination, 0,
-               outcome);
+    for (const ServedAhead& ahead : served) Report(Operation::Send, false, ahead.path, ahead.size, outcome);
+    if (next && !begins) {
+        do {
+            const Operation queued = next->folder ? Operation::MakeFolder
+                                     : next->way == Way::From ? Operation::Receive
+                                                              : Operation::Send;
+            Report(queued, true, next->way == Way::From ? next->source : next->destination, 0, outcome);
+        } while ((next = requests_.TakeQueued()));
+    }
 }
 
 void Protocol::Refuse(Outcome outcome, bool notice) {
@@ -273,6 +284,7 @@ int Protocol::BeginListing() {
     if (ansi.size() > kMaxPath) return kRequestTooLong;
     seat_.ClearRemoteRows();
     BeginOperation(Operation::List, true, folder);
+    listing_.Asked(false);
     return StartRequest(CallDIR, Kind::List, ansi);
 }
 
@@ -283,6 +295,14 @@ int Protocol::StartListing(u16view folder) {
 }
 
 int Protocol::StartListing() { return StartListing(RemoteFolderPath()); }
+
+int Protocol::StartTreeListing(u16view folder, bool hashes) {
+    const std::string ansi = link_.Codec().ToAnsi(folder);
+    if (!Agreed().treeListing || folder.size() > kMaxPath || ansi.size() > kMaxPath) return kRequestTooLong;
+    BeginOperation(Operation::List, true, folder);
+    listing_.Asked(hashes);
+    return StartRequest(CallDIR, hashes ? Kind::HashedTreeList : Kind::TreeList, ansi);
+}
 
 bool Protocol::CopyToFits(u16view localSource, std::string_view destination) const {
     return !localSource.empty() && localSource.size() <= kMaxPath && destination.size() <= kMaxRequestPath;
@@ -300,10 +320,25 @@ int Protocol::StartCopyTo(u16view localSource, u16view destinationOnPeer) {
     return StartRequest(CallCopyTO, Kind::CopyTo, dest);
 }
 
-bool Protocol::CanQueueCopyTo() const {
-    return sender_.EndSent() && !requests_.HasQueued() && OperationState() == CallCopyTO &&
-           Agreed().requestBeforeEndAnswer;
+std::size_t Protocol::RequestRoom() const { return Agreed().requestWindow ? kRequestWindowFiles : 1; }
+
+bool Protocol::CanQueueBehind(Way way) const {
+    if (requests_.Queued() >= RequestRoom()) return false;
+    if (requests_.HasQueued()) {
+        // The peer takes the requests in turn: one to it goes behind a folder
+        // or a file sent whole, within the window's bytes; one from it
+        // behind another from it.
+        const QueuedCopy& last = requests_.LastQueued();
+        if (way == Way::From) return last.way == Way::From && !last.folder;
+        return (last.folder || (last.way == Way::To && last.sentAhead)) &&
+               requests_.QueuedBytes() < kRequestWindowBytes;
+    }
+    const int32_t state = OperationState();
+    if (way == Way::From) return state == CallCopyFrom;
+    return (state == CallCopyTO && sender_.EndSent()) || (state == FolderTO && !folderRelists_);
 }
+
+bool Protocol::CanQueueCopyTo() const { return Agreed().requestBeforeEndAnswer && CanQueueBehind(Way::To); }
 
 int Protocol::QueueCopyTo(u16view localSource, u16view destinationOnPeer) {
     const std::string dest = link_.Codec().ToAnsi(destinationOnPeer);
@@ -314,6 +349,21 @@ int Protocol::QueueCopyTo(u16view localSource, u16view destinationOnPeer) {
     QueuedCopy copy{u16(localSource), u16(destinationOnPeer), Way::To};
     copy.sentAhead = Agreed().smallFilesWhole && sender_.SendWhole(localSource, Way::To, copy.size);
     requests_.Queue(std::move(copy));
+    return 0;
+}
+
+bool Protocol::CanQueueMakeFolder() const {
+    return Agreed().folderAnswered && Agreed().requestWindow && CanQueueBehind(Way::To);
+}
+
+int Protocol::QueueMakeFolder(u16view pathOnPeer) {
+    const std::string path = link_.Codec().ToAnsi(pathOnPeer);
+    if (!CanQueueMakeFolder() || pathOnPeer.size() > kMaxPath || path.size() > kMaxPath) return kRequestTooLong;
+    const int error = SendRequest(Kind::MakeFolder, path);
+    if (error != 0) return error;
+    QueuedCopy folder{u16(), u16(pathOnPeer), Way::To};
+    folder.folder = true;
+    requests_.Queue(std::move(folder));
     return 0;
 }
 
@@ -334,9 +384,7 @@ int Protocol::StartCopyFrom(u16view sourceOnPeer, u16view localDestination) {
     return StartRequest(CallCopyFrom, Kind::CopyFrom, source);
 }
 
-bool Protocol::CanQueueCopyFrom() const {
-    return !requests_.HasQueued() && OperationState() == CallCopyFrom && Agreed().heldRequests;
-}
+bool Protocol::CanQueueCopyFrom() const { return Agreed().heldRequests && CanQueueBehind(Way::From); }
 
 int Protocol::QueueCopyFrom(u16view sourceOnPeer, u16view localDestination) {
     const std::string source = link_.Codec().ToAnsi(sourceOnPeer);
@@ -346,10 +394,12 @@ int Protocol::QueueCopyFrom(u16view sourceOnPeer, u16view localDestination) {
     return error;
 }
 
-int Protocol::StartCreateFolder(u16view pathOnPeer) {
+int Protocol::StartCreateFolder(u16view pathOnPeer, bool relist) {
     const std::string path = link_.Codec().ToAnsi(pathOnPeer);
     if (pathOnPeer.size() > kMaxPath || path.size() > kMaxPath) return kRequestTooLong;
-    seat_.ClearRemoteRows();
+    // Without its listing the answer alone tells: only a peer that answers so.
+    folderRelists_ = relist || !Agreed().folderAnswered;
+    if (folderRelists_) seat_.ClearRemoteRows();
     BeginOperation(Operation::MakeFolder, true, pathOnPeer);
     return StartRequest(FolderTO, Kind::MakeFolder, path);
 }
@@ -365,16 +415,17 @@ void Protocol::SetResumeAllowed(bool allowed) { figures_.resumeAllowed.store(all
 void Protocol::EndRecordSent() { ServeAhead(); }
 
 void Protocol::ServeAhead() {
-    if (!Agreed().smallFilesWhole || OperationState() != RequestCopyFrom || !sender_.EndSent() ||
-        requests_.HasSentAhead())
-        return;
-    const std::optional<std::string_view> ansi = requests_.HeldFileRequest();
-    if (!ansi) return;
-    // What would refuse it is left to its turn, as is a larger file.
-    const u16 path = link_.Codec().FromAnsi(*ansi);
-    uint64_t size = 0;
-    if (!login_.Serving() || !Serves(Kind::CopyFrom, *ansi, path) || !sender_.SendWhole(path, Way::From, size)) return;
-    requests_.SentAhead(path, size);
+    if (!Agreed().smallFilesWhole || OperationState() != RequestCopyFrom || !sender_.EndSent()) return;
+    while (requests_.SentAheadCount() < RequestRoom() && requests_.SentAheadBytes() < kRequestWindowBytes) {
+        const std::optional<std::string_view> ansi = requests_.HeldFileRequest();
+        if (!ansi) return;
+        // What would refuse it is left to its turn, as is a larger file.
+        const u16 path = link_.Codec().FromAnsi(*ansi);
+        uint64_t size = 0;
+        if (!login_.Serving() || !Serves(Kind::CopyFrom, *ansi, path) || !sender_.SendWhole(path, Way::From, size))
+            return;
+        requests_.SentAhead(path, size);
+    }
 }
 
 void Protocol::BeginServedAhead() {
@@ -454,7 +505,7 @@ void Protocol::DispatchMessage(const char* bytes, std::size_t length, Origin ori
     const Message m{bytes, length, BoundedLength(bytes, length), Classify(bytes, length)};
     if (sender_.DropsOwedAnswer(m.kind) || receiver_.DropsStray(m.kind)) return;
     const int32_t state = OperationState();
-    if (requests_.Hold(m, state, Agreed())) return ServeAhead();
+    if (Knows(m.kind) && requests_.Hold(m, state, Agreed())) return ServeAhead();
     if (!TakenIn(m.kind, state)) {
         if (state == FolderTO) return;  // it waits for its answer alone
         if (state != Waiting) return Refuse(Outcome::Failed, true);
@@ -480,7 +531,7 @@ void Protocol::DispatchMessage(const char* bytes, std::size_t length, Origin ori
         case FolderTO:
             End(Outcome::Done, true);
             // The right pane shows the peer's folder again, with the new folder.
-            BeginListing();
+            if (folderRelists_) BeginListing();
             break;
         default: Refuse(Outcome::Failed, true); break;  // FolderFrom, StopTO, StopFrom
     }
@@ -489,6 +540,11 @@ void Protocol::DispatchMessage(const char* bytes, std::size_t length, Origin ori
 void Protocol::RefuseUnknown() {
     BeginOperation(Operation::Unknown, false, u"");
     Refuse(Outcome::Refused, login_.Serving());
+}
+
+bool Protocol::Knows(Kind kind) const {
+    // A tree listing is a word only between two programs that agreed on it.
+    return Agreed().treeListing || (kind != Kind::TreeList && kind != Kind::HashedTreeList);
 }
 
 bool Protocol::Serves(Kind kind, std::string_view ansi, u16view path) {
@@ -504,7 +560,7 @@ void Protocol::DispatchWaiting(const Message& m, Origin origin) {
     }
 
     const Operation operation = WireRow(m.kind).serves;
-    if (operation == Operation::Unknown) return RefuseUnknown();
+    if (operation == Operation::Unknown || !Knows(m.kind)) return RefuseUnknown();
     const std::string_view ansi(m.bytes + 2, m.textLength - 2);
     const u16 path = link_.Codec().FromAnsi(ansi);
     BeginOperation(operation, false, path);
@@ -522,6 +578,10 @@ void Protocol::DispatchWaiting(const Message& m, Origin origin) {
         case Kind::List:
             if (listing_.Serve(path)) ListingServed();
             return;
+        case Kind::TreeList:
+        case Kind::HashedTreeList:
+            if (listing_.ServeTree(path, m.kind == Kind::HashedTreeList)) End(Outcome::Done, true);
+            return;
         case Kind::CopyTo:
             // Nothing is written for a file whose folder is not there.
             if (!files_.FolderExists(ParentPath(path))) return refuse(true);
@@ -536,8 +596,9 @@ void Protocol::DispatchWaiting(const Message& m, Origin origin) {
         case Kind::MakeFolder: {
             SetState(FolderFrom, true);
             const bool created = files_.CreateFolder(path);
-            // Answered "ACK" whatever happened: the peer lists the folder again.
-            SendWord(Kind::Ack);
+            // Answered "ACK" whatever happened, where the peer lists the folder
+            // again; else "NAK" when it is not there.
+            SendWord(created || !Agreed().folderAnswered || files_.FolderExists(path) ? Kind::Ack : Kind::Nak);
             End(created ? Outcome::Done : Outcome::Failed, true);
             return;
         }

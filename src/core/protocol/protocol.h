@@ -135,6 +135,10 @@ public:
     // becomes the remote folder path only when the request fits.
     int StartListing(u16view folder);
     int StartListing();  // the remote folder again
+    // With treeListing: "DT" (or, with `hashes`, "DH") + a folder of the
+    // peer: its whole tree, each row named by its path below the folder,
+    // a folder's own "." row before its entries; the panes are not touched.
+    int StartTreeListing(u16view folder, bool hashes);
     // CallCopyTO: "FD" + the destination path on the peer.
     int StartCopyTo(u16view localSource, u16view destinationOnPeer);
     // Between two programs of requestBeforeEndAnswer, once a copy to the peer sent its
@@ -156,12 +160,20 @@ public:
     // Between two programs of heldRequests, the next copy from the peer may
     // be asked for as soon as the current one was: the peer holds the
     // request until it is done, so that a small file costs less than a
-    // round trip. The queued copy begins when the current one ends in any
+    // round trip. With requestWindow both queues take a window of copies
+    // (kRequestWindowFiles, and kRequestWindowBytes of files sent whole),
+    // each reported in turn. The queued copy begins when the current one ends in any
     // way but a lost connection (a stop asked for meanwhile stops it too).
     bool CanQueueCopyFrom() const;
     int QueueCopyFrom(u16view sourceOnPeer, u16view localDestination);
-    // FolderTO: "CD" + the path of the folder to create on the peer.
-    int StartCreateFolder(u16view pathOnPeer);
+    // FolderTO: "CD" + the path of the folder to create on the peer, then
+    // its listing again; without `relist`, a peer of folderAnswered tells by
+    // its answer alone whether the folder is there (Done, or Refused).
+    int StartCreateFolder(u16view pathOnPeer, bool relist = true);
+    // With folderAnswered and the window, a folder to make on the peer is
+    // queued as a copy to it is, ahead of the files that go into it.
+    bool CanQueueMakeFolder() const;
+    int QueueMakeFolder(u16view pathOnPeer);
     // "CUT" (Server, before closing).
     int SendCut();
     // The copy dialog's stop: a copy to the peer sends its stop record at the
@@ -228,6 +240,8 @@ private:
     // Whether a request of that kind for that path may be served (the
     // login aside): a path that fits, and one the files serve.
     bool Serves(Kind kind, std::string_view ansi, u16view path);
+    // Whether the connection knows a kind at all (a newer word is Unknown to an older peer).
+    bool Knows(Kind kind) const;
     // The end record of a listing this side served went out.
     void ListingServed();
     // A refusal of a copy from this side that does not answer its end record.
@@ -247,6 +261,9 @@ private:
     // on its way; it is the current copy once that copy ended.
     void ServeAhead();
     void BeginServedAhead();
+    // The requests this side keeps queued: one, or the window's.
+    std::size_t RequestRoom() const;
+    bool CanQueueBehind(Way way) const;
     void ForgetSentStop();
 
     PeerLink& link_;
@@ -267,6 +284,7 @@ private:
     bool operationOurs_ = false;
     u16 operationPath_;
     bool autoListed_ = false;  // Server: asked the peer's listing once
+    bool folderRelists_ = true;  // the folder being made is listed again once answered
 
     MessageRing sentRing_{kWriteEndMarker};
     MessageRing receivedRing_{kReadEndMarker};

@@ -61,8 +61,12 @@ void Receiver::Take(const Message& m, Way way) {
     const char* bytes = m.bytes;
     const std::size_t dataBytes = m.length > std::size_t(kBlockHeaderBytes) ? m.length - kBlockHeaderBytes : 0;
     // This side's user asked for the stop of a copy from the peer: the
-    // next block is refused, quietly, and nothing of the file stays.
-    const bool stopAsked = way == Way::From && figures_.stop.load() == StopState::Asked;
+    // next block is refused, quietly, and nothing of the file stays. With
+    // a window of requests, a small file comes whole (nothing said of its
+    // source first): it is here already, and is taken as a file sent whole
+    // to the peer is.
+    const bool whole = exchange_.Agreed().requestWindow && m.kind != SourceKind(way) && !opened_ && !offeredResume_;
+    const bool stopAsked = way == Way::From && figures_.stop.load() == StopState::Asked && !whole;
 
     if (m.kind == StopKind(way)) {
         Release(false);

@@ -52,6 +52,19 @@ struct Capabilities {
     // confirmation only once the Client's checked out, so that a guess is
     // never tested anywhere but at the Server, which counts it.
     bool serverConfirmsLast = false;
+    // A window of requests: a side keeps up to kRequestWindowFiles of its
+    // requests (and kRequestWindowBytes of the small files sent whole
+    // behind them) under way, the serving side holds as many and sends the
+    // small files asked for back to back; each is still answered in its
+    // turn. A small file that came whole is not stopped any more.
+    bool requestWindow = false;
+    // A folder's whole tree is listed in one exchange ("DT"; "DH" with the
+    // hash of each file), one group of records per folder.
+    bool treeListing = false;
+    // A folder made at the peer's request is answered "NAK" when it is not
+    // there afterwards, so that a Client making folders ahead of their
+    // files need not list them again.
+    bool folderAnswered = false;
 };
 
 // One version: its marker, and what it adds to the version before it.
@@ -71,6 +84,7 @@ inline constexpr VersionRow kVersions[] = {
       &Capabilities::requestBeforeEndAnswer}},
     {"QBX5", {&Capabilities::heldRequests, &Capabilities::smallFilesWhole, &Capabilities::stopRecord}},
     {"QBX6", {&Capabilities::ownSalt, &Capabilities::serverConfirmsLast}},
+    {"QBX7", {&Capabilities::requestWindow, &Capabilities::treeListing, &Capabilities::folderAnswered}},
 };
 
 // The newest version, which this release offers first.

@@ -25,6 +25,8 @@ const WireWord kWireWords[] = {
     {Kind::Nak, "NAK", SentBy::Either, kAnyState, LengthRule::None, 0, Operation::Unknown},
     {Kind::Cut, "CUT", SentBy::Server, In(Waiting), LengthRule::TextExactly, 3, Operation::Unknown},
     {Kind::List, "DD", SentBy::Either, In(Waiting), LengthRule::TextLongerThan, 4, Operation::List},
+    {Kind::TreeList, "DT", SentBy::Either, In(Waiting), LengthRule::TextLongerThan, 4, Operation::List},
+    {Kind::HashedTreeList, "DH", SentBy::Either, In(Waiting), LengthRule::TextLongerThan, 4, Operation::List},
     {Kind::ListEnd, "DR999999", SentBy::Either, In(CallDIR), LengthRule::None, 0, Operation::Unknown},
     {Kind::Record, "DR", SentBy::Either, In(CallDIR), LengthRule::TextLongerThan, 11, Operation::Unknown},
     {Kind::Page, "DP", SentBy::Either, In(CallDIR), LengthRule::BytesAtLeast, 9, Operation::Unknown},

@@ -43,6 +43,8 @@ enum class Kind {
     Nak,         // "NAK": refused; ends the operation on both sides
     Cut,         // "CUT": the Server closes; the Client closes too
     List,        // "DD" + folder: list it
+    TreeList,    // "DT" + folder: list its whole tree in pages (treeListing)
+    HashedTreeList,  // "DH" + folder: the same, each file with its hash
     Record,      // "DR" + number + record of the listing
     ListEnd,     // "DR999999": the listing's end, not answered
     Page,        // "DP" + count + exact records: a page of an exact listing

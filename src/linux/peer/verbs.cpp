@@ -259,21 +259,23 @@ int Client::MakeFolder() {
         return kExitUsage;
     }
     if (int code = Open()) return code;
-    // The peer answers "ACK" whether or not it made the folder; the listing
-    // that follows the answer is of the new folder itself, and only an
-    // existing folder lists anything (its "." and ".." at least).
+    // A peer of an earlier release answers "ACK" whether or not it made the
+    // folder; the listing that follows the answer is of the new folder
+    // itself, and only an existing folder lists anything (its "." and ".."
+    // at least). A peer of this release says it in its answer.
+    const bool answered = protocol_->Agreed().folderAnswered;
     protocol_->SetRemoteFolderPath(path);
-    Expect(Operation::MakeFolder, Operation::List);
+    Expect(Operation::MakeFolder, answered ? Operation::MakeFolder : Operation::List);
     SpaceFromUnanswered();
-    if (int error = protocol_->StartCreateFolder(path)) return RequestFailed(error);
+    if (int error = protocol_->StartCreateFolder(path, !answered)) return RequestFailed(error);
     int status = kExitDone;
     const Ended report = Await(nullptr);
-    if (int code = Finish(report, o_.operands[0], status)) return code;
-    if (status != kExitDone) return status;
-    if (listedRows_ == 0) {
+    if (report.outcome == Outcome::Refused || (report.outcome == Outcome::Done && !answered && listedRows_ == 0)) {
         Error(o_.operands[0] + ": the peer did not create it");
         return kExitRefused;
     }
+    if (int code = Finish(report, o_.operands[0], status)) return code;
+    if (status != kExitDone) return status;
     return Linger();
 }
 
