@@ -8,6 +8,7 @@ u16 SizeText(const PaneRow& row) { return row.exact ? FormatSizeText(row.bytes) 
 
 Comparison CompareExisting(const PaneRow& source, const PaneRow& destination, int64_t windowTicks) {
     Comparison c;
+    c.sameHash = !source.hash.empty() && source.hash == destination.hash;
     c.toTheMinute = !(source.exact && destination.exact);
     if (!c.toTheMinute) {
         const int64_t later = int64_t(destination.lastWriteTime - source.lastWriteTime);
@@ -32,6 +33,7 @@ SkipWhy Skips(SkipRule rule, const Comparison* existing) {
         case SkipRule::IgnoreExisting: return SkipWhy::Exists;
         case SkipRule::SizeOnly: return existing->sameSize ? SkipWhy::SameSize : SkipWhy::None;
         case SkipRule::SameSizeAndTime: return same ? SkipWhy::SameSizeAndTime : SkipWhy::None;
+        case SkipRule::Checksum: return existing->sameSize && existing->sameHash ? SkipWhy::SameContent : SkipWhy::None;
     }
     return SkipWhy::None;
 }

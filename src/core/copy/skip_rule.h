@@ -15,10 +15,11 @@ enum class SkipRule {
     IgnoreExisting,   // --ignore-existing: not over any file
     SizeOnly,         // --size-only: not over a file of the same size
     SameSizeAndTime,  // --skip-same: not over a file of the same size and time
+    Checksum,         // --checksum: not over a file of the same size and content
 };
 
 // Why a file was left as it was.
-enum class SkipWhy { None, Newer, Exists, SameSize, SameSizeAndTime };
+enum class SkipWhy { None, Newer, Exists, SameSize, SameSizeAndTime, SameContent };
 
 // A last-write time's ticks (FILETIME) in a second, the unit of --modify-window.
 constexpr int64_t kFileTimeTicksPerSecond = 10'000'000;
@@ -32,6 +33,7 @@ struct Comparison {
     int time = 0;  // the destination's time: < 0 older, 0 the same, > 0 newer or unknown
     bool sameSize = false;
     bool toTheMinute = false;
+    bool sameHash = false;  // both rows carry a hash, and it is the same
 };
 Comparison CompareExisting(const PaneRow& source, const PaneRow& destination, int64_t windowTicks = 0);
 

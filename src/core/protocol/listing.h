@@ -83,6 +83,7 @@ public:
     // The peer asked for `folder`'s whole tree (treeListing), with the
     // hashes of its files or not: as Serve.
     bool ServeTree(u16view folder, bool hashes);
+    bool ServingTree() const { return tree_ != nullptr; }
     // This side asks for a listing: a tree's with hashes, or any other.
     void Asked(bool hashes) { hashed_ = hashes; }
     // The peer answered the last record or page: the next one; true once

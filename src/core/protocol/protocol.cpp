@@ -580,7 +580,7 @@ void Protocol::DispatchWaiting(const Message& m, Origin origin) {
             return;
         case Kind::TreeList:
         case Kind::HashedTreeList:
-            if (listing_.ServeTree(path, m.kind == Kind::HashedTreeList)) End(Outcome::Done, true);
+            if (listing_.ServeTree(path, m.kind == Kind::HashedTreeList)) ListingServed();
             return;
         case Kind::CopyTo:
             // Nothing is written for a file whose folder is not there.
@@ -595,11 +595,11 @@ void Protocol::DispatchWaiting(const Message& m, Origin origin) {
             return;
         case Kind::MakeFolder: {
             SetState(FolderFrom, true);
-            const bool created = files_.CreateFolder(path);
+            const bool there = files_.CreateFolder(path) || files_.FolderExists(path);
             // Answered "ACK" whatever happened, where the peer lists the folder
             // again; else "NAK" when it is not there.
-            SendWord(created || !Agreed().folderAnswered || files_.FolderExists(path) ? Kind::Ack : Kind::Nak);
-            End(created ? Outcome::Done : Outcome::Failed, true);
+            SendWord(there || !Agreed().folderAnswered ? Kind::Ack : Kind::Nak);
+            End(there ? Outcome::Done : Outcome::Failed, true);
             return;
         }
         default: return;  // the table serves no other kind
@@ -608,8 +608,10 @@ void Protocol::DispatchWaiting(const Message& m, Origin origin) {
 
 void Protocol::ListingServed() {
     // The end record has gone out and is not answered.
+    // A tree listing is a copy's, not a pane's: it asks for nothing back.
+    const bool tree = listing_.ServingTree();
     End(Outcome::Done, true);
-    if (GetRole() == Role::Server && !autoListed_) {
+    if (GetRole() == Role::Server && !autoListed_ && !tree) {
         // The Server lists the Client's folder once per peer, after the
         // Client's own first listing.
         link_.SleepMs(kAutoListingDelayMs);

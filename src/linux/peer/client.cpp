@@ -100,7 +100,8 @@ void Client::OperationEnded(const OperationReport& report) {
         return;
     }
     listed_ = listed_ || (report.operation == Operation::List && report.outcome == Outcome::Done);
-    if (report.operation == awaitedUntil_ || (report.operation == awaitedFirst_ && report.outcome != Outcome::Done)) {
+    if (report.operation == awaitedUntil_ || (report.operation == awaitedFirst_ && report.outcome != Outcome::Done) ||
+        inWindow_) {
         // The cause is taken now: a queued copy may end in the same receive.
         Ended ended{report, files_->TakeError()};
         if (report_) laterReports_.push_back(std::move(ended));
@@ -261,7 +262,7 @@ void Client::Expect(Operation first, Operation until) {
     awaitedFirst_ = first;
     awaitedUntil_ = until;
     report_.reset();
-    if (!laterReports_.empty() && laterReports_.front().operation == until) {
+    if (!laterReports_.empty() && (laterReports_.front().operation == until || inWindow_)) {
         report_ = laterReports_.front();
         laterReports_.pop_front();
     }
@@ -312,6 +313,7 @@ Client::Ended Client::Await(Progress* progress) {
         // Before a wait: the end record may have left while the copy before ended.
         if (queueNext_ && !stopping && (protocol_->CanQueueCopyTo() || protocol_->CanQueueCopyFrom()))
             nextQueued_ = std::exchange(queueNext_, nullptr)();
+        if (fill_ && !stopping) fill_();
         const Receipt receipt = ReceiveOnce(*protocol_, fd_);
         if (copy && !resumed && protocol_->ResumedAt() > 0) {
             resumed = true;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/copy/skip_rule.h"
+#include "core/copy/tree_listing.h"
 #include "core/copy/tree_plan.h"
 #include "core/protocol/client_login.h"
 #include "core/protocol/protocol.h"
@@ -127,6 +128,11 @@ private:
     // What the skip rule does with the file of `step`, against the local
     // file (get) or the row of the peer's listing of its folder (put).
     SkipWhy SkipsFile(const TreeStep& step);
+    // The peer's whole tree below `top` in one exchange (with hashes for
+    // --checksum), as Finish; a refusal leaves it empty.
+    int ListTree(const u16& top, TreeListing& tree, int& status);
+    // A local file's hash, empty when it cannot be read.
+    std::string LocalHash(const u16& path);
 
     const Options& o_;
     Setup setup_;
@@ -161,6 +167,10 @@ private:
     // the core may (true when it did), and its CopyOne then only waits.
     std::function<bool()> queueNext_;
     bool nextQueued_ = false;
+    // A tree copy's window: every copy under way reports in turn, and
+    // `fill_` takes further steps before each wait for the peer.
+    bool inWindow_ = false;
+    std::function<void()> fill_;
     // put -r with a skip rule: the files of the peer's folder at hand, by name as Windows compares them.
     std::map<u16, PaneRow, NoCaseLess> there_;
 };

@@ -82,6 +82,9 @@ std::string Usage() {
         "  --size-only          get -r, put -r: leave a file of the same size there\n"
         "  --skip-same          get -r, put -r: leave a file of the same size and last-write\n"
         "                       time there\n"
+        "  -c, --checksum       get -r, put -r: leave a file of the same size and content\n"
+        "                       there (both sides hash their files first; a peer of this\n"
+        "                       release)\n"
         "  --modify-window S    with --update and --skip-same: times S seconds apart count\n"
         "                       as the same (2 for FAT)\n"
         "  --tsv                ls: tab-separated name, date, size, kind; in the fast mode\n"
@@ -141,6 +144,7 @@ bool TakeSkipRule(const std::string& option, SkipRule& rule) {
     rule = option == "--update"            ? SkipRule::Update
            : option == "--ignore-existing" ? SkipRule::IgnoreExisting
            : option == "--size-only"       ? SkipRule::SizeOnly
+           : option == "--checksum"        ? SkipRule::Checksum
                                            : SkipRule::SameSizeAndTime;
     return true;
 }
@@ -264,6 +268,7 @@ const char* ShortOption(const std::string& arg) {
     if (arg == "-v") return "--verbose";
     if (arg == "-P") return "--port";
     if (arg == "-u") return "--update";
+    if (arg == "-c") return "--checksum";
     return nullptr;
 }
 
@@ -325,10 +330,11 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--plain") ok = flag(o.plain);
         else if (arg == "--require-secure") ok = flag(o.requireSecure);
         else if (arg == "--no-resume") ok = flag(o.noResume);
-        else if (arg == "--update" || arg == "--ignore-existing" || arg == "--size-only" || arg == "--skip-same") {
+        else if (arg == "--update" || arg == "--ignore-existing" || arg == "--size-only" || arg == "--skip-same" ||
+                 arg == "--checksum") {
             ok = !inlineValue && scoped(Scope::Copy);
             if (ok && !TakeSkipRule(arg, o.skip)) {
-                error = "give one of --update, --ignore-existing, --size-only and --skip-same";
+                error = "give one of --update, --ignore-existing, --size-only, --skip-same and --checksum";
                 return false;
             }
         } else if (arg == "--modify-window")
@@ -408,7 +414,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     } else if (o.port == 0) {
         error = "port 0 is only for serve";
     } else if (o.skip != SkipRule::None && !o.recursive) {
-        error = "--update, --ignore-existing, --size-only and --skip-same go with -r";
+        error = "--update, --ignore-existing, --size-only, --skip-same and --checksum go with -r";
     } else if (o.modifyWindow > 0 && o.skip != SkipRule::Update && o.skip != SkipRule::SameSizeAndTime) {
         error = "--modify-window goes with --update or --skip-same";
     } else if (o.recursive && o.operands.size() != 2) {

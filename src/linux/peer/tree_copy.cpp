@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 
 #include "core/base/path_rules.h"
+#include "core/copy/tree_listing.h"
 #include "core/panes/row_rules.h"
+#include "core/protocol/transfer.h"
 #include "linux/peer/client.h"
 #include "linux/peer/display.h"
 #include "linux/peer/exit_codes.h"
@@ -20,7 +23,7 @@ namespace {
 // What a tree copy did with its files.
 struct TreeTally {
     int copied = 0;
-    int skipped[int(SkipWhy::SameSizeAndTime) + 1] = {};  // by SkipWhy
+    int skipped[int(SkipWhy::SameContent) + 1] = {};  // by SkipWhy
 };
 
 std::string SkipText(TreeSkip reason, std::size_t maxEntries) {
@@ -43,7 +46,7 @@ std::string SkipText(TreeSkip reason, std::size_t maxEntries) {
 
 // Why a file was left as it was, by SkipWhy.
 constexpr const char* kSkipWhyText[] = {"", "newer there", "existing there", "of the same size",
-                                        "of the same size and time"};
+                                        "of the same size and time", "of the same content"};
 
 // "9 copied, 3 left as they were (2 newer there, 1 of the same size and time), 1 not copied".
 std::string TreeSummary(const TreeTally& tally, int files) {
@@ -193,9 +196,40 @@ SkipWhy Client::SkipsFile(const TreeStep& step) {
     } else if (const auto there = there_.find(u16(FileNameOf(step.path))); there != there_.end()) {
         existing = there->second;
     }
+    // --checksum hashes this side's file where the sizes agree: the peer's
+    // hash came with its tree listing.
+    PaneRow source = step.row;
+    if (o_.skip == SkipRule::Checksum && existing && existing->bytes == source.bytes)
+        (o_.verb == "put" ? source : *existing).hash = LocalHash(step.path);
     const Comparison compared =
-        existing ? CompareExisting(step.row, *existing, int64_t(o_.modifyWindow) * kFileTimeTicksPerSecond) : Comparison();
+        existing ? CompareExisting(source, *existing, int64_t(o_.modifyWindow) * kFileTimeTicksPerSecond) : Comparison();
     return Skips(o_.skip, existing ? &compared : nullptr);
+}
+
+int Client::ListTree(const u16& top, TreeListing& tree, int& status) {
+    Expect(Operation::List, Operation::List);
+    SpaceFromUnanswered();
+    sink_ = [&](const PaneRow& row) { tree.Add(row); };
+    if (int error = protocol_->StartTreeListing(top, o_.skip == SkipRule::Checksum)) return RequestFailed(error);
+    const Ended report = Await(nullptr);
+    sink_ = nullptr;
+    if (full_) {
+        Error(Utf8(top) + ": " + why_);
+        return kExitConnection;
+    }
+    tree.End(report.outcome == Outcome::Done);
+    // Refused, the tree is listed folder by folder, which names the refusal.
+    return report.outcome == Outcome::Refused ? kExitDone : Finish(report, Utf8(top), status);
+}
+
+std::string Client::LocalHash(const u16& path) {
+    uint64_t size = 0;
+    std::string hex;
+    std::vector<char> buffer;
+    const std::unique_ptr<SourceFile> file = files_->OpenForRead(path, size);
+    if (!file || !HashFile(*file, size, crypto_, buffer, hex)) hex.clear();
+    files_->TakeError();
+    return hex;
 }
 
 int Client::CopyTree() {
@@ -206,106 +240,196 @@ int Client::CopyTree() {
     if (!PrepareTree(peerTop, localTop, tree)) return kExitUsage;
     if (put) files_->SetLocalTree(&tree);
     if (int code = Open()) return code;
+    const Capabilities& agreed = protocol_->Agreed();
+    if (o_.skip == SkipRule::Checksum && !agreed.treeListing) {
+        Error("--checksum needs a peer of this release: " + where_ + " hashes no files");
+        return kExitRefused;
+    }
+    int status = kExitDone;
+    // The peer's tree in one exchange: a get's source; a put's destination,
+    // for a rule that compares with it.
+    TreeListing listed;
+    if (agreed.treeListing && (!put || o_.skip != SkipRule::None))
+        if (int code = ListTree(peerTop, listed, status)) return code;
     // A plain listing holds its table's rows; an exact one and a local
     // folder are read as far as the plan takes them.
     const std::size_t maxEntries = put ? kMaxTreeFolderEntries : protocol_->PeerListingEntries();
     TreePlan plan(RoomBelow(peerTop), maxEntries);
-    int status = kExitDone;
     Progress progress;
     // A plain peer's files are confirmed by its listing of their folder once the copy leaves it.
     std::vector<Arrival> arrived;
     u16 arrivedIn;
     auto peerOf = [&](const TreeStep& step) { return step.path.empty() ? peerTop : peerTop + u"\\" + step.path; };
-    auto fits = [&](const TreeStep& step, const std::optional<std::string>& ansi) {
-        return ansi && ansi->size() <= (step.action == TreeAction::CopyFile ? kMaxRequestPath : kMaxPath);
-    };
-    // A step taken from the plan while the copy before it ended: a file
-    // step's request may leave before the last end record's answer.
-    std::optional<TreeStep> ahead;
-    // What the skip rule said of a file step, decided once: one look at its destination.
-    SkipWhy aheadSkip = SkipWhy::None;
-    auto skipOf = [&](const TreeStep& step) {
-        return step.action == TreeAction::CopyFile && o_.skip != SkipRule::None ? SkipsFile(step) : SkipWhy::None;
+    auto shownOf = [&](const TreeStep& step) {
+        if (!put) return Utf8(peerOf(step));
+        std::string shown = localTop + "/" + posix::ToUtf8Lossy(step.path);
+        std::replace(shown.begin() + long(localTop.size()), shown.end(), '\\', '/');
+        return shown;
     };
     TreeTally tally;
-    auto queueAhead = [&] {
-        ahead = plan.Next();
-        aheadSkip = skipOf(*ahead);
-        if (ahead->action != TreeAction::CopyFile || !fits(*ahead, setup_.codec.Encode(peerOf(*ahead))) ||
-            aheadSkip != SkipWhy::None)
-            return false;
-        if (!put) return protocol_->QueueCopyFrom(peerOf(*ahead), ahead->path) == 0;
-        return ahead->bytes <= protocol_->MaxCopyBytes() && protocol_->QueueCopyTo(ahead->path, peerOf(*ahead)) == 0;
+    // The copies (and a put's folders made ahead) under way, in the order
+    // their ends come; a step that needs the connection to itself waits.
+    struct Pending {
+        TreeStep step;
+        u16 peer;
+        std::string shown;
     };
-    for (;;) {
-        if (const int signal = SignalToEnd()) return SignalExitCode(signal);
-        const bool decided = ahead.has_value();
-        const TreeStep step = ahead ? std::move(*ahead) : plan.Next();
-        ahead.reset();
-        if (!arrived.empty() && (step.action == TreeAction::List || step.action == TreeAction::Done)) {
-            // A plain peer's copies count as copied once its listing shows them whole.
-            if (int code = CheckArrived(arrivedIn, arrived, status, &tally.copied)) return code;
-            arrived.clear();
-        }
+    std::deque<Pending> pending;
+    std::optional<TreeStep> waiting;
+    bool planDone = false;
+    int ending = kExitDone;  // a stop or signal: what is under way ends, nothing new starts
+
+    // The step at hand, unless it was dealt with here: left out, skipped,
+    // listed from the tree listing or this side's folder, a folder made
+    // here; or its request started or queued.
+    auto take = [&](TreeStep& step, bool mayStart, int& startError) -> bool {
         const u16 peer = peerOf(step);
-        std::string shown = put ? localTop + "/" + posix::ToUtf8Lossy(step.path) : Utf8(peer);
-        if (put) std::replace(shown.begin() + long(localTop.size()), shown.end(), '\\', '/');
+        const std::string shown = shownOf(step);
         std::optional<std::string> ansi = setup_.codec.Encode(peer);
-        const bool namable = fits(step, ansi);
         switch (step.action) {
-            case TreeAction::Done: {
-                const int skipped = plan.Skipped(TreeSkip::Link) + plan.Skipped(TreeSkip::Special);
-                Note(std::to_string(plan.Files()) + " file(s) in " + std::to_string(plan.Folders()) + " folder(s)" +
-                     (skipped > 0 ? ", " + std::to_string(skipped) + " link(s) and special file(s) left out" : "") +
-                     ": " + TreeSummary(tally, plan.Files()));
-                return status;
-            }
+            case TreeAction::Done: return pending.empty() && (planDone = true);
             case TreeAction::Skip:
                 Error((put ? shown : Printable(peer)) + ": " + SkipText(step.reason, maxEntries));
                 if (!SkipIsByKind(step.reason) && status == kExitDone) status = kExitRefused;
-                continue;
-            default:
-                break;
+                return true;
+            default: break;
         }
-        if (!namable) {
+        if (!ansi || ansi->size() > (step.action == TreeAction::CopyFile ? kMaxRequestPath : kMaxPath)) {
             Error(shown + ": left out, " +
                   (ansi ? "too long for the protocol" : "the name cannot be written in " + setup_.codec.Name()));
             if (status == kExitDone) status = kExitRefused;
             if (step.action == TreeAction::List) plan.EndListing(false);
             if (step.action == TreeAction::MakeFolder) plan.FolderFailed();
-            continue;
+            return true;
         }
-        if (const SkipWhy why = decided ? aheadSkip : skipOf(step); why != SkipWhy::None) {
+        if (step.action == TreeAction::List) {
+            if (put) return ListTreeFolder(plan, peer, step, status), true;
+            return listed.Feed(step.path, plan);
+        }
+        if (step.action == TreeAction::MakeFolder) {
+            if (!put) return MakeTreeFolder(plan, peer, step, localTop, tree, status), true;
+            there_.clear();
+            listed.ForEach(step.path, [&](const PaneRow& row) {
+                if (row.image != kImageFolder && there_.size() < kMaxTreeFolderEntries) there_.emplace(row.name, row);
+            });
+            // Made ahead of its files where the peer answers whether it is there.
+            if (!agreed.folderAnswered || ending != kExitDone) return false;
+            if (mayStart) SpaceFromUnanswered(), startError = protocol_->StartCreateFolder(peer, false);
+            else if (!protocol_->CanQueueMakeFolder() || protocol_->QueueMakeFolder(peer) != 0) return false;
+            if (startError != 0) return false;
+            pending.push_back({std::move(step), peer, shown});
+            return true;
+        }
+        if (const SkipWhy why = SkipsFile(step); why != SkipWhy::None) {
             ++tally.skipped[int(why)];
             if (o_.verbose) Note(shown + ": left as it is, " + kSkipWhyText[int(why)]);
-            continue;
+            return true;
         }
-        int code = kExitDone;
-        OperationReport ended;
-        if (step.action == TreeAction::List) code = ListTreeFolder(plan, peer, step, status);
-        else if (step.action == TreeAction::MakeFolder) code = MakeTreeFolder(plan, peer, step, localTop, tree, status);
-        else if (!put) {
-            local_ = localTop + "/" + posix::ToUtf8Lossy(step.path);
-            std::replace(local_.begin() + long(localTop.size()), local_.end(), '\\', '/');
-            queueNext_ = queueAhead;
-            code = CopyOne(progress, "get " + shown + " -> " + local_, step.bytes, Operation::Receive,
-                           [&] { return protocol_->StartCopyFrom(peer, step.path); }, shown, status, peer, &ended);
-        } else if (step.bytes > protocol_->MaxCopyBytes()) {
+        if (put && step.bytes > protocol_->MaxCopyBytes()) {
             Error(shown + ": left out, larger than the " + (protocol_->FastMode() ? "fast mode" : "plain protocol") +
                   " can copy (" + std::to_string(protocol_->MaxCopyBytes()) + " bytes)");
             if (status == kExitDone) status = kExitRefused;
-        } else {
-            queueNext_ = queueAhead;
-            code = CopyOne(progress, "put " + shown + " -> " + Utf8(peer), step.bytes, Operation::Send,
-                           [&] { return protocol_->StartCopyTo(step.path, peer); }, Utf8(peer), status, peer,
-                           &ended);
-            if (ended.outcome == Outcome::Done && !protocol_->Agreed().endRecordsAnswered) {
-                arrivedIn = ParentPath(peer);
-                arrived.push_back({u16(FileNameOf(peer)), Utf8(peer), ended.bytes});
-            }
+            return true;
         }
-        if (ended.outcome == Outcome::Done && (!put || protocol_->Agreed().endRecordsAnswered)) ++tally.copied;
-        if (code != kExitDone) return code;
+        if (ending != kExitDone) return false;
+        if (mayStart) {
+            SpaceFromUnanswered();
+            startError = put ? protocol_->StartCopyTo(step.path, peer) : protocol_->StartCopyFrom(peer, step.path);
+            if (startError != 0) return false;
+        } else if (!(put ? protocol_->CanQueueCopyTo() : protocol_->CanQueueCopyFrom()) ||
+                   (put ? protocol_->QueueCopyTo(step.path, peer) : protocol_->QueueCopyFrom(peer, step.path)) != 0) {
+            return false;
+        }
+        pending.push_back({std::move(step), peer, shown});
+        return true;
+    };
+    // Steps while the window has room; in a wait, only those that need no
+    // wait of their own (take leaves those to the loop below).
+    int startError = 0;
+    auto fill = [&](bool inWait) {
+        while (!planDone && !PendingSignal()) {
+            if (!waiting) waiting = plan.Next();
+            // A plain peer's copies are confirmed before the copy leaves their folder.
+            if (!arrived.empty() && (waiting->action == TreeAction::List || waiting->action == TreeAction::Done)) return;
+            const bool mayStart = pending.empty() && !inWait;
+            if (!take(*waiting, mayStart, startError)) return;
+            waiting.reset();
+        }
+    };
+    for (;;) {
+        if (const int signal = PendingSignal(); signal && pending.empty()) return SignalExitCode(signal);
+        if (startError != 0) return RequestFailed(startError);
+        if (ending == kExitDone) fill(false);
+        if (pending.empty()) {
+            if (planDone || ending != kExitDone || startError != 0) {
+                if (startError != 0) return RequestFailed(startError);
+                const int skipped = plan.Skipped(TreeSkip::Link) + plan.Skipped(TreeSkip::Special);
+                Note(std::to_string(plan.Files()) + " file(s) in " + std::to_string(plan.Folders()) + " folder(s)" +
+                     (skipped > 0 ? ", " + std::to_string(skipped) + " link(s) and special file(s) left out" : "") +
+                     ": " + TreeSummary(tally, plan.Files()));
+                return ending != kExitDone ? ending : status;
+            }
+            if (!waiting) continue;
+            const TreeStep step = std::move(*waiting);
+            waiting.reset();
+            if (!arrived.empty()) {
+                // A plain peer's copies count as copied once its listing shows them whole.
+                waiting = step;
+                if (int code = CheckArrived(arrivedIn, arrived, status, &tally.copied)) return code;
+                arrived.clear();
+            } else if (step.action == TreeAction::List) {
+                // Not in the tree listing: the folder is listed on its own.
+                if (int code = ListTreeFolder(plan, peerOf(step), step, status)) return code;
+            } else if (step.action == TreeAction::MakeFolder) {
+                if (int code = MakeTreeFolder(plan, peerOf(step), step, localTop, tree, status)) return code;
+            } else {
+                waiting = step;  // taken at the next fill
+            }
+            continue;
+        }
+        // The first under way ends.
+        Pending front = std::move(pending.front());
+        pending.pop_front();
+        const bool folder = front.step.action == TreeAction::MakeFolder;
+        const Operation operation = folder ? Operation::MakeFolder : put ? Operation::Send : Operation::Receive;
+        if (!put) {
+            local_ = localTop + "/" + posix::ToUtf8Lossy(front.step.path);
+            std::replace(local_.begin() + long(localTop.size()), local_.end(), '\\', '/');
+        }
+        if (!folder)
+            progress.Begin((put ? "put " + front.shown + " -> " + Utf8(front.peer) : "get " + front.shown + " -> " + local_),
+                           front.step.bytes);
+        // Every copy under way reports in turn; steps go on while this one is awaited.
+        inWindow_ = true;
+        Expect(operation, operation);
+        fill_ = [&] {
+            if (ending == kExitDone) fill(true);
+        };
+        const Ended report = Await(folder ? nullptr : &progress);
+        fill_ = nullptr;
+        inWindow_ = false;
+        if (!folder) progress.End(report.bytes, report.outcome == Outcome::Done);
+        if (folder) {
+            if (report.outcome != Outcome::Done) {
+                Error(Utf8(front.peer) + ": the peer did not create it; its tree is not copied");
+                if (status == kExitDone) status = kExitRefused;
+                // Its files were asked for behind it: each is refused in its turn.
+            }
+            if (report.outcome == Outcome::Done || report.outcome == Outcome::Refused) continue;
+        }
+        if (report.outcome == Outcome::Done && put && !agreed.endRecordsAnswered) {
+            arrivedIn = ParentPath(front.peer);
+            arrived.push_back({u16(FileNameOf(front.peer)), Utf8(front.peer), report.bytes});
+        }
+        if (report.outcome == Outcome::Done && (!put || agreed.endRecordsAnswered)) ++tally.copied;
+        // A refusal is told apart by a listing only where nothing else is under way.
+        nextQueued_ = !pending.empty();
+        const int code = Finish(report, front.shown, status, &front.peer);
+        nextQueued_ = false;
+        if (code == kExitDone) continue;
+        // A stop ends what is under way in turn; a lost connection ends all.
+        ending = code;
+        if (code == kExitConnection || fd_ < 0) pending.clear();
     }
 }
 
