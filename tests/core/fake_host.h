@@ -163,7 +163,7 @@ public:
     void OperationEnded(const OperationReport& report) override { reports.push_back(report); }
     bool CreateFolder(u16view path) override {
         createdFolders.emplace_back(path);
-        return true;
+        return !missingFolders.count(u16(path));
     }
     bool FileExists(u16view path) override { return files.count(u16(path)) > 0; }
     bool FolderExists(u16view path) override { return !missingFolders.count(u16(path)); }

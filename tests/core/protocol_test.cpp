@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/copy/tree_listing.h"
 #include "fake_host.h"
 
 using namespace quorbel;
@@ -495,6 +496,65 @@ TEST_F(Pair, AnExactListingComesWholeInPagesWithThePlainTexts) {
     server.protocol.CopyDirectoryTable(table);
     EXPECT_STREQ(table[0], "DR000000f0,2024/03/05 09:07,0,8");
     EXPECT_STREQ(table[1023], "DR999999");
+}
+
+// A whole tree in one exchange: a group a folder, in the order a tree copy
+// visits them, each file with its hash on request; a folder's group stops
+// where a tree copy stops reading a folder, and what the plan takes from
+// it is what it would take from the folders' own listings.
+TEST_F(Pair, ATreeListingGivesEachFolderItsGroupInTheOrderACopyVisitsThem) {
+    auto& folders = server.host.folders;
+    folders[u"D:\\t"] = {Entry(u".", kAttrDirectory), Entry(u"a", kAttrArchive, 1), Entry(u"sub", kAttrDirectory),
+                         Entry(u"lnk", kAttrDirectory | kAttrReparsePoint), Entry(u"big", kAttrDirectory),
+                         Entry(u"b\\c", kAttrArchive, 3)};
+    folders[u"D:\\t\\sub"] = {Entry(u"..", kAttrDirectory), Entry(u"x", kAttrArchive, 2), Entry(u"deeper", kAttrDirectory)};
+    folders[u"D:\\t\\sub\\deeper"] = {Entry(u"y", kAttrArchive, 5)};
+    for (std::size_t i = 0; i < kMaxTreeFolderEntries + 3; ++i)
+        folders[u"D:\\t\\big"].push_back(Entry(u"f" + FromAscii(std::to_string(i)), kAttrArchive));
+    server.host.files[u"D:\\t\\a"] = FakeFile{"a", {}};
+    server.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.SetHighestVersion(6);
+    ASSERT_EQ(link.Login(), LoginResult::Accepted);
+    EXPECT_EQ(client.protocol.StartTreeListing(u"D:\\t", false), kRequestTooLong) << "a word the peer does not know";
+    client.protocol.SetHighestVersion(kFastVersion);
+    client.protocol.OnConnectionLost(), server.protocol.OnConnectionLost();
+    ASSERT_EQ(link.Login(), LoginResult::Accepted);
+    ASSERT_EQ(client.protocol.StartTreeListing(u"D:\\t", true), 0);
+    link.Pump();
+    EXPECT_EQ(client.op() + server.op(), Waiting) << "and no listing asked back";
+    std::vector<u16> names;
+    TreeListing tree;
+    for (const Row& r : client.host.rows) {
+        if (names.size() < 12) names.push_back(r.row.name);
+        tree.Add(r.row);
+    }
+    tree.End(true);
+    EXPECT_EQ(names, (std::vector<u16>{u".", u"a", u"sub", u"lnk", u"big", u"b\\c", u"sub\\.", u"sub\\x", u"sub\\deeper",
+                                       u"sub\\deeper\\.", u"sub\\deeper\\y", u"big\\."}));
+    EXPECT_EQ(client.host.rows.size(), 12 + kMaxTreeFolderEntries);
+    FakeHost::FakeHash hashOfA;
+    hashOfA.Add("a", 1);
+    EXPECT_EQ(client.host.rows[1].row.hash, hashOfA.FinishHex());
+    EXPECT_TRUE(client.host.rows[2].row.hash.empty() && client.host.rows[5].row.hash.empty()) << "a folder; a file that cannot be read";
+    // The plan reads the groups as it would the folders' own listings.
+    TreePlan plan(RoomBelow(u"C:\\t"), kMaxTreeFolderEntries);
+    std::vector<std::string> steps;
+    for (TreeStep step = plan.Next(); step.action != TreeAction::Done; step = plan.Next()) {
+        // No group below a link: its own listing (refused) tells.
+        if (step.action == TreeAction::List) {
+            EXPECT_EQ(tree.Feed(step.path, plan), step.path != u"lnk");
+        }
+        if (step.action != TreeAction::CopyFile || steps.size() < 9)
+            steps.push_back(std::to_string(int(step.action)) + client.host.codec.ToAnsi(step.path) + (step.action == TreeAction::Skip ? std::to_string(int(step.reason)) : ""));
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"0", "1", "2a", "3b\\c3", "0sub", "1sub", "2sub\\x", "0sub\\deeper",
+                                               "1sub\\deeper", "0lnk", "3lnk6", "0big", "1big", "3big5"}));
+    // A listing cut short keeps no group it may not hold whole.
+    TreeListing cut;
+    for (std::size_t i = 0; i < 9; ++i) cut.Add(client.host.rows[i].row);
+    cut.End(false);
+    EXPECT_TRUE(cut.ForEach(u"", [](const PaneRow&) {}) && !cut.ForEach(u"sub", [](const PaneRow&) {}));
 }
 
 // A page that is not what its count says, or larger than a page may be,
@@ -1365,6 +1425,148 @@ TEST_F(Pair, QueuedCopiesFromThePeerAreHeldAndServedInTurn) {
               }),
               (Ended{{u"D:\\c", Outcome::Lost}, {u"D:\\d", Outcome::Lost}}));
     EXPECT_EQ(client.op(), Waiting);
+}
+
+// A window of copies: requests (and small files sent whole) run ahead of
+// their answers within their bounds, each copy ends in its turn, and a
+// refusal, a folder that cannot be made, a stop or a cut connection in a
+// full window ends each copy as it would alone.
+TEST_F(Pair, AWindowOfCopiesKeepsItsBoundsAndEndsEachInTurn) {
+    server.protocol.BuildLoginText(u"id", u"pw");
+    client.protocol.BuildLoginText(u"id", u"pw");
+    ASSERT_EQ(link.Login(), LoginResult::Accepted);
+    ASSERT_TRUE(client.protocol.Agreed().requestWindow);
+    const uint64_t mib = kFastBlockBytes;
+    // Files of either side: a..z small, M one block (the bytes bound), L three blocks.
+    for (Peer* p : {&client, &server}) {
+        const char16_t drive = p == &client ? u'C' : u'D';
+        for (char c = 'a'; c <= 'z'; ++c) p->host.files[u16{drive, u':', u'\\', char16_t(c)}] = FakeFile{std::string(10, c), {1, 2, 3}};
+        for (int i = 0; i < 8; ++i) p->host.files[u16{drive, u':', u'\\', u'M', char16_t(u'0' + i)}] = FakeFile{Pattern(mib, i), {1, 2, 3}};
+        p->host.files[u16{drive, u':', u'\\', u'L'}] = FakeFile{Pattern(3 * mib, 9), {1, 2, 3}};
+    }
+    using Ended = std::vector<std::pair<u16, Outcome>>;
+    struct Most {
+        std::size_t requests = 0;
+        uint64_t bytes = 0;
+    };
+    // Copies `names` (a letter, or "M0".."M7", "/x" a folder to make first)
+    // from the peer or to it, queueing all the window takes.
+    auto run = [&](std::vector<u16> names, Way way, Most& most, const std::function<void(std::size_t)>& step = {}) {
+        client.host.reports.clear();
+        std::size_t next = 0, ended = 0;
+        auto start = [&](bool queue) {
+            const u16& n = names[next];
+            const u16 here = u"C:\\" + n, there = u"D:\\" + n;
+            if (n[0] == u'/') return queue ? client.protocol.QueueMakeFolder(u"D:\\" + n.substr(1))
+                                           : client.protocol.StartCreateFolder(u"D:\\" + n.substr(1), false);
+            if (way == Way::From) return queue ? client.protocol.QueueCopyFrom(there, here) : client.protocol.StartCopyFrom(there, here);
+            return queue ? client.protocol.QueueCopyTo(here, there) : client.protocol.StartCopyTo(here, there);
+        };
+        EXPECT_EQ(start(false), 0);
+        ++next;
+        do {
+            auto canQueue = [&] {
+                if (next == names.size()) return false;
+                if (names[next][0] == u'/') return client.protocol.CanQueueMakeFolder();
+                return way == Way::From ? client.protocol.CanQueueCopyFrom() : client.protocol.CanQueueCopyTo();
+            };
+            // A window that ran dry (a copy failed on this side) starts again.
+            if (client.op() == Waiting && next < names.size()) {
+                EXPECT_EQ(start(false), 0);
+                ++next;
+            }
+            for (; canQueue(); ++next) EXPECT_EQ(start(true), 0);
+            ended = client.host.reports.size();
+            most.requests = std::max(most.requests, next - ended);
+            uint64_t bytes = 0;
+            for (const std::string& m : (way == Way::From ? server : client).host.outbox) bytes += m.size();
+            most.bytes = std::max(most.bytes, bytes);
+            if (step) step(next - ended);
+        } while (link.Step());
+        Ended out;
+        for (const OperationReport& r : client.host.reports) out.emplace_back(r.path, r.outcome);
+        return out;
+    };
+    for (const Way way : {Way::From, Way::To}) {
+        SCOPED_TRACE(way == Way::From ? "from the peer" : "to the peer");
+        const char16_t source = way == Way::From ? u'D' : u'C', target = way == Way::From ? u'C' : u'D';
+        Peer& receiver = way == Way::From ? client : server;
+        auto path = [&](char16_t drive, const u16& n) { return u16{drive, u':', u'\\'} + n; };
+        std::vector<u16> names;
+        for (int round = 0; round < 4; ++round)
+            for (char c = 'a'; c <= 'z'; ++c) names.push_back(u16(1, char16_t(c)));
+        for (int i = 0; i < 8; ++i) names.push_back(u"M" + u16(1, char16_t(u'0' + i)));
+        names.push_back(u"L");
+        names.push_back(u"a");
+        Most most;
+        const Ended all = run(names, way, most);
+        ASSERT_EQ(all.size(), names.size());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            EXPECT_EQ(all[i].first, path(way == Way::From ? source : target, names[i])) << "in their turn";
+            EXPECT_EQ(all[i].second, Outcome::Done) << i;
+        }
+        Peer& sender = way == Way::From ? server : client;
+        for (const u16 n : {u"z", u"M7", u"L"})
+            EXPECT_EQ(receiver.host.files[path(target, n)].data, sender.host.files[path(source, n)].data);
+        EXPECT_EQ(most.requests, kRequestWindowFiles + 1) << "the current one and a full window";
+        EXPECT_LE(most.bytes, kRequestWindowBytes + 2 * (mib + 64)) << "what runs ahead unanswered";
+
+        // A refusal and a failure in a full window end their own copy only.
+        sender.host.files.erase(path(source, u"x"));
+        server.host.refusedPaths.insert(u"D:\\r");
+        std::vector<u16> mixed = {u"a", u"b", u"x", u"c", u"r", u"d"};
+        for (int i = 0; i < 13; ++i) mixed.push_back(u16(1, char16_t(u'e' + i)));
+        const Ended refused = run(mixed, way, most);
+        server.host.refusedPaths.clear();
+        ASSERT_EQ(refused.size(), mixed.size());
+        EXPECT_EQ(refused[2].second, way == Way::From ? Outcome::Refused : Outcome::Failed);
+        EXPECT_EQ(refused[4].second, Outcome::Refused);
+        EXPECT_EQ(std::count_if(refused.begin(), refused.end(), [](auto& e) { return e.second == Outcome::Done; }), 17);
+        EXPECT_EQ(client.op() + server.op(), Waiting);
+
+        // A stop in a full window: what came whole is done, the large file stops, nothing of it stays.
+        receiver.host.files.erase(path(target, u"L"));
+        bool stopped = false;
+        const Ended stop = run({u"a", u"L", u"b", u"c"}, way, most, [&](std::size_t) {
+            if (!stopped && receiver.host.files.count(path(target, u"L.$PART"))) client.protocol.RequestStop(), stopped = true;
+        });
+        EXPECT_EQ(stop, (Ended{{path(way == Way::From ? source : target, u"a"), Outcome::Done},
+                               {path(way == Way::From ? source : target, u"L"), Outcome::Stopped},
+                               {path(way == Way::From ? source : target, u"b"), Outcome::Done},
+                               {path(way == Way::From ? source : target, u"c"), Outcome::Done}}));
+        EXPECT_FALSE(receiver.host.files.count(path(target, u"L")) || receiver.host.files.count(path(target, u"L.$PART")));
+        client.protocol.ClearStop();
+
+        // A cut connection with many under way ends each, in turn; the large
+        // file that was cut goes on after what was kept.
+        bool cut = false;
+        std::vector<u16> many = {u"L"};
+        for (char c = 'a'; c < 'x'; ++c) many.push_back(u16(1, char16_t(c)));
+        const Ended lost = run(many, way, most, [&](std::size_t underWay) {
+            const auto partial = receiver.host.files.find(path(target, u"L.$PART"));
+            if (cut || underWay < 10 || partial == receiver.host.files.end() || partial->second.data.size() < mib) return;
+            cut = true;
+            client.host.outbox.clear(), server.host.outbox.clear();
+            client.protocol.OnConnectionLost(), server.protocol.OnConnectionLost();
+        });
+        ASSERT_EQ(lost.size(), many.size());
+        for (const auto& e : lost) EXPECT_EQ(e.second, Outcome::Lost);
+        ASSERT_EQ(link.Login(), LoginResult::Accepted);
+        EXPECT_EQ(run({u"L"}, way, most), (Ended{{path(way == Way::From ? source : target, u"L"), Outcome::Done}}));
+        EXPECT_GE(client.protocol.ResumedAt() + server.protocol.ResumedAt(), mib);
+    }
+    // Folders made ahead of their files: one that cannot be made is
+    // refused, and the file behind it with it.
+    server.host.missingFolders.insert(u"D:\\no");
+    client.host.files[u"C:\\f\\a"] = client.host.files[u"C:\\no\\b"] = client.host.files[u"C:\\a"];
+    Most most;
+    EXPECT_EQ(run({u"/f", u"f\\a", u"/no", u"no\\b", u"c"}, Way::To, most),
+              (Ended{{u"D:\\f", Outcome::Done},
+                     {u"D:\\f\\a", Outcome::Done},
+                     {u"D:\\no", Outcome::Refused},
+                     {u"D:\\no\\b", Outcome::Refused},
+                     {u"D:\\c", Outcome::Done}}));
+    EXPECT_EQ(server.host.files[u"D:\\f\\a"].data, std::string(10, 'a'));
 }
 
 TEST(ResumeMessages, TakeOnlyWhatTheirSenderForms) {

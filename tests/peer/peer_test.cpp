@@ -941,6 +941,46 @@ TEST_F(PeerTest, CopiesFolderTreesBothWays) {
     }
 }
 
+// A tree of 2,000 small files and a large one goes with many files under
+// way: a file the peer refuses is named and the rest arrive; a stop in
+// the middle ends what is under way in turn, and the summary counts only
+// what arrived whole.
+TEST_F(PeerTest, ATreeGoesWithManyFilesUnderWayAndEndsEachInTurn) {
+    const fs::path tree = cli_ / "t", back = cli_ / "back";
+    for (int d = 0; d < 20; ++d)
+        for (int f = 0; f < 100; ++f) {
+            fs::create_directories(tree / std::to_string(d));
+            Write(tree / std::to_string(d) / std::to_string(f), Random(200 + f, d * 100 + f));
+        }
+    Write(tree / "7" / "big.bin", "");
+    fs::resize_file(tree / "7" / "big.bin", 400'000'000);
+    Serve(With({"--root", srv_}, kLogin));
+    fs::create_directories(srv_ / "t" / "3" / "42");  // a folder where a file would go: refused
+    const Result put = Client({"put", "-r", tree, "C:\\"});
+    EXPECT_EQ(put.code, 5) << put.err;
+    EXPECT_NE(put.err.find("t/3/42: the peer refused"), npos) << put.err;
+    EXPECT_NE(put.err.find("2001 file(s) in 21 folder(s): 2000 copied, 1 not copied"), npos) << put.err;
+    for (const char* file : {"0/0", "19/99", "3/41", "7/big.bin"}) EXPECT_TRUE(SameFile(tree / file, srv_ / "t" / file)) << file;
+    fs::create_directory(back);
+    const pid_t client = StartClient(With(kLogin, {"get", "-r", "C:\\t", back}));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(back / "t" / "7" / "big.bin.$PART"); }));
+    ::kill(client, SIGINT);
+    const Result stopped = Finish(client);
+    EXPECT_EQ(stopped.code, 128 + SIGINT) << stopped.err;
+    EXPECT_NE(stopped.err.find("big.bin: copy stopped"), npos) << stopped.err;
+    int whole = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(back))
+        if (entry.is_regular_file()) whole += Read(entry.path()) == Read(srv_ / fs::relative(entry.path(), back));
+    const std::size_t summary = stopped.err.find(": " + std::to_string(whole) + " copied, ");
+    ASSERT_NE(summary, npos) << stopped.err;
+    const int reached = std::stoi(stopped.err.substr(stopped.err.rfind('\n', summary) + 1 + std::strlen("quorbel-peer: ")));
+    EXPECT_NE(stopped.err.find(std::to_string(reached - whole) + " not copied; stopped: " + std::to_string(2000 - reached) +
+                               " more of the tree's 2000 file(s) not copied"),
+              npos) << stopped.err;
+    EXPECT_TRUE(WaitFor([&] { return TemporaryFiles() == 0; }));
+    EXPECT_TRUE(Client({"ls", "C:\\t"}).code == 0) << "both sides are back to waiting";
+}
+
 // The progress of a copy on an 80-column terminal: lines that never wrap,
 // the numbers kept and the long label cut, gone at an interrupt.
 TEST_F(PeerTest, ProgressLineFitsAnEightyColumnTerminal) {

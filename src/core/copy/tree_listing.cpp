@@ -10,7 +10,13 @@ constexpr std::size_t kHashDigits = 64;
 }
 
 bool TreeListing::Add(const PaneRow& row) {
-    if (rows_ >= kMaxTreeListingRows) return false;
+    if (full_ || rows_ >= kMaxTreeListingRows) {
+        // The group at hand may lack rows: its folder is listed on its own.
+        if (open_) groups_.erase(current_);
+        open_ = false;
+        full_ = true;
+        return false;
+    }
     ++rows_;
     const std::size_t slash = row.name.rfind(u'\\');
     const u16view parent = slash == u16::npos ? u16view() : u16view(row.name).substr(0, slash);
@@ -32,6 +38,7 @@ bool TreeListing::Add(const PaneRow& row) {
             return true;
         own = current_.empty() ? whole : whole.substr(current_.size() + 1);
     }
+    files_ += row.image != kImageFolder && !IsDriveImage(row.image);
     Group& group = groups_[current_];
     group.names.append(own);
     group.entries.push_back({uint32_t(group.names.size()), row.image, row.bytes, row.lastWriteTime, row.exact});
@@ -45,6 +52,7 @@ bool TreeListing::Add(const PaneRow& row) {
 void TreeListing::End(bool whole) {
     if (!whole && open_) groups_.erase(current_);
     open_ = false;
+    whole_ = whole && !full_;
 }
 
 bool TreeListing::ForEach(u16view folder, const std::function<void(const PaneRow&)>& take) const {

@@ -26,7 +26,11 @@ public:
     bool Add(const PaneRow& row);
     // The listing ended: whole, or cut (its last group may lack rows).
     void End(bool whole);
-    bool Empty() const { return groups_.empty(); }
+    // It came to its end with every row kept: a folder it holds no group
+    // for is not there.
+    bool Whole() const { return whole_; }
+    // The files among its rows.
+    std::size_t Files() const { return files_; }
     // The rows of `folder`'s group (a path below the top, empty for the
     // top), each named by its own name; false when there is none.
     bool ForEach(u16view folder, const std::function<void(const PaneRow&)>& take) const;
@@ -47,8 +51,8 @@ private:
     };
     std::unordered_map<u16, Group> groups_;
     u16 current_;
-    bool open_ = false;
-    std::size_t rows_ = 0;
+    bool open_ = false, full_ = false, whole_ = false;
+    std::size_t rows_ = 0, files_ = 0;
 };
 
 }  // namespace quorbel

@@ -188,8 +188,9 @@ void Protocol::Refuse(Outcome outcome, bool notice) {
     SendNak(notice);
     Abandon(outcome);
     // What followed a request held meanwhile may be what was just refused:
-    // that request is refused too, and what still comes of it dropped.
-    if (requests_.HasHeld()) RefuseHeld();
+    // that request is refused too, and what still comes of it dropped. A
+    // request refused in its own turn leaves those behind it to theirs.
+    if (requests_.HasHeld() && outcome == Outcome::Failed) RefuseHeld();
 }
 
 void Protocol::RefuseHeld() {

@@ -312,8 +312,10 @@ int Client::CopyTree() {
             listed.ForEach(step.path, [&](const PaneRow& row) {
                 if (row.image != kImageFolder && there_.size() < kMaxTreeFolderEntries) there_.emplace(row.name, row);
             });
-            // Made ahead of its files where the peer answers whether it is there.
-            if (!agreed.folderAnswered || ending != kExitDone) return false;
+            // Made ahead of its files where the peer answers whether it is there
+            // (and, for a rule, the tree listing told what it holds).
+            const bool known = o_.skip == SkipRule::None || listed.Whole() || listed.ForEach(step.path, [](const PaneRow&) {});
+            if (!agreed.folderAnswered || !known || ending != kExitDone) return false;
             if (mayStart) SpaceFromUnanswered(), startError = protocol_->StartCreateFolder(peer, false);
             else if (!protocol_->CanQueueMakeFolder() || protocol_->QueueMakeFolder(peer) != 0) return false;
             if (startError != 0) return false;
@@ -364,9 +366,17 @@ int Client::CopyTree() {
             if (planDone || ending != kExitDone || startError != 0) {
                 if (startError != 0) return RequestFailed(startError);
                 const int skipped = plan.Skipped(TreeSkip::Link) + plan.Skipped(TreeSkip::Special);
-                Note(std::to_string(plan.Files()) + " file(s) in " + std::to_string(plan.Folders()) + " folder(s)" +
-                     (skipped > 0 ? ", " + std::to_string(skipped) + " link(s) and special file(s) left out" : "") +
-                     ": " + TreeSummary(tally, plan.Files()));
+                std::string summary = std::to_string(plan.Files()) + " file(s) in " + std::to_string(plan.Folders()) +
+                                      " folder(s)" +
+                                      (skipped > 0 ? ", " + std::to_string(skipped) + " link(s) and special file(s) left out" : "") +
+                                      ": " + TreeSummary(tally, plan.Files());
+                // Stopped: what the copy had not reached is not copied either.
+                if (ending != kExitDone && !planDone && listed.Whole() && !put)
+                    summary += "; stopped: " + std::to_string(listed.Files() - std::size_t(plan.Files())) +
+                               " more of the tree's " + std::to_string(listed.Files()) + " file(s) not copied";
+                else if (ending != kExitDone && !planDone)
+                    summary += "; stopped: the rest of the tree not copied";
+                Note(summary);
                 return ending != kExitDone ? ending : status;
             }
             if (!waiting) continue;
