@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "core/protocol/versions.h"
 #include "support.h"
 
 // What `s` receives while this thread keeps serving its windows: nothing
@@ -129,7 +130,9 @@ TEST_F(Sockets, JunkGetsEveryNakPromptlyWhileTheFirstNoteIsStillShown) {
 // plain login, before anything goes), or it requires secure sessions. Each connection is closed before its box.
 TEST_F(Sockets, ARefusedLoginIsClosedBeforeItsBoxIsShown) {
     namespace texts = quorbel::texts;
-    const std::string offers("PW\0PW\0PW\0", 9);  // the newest secure offer, then the two older ones
+    std::string offers;  // the newest secure offer, then each older one
+    for (int version = 1; version <= quorbel::kFastVersion; ++version)
+        if (quorbel::CapabilitiesOf(version).secure) offers += std::string("PW\0", 3);
     struct Case { bool remembered; const wchar_t *fast, *secureOnly; std::string seen; const quorbel::BoxText* box; };
     for (const Case& c : {Case{false, L"1", L"0", offers + "PW", &texts::kLoginRejected},
                           Case{true, L"1", L"0", offers, &texts::kLoginNoLongerSecure},
