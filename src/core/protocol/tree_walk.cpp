@@ -25,6 +25,7 @@ bool TreeWalk::OpenNextFolder() {
         }
         u16 name = std::move(level.names[level.next++]);
         waitingChars_ -= name.size();
+        --waitingFolders_;
         folder_ = level.path.empty() ? name : level.path + u"\\" + name;
         if (rows_ >= kTreeListingRows) return false;  // the rest is listed folder by folder
         const u16 path = top_ + u"\\" + folder_;
@@ -61,18 +62,19 @@ bool TreeWalk::Next(PaneRow& row) {
         // A name the receiver could not place below its folder is sent for it
         // to name as left out; nothing is read below it.
         const bool plain = entry.name.find(u'\\') == u16::npos;
-        if (folder && plain && subfolders_.names.size() < kMaxWaitingFolders &&
+        if (folder && plain && waitingFolders_ < kMaxWaitingFolders &&
             waitingChars_ + entry.name.size() <= kMaxWaitingChars) {
             subfolders_.names.push_back(entry.name);
             waitingChars_ += entry.name.size();
+            ++waitingFolders_;
         }
         row = EntryRow(entry);
+        row.name = folder_.empty() ? entry.name : folder_ + u"\\" + entry.name;
         if (hashes_ && !folder && !(entry.attributes & (kAttrReparsePoint | kAttrDevice))) {
             uint64_t size = 0;
-            std::unique_ptr<SourceFile> file = files_.OpenForRead(top_ + u"\\" + (folder_.empty() ? entry.name : folder_ + u"\\" + entry.name), size);
+            std::unique_ptr<SourceFile> file = files_.OpenForRead(top_ + u"\\" + row.name, size);
             if (!file || !HashFile(*file, size, crypto_, buffer_, row.hash)) row.hash.clear();
         }
-        row.name = folder_.empty() ? entry.name : folder_ + u"\\" + entry.name;
         ++rows_;
         return true;
     }

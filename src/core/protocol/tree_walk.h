@@ -48,7 +48,7 @@ private:
     };
     std::vector<Level> levels_;
     Level subfolders_;  // the folder at hand's
-    std::size_t waitingChars_ = 0;
+    std::size_t waitingFolders_ = 0, waitingChars_ = 0;
     std::vector<char> buffer_;
 };
 
