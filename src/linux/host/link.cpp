@@ -1,5 +1,9 @@
 #include "linux/host/link.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include "linux/host/net.h"
 
 namespace quorbel::posix {
@@ -24,6 +28,9 @@ int PosixLink::SendBytes(const char* data, std::size_t length) {
 }
 
 void PosixLink::SleepMs(uint32_t milliseconds) {
+    // What waits corked behind the messages at hand goes before the pause.
+    const int uncork = 0;
+    if (socket_ >= 0) ::setsockopt(socket_, IPPROTO_TCP, TCP_CORK, &uncork, sizeof uncork);
     // A signal ends the sleep, also one that came before it, so that the
     // loop that heeds it is not held.
     if (CaughtSignal() == 0) WaitFor(-1, 0, int(milliseconds));
