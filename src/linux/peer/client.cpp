@@ -313,7 +313,10 @@ Client::Ended Client::Await(Progress* progress) {
         // Before a wait: the end record may have left while the copy before ended.
         if (queueNext_ && !stopping && (protocol_->CanQueueCopyTo() || protocol_->CanQueueCopyFrom()))
             nextQueued_ = std::exchange(queueNext_, nullptr)();
-        if (fill_ && !stopping) fill_();
+        if (fill_ && !stopping) {
+            const Cork cork(fd_, protocol_->FastMode());
+            fill_();
+        }
         const Receipt receipt = ReceiveOnce(*protocol_, fd_);
         if (copy && !resumed && protocol_->ResumedAt() > 0) {
             resumed = true;

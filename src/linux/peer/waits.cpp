@@ -20,6 +20,16 @@ void SetReceiveTick(int fd) {
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
 }
 
+Cork::Cork(int fd, bool fast) : fd_(fast ? fd : -1) {
+    const int on = 1;
+    if (fd_ >= 0) ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+}
+
+Cork::~Cork() {
+    const int off = 0;
+    if (fd_ >= 0) ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &off, sizeof off);
+}
+
 Receipt ReceiveOnce(Protocol& protocol, int fd, int waitMs) {
     // A wait of a whole tick is the recv itself, one call per message: a
     // signal interrupts it, and one that came just before it is heard at the
@@ -37,13 +47,9 @@ Receipt ReceiveOnce(Protocol& protocol, int fd, int waitMs) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Receipt::Nothing;
     if (n <= 0) return Receipt::Closed;
     // What the messages at hand answer leaves in full segments, not one each:
-    // a window of small files brings many at once. Uncorked, it goes.
-    // (A plain peer reads one message a receive: nothing of its is joined.)
-    const int cork = protocol.FastMode() ? 1 : 0, uncork = 0;
-    if (cork) ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
-    const bool received = protocol.Received(std::size_t(n));
-    if (cork) ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &uncork, sizeof uncork);
-    return received ? Receipt::Data : Receipt::BadFrame;
+    // a window of small files brings many at once.
+    const Cork cork(fd, protocol.FastMode());
+    return protocol.Received(std::size_t(n)) ? Receipt::Data : Receipt::BadFrame;
 }
 
 int MillisecondsUntil(Clock::time_point deadline) {

@@ -28,6 +28,20 @@ enum class Receipt { Data, Nothing, Closed, BadFrame, Interrupted };
 // handed to the protocol: in the plain mode one recv is one message.
 Receipt ReceiveOnce(Protocol& protocol, int fd, int waitMs = kTickMs);
 
+// While it lives, the fast mode's sends of a socket wait to fill whole
+// segments; they go when it ends (or a pause flushes them). A plain peer
+// reads one message a receive: nothing of its is ever joined.
+class Cork {
+public:
+    Cork(int fd, bool fast);
+    ~Cork();
+    Cork(const Cork&) = delete;
+    Cork& operator=(const Cork&) = delete;
+
+private:
+    int fd_;
+};
+
 using Clock = std::chrono::steady_clock;
 // Milliseconds from now until `deadline`, at least 0.
 int MillisecondsUntil(Clock::time_point deadline);
