@@ -4,8 +4,9 @@
 // acknowledged, the end record) and sends it back ("FC", "FB" blocks
 // acknowledged by this program). The same number of bare 1008-byte / 3-byte
 // exchanges between this program and a second process of it over the same
-// loopback is the yardstick. Prints the times, their ratios and the peak
-// working sets.
+// loopback is the yardstick. Prints the times, their ratios, which copy of
+// a round came back different (each message is read by its length), and
+// the peak working sets.
 //
 // Usage: win_copy.exe [path of Quorbel.exe] (default: beside this one)
 //        win_copy.exe --echo PORT (the second process of the yardstick)
@@ -81,7 +82,8 @@ SOCKET ConnectTo(int port, int timeoutMs) {
     }
 }
 
-// One recv as one message, as the program itself reads them.
+// One recv as one message, as the program itself reads them: the listing
+// of the handshake, a message at a time.
 std::string ReceiveMessage(SOCKET s) {
     char buf[1024];
     int n = recv(s, buf, sizeof buf, 0);
@@ -162,17 +164,23 @@ bool Handshake(SOCKET s, const std::wstring& folder) {
     return request.compare(0, 2, "DD") == 0 && SendAll(s, "DR999999", 8);
 }
 
+// The program's answer, by its length: a recv may cut a message anywhere.
+bool ReceiveAck(SOCKET s) {
+    char answer[3];
+    return ReceiveExactly(s, answer, sizeof answer) && std::memcmp(answer, "ACK", 3) == 0;
+}
+
 // FD, the blocks, the end record; done when the final file has its size.
 double CopyToProgram(SOCKET s, const std::string& data, const std::wstring& target) {
     DeleteFileW(target.c_str());
     const double start = Now();
     std::string fd = "FD" + Ansi(target);
-    if (!SendAll(s, fd.data(), static_cast<int>(fd.size())) || ReceiveMessage(s) != "ACK") return -1;
+    if (!SendAll(s, fd.data(), static_cast<int>(fd.size())) || !ReceiveAck(s)) return -1;
     char block[1008];
     for (int n = 0; n < kBlocks; ++n) {
         std::snprintf(block, 9, "FR%06d", n);
         std::memcpy(block + 8, data.data() + static_cast<size_t>(n) * 1000, 1000);
-        if (!SendAll(s, block, sizeof block) || ReceiveMessage(s) != "ACK") return -1;
+        if (!SendAll(s, block, sizeof block) || !ReceiveAck(s)) return -1;
     }
     char end[32] = "FR999999";
     FILETIME now;
@@ -183,20 +191,23 @@ double CopyToProgram(SOCKET s, const std::string& data, const std::wstring& targ
     return Now() - start;
 }
 
-// FC, then an ACK per block until the end record.
+// FC, then an ACK per block until the end record. Each message is read by
+// its length (a block of the file's next 1000 bytes or fewer, the end
+// record's 24 time bytes), wherever the recv calls cut it.
 double CopyFromProgram(SOCKET s, const std::wstring& source, std::string& received) {
     received.clear();
     const double start = Now();
     std::string fc = "FC" + Ansi(source);
     if (!SendAll(s, fc.data(), static_cast<int>(fc.size()))) return -1;
+    char message[1008];
     for (;;) {
-        std::string m = ReceiveMessage(s);
-        if (m.size() < 8) return -1;
-        if (m.compare(0, 8, "FB999999") == 0) break;
-        received.append(m, 8, std::string::npos);
+        if (!ReceiveExactly(s, message, 8) || std::memcmp(message, "FB", 2) != 0) return -1;
+        if (std::memcmp(message, "FB999999", 8) == 0) return ReceiveExactly(s, message + 8, 24) ? Now() - start : -1;
+        const int data = static_cast<int>(std::min<size_t>(1000, kFileBytes - std::min(kFileBytes, received.size())));
+        if (data == 0 || !ReceiveExactly(s, message + 8, data)) return -1;
+        received.append(message + 8, static_cast<size_t>(data));
         if (!SendAll(s, "ACK", 3)) return -1;
     }
-    return Now() - start;
 }
 
 uint64_t PeakWorkingSet(HANDLE process) {
@@ -275,14 +286,15 @@ Result RunAgainst(const std::wstring& exe, const std::wstring& self, bool asServ
             // The yardstick of this round, then the copies it is set against.
             const double bare = BareExchanges(self);
             const double to = CopyToProgram(s, data, target);
-            intact = intact && bare > 0 && to > 0 && ReadAll(target) == data;
+            const bool toIntact = bare > 0 && to > 0 && ReadAll(target) == data;
             std::string back;
             const double from = CopyFromProgram(s, target, back);
-            intact = intact && from > 0 && back == data;
+            const bool fromIntact = from > 0 && back == data;
+            intact = intact && toIntact && fromIntact;
             result.toRatio.push_back(to / bare);
             result.fromRatio.push_back(from / bare);
-            std::printf("  round %d: bare %.3f s, to it %.3f s (%.3f), from it %.3f s (%.3f)\n", round + 1, bare, to,
-                        to / bare, from, from / bare);
+            std::printf("  round %d: bare %.3f s, to it %.3f s (%.3f)%s, from it %.3f s (%.3f)%s\n", round + 1, bare, to,
+                        to / bare, toIntact ? "" : " DIFFERS", from, from / bare, fromIntact ? "" : " DIFFERS");
         }
         result.intact = intact;
     } else {
