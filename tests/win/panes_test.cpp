@@ -91,6 +91,24 @@ TEST_F(Panes, DoubleClicksEnterFoldersGoUpAndWarnOnFiles) {
     EXPECT_EQ(Rows(app->left.list).size(), 6u);
 }
 
+// The keys a file manager's user reaches for, through the list's own
+// notifications: Enter opens the focused row, BackSpace goes up, F5 lists
+// again; the peer's pane asks nothing while no peer is connected.
+TEST_F(Panes, EnterBackSpaceAndF5DoWhatTheMouseAndTheMenusDo) {
+    LVITEMW focus = {};
+    focus.stateMask = focus.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(app->left.list, LVM_SETITEMSTATE, RowOf(app->left.list, L"資料"), reinterpret_cast<LPARAM>(&focus));
+    SendMessageW(app->left.list, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(Text(app->localHeader), folder.path + L"\\資料");
+    SendMessageW(app->left.list, WM_KEYDOWN, VK_BACK, 0);
+    EXPECT_EQ(Text(app->localHeader), folder.path);
+    WriteBytes(folder.path + L"\\新", "");
+    SendMessageW(app->left.list, WM_KEYDOWN, VK_F5, 0);
+    EXPECT_EQ(Rows(app->left.list).size(), 7u);
+    for (WPARAM key : {VK_F5, VK_BACK}) SendMessageW(app->right.list, WM_KEYDOWN, key, 0);
+    EXPECT_TRUE(boxes.All().empty() && app->protocol().IsWaiting());
+}
+
 TEST_F(Panes, BrowsingThePeerPastThePathLimitIsRefusedBeforeAnythingChanges) {
     const quorbel::u16 deep = u"C:\\" + quorbel::u16(125, u'あ');  // 128 characters, 253 bytes on the wire
     app->protocol().SetRemoteFolderPath(deep);

@@ -252,9 +252,22 @@ LRESULT OnMainNotify(App& app, WPARAM wParam, LPARAM lParam) {
             CopyRowNameForPaste(app, pane.list);
             return 0;
         case NM_DBLCLK:
+        case NM_RETURN:  // Enter opens the selected row as a double-click does
             if (id == IDC_LEFT_PANE) OpenLocalRow(app.window, app.left, app.localHeader, app.settings.localFolder);
             else if (app.protocol().IsWaiting()) OpenRemoteRow(app.window, app.right, app.remoteHeader, app.protocol());
             return 0;
+        case LVN_KEYDOWN: {
+            // BackSpace goes up a level, F5 lists the folder again, as a file manager does.
+            // The peer's pane only while connected, as its menu commands.
+            const WORD key = reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey;
+            const bool left = id == IDC_LEFT_PANE;
+            if (!left && !app.connection.IsOpen()) return 0;
+            if (key == VK_F5) OnMainCommand(app, left ? IDM_LOCAL_RELIST : IDM_REMOTE_RELIST);
+            if (key != VK_BACK) return 0;
+            if (left) OpenLocalRow(app.window, app.left, app.localHeader, app.settings.localFolder, true);
+            else if (app.protocol().IsWaiting()) OpenRemoteRow(app.window, app.right, app.remoteHeader, app.protocol(), true);
+            return 0;
+        }
         default:
             return DefWindowProcW(app.window, WM_NOTIFY, wParam, lParam);
     }

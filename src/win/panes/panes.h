@@ -42,8 +42,8 @@ void DeselectRow(HWND list, int row);
 
 // Double-clicks: the left pane lists its new folder at once, the right
 // pane asks the peer.
-void OpenLocalRow(HWND owner, Pane& left, HWND header, quorbel::u16& localPath);
-void OpenRemoteRow(HWND owner, Pane& right, HWND header, quorbel::Protocol& protocol);
+void OpenLocalRow(HWND owner, Pane& left, HWND header, quorbel::u16& localPath, bool parent = false);
+void OpenRemoteRow(HWND owner, Pane& right, HWND header, quorbel::Protocol& protocol, bool parent = false);
 
 // The one step that asks the peer for a listing: the right pane emptied,
 // CallDIR, "DD" with `folder` (the remote folder again without one), and
