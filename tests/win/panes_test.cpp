@@ -107,6 +107,14 @@ TEST_F(Panes, EnterBackSpaceAndF5DoWhatTheMouseAndTheMenusDo) {
     EXPECT_EQ(Rows(app->left.list).size(), 7u);
     for (WPARAM key : {VK_F5, VK_BACK}) SendMessageW(app->right.list, WM_KEYDOWN, key, 0);
     EXPECT_TRUE(boxes.All().empty() && app->protocol().IsWaiting());
+    // A manual that does not open (none in this folder) is said so, not passed over.
+    wchar_t before[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, before);
+    SetCurrentDirectoryW(folder.path.c_str());
+    SendMessageW(app->window, WM_COMMAND, IDM_DOCUMENT, 0);
+    SetCurrentDirectoryW(before);
+    ASSERT_EQ(boxes.All().size(), 1u);
+    EXPECT_EQ(boxes.all[0].caption, AsWide(kDocumentNotOpened.caption));
 }
 
 TEST_F(Panes, BrowsingThePeerPastThePathLimitIsRefusedBeforeAnythingChanges) {

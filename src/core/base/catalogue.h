@@ -40,6 +40,10 @@ struct BoxText {
     X(kLoginNotConfirmed, u"IDまたはPWが違いますので接続しません", u"Login確認")                                \
     X(kNameCopied, u"コピーしました", nullptr)                                                                  \
     X(kHostName, u"%s\r\n%s", u"HostName")                                                                      \
+    X(kDocumentNotOpened,                                                                                       \
+      u"マニュアル（%s）を開けませんでした\r\n"                                                                  \
+      u"Quorbel.exe と同じフォルダにあるか、PDF を開くプログラムがあるかを確かめてください",                     \
+      u"ドキメント")                                                                                            \
     X(kLocalFolderPathTooLong, u"パスが長すぎるため作成できません", u"自分フォルダ作成")                        \
     X(kRemoteFolderPathTooLong, u"パスが長すぎるため作成できません", u"相手フォルダ作成")                       \
     X(kNotAFolder, u"ファイルでフォルダではありません！", u"フォルダ移行")                                      \

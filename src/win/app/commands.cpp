@@ -21,6 +21,8 @@ namespace {
 namespace texts = quorbel::texts;
 
 constexpr int kSizeTextChars = 63;
+// The manual, beside the program as the package puts it.
+constexpr wchar_t kManualFile[] = L"Quorbel_manual.pdf";
 constexpr int kNameChars = static_cast<int>(quorbel::kMaxPath);
 
 // The selected rows of a pane, as it shows them.
@@ -231,7 +233,10 @@ void OnMainCommand(App& app, int id) {
         case IDM_MON_DIRTABLE: OpenMonitorWindow(app.window, MonitorKind::DirectoryTable, protocol); break;
         case IDM_ENVIRONMENT: Environment(app); break;
         case IDM_DOCUMENT:
-            ShellExecuteW(app.window, L"open", L"Quorbel_manual.pdf", nullptr, nullptr, SW_SHOWNORMAL);
+            // Said when nothing opens it (no manual beside the program, no PDF viewer), not silently ignored.
+            if (reinterpret_cast<INT_PTR>(ShellExecuteW(app.window, L"open", kManualFile, nullptr, nullptr,
+                                                        SW_SHOWNORMAL)) <= 32)
+                ShowBox(app.window, texts::kDocumentNotOpened, MB_OK | MB_ICONWARNING, {AsU16View(kManualFile)});
             break;
         case IDM_VERSION: ShowAboutBox(app.window); break;
         case IDM_EXIT: app.RequestExit(); break;
