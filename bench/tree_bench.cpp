@@ -397,6 +397,22 @@ void PrintRound(const std::string& what, int i, const Round& r, bool yardstick, 
     std::fflush(stdout);
 }
 
+// The rounds of one copy through one link, each printed as it ends, the
+// yardstick first in every other one, then their summary; the Server's
+// peak memory.
+long RunRounds(Bench& b, const LinkKind& link, const Subject& what, int rounds, const std::string& label,
+               const std::string& summary, const char* pull, const char* push, double goal, long& clientPeak) {
+    Endpoints e = Open(b, link);
+    std::vector<Round> done;
+    for (int i = 0; i < rounds; ++i) {
+        done.push_back(CopyRound(b, e, what, i % 2 == 1, clientPeak));
+        PrintRound(label, i, done.back(), b.y.ok, pull, push);
+    }
+    const long serverPeak = Close(e);
+    Summarise(summary, done, b.y.ok, pull, push, goal);
+    return serverPeak;
+}
+
 void RunTrees(Bench& b, const std::vector<const LinkKind*>& links, int rounds) {
     MakeTree(b.srv + "/tree");
     MakeTree(b.cli + "/tree");
@@ -407,14 +423,9 @@ void RunTrees(Bench& b, const std::vector<const LinkKind*>& links, int rounds) {
                     "pull and push, %d rounds\n",
                     link->name, kTreeFiles, kTreeFileBytes, kTreeFolders, rounds);
         std::fflush(stdout);
-        Endpoints e = Open(b, *link);
-        std::vector<Round> done;
-        for (int i = 0; i < rounds; ++i) {
-            done.push_back(CopyRound(b, e, tree, i % 2 == 1, clientPeak));
-            PrintRound(std::string("trees ") + link->name, i, done.back(), b.y.ok, "rsync pull", "rsync push");
-        }
-        serverPeak = std::max(serverPeak, Close(e));
-        Summarise(std::string("trees ") + link->name + " -r", done, b.y.ok, "rsync pull", "rsync push", kTreeGoal);
+        serverPeak = std::max(serverPeak, RunRounds(b, *link, tree, rounds, std::string("trees ") + link->name,
+                                                    std::string("trees ") + link->name + " -r", "rsync pull",
+                                                    "rsync push", kTreeGoal, clientPeak));
     }
     std::printf("trees: peak resident memory of quorbel-peer, server %ld KiB, client %ld KiB\n", serverPeak,
                 clientPeak);
@@ -485,15 +496,10 @@ void RunBig(Bench& b, const std::vector<const LinkKind*>& links, long megabytes,
     long serverPeak = 0, clientPeak = 0;
     for (const LinkKind* link : links) {
         if (link == &kLinks[2]) continue;  // loopback and the LAN only
-        Endpoints e = Open(b, *link);
-        std::vector<Round> done;
-        for (int i = 0; i < rounds; ++i) {
-            done.push_back(CopyRound(b, e, big, i % 2 == 1, clientPeak));
-            PrintRound(std::string("file ") + link->name, i, done.back(), b.y.ok, "scp pull", "scp push");
-        }
-        serverPeak = std::max(serverPeak, Close(e));
-        Summarise(std::string("file ") + link->name + " " + std::to_string(megabytes) + " MB", done, b.y.ok,
-                  "scp pull", "scp push", 0);
+        serverPeak = std::max(serverPeak, RunRounds(b, *link, big, rounds, std::string("file ") + link->name,
+                                                    std::string("file ") + link->name + " " +
+                                                        std::to_string(megabytes) + " MB",
+                                                    "scp pull", "scp push", 0, clientPeak));
     }
     std::printf("single files: peak resident memory of quorbel-peer, server %ld KiB, client %ld KiB\n", serverPeak,
                 clientPeak);

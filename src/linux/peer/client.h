@@ -173,6 +173,8 @@ private:
     std::function<void()> fill_;
     // put -r with a skip rule: the files of the peer's folder at hand, by name as Windows compares them.
     std::map<u16, PaneRow, NoCaseLess> there_;
+    // --checksum: the block LocalHash reads through, kept from file to file.
+    std::vector<char> hashBuffer_;
 };
 
 }  // namespace quorbel::peer

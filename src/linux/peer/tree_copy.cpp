@@ -225,9 +225,8 @@ int Client::ListTree(const u16& top, TreeListing& tree, int& status) {
 std::string Client::LocalHash(const u16& path) {
     uint64_t size = 0;
     std::string hex;
-    std::vector<char> buffer;
     const std::unique_ptr<SourceFile> file = files_->OpenForRead(path, size);
-    if (!file || !HashFile(*file, size, crypto_, buffer, hex)) hex.clear();
+    if (!file || !HashFile(*file, size, crypto_, hashBuffer_, hex)) hex.clear();
     files_->TakeError();
     return hex;
 }
@@ -360,11 +359,10 @@ int Client::CopyTree() {
     };
     for (;;) {
         if (const int signal = PendingSignal(); signal && pending.empty()) return SignalExitCode(signal);
-        if (startError != 0) return RequestFailed(startError);
         if (ending == kExitDone) fill(false);
         if (pending.empty()) {
-            if (planDone || ending != kExitDone || startError != 0) {
-                if (startError != 0) return RequestFailed(startError);
+            if (startError != 0) return RequestFailed(startError);
+            if (planDone || ending != kExitDone) {
                 const int skipped = plan.Skipped(TreeSkip::Link) + plan.Skipped(TreeSkip::Special);
                 std::string summary = std::to_string(plan.Files()) + " file(s) in " + std::to_string(plan.Folders()) +
                                       " folder(s)" +
